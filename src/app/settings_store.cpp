@@ -1,0 +1,7 @@
+#include "engine/core.h"
+
+namespace lt {
+
+void Core::Settings_Load() {}
+
+}  // namespace lt

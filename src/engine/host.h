@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QDateTime>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/timer.h"
+#include "engine/types.h"
+
+namespace lt {
+
+// The platform services the core needs besides its serial ports: timers, the event loop, message
+// boxes, the clock and the environment. The program provides them with Qt; tests with a virtual clock.
+class Host {
+public:
+    virtual ~Host() = default;
+
+    virtual std::unique_ptr<Timer> createTimer() = 0;
+
+    // Lets the event loop run the events that are already waiting (the yields of the RTS strobe).
+    virtual void processEvents() = 0;
+
+    // A message box with a single OK button; `text` is UTF-8.
+    virtual void showMessage(const std::string& text) = 0;
+
+    // Local wall-clock date and time, with milliseconds.
+    virtual QDateTime currentDateTime() const = 0;
+
+    // Monotonic time, the clock in which serial ports stamp the arrival of bytes.
+    virtual Nanos monotonicNow() const = 0;
+
+    virtual std::optional<std::string> environment(const std::string& name) const = 0;
+
+    // Ends the program at once ("Выход").
+    virtual void quit() = 0;
+};
+
+}  // namespace lt

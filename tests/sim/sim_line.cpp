@@ -1,0 +1,207 @@
+#include "sim/sim_line.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace lt::sim {
+
+SimLine::SimLine(VirtualLoop& loop, int portNumber)
+    : loop_(loop), name_(PortName::number(portNumber)) {}
+
+void SimLine::requireOpen() const {
+    if (!open_) throw PortError("port is closed");
+}
+
+Nanos SimLine::characterTime() const {
+    return Nanos{settings_.bitsPerCharacter()} * 1'000'000'000 / settings_.Baud;
+}
+
+void SimLine::setCommPort(const PortName& name) {
+    if (open_) throw PortError("port is open");
+    name_ = name;
+}
+
+void SimLine::setSettings(const std::string& text) {
+    const auto s = parseLineSettings(text);
+    if (!s) throw PortError("invalid settings: " + text);
+    settings_ = *s;
+}
+
+void SimLine::setPortOpen(bool open) {
+    if (open == open_) {
+        if (open) throw PortError("port already open");
+        return;
+    }
+    if (open) {
+        if (missing) throw PortError("no such device");
+        if (busy) throw PortError("device busy");
+        open_ = true;
+        ++opens;
+        flags_ = kFlagsManualRts;
+    } else {
+        open_ = false;
+        ++generation_;
+        rx_.clear();
+        tx_.clear();
+        transmitting_ = false;
+    }
+    logLines();
+}
+
+std::string SimLine::Input(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) {
+    requireOpen();
+    std::string out;
+    Nanos previous = 0;
+    while (!rx_.empty() && out.size() < maxBytes) {
+        const Nanos at = rx_.front().at;
+        if (!out.empty() && gapLimit > 0 && previous >= gapsFrom && at - previous >= gapLimit) break;
+        previous = at;
+        out += static_cast<char>(rx_.front().value);
+        rx_.pop_front();
+    }
+    return out;
+}
+
+void SimLine::Output(const std::string& bytes) {
+    requireOpen();
+    tx_ += bytes;
+    if (!transmitting_ && !tx_.empty()) {
+        transmitting_ = true;
+        logLines();
+        transmitNext();
+    }
+}
+
+void SimLine::transmitNext() {
+    const unsigned gen = generation_;
+    loop_.postAfter(characterTime(), [this, gen] {
+        if (gen != generation_ || tx_.empty()) return;
+        received_.push_back({loop_.now(), static_cast<unsigned char>(tx_.front())});
+        tx_.erase(0, 1);
+        if (!tx_.empty()) {
+            transmitNext();
+            return;
+        }
+        transmitting_ = false;
+        logLines();
+        raise(comEvSend);
+    });
+}
+
+void SimLine::setRTSEnable(bool on) {
+    rts_ = on;
+    logLines();
+}
+
+void SimLine::setDTREnable(bool on) {
+    dtr_ = on;
+    logLines();
+}
+
+bool SimLine::CDHolding() const {
+    requireOpen();
+    return peerDtr_ || peerCd_;
+}
+
+bool SimLine::DSRHolding() const {
+    requireOpen();
+    return peerDtr_;
+}
+
+bool SimLine::CTSHolding() const {
+    requireOpen();
+    return peerRts_;
+}
+
+int SimLine::GetCommState(CommState& state) {
+    if (!open_) return EBADF;
+    if (getStateError) return getStateError;
+    state.Flags = flags_;
+    return 0;
+}
+
+int SimLine::SetCommState(const CommState& state) {
+    if (!open_) return EBADF;
+    if (setStateError) return setStateError;
+    flags_ = state.Flags;
+    // The flags word asserts DTR; RTS is asserted in manual mode.
+    dtr_ = true;
+    if (!rtsToggleOf(flags_)) rts_ = true;
+    logLines();
+    return 0;
+}
+
+bool SimLine::peerSeesRts() const {
+    if (!open_) return false;
+    return rtsToggleOf(flags_) ? transmitting_ : rts_;
+}
+
+void SimLine::logLines() {
+    const Lines now{loop_.now(), peerSeesRts(), peerSeesDtr()};
+    if (!lineLog_.empty() && lineLog_.back().rts == now.rts && lineLog_.back().dtr == now.dtr)
+        return;
+    lineLog_.push_back(now);
+}
+
+void SimLine::raiseLater(i16 event) {
+    const unsigned gen = generation_;
+    loop_.postAfter(0, [this, gen, event] {
+        if (gen == generation_ && open_) raise(event);
+    });
+}
+
+void SimLine::peerSend(const std::string& bytes) {
+    const Nanos step = characterTime();
+    Nanos at = std::max(peerFreeAt_, loop_.now());
+    for (unsigned char b : bytes) {
+        at += step;
+        loop_.post(at, [this, b] {
+            if (!open_) return;  // nobody listens on a closed port
+            rx_.push_back({loop_.now(), b});
+            if (eventLatency == 0) {
+                raise(comEvReceive);
+                return;
+            }
+            const unsigned gen = generation_;
+            loop_.postAfter(eventLatency, [this, gen] {
+                if (gen == generation_ && open_) raise(comEvReceive);
+            });
+        });
+    }
+    peerFreeAt_ = at;
+}
+
+void SimLine::peerSetRts(bool on) {
+    if (peerRts_ == on) return;
+    peerRts_ = on;
+    raiseLater(comEvCTS);
+}
+
+void SimLine::peerSetDtr(bool on) {
+    if (peerDtr_ == on) return;
+    const bool cdBefore = peerDtr_ || peerCd_;
+    peerDtr_ = on;
+    raiseLater(comEvDSR);
+    if ((peerDtr_ || peerCd_) != cdBefore) raiseLater(comEvCD);
+}
+
+void SimLine::peerSetCd(bool on) {
+    if (peerCd_ == on) return;
+    const bool cdBefore = peerDtr_ || peerCd_;
+    peerCd_ = on;
+    if ((peerDtr_ || peerCd_) != cdBefore) raiseLater(comEvCD);
+}
+
+void SimLine::peerVanish() {
+    if (!open_) return;
+    setPortOpen(false);
+    loop_.postAfter(0, [this] { raise(comEvLost); });
+}
+
+std::string SimLine::peerReceived() const {
+    std::string s;
+    for (const auto& b : received_) s += static_cast<char>(b.value);
+    return s;
+}
+
+}  // namespace lt::sim

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "ports/line_settings.h"
+#include "ports/serial_port.h"
+#include "sim/virtual_loop.h"
+
+namespace lt::sim {
+
+// A simulated null-modem line: our serial port at one end, a scripted peer device at the other.
+// Bytes take their real time per character at the port's baud rate and framing. The peer's RTS
+// drives our CTS, its DTR our DSR and DCD; our RTS and DTR are visible to the peer.
+class SimLine : public SerialPort {
+public:
+    SimLine(VirtualLoop& loop, int portNumber);
+
+    // --- SerialPort ----------------------------------------------------------------------------
+    void setCommPort(const PortName& name) override;
+    PortName CommPort() const override { return name_; }
+    void setSettings(const std::string& text) override;
+    std::string Settings() const override { return settings_.text(); }
+    void setPortOpen(bool open) override;
+    bool PortOpen() const override { return open_; }
+    std::string Input(std::size_t maxBytes = kAll, Nanos gapLimit = 0, Nanos gapsFrom = 0) override;
+    std::size_t InBufferCount() const override { return rx_.size(); }
+    Nanos LastArrival() const override { return rx_.empty() ? 0 : rx_.back().at; }
+    void Output(const std::string& bytes) override;
+    void setRTSEnable(bool on) override;
+    bool RTSEnable() const override { return rts_; }
+    void setDTREnable(bool on) override;
+    bool DTREnable() const override { return dtr_; }
+    bool CDHolding() const override;
+    bool DSRHolding() const override;
+    bool CTSHolding() const override;
+    int GetCommState(CommState& state) override;
+    int SetCommState(const CommState& state) override;
+
+    // --- The peer device ---------------------------------------------------------------------
+    struct Byte {
+        Nanos at;  // when the last bit arrived
+        unsigned char value;
+    };
+    struct Lines {
+        Nanos at;
+        bool rts;  // our RTS as the peer sees it
+        bool dtr;  // our DTR as the peer sees it
+    };
+
+    // The peer transmits bytes, one character time each, after what it is already sending.
+    void peerSend(const std::string& bytes);
+    void peerSetRts(bool on);  // our CTS
+    void peerSetDtr(bool on);  // our DSR and DCD
+    void peerSetCd(bool on);   // our DCD alone
+    // The device vanishes (hang-up): the port closes and reports comEvLost.
+    void peerVanish();
+
+    std::string peerReceived() const;
+    const std::vector<Byte>& peerLog() const { return received_; }
+    bool peerSeesRts() const;
+    bool peerSeesDtr() const { return open_ && dtr_; }
+    const std::vector<Lines>& peerLineLog() const { return lineLog_; }
+    void clearPeerLog() { received_.clear(); }
+
+    // --- Faults and facts ----------------------------------------------------------------------
+    bool missing = false;          // opening fails: no such device
+    bool busy = false;             // opening fails: held by another program
+    int getStateError = 0;         // GetCommState fails with this code
+    int setStateError = 0;         // SetCommState fails with this code
+    int opens = 0;                 // successful openings so far
+    Nanos eventLatency = 0;        // receive events reach the program this late (a busy window)
+    std::uint32_t flags() const { return flags_; }
+    Nanos characterTime() const;
+
+private:
+    void raiseLater(i16 event);
+    void transmitNext();
+    void logLines();
+    void requireOpen() const;
+
+    VirtualLoop& loop_;
+    PortName name_;
+    LineSettings settings_;
+    bool open_ = false;
+    bool rts_ = false, dtr_ = false;
+    bool peerRts_ = false, peerDtr_ = false, peerCd_ = false;
+    std::uint32_t flags_ = kFlagsManualRts;
+    std::deque<Byte> rx_;
+    std::string tx_;
+    bool transmitting_ = false;
+    Nanos peerFreeAt_ = 0;
+    std::vector<Byte> received_;
+    std::vector<Lines> lineLog_;
+    unsigned generation_ = 0;  // bumps at every close, so stale deliveries are dropped
+};
+
+}  // namespace lt::sim

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "engine/host.h"
+#include "engine/record_sink.h"
+#include "sim/virtual_loop.h"
+
+namespace lt::sim {
+
+// Host services on the virtual clock. Message boxes are collected, never shown.
+class TestHost : public Host {
+public:
+    explicit TestHost(VirtualLoop& loop) : loop_(loop) {}
+
+    std::unique_ptr<Timer> createTimer() override { return std::make_unique<VirtualTimer>(loop_); }
+    void processEvents() override {
+        ++yields;
+        loop_.processPending();
+    }
+    void showMessage(const std::string& text) override { messages.push_back(text); }
+    QDateTime currentDateTime() const override {
+        return startTime.addMSecs(loop_.now() / kNanosPerMs);
+    }
+    Nanos monotonicNow() const override { return loop_.now(); }
+    std::optional<std::string> environment(const std::string& name) const override {
+        const auto it = env.find(name);
+        if (it == env.end()) return std::nullopt;
+        return it->second;
+    }
+    void quit() override { quitRequested = true; }
+
+    std::vector<std::string> messages;
+    std::map<std::string, std::string> env;
+    QDateTime startTime{QDate(2026, 12, 6), QTime(14, 5, 9, 370)};
+    bool quitRequested = false;
+    int yields = 0;
+
+private:
+    VirtualLoop& loop_;
+};
+
+// Records kept in memory; `failing` makes every write fail, as on a full disk.
+class MemoryRecords : public RecordSink {
+public:
+    bool Open(const std::string& p) override {
+        if (failOpen) return false;
+        path = p;
+        open = true;
+        ++opens;
+        return true;
+    }
+    bool Append(const std::string& bytes) override {
+        if (!open || failing) return false;
+        text += bytes;
+        return true;
+    }
+    void Close() override { open = false; }
+    bool IsOpen() const override { return open; }
+
+    std::string path, text;
+    bool open = false, failing = false, failOpen = false;
+    int opens = 0;
+};
+
+}  // namespace lt::sim
