@@ -1,0 +1,50 @@
+#include "ui/file_record_sink.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace lt {
+
+FileRecordSink::~FileRecordSink() {
+    Close();
+}
+
+bool FileRecordSink::Open(const std::string& path) {
+    Close();
+    if (path.empty() || path.find('\0') != std::string::npos) return false;
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    fd_ = fd;
+    return true;
+}
+
+bool FileRecordSink::Append(const std::string& bytes) {
+    if (fd_ < 0) return false;
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    // A short write leaves the rest to be written; only a refusal ends the attempt.
+    while (left > 0) {
+        const ssize_t n = ::write(fd_, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return false;
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void FileRecordSink::Close() {
+    if (fd_ < 0) return;
+    ::close(fd_);
+    fd_ = -1;
+}
+
+}  // namespace lt
