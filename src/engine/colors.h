@@ -16,6 +16,8 @@ constexpr std::uint32_t ScrollBar = 0x80000000;
 constexpr std::uint32_t WindowBackground = 0x80000005;
 constexpr std::uint32_t ButtonFace = 0x8000000F;
 
-constexpr bool isSystem(std::uint32_t c) { return (c & 0x80000000u) != 0; }
+constexpr bool isSystem(std::uint32_t c) {
+    return (c & 0x80000000u) != 0;
+}
 
 }  // namespace lt::color

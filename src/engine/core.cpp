@@ -82,21 +82,47 @@ void Core::Set_Check(int number, int value) {
 
 void Core::Check_Click(int number) {
     switch (number) {
-        case 1: Rts_Click(port1); break;
-        case 3: Rts_Click(port2); break;
-        case 2: Dtr_Click(port1); break;
-        case 4: Dtr_Click(port2); break;
+        case 1:
+            Rts_Click(port1);
+            break;
+        case 3:
+            Rts_Click(port2);
+            break;
+        case 2:
+            Dtr_Click(port1);
+            break;
+        case 4:
+            Dtr_Click(port2);
+            break;
         case 5:
-        case 6: break;  // data relay: read by the capture when it has a packet to relay
-        case 7: Service_Relay_Click(port1); break;
-        case 8: Service_Relay_Click(port2); break;
-        case 9: Mode_Click(); break;
-        case 10: Switch_Click(port1); break;
-        case 11: Switch_Click(port2); break;
-        case 12: Record_Click(); break;
-        case 13: RTS_Storb(port1); break;
-        case 14: RTS_Storb(port2); break;
-        default: break;
+        case 6:
+            break;  // data relay: read by the capture when it has a packet to relay
+        case 7:
+            Service_Relay_Click(port1);
+            break;
+        case 8:
+            Service_Relay_Click(port2);
+            break;
+        case 9:
+            Mode_Click();
+            break;
+        case 10:
+            Switch_Click(port1);
+            break;
+        case 11:
+            Switch_Click(port2);
+            break;
+        case 12:
+            Record_Click();
+            break;
+        case 13:
+            RTS_Storb(port1);
+            break;
+        case 14:
+            RTS_Storb(port2);
+            break;
+        default:
+            break;
     }
 }
 

@@ -20,7 +20,7 @@ namespace lt {
 // directly, as the event handlers of a form do. The window calls the handlers for widget events
 // and shows the form state; timers and serial ports reach the handlers through the Host.
 class Core {
-public:
+  public:
     Core(Host& host, SerialPort& comm1, SerialPort& comm2, RecordSink& records,
          QLocale locale = QLocale::system());
     Core(const Core&) = delete;
@@ -89,54 +89,54 @@ public:
     void Poll_Tick();
 
     // --- Port configuration, outputs, strobe, line tracking ---------------------------------
-    void Switch_Click(Channel& c);                 // Check10 / Check11
-    void Combo_Click(Channel& c, int index);       // a list entry was picked in box `index`
-    void Apply_Settings(Channel& c);               // Timer2 / Timer3
-    void Rts_Click(Channel& c);                    // Check1 / Check3
-    void Dtr_Click(Channel& c);                    // Check2 / Check4
-    void RTS_Storb(Channel& c);                    // also Check13 / Check14
+    void Switch_Click(Channel& c);            // Check10 / Check11
+    void Combo_Click(Channel& c, int index);  // a list entry was picked in box `index`
+    void Apply_Settings(Channel& c);          // Timer2 / Timer3
+    void Rts_Click(Channel& c);               // Check1 / Check3
+    void Dtr_Click(Channel& c);               // Check2 / Check4
+    void RTS_Storb(Channel& c);               // also Check13 / Check14
     void RTS_Storb_Port1() { RTS_Storb(port1); }
     void RTS_Storb_Port2() { RTS_Storb(port2); }
     void DCB_Read(SerialPort& port, CommState& state);
     void DCB_Write(SerialPort& port, CommState& state, std::uint32_t flags);
-    void Service_Relay_Click(Channel& source);     // Check7 / Check8
+    void Service_Relay_Click(Channel& source);  // Check7 / Check8
     void Line_Change(Channel& c);
     void Line_Change_Port1() { Line_Change(port1); }
     void Line_Change_Port2() { Line_Change(port2); }
-    void Service_Timer_Tick(Channel& target);      // Timer7 (into port 1) / Timer8 (into port 2)
-    void Port_Lost(Channel& c);                    // the backend closed a vanished device
+    void Service_Timer_Tick(Channel& target);  // Timer7 (into port 1) / Timer8 (into port 2)
+    void Port_Lost(Channel& c);                // the backend closed a vanished device
 
     // --- Presentation and recording ----------------------------------------------------------
-    void Option_Click(int number);                 // Option1..Option4
-    void Decoder_Pacet(Channel& c);                // Decoder_Pacet / Decoder_Pacet2
+    void Option_Click(int number);   // Option1..Option4
+    void Decoder_Pacet(Channel& c);  // Decoder_Pacet / Decoder_Pacet2
     void Screen_Packet_Row(Channel& c);
     void Screen_Poll_Row();
     void Screen_Signal_Row(Channel& c);
     void Signals_Srav();
     void Signals_Arh();
-    void Record_Click();                           // Check12 "Запись"
+    void Record_Click();  // Check12 "Запись"
     void Record_Write(const std::string& data1, const std::string& data2);
 
     // --- Run control -------------------------------------------------------------------------
-    void Start_Capture();                          // Command1 "Пуск"
-    void Stop_Capture();                           // Command2 "Стоп"
-    void Apply_Interval();                         // Command7 "ОК"
-    void Mode_Click();                             // Check9 "Авт."
-    void Set_Text2(const std::string& text);       // any change of Text2's text
+    void Start_Capture();                     // Command1 "Пуск"
+    void Stop_Capture();                      // Command2 "Стоп"
+    void Apply_Interval();                    // Command7 "ОК"
+    void Mode_Click();                        // Check9 "Авт."
+    void Set_Text2(const std::string& text);  // any change of Text2's text
     void Text2_Change();
 
     // --- Start-up, shutdown and settings -----------------------------------------------------
     void Form_Load();
-    void Form_Unload();                            // window close
-    void mnu_Exit_Click();                         // "Выход"
-    void mnu_Prop_Click();                         // "Настройка"
-    void Command4_Click();                         // "Сохранить"
-    void Command5_Click();                         // "поиск" / "закрыть"
-    void Command6_Click();                         // "Выйти"
-    void Dir_Change(const std::string& path);      // the folder picker moved
+    void Form_Unload();                        // window close
+    void mnu_Exit_Click();                     // "Выход"
+    void mnu_Prop_Click();                     // "Настройка"
+    void Command4_Click();                     // "Сохранить"
+    void Command5_Click();                     // "поиск" / "закрыть"
+    void Command6_Click();                     // "Выйти"
+    void Dir_Change(const std::string& path);  // the folder picker moved
     void Settings_Load();
 
-private:
+  private:
     void wireTimer(std::unique_ptr<Timer>& t, void (Core::*handler)());
     void dispatched();  // after an event-loop handler
     void Timer1_Tick() { Poll_Tick(); }

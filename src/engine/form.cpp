@@ -7,7 +7,7 @@ namespace {
 std::array<ComboBox, 5> portBoxes(bool withBaud14400, const char* portNumber) {
     std::vector<std::string> ports;
     for (int n = 1; n <= 12; ++n) ports.push_back(std::to_string(n));
-    std::vector<std::string> bauds{"110",   "300",   "600",   "1200",  "2400",  "4800", "9600",
+    std::vector<std::string> bauds{"110",   "300",   "600",   "1200",  "2400",  "4800",  "9600",
                                    "14400", "19200", "28800", "38400", "57600", "115200"};
     if (!withBaud14400) std::erase(bauds, "14400");
     return {ComboBox{ports, portNumber}, ComboBox{bauds, "1200"},

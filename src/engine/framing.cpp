@@ -10,7 +10,9 @@ namespace {
 // pauses is still shown, relayed and recorded in pieces, with bounded memory and delay.
 constexpr std::size_t kMaxPacket = 1024;
 
-Nanos gapNanos(i16 gap) { return gap > 0 ? Nanos{gap} * kNanosPerMs : 0; }
+Nanos gapNanos(i16 gap) {
+    return gap > 0 ? Nanos{gap} * kNanosPerMs : 0;
+}
 
 }  // namespace
 
@@ -62,7 +64,8 @@ void Core::Finish_Packet(Channel& P) {
     P.GapTimer->setEnabled(false);
 
     // Read the packet: up to the first pause of Gap_Interval on the wire. A read that the port
-    // refuses gives an empty packet, so an earlier packet is never shown, relayed or recorded twice.
+    // refuses gives an empty packet, so an earlier packet is never shown, relayed or recorded
+    // twice.
     try {
         P.Data = P.Comm->Input(kMaxPacket, gapNanos(Gap_Interval), Run_Started);
     } catch (const PortError&) {

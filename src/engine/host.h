@@ -11,9 +11,10 @@
 namespace lt {
 
 // The platform services the core needs besides its serial ports: timers, the event loop, message
-// boxes, the clock and the environment. The program provides them with Qt; tests with a virtual clock.
+// boxes, the clock and the environment. The program provides them with Qt; tests with a virtual
+// clock.
 class Host {
-public:
+  public:
     virtual ~Host() = default;
 
     virtual std::unique_ptr<Timer> createTimer() = 0;

@@ -16,6 +16,8 @@ constexpr Nanos kNanosPerMs = 1'000'000;
 constexpr i16 kOn = -1;
 constexpr i16 kOff = 0;
 
-inline i16 flagOf(bool on) { return on ? kOn : kOff; }
+inline i16 flagOf(bool on) {
+    return on ? kOn : kOff;
+}
 
 }  // namespace lt

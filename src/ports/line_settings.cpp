@@ -11,7 +11,8 @@ namespace {
 std::optional<long> wholeNumber(const std::string& field) {
     long v = 0;
     const auto [end, ec] = std::from_chars(field.data(), field.data() + field.size(), v);
-    if (field.empty() || ec != std::errc() || end != field.data() + field.size()) return std::nullopt;
+    if (field.empty() || ec != std::errc() || end != field.data() + field.size())
+        return std::nullopt;
     return v;
 }
 

@@ -41,7 +41,9 @@ void Core::showData(Channel& c) {
     }
 }
 
-void Core::advanceRow() { Screen_Row = static_cast<i16>((Screen_Row + 1) % kRows); }
+void Core::advanceRow() {
+    Screen_Row = static_cast<i16>((Screen_Row + 1) % kRows);
+}
 
 void Core::Screen_Packet_Row(Channel& c) {
     const int r = Screen_Row;

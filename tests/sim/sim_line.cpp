@@ -54,7 +54,8 @@ std::string SimLine::Input(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom)
     Nanos previous = 0;
     while (!rx_.empty() && out.size() < maxBytes) {
         const Nanos at = rx_.front().at;
-        if (!out.empty() && gapLimit > 0 && previous >= gapsFrom && at - previous >= gapLimit) break;
+        if (!out.empty() && gapLimit > 0 && previous >= gapsFrom && at - previous >= gapLimit)
+            break;
         previous = at;
         out += static_cast<char>(rx_.front().value);
         rx_.pop_front();

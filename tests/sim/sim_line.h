@@ -14,7 +14,7 @@ namespace lt::sim {
 // Bytes take their real time per character at the port's baud rate and framing. The peer's RTS
 // drives our CTS, its DTR our DSR and DCD; our RTS and DTR are visible to the peer.
 class SimLine : public SerialPort {
-public:
+  public:
     SimLine(VirtualLoop& loop, int portNumber);
 
     // --- SerialPort ----------------------------------------------------------------------------
@@ -65,16 +65,16 @@ public:
     void clearPeerLog() { received_.clear(); }
 
     // --- Faults and facts ----------------------------------------------------------------------
-    bool missing = false;          // opening fails: no such device
-    bool busy = false;             // opening fails: held by another program
-    int getStateError = 0;         // GetCommState fails with this code
-    int setStateError = 0;         // SetCommState fails with this code
-    int opens = 0;                 // successful openings so far
-    Nanos eventLatency = 0;        // receive events reach the program this late (a busy window)
+    bool missing = false;    // opening fails: no such device
+    bool busy = false;       // opening fails: held by another program
+    int getStateError = 0;   // GetCommState fails with this code
+    int setStateError = 0;   // SetCommState fails with this code
+    int opens = 0;           // successful openings so far
+    Nanos eventLatency = 0;  // receive events reach the program this late (a busy window)
     std::uint32_t flags() const { return flags_; }
     Nanos characterTime() const;
 
-private:
+  private:
     void raiseLater(i16 event);
     void transmitNext();
     void logLines();

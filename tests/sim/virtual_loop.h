@@ -11,19 +11,25 @@
 
 namespace lt::sim {
 
-constexpr Nanos ms(double v) { return static_cast<Nanos>(v * 1e6); }
-constexpr Nanos us(double v) { return static_cast<Nanos>(v * 1e3); }
+constexpr Nanos ms(double v) {
+    return static_cast<Nanos>(v * 1e6);
+}
+constexpr Nanos us(double v) {
+    return static_cast<Nanos>(v * 1e3);
+}
 
 // A virtual clock with an event queue: events run one at a time in time order (ties in the order
 // they were posted), so a whole exchange plays deterministically in no real time.
 class VirtualLoop {
-public:
+  public:
     using Id = std::uint64_t;
 
     Nanos now() const { return now_; }
 
     Id post(Nanos at, std::function<void()> fn);
-    Id postAfter(Nanos delay, std::function<void()> fn) { return post(now_ + delay, std::move(fn)); }
+    Id postAfter(Nanos delay, std::function<void()> fn) {
+        return post(now_ + delay, std::move(fn));
+    }
     void cancel(Id id);
 
     // Runs every event due up to and including `t`; the clock then stands at `t`.
@@ -35,7 +41,7 @@ public:
     void runAll(Nanos limit);
     bool empty() const { return queue_.empty(); }
 
-private:
+  private:
     bool runOne(Nanos until);
 
     Nanos now_ = 0;
@@ -46,7 +52,7 @@ private:
 
 // A window-system timer on the virtual clock.
 class VirtualTimer : public Timer {
-public:
+  public:
     explicit VirtualTimer(VirtualLoop& loop) : loop_(loop) {}
     ~VirtualTimer() override { loop_.cancel(pending_); }
 
@@ -59,7 +65,7 @@ public:
     // When the next tick is due (-1 when none is).
     Nanos dueAt() const { return pending_ ? due_ : -1; }
 
-private:
+  private:
     void schedule(Nanos delay);
     void fire();
 
