@@ -1,7 +1,58 @@
+#include <sys/stat.h>
+
+#include "app/settings_file.h"
 #include "engine/core.h"
 
 namespace lt {
 
-void Core::Settings_Load() {}
+namespace {
+
+// Makes one folder level; its parent must exist. A failure is left for the file steps to meet.
+void makeFolder(const std::string& folder, mode_t mode) {
+    if (!Path_Exists(folder)) ::mkdir(folder.c_str(), mode);
+}
+
+// A stored interval that is 0 (or negative, which no timer can run) stands for the default.
+i16 intervalOrDefault(i16 stored, i16 fallback) {
+    return stored > 0 ? stored : fallback;
+}
+
+}  // namespace
+
+// Start-up load: the program folder is made when missing, the file read, a missing file or one
+// of another version replaced by the defaults (a stored record folder survives). Nothing here
+// stops the program: a folder or file that cannot be made or read leaves the defaults in force.
+void Core::Settings_Load() {
+    bool configHome = false;
+    const std::string base = Program_Base_Folder(host, &configHome);
+    const std::string folder = Program_Folder(host);
+    // The user's configuration folder may be missing on a fresh account; it is made private.
+    if (configHome) makeFolder(base, 0700);
+    makeFolder(folder, 0777);
+
+    const std::string file = Settings_File(folder);
+    StoredSettings s;
+    if (Path_Exists(file)) {
+        if (auto read = Settings_Read(file)) {
+            s = *read;
+            if (!Identity_Matches(s)) {
+                Settings_Defaults(s);
+                Settings_Write(file, s);
+            }
+        } else {
+            // Unreadable: the defaults serve, and the file is left alone rather than overwritten.
+            Settings_Defaults(s);
+        }
+    } else {
+        Settings_Defaults(s);
+        Settings_Write(file, s);
+    }
+
+    Data_Path = s.Data_Path.empty() ? folder : s.Data_Path;
+    if (Data_Path.back() != '/') Data_Path += '/';
+    Gap_Interval = intervalOrDefault(s.Gap_Interval, kDefaultGapInterval);
+    Poll_Interval = intervalOrDefault(s.Poll_Interval, kDefaultPollInterval);
+    Service_Delay = intervalOrDefault(s.Service_Delay, kDefaultServiceDelay);
+}
 
 }  // namespace lt
