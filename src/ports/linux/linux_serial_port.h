@@ -1,0 +1,72 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/host.h"
+#include "ports/serial_port.h"
+
+namespace lt {
+
+// A real serial port on Linux: QSerialPort opens the device (lock file, exclusive use), applies
+// the line settings and writes; a thin POSIX layer does the rest.
+//
+// - Reading: a reader thread takes bytes from the device as soon as they arrive and stamps every
+//   chunk with the host's monotonic clock, so packet boundaries follow the pauses on the wire
+//   even while the GUI thread is busy.
+// - Events: every event is posted to the thread that owns the port (the GUI thread) and raised
+//   from its event loop, never from inside a call.
+// - Modem lines: CTS, DSR and DCD are watched by a helper thread (TIOCMIWAIT with the driver's
+//   transition counters, or polling at 250 Hz where the wait is refused). A port without modem
+//   lines (a pseudo-terminal, some USB devices) reads its inputs as off and raises no line event.
+// - RTS toggle: the kernel's RS-485 mode where the driver has it, otherwise RTS raised before a
+//   write and dropped once the output has drained.
+// - A vanished device closes the port once and raises comEvLost; bytes already read stay readable
+//   until taken, for a short grace time.
+//
+// The host's monotonicNow() is called from the reader thread, so it must be thread-safe.
+class LinuxSerialPort : public SerialPort {
+public:
+    LinuxSerialPort(const Host& host, int defaultPortNumber);
+    ~LinuxSerialPort() override;
+    LinuxSerialPort(const LinuxSerialPort&) = delete;
+    LinuxSerialPort& operator=(const LinuxSerialPort&) = delete;
+
+    void setCommPort(const PortName& name) override;
+    PortName CommPort() const override;
+    void setSettings(const std::string& text) override;
+    std::string Settings() const override;
+    void setPortOpen(bool open) override;
+    bool PortOpen() const override;
+    std::string Input(std::size_t maxBytes = kAll, Nanos gapLimit = 0,
+                      Nanos gapsFrom = 0) override;
+    std::size_t InBufferCount() const override;
+    Nanos LastArrival() const override;
+    void Output(const std::string& bytes) override;
+    void setRTSEnable(bool on) override;
+    bool RTSEnable() const override;
+    void setDTREnable(bool on) override;
+    bool DTREnable() const override;
+    bool CDHolding() const override;
+    bool DSRHolding() const override;
+    bool CTSHolding() const override;
+    int GetCommState(CommState& state) override;
+    int SetCommState(const CommState& state) override;
+
+    // --- What the open port turned out to offer (for diagnostics and tests) --------------------
+    std::string devicePath() const;     // the device the port name resolved to at the last open
+    bool hasModemLines() const;         // the driver reports CTS, DSR and DCD
+    bool kernelRtsToggle() const;       // RTS toggle done by the kernel's RS-485 mode
+    bool softwareRtsToggle() const;     // RTS toggle done around each write
+    bool lineWatcherRunning() const;    // the modem-line helper thread is alive
+    int errorReports() const;           // errors QSerialPort reported since construction
+    int readerWakeups() const;          // turns of the reader thread since the last open
+
+private:
+    struct Impl;
+    friend struct Impl;
+    void deliver(i16 event) { raise(event); }
+    std::unique_ptr<Impl> d_;
+};
+
+}  // namespace lt
