@@ -134,7 +134,6 @@ TEST_F(Framing, NoRelayWhenTheOtherPortIsOff) {
     EXPECT_EQ(rig.line2.peerReceived(), "");
     EXPECT_EQ(form.Text1[0], "abc");
     // Port 2's lamps stay off in port 1's row while port 2 is switched off.
-    rig.line2.peerSetDtr(true);
     core.port2.DSR = kOn;
     sendAt(rig.line1, 150, "d");
     rig.runMs(200);
