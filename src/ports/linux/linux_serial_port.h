@@ -26,7 +26,7 @@ namespace lt {
 //
 // The host's monotonicNow() is called from the reader thread, so it must be thread-safe.
 class LinuxSerialPort : public SerialPort {
-public:
+  public:
     LinuxSerialPort(const Host& host, int defaultPortNumber);
     ~LinuxSerialPort() override;
     LinuxSerialPort(const LinuxSerialPort&) = delete;
@@ -38,8 +38,7 @@ public:
     std::string Settings() const override;
     void setPortOpen(bool open) override;
     bool PortOpen() const override;
-    std::string Input(std::size_t maxBytes = kAll, Nanos gapLimit = 0,
-                      Nanos gapsFrom = 0) override;
+    std::string Input(std::size_t maxBytes = kAll, Nanos gapLimit = 0, Nanos gapsFrom = 0) override;
     std::size_t InBufferCount() const override;
     Nanos LastArrival() const override;
     void Output(const std::string& bytes) override;
@@ -54,15 +53,15 @@ public:
     int SetCommState(const CommState& state) override;
 
     // --- What the open port turned out to offer (for diagnostics and tests) --------------------
-    std::string devicePath() const;     // the device the port name resolved to at the last open
-    bool hasModemLines() const;         // the driver reports CTS, DSR and DCD
-    bool kernelRtsToggle() const;       // RTS toggle done by the kernel's RS-485 mode
-    bool softwareRtsToggle() const;     // RTS toggle done around each write
-    bool lineWatcherRunning() const;    // the modem-line helper thread is alive
-    int errorReports() const;           // errors QSerialPort reported since construction
-    int readerWakeups() const;          // turns of the reader thread since the last open
+    std::string devicePath() const;   // the device the port name resolved to at the last open
+    bool hasModemLines() const;       // the driver reports CTS, DSR and DCD
+    bool kernelRtsToggle() const;     // RTS toggle done by the kernel's RS-485 mode
+    bool softwareRtsToggle() const;   // RTS toggle done around each write
+    bool lineWatcherRunning() const;  // the modem-line helper thread is alive
+    int errorReports() const;         // errors QSerialPort reported since construction
+    int readerWakeups() const;        // turns of the reader thread since the last open
 
-private:
+  private:
     struct Impl;
     friend struct Impl;
     void deliver(i16 event) { raise(event); }

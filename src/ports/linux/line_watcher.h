@@ -1,0 +1,72 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+
+#include "engine/types.h"
+#include "ports/linux/interruptible_thread.h"
+
+namespace lt {
+
+// Transition counters of the three inputs (TIOCGICOUNT).
+struct LineCounts {
+    int cts = 0, dsr = 0, dcd = 0;
+};
+
+// What the watcher asks of a port's driver. Every call returns 0 or an errno value.
+class ModemLineDriver {
+  public:
+    virtual ~ModemLineDriver() = default;
+    // Blocks until CTS, DSR or DCD changes (TIOCMIWAIT); EINTR when interrupted.
+    virtual int waitChange() = 0;
+    // The present inputs as TIOCM_CTS, TIOCM_DSR, TIOCM_CD bits (TIOCMGET).
+    virtual int levels(int& bits) = 0;
+    // The transition counters, where the driver keeps them (TIOCGICOUNT).
+    virtual int counts(LineCounts& counts) = 0;
+};
+
+// The driver of an open serial device, through ioctl calls on its descriptor.
+class FdModemLineDriver : public ModemLineDriver {
+  public:
+    explicit FdModemLineDriver(int fd) : fd_(fd) {}
+    int waitChange() override;
+    int levels(int& bits) override;
+    int counts(LineCounts& counts) override;
+
+  private:
+    int fd_;
+};
+
+// Watches CTS, DSR and DCD on a helper thread and reports each change as comEvCTS, comEvDSR or
+// comEvCD through `post` (called on the helper thread; the receiver forwards it to the GUI
+// thread). It waits with TIOCMIWAIT; where the driver refuses the wait (EINVAL, ENOTTY, ...) or
+// the wait keeps returning with nothing changed, it polls the inputs every 4 ms instead. The
+// transition counters make a pulse that is over before the inputs are read still count as a
+// change. A device that has gone (EIO) ends the watch quietly: the reader reports the loss.
+class LineWatcher {
+  public:
+    enum class Mode { Waiting, Polling, Ended };
+
+    LineWatcher(ModemLineDriver& driver, std::function<void(i16 event)> post)
+        : driver_(driver), post_(std::move(post)) {}
+    ~LineWatcher() { stop(); }
+
+    void start();
+    void stop();
+    bool running() const { return thread_.running(); }
+    Mode mode() const { return mode_.load(); }
+
+    static constexpr int kPollMs = 4;
+    // Waits that come back with nothing changed, in a row, before the watcher polls instead.
+    static constexpr int kSpuriousLimit = 3;
+
+  private:
+    void run(const std::atomic<bool>& stopping);
+
+    ModemLineDriver& driver_;
+    std::function<void(i16)> post_;
+    InterruptibleThread thread_;
+    std::atomic<Mode> mode_{Mode::Waiting};
+};
+
+}  // namespace lt

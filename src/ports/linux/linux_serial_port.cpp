@@ -1,0 +1,595 @@
+#include "ports/linux/linux_serial_port.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QMetaObject>
+#include <QObject>
+#include <QSerialPort>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include "ports/line_settings.h"
+#include "ports/linux/interruptible_thread.h"
+#include "ports/linux/line_watcher.h"
+#include "ports/linux/rx_queue.h"
+
+namespace lt {
+
+namespace {
+
+// Bytes read from the device must stay readable for a while after it vanished, so that the
+// packet being framed is still shown, relayed and recorded; then the port is closed regardless.
+constexpr int kLostGraceMs = 2000;
+
+QSerialPort::Parity parityOf(char letter) {
+    switch (letter) {
+        case 'n':
+            return QSerialPort::NoParity;
+        case 'e':
+            return QSerialPort::EvenParity;
+        case 's':
+            return QSerialPort::SpaceParity;
+        case 'm':
+            return QSerialPort::MarkParity;
+        default:
+            return QSerialPort::OddParity;
+    }
+}
+
+std::string errnoText(int err) {
+    return std::strerror(err);
+}
+
+}  // namespace
+
+struct LinuxSerialPort::Impl {
+    Impl(LinuxSerialPort& o, const Host& h, int number)
+        : owner(o), host(h), name(PortName::number(number)) {
+        QObject::connect(&serial, &QSerialPort::errorOccurred, &receiver,
+                         [this](QSerialPort::SerialPortError e) { serialError(e); });
+        QObject::connect(&serial, &QSerialPort::bytesWritten, &receiver,
+                         [this](qint64) { written(); });
+        QObject::connect(&serial, &QSerialPort::readyRead, &receiver,
+                         [this] { readInGuiThread(); });
+        grace.setSingleShot(true);
+        QObject::connect(&grace, &QTimer::timeout, &receiver, [this] { finishLost(); });
+    }
+
+    ~Impl() { closeDevice(); }
+
+    LinuxSerialPort& owner;
+    const Host& host;
+    PortName name;
+    LineSettings settings;  // 1200,o,8,1
+    std::string device;
+    bool rts = false, dtr = false;
+
+    QObject receiver;  // queued deliveries to the owner's thread go through it
+    QSerialPort serial;
+    QTimer grace;
+    int fd = -1;
+    bool open = false;
+    unsigned gen = 0;  // bumps at every opening and closing: stale deliveries are dropped
+    bool modem = false;
+    bool toggle = false, kernelToggle = false, softToggle = false, rtsUpForSend = false;
+    bool rs485Saved = false;
+    serial_rs485 savedRs485{};
+    bool lowLatencySet = false;
+    serial_struct savedSerial{};
+    bool vanished = false;
+    bool applying = false;  // errors QSerialPort reports inside our own settings calls
+    int errorReports = 0;
+
+    RxQueue rx;
+    std::atomic<bool> receivePosted{false};
+    bool readerThread = false;
+    std::thread reader;
+    int wakeFd = -1;
+    std::atomic<int> readerWakeups{0};
+
+    std::unique_ptr<FdModemLineDriver> lineDriver;
+    std::unique_ptr<LineWatcher> watcher;
+
+    InterruptibleThread drainer;
+    std::atomic<std::uint64_t> drainWanted{0};
+    std::uint64_t outputSerial = 0;
+
+    // --- Delivery to the owner's thread ----------------------------------------------------
+    template <class F>
+    void post(F&& fn) {
+        QMetaObject::invokeMethod(&receiver, std::forward<F>(fn), Qt::QueuedConnection);
+    }
+    void postEvent(i16 event, unsigned g) {
+        post([this, event, g] {
+            if (g == gen && open && !vanished) owner.deliver(event);
+        });
+    }
+    void postReceive(unsigned g) {
+        if (receivePosted.exchange(true)) return;
+        post([this, g] {
+            receivePosted = false;
+            if (g == gen && open && rx.size() > 0) owner.deliver(comEvReceive);
+        });
+    }
+
+    void requireOpen() const {
+        if (!open) throw PortError("port is closed");
+    }
+
+    // --- Settings ----------------------------------------------------------------------------
+    bool applySettings(const LineSettings& s) {
+        applying = true;
+        bool ok =
+            serial.setBaudRate(s.Baud) && serial.setParity(parityOf(s.Parity)) &&
+            serial.setDataBits(static_cast<QSerialPort::DataBits>(s.DataBits)) &&
+            serial.setStopBits(s.StopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
+            serial.setFlowControl(QSerialPort::NoFlowControl);
+        applying = false;
+        return ok;
+    }
+
+    // --- Modem lines -------------------------------------------------------------------------
+    void drive(int bit, bool on) const {
+        if (fd < 0 || !modem) return;
+        ::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bit);
+    }
+    bool input(int bit) const {
+        requireOpen();
+        if (!modem || vanished) return false;
+        int bits = 0;
+        if (::ioctl(fd, TIOCMGET, &bits) != 0) return false;
+        return (bits & bit) != 0;
+    }
+
+    // --- Opening and closing -----------------------------------------------------------------
+    void openDevice() {
+        if (open) throw PortError("port already open");
+        device = name.device([this](const std::string& var) { return host.environment(var); });
+
+        // A device that another program holds exclusively stays untouched, even for root, whom
+        // the kernel would let in. Kept open until the port is, so opening raises no extra
+        // hang-up on the lines.
+        const int probe = ::open(device.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (probe < 0) throw PortError(device + ": " + errnoText(errno));
+        int exclusive = 0;
+        if (::ioctl(probe, TIOCGEXCL, &exclusive) == 0 && exclusive) {
+            ::close(probe);
+            throw PortError(device + ": in use by another program");
+        }
+
+        serial.setPortName(QString::fromStdString(device));
+        applySettings(settings);
+        applying = true;
+        const bool ok = serial.open(QIODevice::ReadWrite);
+        applying = false;
+        if (!ok) {
+            ::close(probe);
+            throw PortError(device + ": " + serial.errorString().toStdString());
+        }
+        ::close(probe);
+        fd = static_cast<int>(serial.handle());
+
+        // The reader thread takes the bytes; QSerialPort's own reading on the GUI thread is
+        // switched off so the two never split the stream between them.
+        readerThread = false;
+        for (QSocketNotifier* n : serial.findChildren<QSocketNotifier*>()) {
+            if (n->type() == QSocketNotifier::Read && n->socket() == fd) {
+                n->setEnabled(false);
+                readerThread = true;
+            }
+        }
+
+        int bits = 0;
+        modem = ::ioctl(fd, TIOCMGET, &bits) == 0;
+        setLowLatency();
+
+        open = true;
+        vanished = false;
+        ++gen;
+        toggle = kernelToggle = softToggle = rtsUpForSend = false;
+        rs485Saved = false;
+        drive(TIOCM_RTS, rts);
+        drive(TIOCM_DTR, dtr);
+
+        startReader();
+        if (modem) {
+            lineDriver = std::make_unique<FdModemLineDriver>(fd);
+            const unsigned g = gen;
+            watcher =
+                std::make_unique<LineWatcher>(*lineDriver, [this, g](i16 e) { postEvent(e, g); });
+            watcher->start();
+        }
+        startDrainer();
+    }
+
+    void setLowLatency() {
+        lowLatencySet = false;
+        serial_struct ss{};
+        if (::ioctl(fd, TIOCGSERIAL, &ss) != 0) return;  // not offered: quietly skipped
+        savedSerial = ss;
+        if (ss.flags & ASYNC_LOW_LATENCY) return;
+        ss.flags |= ASYNC_LOW_LATENCY;
+        lowLatencySet = ::ioctl(fd, TIOCSSERIAL, &ss) == 0;
+    }
+
+    void closeDevice() {
+        if (!open) return;
+        open = false;
+        vanished = false;
+        ++gen;
+        grace.stop();
+        stopReader();
+        if (watcher) watcher->stop();
+        watcher.reset();
+        lineDriver.reset();
+        drainer.stop();
+        leaveKernelToggle();
+        if (lowLatencySet) ::ioctl(fd, TIOCSSERIAL, &savedSerial);
+        lowLatencySet = false;
+        serial.clear();
+        serial.close();
+        fd = -1;
+        rx.clear();
+        receivePosted = false;
+        toggle = softToggle = rtsUpForSend = false;
+    }
+
+    // --- Reading -----------------------------------------------------------------------------
+    void startReader() {
+        if (!readerThread) return;
+        wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        readerWakeups = 0;
+        const unsigned g = gen;
+        const int devFd = fd;
+        const int stopFd = wakeFd;
+        reader = std::thread([this, g, devFd, stopFd] { readLoop(g, devFd, stopFd); });
+    }
+
+    void stopReader() {
+        if (!reader.joinable()) return;
+        const std::uint64_t one = 1;
+        [[maybe_unused]] auto n = ::write(wakeFd, &one, sizeof one);
+        reader.join();
+        ::close(wakeFd);
+        wakeFd = -1;
+    }
+
+    void readLoop(unsigned g, int devFd, int stopFd) {
+        char buf[4096];
+        pollfd fds[2] = {{devFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
+        for (;;) {
+            const int r = ::poll(fds, 2, -1);
+            if (r < 0) {
+                if (errno == EINTR) continue;
+                break;
+            }
+            if (fds[1].revents) return;
+            ++readerWakeups;
+            const short ev = fds[0].revents;
+            bool gone = (ev & POLLNVAL) != 0;
+            while (!gone) {
+                const ssize_t n = ::read(devFd, buf, sizeof buf);
+                if (n > 0) {
+                    // Stamped the moment they are read: the pause on the wire, not the delay of
+                    // the GUI thread, decides where a packet ends.
+                    rx.push(buf, static_cast<std::size_t>(n), host.monotonicNow());
+                    postReceive(g);
+                    if (static_cast<std::size_t>(n) == sizeof buf) continue;
+                    continue;
+                }
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0 && errno == EAGAIN) break;
+                // Nothing left: an end of input is a hang-up only when poll said so.
+                if (n == 0 && !(ev & (POLLHUP | POLLERR))) break;
+                gone = true;
+            }
+            if (gone) {
+                post([this, g] { onVanished(g); });
+                return;  // nothing more to read: no spinning on a dead descriptor
+            }
+        }
+    }
+
+    // Fallback where QSerialPort's reading could not be switched off: read on its signal.
+    void readInGuiThread() {
+        if (readerThread || !open) return;
+        const QByteArray bytes = serial.readAll();
+        if (bytes.isEmpty()) return;
+        rx.push(bytes.constData(), static_cast<std::size_t>(bytes.size()), host.monotonicNow());
+        postReceive(gen);
+    }
+
+    std::string take(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) {
+        requireOpen();
+        std::string out = rx.take(maxBytes, gapLimit, gapsFrom);
+        if (vanished && rx.size() == 0) {
+            const unsigned g = gen;
+            post([this, g] {
+                if (g == gen) finishLost();
+            });
+        }
+        return out;
+    }
+
+    // --- Writing and the send event ----------------------------------------------------------
+    void output(const std::string& bytes) {
+        requireOpen();
+        if (vanished) throw PortError(device + ": device vanished");
+        if (bytes.empty()) return;
+        if (softToggle && !rtsUpForSend) {
+            drive(TIOCM_RTS, true);
+            rtsUpForSend = true;
+        }
+        ++outputSerial;
+        const qint64 n = serial.write(bytes.data(), static_cast<qint64>(bytes.size()));
+        if (n != static_cast<qint64>(bytes.size()))
+            throw PortError(device + ": " + serial.errorString().toStdString());
+    }
+
+    // All queued bytes have left QSerialPort: the drain worker waits for the kernel's queue
+    // (and the UART) to empty, off the GUI thread.
+    void written() {
+        if (!open || serial.bytesToWrite() > 0) return;
+        drainWanted = outputSerial;
+        drainer.notify();
+    }
+
+    void startDrainer() {
+        const unsigned g = gen;
+        const int devFd = fd;
+        drainer.start([this, g, devFd](const std::atomic<bool>& stopping) {
+            std::uint64_t served = drainWanted.load();
+            while (!stopping) {
+                const std::uint64_t want = drainWanted.load();
+                if (want == served) {
+                    drainer.waitFor(1000);
+                    continue;
+                }
+                if (::tcdrain(devFd) != 0 && errno == EINTR) continue;
+                served = want;
+                post([this, g, want] { drained(g, want); });
+            }
+        });
+    }
+
+    void drained(unsigned g, std::uint64_t served) {
+        if (g != gen || !open || vanished) return;
+        // More was written since: its own drain brings the event.
+        if (served != outputSerial || serial.bytesToWrite() > 0) return;
+        if (softToggle && rtsUpForSend) drive(TIOCM_RTS, false);
+        rtsUpForSend = false;
+        owner.deliver(comEvSend);
+    }
+
+    // --- Comm state --------------------------------------------------------------------------
+    int getCommState(CommState& state) const {
+        if (!open) return EBADF;
+        if (vanished) return EIO;
+        termios t{};
+        if (::tcgetattr(fd, &t) != 0) return errno;
+        std::uint32_t f = 1;                    // fBinary
+        if (t.c_iflag & INPCK) f |= 1u << 1;    // fParity
+        if (t.c_cflag & CRTSCTS) f |= 1u << 2;  // fOutxCtsFlow
+        if (dtr) f |= 1u << 4;                  // fDtrControl = enable
+        if (t.c_iflag & IXON) f |= 1u << 8;     // fOutX
+        if (t.c_iflag & IXOFF) f |= 1u << 9;    // fInX
+        if (toggle)
+            f |= 3u << 12;
+        else if (t.c_cflag & CRTSCTS)
+            f |= 2u << 12;
+        else if (rts)
+            f |= 1u << 12;
+        state.Flags = f;
+        return 0;
+    }
+
+    int setCommState(const CommState& state) {
+        if (!open) return EBADF;
+        if (vanished) return EIO;
+        termios t{};
+        if (::tcgetattr(fd, &t) != 0) return errno;
+        // The line settings stay; flow control, parity checking and character translation go.
+        t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | PARMRK | IGNPAR | ISTRIP | INLCR | IGNCR |
+                       ICRNL | IGNBRK | BRKINT);
+        t.c_cflag &= ~CRTSCTS;
+        t.c_cflag |= CLOCAL | CREAD;
+        if (::tcsetattr(fd, TCSANOW, &t) != 0) return errno;
+
+        dtr = true;
+        if (modem) {
+            int bit = TIOCM_DTR;
+            if (::ioctl(fd, TIOCMBIS, &bit) != 0) return errno;
+        }
+        if (rtsToggleOf(state.Flags)) {
+            enterToggle();
+        } else {
+            leaveKernelToggle();
+            toggle = softToggle = false;
+            rtsUpForSend = false;
+            rts = true;
+            if (modem) {
+                int bit = TIOCM_RTS;
+                if (::ioctl(fd, TIOCMBIS, &bit) != 0) return errno;
+            }
+        }
+        return 0;
+    }
+
+    void enterToggle() {
+        if (toggle) return;
+        toggle = true;
+        serial_rs485 conf{};
+        if (::ioctl(fd, TIOCGRS485, &conf) == 0) {
+            savedRs485 = conf;
+            rs485Saved = true;
+            conf.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+            conf.flags &= ~SER_RS485_RTS_AFTER_SEND;
+            if (::ioctl(fd, TIOCSRS485, &conf) == 0) {
+                kernelToggle = true;
+                return;
+            }
+        }
+        // No RS-485 mode in the driver: RTS goes up around each write.
+        softToggle = true;
+        rtsUpForSend = serial.bytesToWrite() > 0;
+        drive(TIOCM_RTS, rtsUpForSend);
+    }
+
+    void leaveKernelToggle() {
+        if (kernelToggle && rs485Saved && fd >= 0) ::ioctl(fd, TIOCSRS485, &savedRs485);
+        kernelToggle = false;
+    }
+
+    // --- A vanished device -------------------------------------------------------------------
+    void serialError(QSerialPort::SerialPortError e) {
+        if (e == QSerialPort::NoError || applying) return;
+        ++errorReports;
+        if (!open || vanished) return;
+        // QSerialPort would report the same error again at every turn of the event loop: its
+        // notifiers are stopped here, and the port is closed from the loop.
+        for (QSocketNotifier* n : serial.findChildren<QSocketNotifier*>()) n->setEnabled(false);
+        const unsigned g = gen;
+        post([this, g] { onVanished(g); });
+    }
+
+    void onVanished(unsigned g) {
+        if (g != gen || !open || vanished) return;
+        vanished = true;
+        for (QSocketNotifier* n : serial.findChildren<QSocketNotifier*>()) n->setEnabled(false);
+        if (rx.size() == 0)
+            finishLost();
+        else
+            grace.start(kLostGraceMs);
+    }
+
+    void finishLost() {
+        if (!open || !vanished) return;
+        closeDevice();
+        owner.deliver(comEvLost);
+    }
+};
+
+LinuxSerialPort::LinuxSerialPort(const Host& host, int defaultPortNumber)
+    : d_(std::make_unique<Impl>(*this, host, defaultPortNumber)) {}
+
+LinuxSerialPort::~LinuxSerialPort() = default;
+
+void LinuxSerialPort::setCommPort(const PortName& name) {
+    if (d_->open) throw PortError("port is open");
+    d_->name = name;
+}
+
+PortName LinuxSerialPort::CommPort() const {
+    return d_->name;
+}
+
+void LinuxSerialPort::setSettings(const std::string& text) {
+    const auto s = parseLineSettings(text);
+    if (!s) throw PortError("invalid settings: " + text);
+    if (d_->open && !d_->applySettings(*s)) {
+        d_->applySettings(d_->settings);
+        throw PortError("settings refused by the driver: " + text);
+    }
+    d_->settings = *s;
+}
+
+std::string LinuxSerialPort::Settings() const {
+    return d_->settings.text();
+}
+
+void LinuxSerialPort::setPortOpen(bool open) {
+    if (open)
+        d_->openDevice();
+    else
+        d_->closeDevice();
+}
+
+bool LinuxSerialPort::PortOpen() const {
+    return d_->open;
+}
+
+std::string LinuxSerialPort::Input(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) {
+    return d_->take(maxBytes, gapLimit, gapsFrom);
+}
+
+std::size_t LinuxSerialPort::InBufferCount() const {
+    return d_->rx.size();
+}
+
+Nanos LinuxSerialPort::LastArrival() const {
+    return d_->rx.lastArrival();
+}
+
+void LinuxSerialPort::Output(const std::string& bytes) {
+    d_->output(bytes);
+}
+
+void LinuxSerialPort::setRTSEnable(bool on) {
+    d_->rts = on;
+    // In toggle mode the driver owns RTS; the value is kept for later.
+    if (d_->open && !d_->toggle) d_->drive(TIOCM_RTS, on);
+}
+
+bool LinuxSerialPort::RTSEnable() const {
+    return d_->rts;
+}
+
+void LinuxSerialPort::setDTREnable(bool on) {
+    d_->dtr = on;
+    if (d_->open) d_->drive(TIOCM_DTR, on);
+}
+
+bool LinuxSerialPort::DTREnable() const {
+    return d_->dtr;
+}
+
+bool LinuxSerialPort::CDHolding() const {
+    return d_->input(TIOCM_CD);
+}
+bool LinuxSerialPort::DSRHolding() const {
+    return d_->input(TIOCM_DSR);
+}
+bool LinuxSerialPort::CTSHolding() const {
+    return d_->input(TIOCM_CTS);
+}
+
+int LinuxSerialPort::GetCommState(CommState& state) {
+    return d_->getCommState(state);
+}
+int LinuxSerialPort::SetCommState(const CommState& state) {
+    return d_->setCommState(state);
+}
+
+std::string LinuxSerialPort::devicePath() const {
+    return d_->device;
+}
+bool LinuxSerialPort::hasModemLines() const {
+    return d_->open && d_->modem;
+}
+bool LinuxSerialPort::kernelRtsToggle() const {
+    return d_->open && d_->kernelToggle;
+}
+bool LinuxSerialPort::softwareRtsToggle() const {
+    return d_->open && d_->softToggle;
+}
+bool LinuxSerialPort::lineWatcherRunning() const {
+    return d_->watcher && d_->watcher->running();
+}
+int LinuxSerialPort::errorReports() const {
+    return d_->errorReports;
+}
+int LinuxSerialPort::readerWakeups() const {
+    return d_->readerWakeups.load();
+}
+
+}  // namespace lt
