@@ -1,1 +1,40 @@
-int main() { return 0; }
+#include <QApplication>
+#include <QLocale>
+#include <QMessageBox>
+
+#include "app/qt/qt_host.h"
+#include "engine/core.h"
+#include "ports/linux/linux_serial_port.h"
+#include "ports/linux/port_discovery.h"
+#include "ui/file_record_sink.h"
+#include "ui/window/main_window.h"
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Linetap");
+    QApplication::setDesktopFileName("linetap");
+
+    lt::QtHost host;
+    lt::LinuxSerialPort comm1(host, 1);
+    lt::LinuxSerialPort comm2(host, 2);
+    lt::FileRecordSink records;
+    lt::Core core(host, comm1, comm2, records, QLocale::system());
+    lt::Add_Serial_Devices(core.form, lt::availableSerialDevices());
+
+    lt::MainWindow window(core);
+    // Window-modal and asynchronous: the handler that asked for the message runs to its end
+    // before anything else happens.
+    host.onMessage = [&window](const std::string& text) {
+        auto* box = new QMessageBox(QMessageBox::NoIcon, "Linetap", QString::fromStdString(text),
+                                    QMessageBox::Ok, &window);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    };
+    // "Выход" ends the program at once: nothing queued runs after it.
+    host.onQuit = [] { QCoreApplication::exit(0); };
+
+    core.Form_Load();
+    window.showState();
+    window.show();
+    return app.exec();
+}

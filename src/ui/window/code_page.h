@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+#include <string_view>
+
+namespace lt {
+
+// The Windows-1251 character for a byte: ASCII below 0x80, Cyrillic and punctuation above
+// (0xC0 is "А", 0xFF is "я"). The one byte the code page leaves undefined, 0x98, stands for
+// U+0098, so every byte has a character of its own.
+char16_t Cp1251_Char(unsigned char byte);
+
+// A text of one character per byte, as the data screen shows packet bytes.
+QString Cp1251_Text(std::string_view bytes);
+
+}  // namespace lt
