@@ -238,6 +238,19 @@ TEST_F(PortPanel, SwitchedOffAndOnDuringTheWaitStillAppliesTheChoice) {
     EXPECT_TRUE(rig.host.messages.empty());
 }
 
+TEST_F(PortPanel, PickDuringTheReopeningsStrobeIsAppliedToo) {
+    core.Set_Check(10, 1);
+    pick(core.port1, 1, "9600");
+    // Due with the apply, after it: runs while the apply's strobe procedure lets events run.
+    rig.loop.post(ms(100), [&] { pick(core.port1, 1, "4800"); });
+    rig.runMs(100);
+    ASSERT_FALSE(rig.line1.PortOpen()) << "the second pick closed the port again";
+    rig.runMs(100);
+    EXPECT_TRUE(rig.line1.PortOpen());
+    EXPECT_EQ(rig.line1.Settings(), "4800,o,8,1");
+    EXPECT_EQ(form.Shape1, color::DarkGreen);
+}
+
 TEST_F(PortPanel, StrobeTickedBeforeSwitchingOnLeavesTheRtsBoxEnabled) {
     core.Set_Check(10, 1);
     core.Set_Check(13, 1);
