@@ -31,21 +31,6 @@ namespace {
 // packet being framed is still shown, relayed and recorded; then the port is closed regardless.
 constexpr int kLostGraceMs = 2000;
 
-QSerialPort::Parity parityOf(char letter) {
-    switch (letter) {
-        case 'n':
-            return QSerialPort::NoParity;
-        case 'e':
-            return QSerialPort::EvenParity;
-        case 's':
-            return QSerialPort::SpaceParity;
-        case 'm':
-            return QSerialPort::MarkParity;
-        default:
-            return QSerialPort::OddParity;
-    }
-}
-
 std::string errnoText(int err) {
     return std::strerror(err);
 }
@@ -127,15 +112,49 @@ struct LinuxSerialPort::Impl {
     }
 
     // --- Settings ----------------------------------------------------------------------------
-    bool applySettings(const LineSettings& s) {
+    // Baud rate (any the driver takes), data and stop bits through QSerialPort; parity through
+    // termios, because QSerialPort leaves CMSPAR set when going from mark or space parity to
+    // even or odd, which would keep sending mark or space. Parity is never checked on input,
+    // so a byte with a parity error is still shown rather than dropped.
+    bool applySettings(const LineSettings& s, const LineSettings* current = nullptr) {
+        // On an open port only what changes is handed to the driver: a pseudo-terminal, for
+        // one, refuses to be told its data bits again.
+        auto changed = [&](auto field) { return !current || s.*field != current->*field; };
+        bool ok = true;
         applying = true;
-        bool ok =
-            serial.setBaudRate(s.Baud) && serial.setParity(parityOf(s.Parity)) &&
-            serial.setDataBits(static_cast<QSerialPort::DataBits>(s.DataBits)) &&
-            serial.setStopBits(s.StopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop) &&
-            serial.setFlowControl(QSerialPort::NoFlowControl);
+        if (ok && changed(&LineSettings::Baud)) ok = serial.setBaudRate(s.Baud);
+        if (ok && changed(&LineSettings::DataBits))
+            ok = serial.setDataBits(static_cast<QSerialPort::DataBits>(s.DataBits));
+        if (ok && changed(&LineSettings::StopBits))
+            ok = serial.setStopBits(s.StopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
+        if (ok && !current) ok = serial.setFlowControl(QSerialPort::NoFlowControl);
         applying = false;
+        if (ok && serial.isOpen()) ok = applyParity(s.Parity);
         return ok;
+    }
+
+    bool applyParity(char letter) const {
+        termios t{};
+        if (::tcgetattr(fd, &t) != 0) return false;
+        t.c_cflag &= ~(PARENB | PARODD | CMSPAR);
+        switch (letter) {
+            case 'e':
+                t.c_cflag |= PARENB;
+                break;
+            case 'o':
+                t.c_cflag |= PARENB | PARODD;
+                break;
+            case 's':
+                t.c_cflag |= PARENB | CMSPAR;
+                break;
+            case 'm':
+                t.c_cflag |= PARENB | CMSPAR | PARODD;
+                break;
+            default:
+                break;
+        }
+        t.c_iflag &= ~(INPCK | PARMRK | IGNPAR);
+        return ::tcsetattr(fd, TCSANOW, &t) == 0;
     }
 
     // --- Modem lines -------------------------------------------------------------------------
@@ -168,7 +187,7 @@ struct LinuxSerialPort::Impl {
         }
 
         serial.setPortName(QString::fromStdString(device));
-        applySettings(settings);
+        applySettings(settings);  // kept by QSerialPort and applied as it opens
         applying = true;
         const bool ok = serial.open(QIODevice::ReadWrite);
         applying = false;
@@ -178,6 +197,12 @@ struct LinuxSerialPort::Impl {
         }
         ::close(probe);
         fd = static_cast<int>(serial.handle());
+        if (!applyParity(settings.Parity)) {
+            const std::string why = errnoText(errno);
+            serial.close();
+            fd = -1;
+            throw PortError(device + ": settings refused: " + why);
+        }
 
         // The reader thread takes the bytes; QSerialPort's own reading on the GUI thread is
         // switched off so the two never split the stream between them.
@@ -284,7 +309,6 @@ struct LinuxSerialPort::Impl {
                     // the GUI thread, decides where a packet ends.
                     rx.push(buf, static_cast<std::size_t>(n), host.monotonicNow());
                     postReceive(g);
-                    if (static_cast<std::size_t>(n) == sizeof buf) continue;
                     continue;
                 }
                 if (n < 0 && errno == EINTR) continue;
@@ -347,8 +371,10 @@ struct LinuxSerialPort::Impl {
     void startDrainer() {
         const unsigned g = gen;
         const int devFd = fd;
-        drainer.start([this, g, devFd](const std::atomic<bool>& stopping) {
-            std::uint64_t served = drainWanted.load();
+        // Taken here, not on the new thread: a write may ask for a drain before it runs.
+        const std::uint64_t alreadyServed = drainWanted.load();
+        drainer.start([this, g, devFd, alreadyServed](const std::atomic<bool>& stopping) {
+            std::uint64_t served = alreadyServed;
             while (!stopping) {
                 const std::uint64_t want = drainWanted.load();
                 if (want == served) {
@@ -496,8 +522,8 @@ PortName LinuxSerialPort::CommPort() const {
 void LinuxSerialPort::setSettings(const std::string& text) {
     const auto s = parseLineSettings(text);
     if (!s) throw PortError("invalid settings: " + text);
-    if (d_->open && !d_->applySettings(*s)) {
-        d_->applySettings(d_->settings);
+    if (d_->open && !d_->applySettings(*s, &d_->settings)) {
+        d_->applySettings(d_->settings, &*s);
         throw PortError("settings refused by the driver: " + text);
     }
     d_->settings = *s;
