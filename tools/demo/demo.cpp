@@ -1,0 +1,205 @@
+// linetap-demo: gives Linetap two serial lines to watch on a machine without serial hardware.
+//
+// Two pseudo-terminal pairs stand in for two serial cables. On the far end of the first runs a
+// controller that sends a request about every 500 ms; on the far end of the second runs a device
+// that answers every request it receives and reports its status now and then on its own. Linetap
+// is started with LINETAP_COM1 and LINETAP_COM2 naming the near ends; the user switches the ports
+// on, relays and starts capture in its window. With data relay on in both directions the requests
+// travel through Linetap to the device and the answers back to the controller.
+//
+// Pseudo-terminals have no modem lines, so the devices exchange bytes only.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+volatile sig_atomic_t g_stop = 0;
+void onSignal(int) {
+    g_stop = 1;
+}
+
+// One simulated cable: the far end (master) belongs to a device of the demo, the near end is
+// the path Linetap opens.
+struct Cable {
+    int master = -1;
+    std::string path;
+
+    bool open() {
+        int slave = -1;
+        char name[128] = {};
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) return false;
+        termios t{};
+        ::tcgetattr(master, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(master, TCSANOW, &t);
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        ::fcntl(master, F_SETFD, FD_CLOEXEC);
+        ::close(slave);  // Linetap opens it by its path
+        path = name;
+        return true;
+    }
+
+    // Whether a program holds the near end open (otherwise the far end reads a hang-up).
+    bool listened() const {
+        pollfd p{master, POLLIN, 0};
+        ::poll(&p, 1, 0);
+        return !(p.revents & POLLHUP);
+    }
+
+    void send(const std::string& bytes) const {
+        if (!listened()) return;  // nobody there: nothing piles up for later
+        [[maybe_unused]] auto n = ::write(master, bytes.data(), bytes.size());
+    }
+
+    std::string receive() const {
+        std::string out;
+        char buf[512];
+        for (;;) {
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n <= 0) break;
+            out.append(buf, static_cast<std::size_t>(n));
+        }
+        return out;
+    }
+};
+
+// Requests end with CR; the answering device replies to each complete one.
+struct Device {
+    std::string pending;
+    int answered = 0;
+
+    std::vector<std::string> takeRequests(const std::string& bytes) {
+        pending += bytes;
+        std::vector<std::string> out;
+        for (std::size_t cr; (cr = pending.find('\r')) != std::string::npos;) {
+            out.push_back(pending.substr(0, cr));
+            pending.erase(0, cr + 1);
+        }
+        if (pending.size() > 256) pending.clear();  // noise without an end
+        return out;
+    }
+};
+
+std::string answerTo(const std::string& request, int n) {
+    char buf[96];
+    if (request.find("READ T") != std::string::npos)
+        std::snprintf(buf, sizeof buf, "!01 T=%d.%d C\r", 20 + n % 7, n * 3 % 10);
+    else if (request.find("READ P") != std::string::npos)
+        std::snprintf(buf, sizeof buf, "!01 P=%d kPa\r", 100 + n % 13);
+    else
+        std::snprintf(buf, sizeof buf, "!01 ERR\r");
+    return buf;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s <path to linetap>\n", argv[0]);
+        return 2;
+    }
+    Cable controllerCable, deviceCable;
+    if (!controllerCable.open() || !deviceCable.open()) {
+        std::perror("linetap-demo: openpty");
+        return 1;
+    }
+
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
+    const pid_t child = ::fork();
+    if (child < 0) {
+        std::perror("linetap-demo: fork");
+        return 1;
+    }
+    if (child == 0) {
+        ::setenv("LINETAP_COM1", controllerCable.path.c_str(), 1);
+        ::setenv("LINETAP_COM2", deviceCable.path.c_str(), 1);
+        ::execl(argv[1], argv[1], static_cast<char*>(nullptr));
+        std::perror("linetap-demo: cannot start linetap");
+        _exit(127);
+    }
+    std::printf(
+        "linetap-demo: port 1 = %s (a controller asking every 500 ms), port 2 = %s (a device "
+        "answering); switch both ports on, tick \"Трансляция данных\" on both and press "
+        "\"Пуск\".\n",
+        controllerCable.path.c_str(), deviceCable.path.c_str());
+    std::fflush(stdout);
+
+    Device device;
+    int request = 0;
+    auto nextRequest = Clock::now() + milliseconds(500);
+    auto nextStatus = Clock::now() + milliseconds(3000);
+    struct Reply {
+        Clock::time_point at;
+        std::string bytes;
+    };
+    std::vector<Reply> replies;
+    int status = 0;
+
+    while (!g_stop) {
+        int wstatus = 0;
+        if (::waitpid(child, &wstatus, WNOHANG) == child) {
+            return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 1;
+        }
+        const auto now = Clock::now();
+
+        // The controller keeps asking, whether or not anything answers.
+        if (now >= nextRequest) {
+            ++request;
+            controllerCable.send(request % 2 ? "#01 READ T\r" : "#01 READ P\r");
+            nextRequest += milliseconds(500);
+            if (nextRequest < now) nextRequest = now + milliseconds(500);
+        }
+        // What reaches the controller (answers relayed by Linetap) is consumed.
+        controllerCable.receive();
+
+        // The device answers each request about 30 ms after it arrived.
+        for (const std::string& r : device.takeRequests(deviceCable.receive()))
+            replies.push_back({now + milliseconds(30), answerTo(r, ++device.answered)});
+        for (auto it = replies.begin(); it != replies.end();) {
+            if (now >= it->at) {
+                deviceCable.send(it->bytes);
+                it = replies.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        // And reports its status on its own now and then, so port 2 shows traffic without relay.
+        if (now >= nextStatus) {
+            char buf[48];
+            std::snprintf(buf, sizeof buf, "!01 STATUS %s\r", ++status % 4 ? "OK" : "BUSY");
+            deviceCable.send(buf);
+            nextStatus = now + milliseconds(3000);
+        }
+
+        pollfd fds[2] = {{controllerCable.master, POLLIN, 0}, {deviceCable.master, POLLIN, 0}};
+        // A near end nobody holds reads as a hang-up at once: then only the timeout paces us.
+        const bool bothListened = controllerCable.listened() && deviceCable.listened();
+        if (bothListened)
+            ::poll(fds, 2, 10);
+        else
+            ::usleep(10'000);
+    }
+    ::kill(child, SIGTERM);
+    ::waitpid(child, nullptr, 0);
+    return 0;
+}
