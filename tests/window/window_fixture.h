@@ -5,20 +5,36 @@
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
+#include <ostream>
 
 #include "sim/rig.h"
 #include "ui/window/main_window.h"
 #include "ui/window/round_lamp.h"
 
+// Readable values in failure messages.
+inline void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+inline void PrintTo(const QColor& c, std::ostream* os) {
+    *os << "rgb(" << c.red() << ", " << c.green() << ", " << c.blue() << ")";
+}
+inline void PrintTo(const QRect& r, std::ostream* os) {
+    *os << r.x() << "," << r.y() << " " << r.width() << "x" << r.height();
+}
+inline void PrintTo(const QSize& s, std::ostream* os) {
+    *os << s.width() << "x" << s.height();
+}
+
 namespace lt::test {
 
 // The real core on simulated lines and a virtual clock, with its window.
 class WindowTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(home.isValid());
         rig.host.env["ProgramFiles"] = home.path().toStdString();
@@ -50,7 +66,9 @@ protected:
         return list;
     }
     // A user's click in the middle of a button or box.
-    static void click(QWidget* w) { QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(8, w->height() / 2)); }
+    static void click(QWidget* w) {
+        QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(8, w->height() / 2));
+    }
 
     QTemporaryDir home;
     sim::Rig rig;

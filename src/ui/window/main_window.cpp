@@ -409,7 +409,7 @@ void MainWindow::buildSettingsPanel(QWidget* client) {
     makeLabel(f, "Label2", "Время задержки сервисных сигналов относительно данных, мс",
               {150, 1470, 6100, 210});
     text10_ = makeField(f, "Text10", {150, 1680, 1500, 300});
-    makeLabel(f, "Label29", "Путь для хранения трансируемых данных ", {150, 2070, 6100, 210});
+    makeLabel(f, "Label29", "Путь для хранения трансируемых данных ", {150, 2040, 4950, 210});
     text4_ = makeField(f, "Text4", {150, 2280, 4950, 300});
     command5_ = makeButton(f, "Command5", {5190, 2250, 1065, 360});
 
