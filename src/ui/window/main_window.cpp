@@ -17,6 +17,7 @@
 #include <QStyle>
 #include <QTreeView>
 #include <limits>
+#include <string_view>
 
 #include "engine/core.h"
 #include "ui/window/code_page.h"
@@ -264,11 +265,15 @@ void MainWindow::buildDataScreen(QWidget* client) {
         {"Label5", "RTS", 10290, 0},  {"Label6", "DTR", 10515, 1},  {"Label13", "DCD", 10740, 0},
         {"Label14", "DSR", 10965, 1}, {"Label15", "CTS", 11190, 0}, {"Label4", "Длина", 11535, 1},
     };
+    // Two lines of headings fit between the frame's top line and the first row in a smaller type.
+    QFont headingFont = font();
+    headingFont.setPointSize(7);
     for (const auto& h : headings) {
-        const int width = h.line == 0 ? 420 : 600;
+        const int width = std::string_view(h.name) == "Label4" ? 600 : 420;
         QLabel* l = makeLabel(frame2_, h.name, h.caption,
-                              {h.centre - width / 2, 225 + 150 * h.line, width, 180});
+                              {h.centre - width / 2, 285 + 150 * h.line, width, 150});
         l->setAlignment(Qt::AlignCenter);
+        l->setFont(headingFont);
     }
 
     const int lampLeft[] = {10215, 10440, 10665, 10890, 11115};
