@@ -168,16 +168,6 @@ TEST_F(WindowTest, StartAndStopSwapTheGreen) {
     EXPECT_TRUE(button("Check9")->isEnabled());
 }
 
-TEST_F(WindowTest, BadIntervalAtStartIsReportedByMessage) {
-    load();
-    field("Text2")->selectAll();
-    QTest::keyClicks(field("Text2"), "abc");
-    click(find("Command1"));
-    ASSERT_EQ(rig.host.messages.size(), 1u);
-    EXPECT_EQ(rig.host.messages[0], "Интервал должен быть целым числом");
-    EXPECT_FALSE(rig.core.Timer1->enabled());
-}
-
 TEST_F(WindowTest, RowsLampsAndMarkersMadeByTheCoreAreShown) {
     load();
     Form& f = rig.core.form;
