@@ -1,0 +1,678 @@
+// linetap-bench: plays traffic through Linetap on pseudo-terminal pairs and prints figures.
+//
+// The program under test is the real core with the Linux serial ports and the Qt host, set up
+// through its handlers as a user would (ports switched on, data relay 1 -> 2 and 2 -> 1, "Авт.",
+// "Пуск", "Запись"), with the main window drawn offscreen beside it unless --no-window is given.
+// Devices on the far ends of the pseudo-terminals run on their own threads. Nothing is asserted:
+// the figures go to stdout as JSON and as a short table.
+//
+//   linetap-bench [--seconds N] [--pauses N] [--no-window]
+//
+// --seconds: length of the 1 MB/s throughput run (default 10; 60 for a soak run).
+// --pauses:  pauses of each length (8, 9, 11, 12 ms) in the framing runs (default 300).
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/qt/qt_host.h"
+#include "engine/core.h"
+#include "ports/linux/linux_serial_port.h"
+#include "ui/file_record_sink.h"
+#include "ui/window/main_window.h"
+
+namespace {
+
+using lt::Nanos;
+constexpr Nanos kMs = 1'000'000;
+
+Nanos now() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return Nanos{ts.tv_sec} * 1'000'000'000 + ts.tv_nsec;
+}
+
+void sleepUntil(Nanos t) {
+    timespec ts{static_cast<time_t>(t / 1'000'000'000), static_cast<long>(t % 1'000'000'000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
+}
+
+double cpuSeconds() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
+           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+long rssKb() {
+    std::ifstream f("/proc/self/status");
+    std::string line;
+    while (std::getline(f, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    return 0;
+}
+
+// Runs the Qt event loop until `done` holds or `limitMs` passes.
+bool runLoop(const std::function<bool()>& done, int limitMs) {
+    QEventLoop loop;
+    QTimer check;
+    const Nanos deadline = now() + Nanos{limitMs} * kMs;
+    bool ok = false;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        if (done()) {
+            ok = true;
+            loop.quit();
+        } else if (now() > deadline) {
+            loop.quit();
+        }
+    });
+    check.start(5);
+    loop.exec();
+    return ok;
+}
+
+// Runs the event loop for `ms` milliseconds with no timer of the bench's own in between, so an
+// idle measurement sees the program alone.
+void runFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// A simulated cable: the device end (master) for the bench, the path for the program.
+struct Cable {
+    int master = -1;
+    std::string path;
+    Cable() {
+        int slave = -1;
+        char name[128] = {};
+        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+            std::perror("openpty");
+            std::exit(1);
+        }
+        termios t{};
+        ::tcgetattr(master, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(master, TCSANOW, &t);
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        ::fcntl(master, F_SETFD, FD_CLOEXEC);
+        ::close(slave);
+        path = name;
+    }
+    ~Cable() { ::close(master); }
+    Cable(const Cable&) = delete;
+    Cable& operator=(const Cable&) = delete;
+
+    void writeAll(const char* p, std::size_t n) const {
+        while (n > 0) {
+            const ssize_t w = ::write(master, p, n);
+            if (w > 0) {
+                p += w;
+                n -= static_cast<std::size_t>(w);
+            } else {
+                pollfd pf{master, POLLOUT, 0};
+                ::poll(&pf, 1, 50);
+            }
+        }
+    }
+};
+
+// Reads what a device receives, with the time of every read.
+class Collector {
+  public:
+    // With `counters`, the bytes are checked as 32-bit counters as they come and not kept, so
+    // the bench's own memory stays out of the program's resident-size figure.
+    explicit Collector(const Cable& c, bool counters = false) : fd_(c.master), counters_(counters) {
+        thread_ = std::thread([this] { run(); });
+    }
+    ~Collector() { stop(); }
+    void stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    std::size_t size() {
+        std::lock_guard lock(m_);
+        return counters_ ? total_ : data_.size();
+    }
+    std::size_t gaps() {
+        std::lock_guard lock(m_);
+        return lost_;
+    }
+    std::size_t repeats() {
+        std::lock_guard lock(m_);
+        return dup_;
+    }
+    std::string data() {
+        std::lock_guard lock(m_);
+        return data_;
+    }
+    // When byte `offset` arrived (-1 if it has not).
+    Nanos arrivalOf(std::size_t offset) {
+        std::lock_guard lock(m_);
+        auto it = std::upper_bound(ends_.begin(), ends_.end(), offset,
+                                   [](std::size_t o, const auto& e) { return o < e.second; });
+        return it == ends_.end() ? -1 : it->first;
+    }
+
+  private:
+    void run() {
+        char buf[65536];
+        while (!stop_) {
+            pollfd pf{fd_, POLLIN, 0};
+            if (::poll(&pf, 1, 20) <= 0) continue;
+            const ssize_t n = ::read(fd_, buf, sizeof buf);
+            const Nanos t = now();
+            if (n <= 0) continue;
+            std::lock_guard lock(m_);
+            if (counters_) {
+                check(buf, static_cast<std::size_t>(n));
+                continue;
+            }
+            data_.append(buf, static_cast<std::size_t>(n));
+            ends_.push_back({t, data_.size()});
+        }
+    }
+    // A gap in the counters is bytes lost, a step back bytes repeated or out of order.
+    void check(const char* p, std::size_t n) {
+        total_ += n;
+        for (std::size_t i = 0; i < n; ++i) {
+            word_[fill_++] = p[i];
+            if (fill_ < 4) continue;
+            fill_ = 0;
+            std::uint32_t w;
+            std::memcpy(&w, word_, 4);
+            if (w == expect_) {
+                ++expect_;
+            } else if (w > expect_) {
+                lost_ += (w - expect_) * 4u;
+                expect_ = w + 1;
+            } else {
+                dup_ += 4;
+            }
+        }
+    }
+    int fd_;
+    bool counters_;
+    std::size_t total_ = 0, lost_ = 0, dup_ = 0, fill_ = 0;
+    std::uint32_t expect_ = 0;
+    char word_[4] = {};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::mutex m_;
+    std::string data_;
+    std::vector<std::pair<Nanos, std::size_t>> ends_;
+};
+
+// Two processes that keep a core each busy, for the framing run under load.
+struct CpuHogs {
+    std::vector<pid_t> pids;
+    explicit CpuHogs(int n) {
+        for (int i = 0; i < n; ++i) {
+            const pid_t p = ::fork();
+            if (p == 0) {
+                volatile unsigned long x = 0;
+                for (;;) x = x * 2654435761u + 1;
+            }
+            if (p > 0) pids.push_back(p);
+        }
+    }
+    ~CpuHogs() {
+        for (pid_t p : pids) ::kill(p, SIGKILL);
+        for (pid_t p : pids) ::waitpid(p, nullptr, 0);
+    }
+};
+
+double percentile(std::vector<double> v, double q) {
+    if (v.empty()) return -1;
+    std::sort(v.begin(), v.end());
+    const std::size_t i =
+        std::min(v.size() - 1, static_cast<std::size_t>(q * (v.size() - 1) + 0.5));
+    return v[i];
+}
+
+// The program: core, ports, host, records and (optionally) the window.
+struct Program {
+    lt::QtHost host;
+    lt::LinuxSerialPort comm1{host, 1};
+    lt::LinuxSerialPort comm2{host, 2};
+    lt::FileRecordSink records;
+    lt::Core core{host, comm1, comm2, records, QLocale(QLocale::C)};
+    std::unique_ptr<lt::MainWindow> window;
+    std::vector<std::string> messages;
+    std::vector<std::string> packets1;  // every packet port 1 framed, in order
+    lt::i16 lastRow = -1;
+
+    Program(bool withWindow, const std::string& recordDir) {
+        host.onMessage = [this](const std::string& m) { messages.push_back(m); };
+        core.Form_Load();
+        if (withWindow) {
+            window = std::make_unique<lt::MainWindow>(core);
+            window->showState();
+            window->show();
+        }
+        // Every row written shows up as a move of Screen_Row; port 1's packet is then its Data.
+        auto previous = core.Changed;
+        core.Changed = [this, previous] {
+            if (core.Screen_Row != lastRow) {
+                lastRow = core.Screen_Row;
+                if (core.Data_Port1 != lastData1 && !core.Data_Port1.empty()) {
+                    packets1.push_back(core.Data_Port1);
+                }
+                lastData1 = core.Data_Port1;
+            }
+            if (previous) previous();
+        };
+        core.Data_Path = recordDir + "/";
+        core.Gap_Interval = 10;
+    }
+    std::string lastData1;
+
+    void switchOn() {
+        core.Set_Check(10, 1);
+        core.Set_Check(11, 1);
+        runFor(50);
+    }
+    void startAuto(bool relay, bool record) {
+        if (relay) {
+            core.Set_Check(5, 1);
+            core.Set_Check(6, 1);
+        }
+        core.Set_Check(9, 1);
+        core.Start_Capture();
+        if (record) core.Set_Check(12, 1);
+        runFor(20);
+    }
+    void stop() {
+        core.Set_Check(12, 0);
+        core.Stop_Capture();
+        core.Set_Check(10, 0);
+        core.Set_Check(11, 0);
+        runFor(20);
+    }
+};
+
+struct Json {
+    std::ostringstream s;
+    bool first = true;
+    void key(const std::string& k) {
+        s << (first ? "" : ",") << "\n  \"" << k << "\": ";
+        first = false;
+    }
+    void num(const std::string& k, double v) {
+        key(k);
+        s << v;
+    }
+    void raw(const std::string& k, const std::string& v) {
+        key(k);
+        s << v;
+    }
+    std::string str() const { return "{" + s.str() + "\n}"; }
+};
+
+struct Options {
+    int seconds = 10;
+    int pauses = 300;
+    bool window = true;
+};
+
+// --- Framing and relay latency ---------------------------------------------------------------
+
+struct FramingResult {
+    int total[4] = {}, split[4] = {}, jitter = 0;
+    // Against the pause the device really made: split below 9.5 ms, joined above 10.5 ms.
+    int wrongSplit = 0, wrongJoin = 0;
+    std::vector<double> latencyMs;
+    std::size_t lostBytes = 0;
+};
+
+constexpr int kPauseMs[4] = {8, 9, 11, 12};
+
+FramingResult framingRun(const Options& o, const std::string& dir, bool load) {
+    Cable a, b;
+    ::setenv("LINETAP_COM1", a.path.c_str(), 1);
+    ::setenv("LINETAP_COM2", b.path.c_str(), 1);
+    Program p(o.window, dir);
+    p.switchOn();
+    p.startAuto(true, false);
+    Collector relayed(b);
+    std::unique_ptr<CpuHogs> hogs;
+    if (load) hogs = std::make_unique<CpuHogs>(2);
+
+    std::vector<int> kinds;
+    for (int k = 0; k < 4; ++k) kinds.insert(kinds.end(), o.pauses, k);
+    std::shuffle(kinds.begin(), kinds.end(), std::mt19937(load ? 7 : 3));
+
+    // Packet i: 8 bytes naming i; written at planned times, each write stamped.
+    struct Sent {
+        Nanos at;
+        std::size_t end;
+    };
+    std::vector<Sent> sent(kinds.size() + 1);
+    std::atomic<bool> done{false};
+    std::string stream;
+    for (std::size_t i = 0; i <= kinds.size(); ++i) {
+        char pkt[8] = {'\x55', static_cast<char>(i >> 8), static_cast<char>(i), 'p', 'k', 't', '\r',
+                       '\n'};
+        stream.append(pkt, 8);
+    }
+    std::thread gen([&] {
+        Nanos t = now() + 50 * kMs;
+        for (std::size_t i = 0; i <= kinds.size(); ++i) {
+            sleepUntil(t);
+            a.writeAll(stream.data() + i * 8, 8);
+            sent[i] = {now(), (i + 1) * 8};
+            if (i < kinds.size()) t += kPauseMs[kinds[i]] * kMs;
+        }
+        done = true;
+    });
+    runLoop([&] { return done.load(); }, 600'000);
+    gen.join();
+    runLoop([&] { return relayed.size() >= stream.size(); }, 3000);
+    relayed.stop();
+    hogs.reset();
+
+    // Boundaries the program made, as byte offsets of the stream.
+    std::vector<std::size_t> ends;
+    std::size_t off = 0;
+    for (const std::string& pk : p.packets1) {
+        off += pk.size();
+        ends.push_back(off);
+    }
+    FramingResult r;
+    for (std::size_t i = 0; i < kinds.size(); ++i) {
+        const Nanos actual = sent[i + 1].at - sent[i].at;
+        const bool wasSplit = std::binary_search(ends.begin(), ends.end(), sent[i].end);
+        r.total[kinds[i]]++;
+        r.split[kinds[i]] += wasSplit;
+        if (std::llabs(actual - kPauseMs[kinds[i]] * kMs) > kMs / 2) ++r.jitter;
+        if (wasSplit && actual < 9 * kMs + kMs / 2) ++r.wrongSplit;
+        if (!wasSplit && actual > 10 * kMs + kMs / 2) ++r.wrongJoin;
+        // Relay latency of a packet that ended here: its last byte leaving port 2.
+        if (wasSplit) {
+            const Nanos out = relayed.arrivalOf(sent[i].end - 1);
+            if (out > 0)
+                r.latencyMs.push_back((out - sent[i].at - p.core.Gap_Interval * kMs) / 1e6);
+        }
+    }
+    const std::string got = relayed.data();
+    r.lostBytes = got.size() >= stream.size() ? 0 : stream.size() - got.size();
+    if (got != stream.substr(0, got.size())) r.lostBytes = SIZE_MAX;
+    p.stop();
+    return r;
+}
+
+// --- socat as a plain byte relay on the same kind of cables -----------------------------------
+
+std::vector<double> socatRun(int packets) {
+    Cable a, b;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const std::string l = a.path + ",raw,echo=0", r = b.path + ",raw,echo=0";
+        ::execlp("socat", "socat", "-b65536", l.c_str(), r.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::vector<double> lat;
+    // Wait until socat holds both ends.
+    for (int i = 0; i < 200; ++i) {
+        pollfd pf[2] = {{a.master, POLLIN, 0}, {b.master, POLLIN, 0}};
+        ::poll(pf, 2, 0);
+        if (!(pf[0].revents & POLLHUP) && !(pf[1].revents & POLLHUP)) break;
+        ::usleep(10'000);
+    }
+    {
+        Collector got(b);
+        std::vector<std::pair<Nanos, std::size_t>> sent;
+        Nanos t = now() + 20 * kMs;
+        for (int i = 0; i < packets; ++i) {
+            sleepUntil(t);
+            a.writeAll("\x55\x01\x02pkt\r\n", 8);
+            sent.push_back({now(), static_cast<std::size_t>(i + 1) * 8});
+            t += 12 * kMs;
+        }
+        for (int i = 0; i < 100 && got.size() < sent.size() * 8; ++i) ::usleep(10'000);
+        got.stop();
+        for (const auto& [at, end] : sent) {
+            const Nanos out = got.arrivalOf(end - 1);
+            if (out > 0) lat.push_back((out - at) / 1e6);
+        }
+    }
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+    return lat;
+}
+
+// --- Throughput both ways with recording -------------------------------------------------------
+
+struct FlowResult {
+    double rate = 0;  // bytes per second each way, offered
+    std::size_t sent[2] = {}, received[2] = {}, lost[2] = {}, dup[2] = {};
+    std::size_t missing[2] = {};  // not through within 5 s of the end: lost or far behind
+    long rssStartKb = 0, rssEndKb = 0;
+    bool lossless() const {
+        return missing[0] == 0 && missing[1] == 0 && lost[0] == 0 && lost[1] == 0 && dup[0] == 0 &&
+               dup[1] == 0 && received[0] == sent[0] && received[1] == sent[1];
+    }
+};
+
+FlowResult flowRun(const Options& o, const std::string& dir, double rate, int seconds) {
+    Cable a, b;
+    ::setenv("LINETAP_COM1", a.path.c_str(), 1);
+    ::setenv("LINETAP_COM2", b.path.c_str(), 1);
+    Program p(o.window, dir);
+    p.switchOn();
+    p.startAuto(true, true);
+    Collector atB(b, true), atA(a, true);
+    FlowResult r;
+    r.rate = rate;
+    std::atomic<int> finished{0};
+    runFor(300);
+    r.rssStartKb = rssKb();
+    auto generate = [&](const Cable& c, std::size_t& count) {
+        const std::size_t chunk = 1024;
+        const Nanos step = static_cast<Nanos>(chunk / rate * 1e9);
+        const Nanos end = now() + Nanos{seconds} * 1'000'000'000;
+        std::string buf(chunk, '\0');
+        std::uint32_t counter = 0;
+        for (Nanos t = now(); t < end; t += step) {
+            sleepUntil(t);
+            for (std::size_t i = 0; i < chunk; i += 4, ++counter) std::memcpy(&buf[i], &counter, 4);
+            c.writeAll(buf.data(), chunk);
+            count += chunk;
+        }
+        ++finished;
+    };
+    std::thread g1([&] { generate(a, r.sent[0]); });
+    std::thread g2([&] { generate(b, r.sent[1]); });
+    runLoop([&] { return finished.load() == 2; }, (seconds + 60) * 1000);
+    g1.join();
+    g2.join();
+    runLoop([&] { return atB.size() >= r.sent[0] && atA.size() >= r.sent[1]; }, 5000);
+    atA.stop();
+    atB.stop();
+    r.rssEndKb = rssKb();
+    Collector* at[2] = {&atB, &atA};
+    for (int k = 0; k < 2; ++k) {
+        r.received[k] = at[k]->size();
+        r.lost[k] = at[k]->gaps();
+        r.dup[k] = at[k]->repeats();
+        r.missing[k] = r.received[k] < r.sent[k] ? r.sent[k] - r.received[k] : 0;
+    }
+    p.stop();
+    return r;
+}
+
+// --- Idle CPU -----------------------------------------------------------------------------------
+
+std::pair<double, double> idleRun(const Options& o, const std::string& dir) {
+    Cable a, b;
+    ::setenv("LINETAP_COM1", a.path.c_str(), 1);
+    ::setenv("LINETAP_COM2", b.path.c_str(), 1);
+    Program p(o.window, dir);
+    p.switchOn();
+    runFor(200);
+    double c0 = cpuSeconds();
+    Nanos t0 = now();
+    runFor(3000);
+    const double open = (cpuSeconds() - c0) / ((now() - t0) / 1e9) * 100;
+    p.startAuto(false, false);
+    runFor(200);
+    c0 = cpuSeconds();
+    t0 = now();
+    runFor(3000);
+    const double autoRun = (cpuSeconds() - c0) / ((now() - t0) / 1e9) * 100;
+    p.stop();
+    return {open, autoRun};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Nanos started = now();
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--seconds" && i + 1 < argc)
+            o.seconds = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--pauses" && i + 1 < argc)
+            o.pauses = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--no-window")
+            o.window = false;
+        else {
+            std::fprintf(stderr, "usage: %s [--seconds N] [--pauses N] [--no-window]\n", argv[0]);
+            return 2;
+        }
+    }
+    if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // The program's settings and records go to a scratch folder, never the user's.
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("linetap-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir / "records");
+    ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+    ::setenv("HOME", dir.c_str(), 1);
+    ::unsetenv("ProgramFiles");
+    QApplication app(argc, argv);
+    const std::string records = (dir / "records").string();
+    Json j;
+
+    double startupMs = -1;
+    if (o.window) {
+        Cable a, b;
+        ::setenv("LINETAP_COM1", a.path.c_str(), 1);
+        ::setenv("LINETAP_COM2", b.path.c_str(), 1);
+        Program p(true, records);
+        runLoop([&] { return p.window->isVisible(); }, 5000);
+        QApplication::processEvents();
+        startupMs = (now() - started) / 1e6;
+    }
+
+    std::fprintf(stderr, "framing and relay latency...\n");
+    const FramingResult f = framingRun(o, records, false);
+    std::fprintf(stderr, "framing with two CPU-bound processes beside...\n");
+    const FramingResult fl = framingRun(o, records, true);
+    std::fprintf(stderr, "socat relay latency...\n");
+    const std::vector<double> socat = socatRun(300);
+    std::fprintf(stderr, "throughput %d s at 1 MB/s each way, recording...\n", o.seconds);
+    const FlowResult flow = flowRun(o, records, 1e6, o.seconds);
+    double highest = flow.lossless() ? 1e6 : 0;
+    std::vector<FlowResult> ladder;
+    if (flow.lossless()) {
+        for (double rate : {2e6, 4e6, 8e6}) {
+            std::fprintf(stderr, "throughput 3 s at %.0f MB/s each way...\n", rate / 1e6);
+            ladder.push_back(flowRun(o, records, rate, 3));
+            if (!ladder.back().lossless()) break;
+            highest = rate;
+        }
+    }
+    std::fprintf(stderr, "idle CPU...\n");
+    const auto [idleOpen, idleAuto] = idleRun(o, records);
+
+    auto framingJson = [](const FramingResult& r) {
+        std::ostringstream s;
+        s << "{";
+        for (int k = 0; k < 4; ++k)
+            s << (k ? ", " : "") << "\"pause_" << kPauseMs[k] << "ms\": {\"pauses\": " << r.total[k]
+              << ", \"split\": " << r.split[k] << "}";
+        s << ", \"generator_jitter_over_0.5ms\": " << r.jitter
+          << ", \"split_though_actual_pause_below_9.5ms\": " << r.wrongSplit
+          << ", \"joined_though_actual_pause_above_10.5ms\": " << r.wrongJoin << "}";
+        return s.str();
+    };
+    j.raw("window", o.window ? "true" : "false");
+    j.num("startup_to_window_ms", startupMs);
+    j.raw("framing_gap10ms", framingJson(f));
+    j.raw("framing_gap10ms_with_2_cpu_hogs", framingJson(fl));
+    j.num("relay_added_latency_median_ms", percentile(f.latencyMs, 0.5));
+    j.num("relay_added_latency_p99_ms", percentile(f.latencyMs, 0.99));
+    j.num("relay_added_latency_samples", static_cast<double>(f.latencyMs.size()));
+    j.num("relay_under_load_added_latency_median_ms", percentile(fl.latencyMs, 0.5));
+    j.num("relay_under_load_added_latency_p99_ms", percentile(fl.latencyMs, 0.99));
+    j.num("socat_latency_median_ms", percentile(socat, 0.5));
+    j.num("socat_latency_p99_ms", percentile(socat, 0.99));
+    auto flowJson = [](const FlowResult& r) {
+        std::ostringstream s;
+        s << "{\"rate_each_way_Bps\": " << r.rate << ", \"sent\": [" << r.sent[0] << ", "
+          << r.sent[1] << "], \"received\": [" << r.received[0] << ", " << r.received[1]
+          << "], \"lost\": [" << r.lost[0] << ", " << r.lost[1] << "], \"missing_at_end\": ["
+          << r.missing[0] << ", " << r.missing[1] << "], \"duplicated_or_reordered\": [" << r.dup[0]
+          << ", " << r.dup[1] << "], \"rss_growth_kb\": " << (r.rssEndKb - r.rssStartKb) << "}";
+        return s.str();
+    };
+    j.raw("throughput_1MBps_recording", flowJson(flow));
+    std::string lad = "[";
+    for (std::size_t i = 0; i < ladder.size(); ++i) lad += (i ? ", " : "") + flowJson(ladder[i]);
+    j.raw("throughput_ladder", lad + "]");
+    j.num("highest_lossless_rate_each_way_Bps", highest);
+    j.num("idle_cpu_percent_ports_open_stopped", idleOpen);
+    j.num("idle_cpu_percent_auto_running_no_traffic", idleAuto);
+    std::printf("%s\n", j.str().c_str());
+
+    std::printf("\n%-44s %s\n", "figure", "value");
+    std::printf("%-44s %.1f ms\n", "start-up to window shown", startupMs);
+    for (int k = 0; k < 4; ++k)
+        std::printf("%-44s %d/%d split (%d/%d under load)\n",
+                    ("pauses of " + std::to_string(kPauseMs[k]) + " ms, gap 10 ms").c_str(),
+                    f.split[k], f.total[k], fl.split[k], fl.total[k]);
+    std::printf("%-44s %d / %d (%d / %d under load)\n",
+                "split at < 9.5 ms / joined at > 10.5 ms (real pause)", f.wrongSplit, f.wrongJoin,
+                fl.wrongSplit, fl.wrongJoin);
+    std::printf("%-44s median %.3f ms, p99 %.3f ms\n", "relay added latency (minus gap)",
+                percentile(f.latencyMs, 0.5), percentile(f.latencyMs, 0.99));
+    std::printf("%-44s median %.3f ms, p99 %.3f ms\n", "socat relay latency",
+                percentile(socat, 0.5), percentile(socat, 0.99));
+    std::printf("%-44s lost %zu/%zu, missing %zu/%zu, dup %zu/%zu, RSS +%ld kB\n",
+                "1 MB/s each way, recording", flow.lost[0], flow.lost[1], flow.missing[0],
+                flow.missing[1], flow.dup[0], flow.dup[1], flow.rssEndKb - flow.rssStartKb);
+    std::printf("%-44s %.0f MB/s\n", "highest lossless rate each way", highest / 1e6);
+    std::printf("%-44s %.2f %% / %.2f %%\n", "idle CPU: open+stopped / auto no traffic", idleOpen,
+                idleAuto);
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    return 0;
+}
