@@ -267,6 +267,7 @@ struct Program {
     std::unique_ptr<lt::MainWindow> window;
     std::vector<std::string> messages;
     std::vector<std::string> packets1;  // every packet port 1 framed, in order
+    bool keepPackets = false;           // only in the framing runs: it is the bench's memory
     lt::i16 lastRow = -1;
 
     Program(bool withWindow, const std::string& recordDir) {
@@ -282,7 +283,7 @@ struct Program {
         core.Changed = [this, previous] {
             if (core.Screen_Row != lastRow) {
                 lastRow = core.Screen_Row;
-                if (core.Data_Port1 != lastData1 && !core.Data_Port1.empty()) {
+                if (keepPackets && core.Data_Port1 != lastData1 && !core.Data_Port1.empty()) {
                     packets1.push_back(core.Data_Port1);
                 }
                 lastData1 = core.Data_Port1;
@@ -359,6 +360,7 @@ FramingResult framingRun(const Options& o, const std::string& dir, bool load) {
     ::setenv("LINETAP_COM1", a.path.c_str(), 1);
     ::setenv("LINETAP_COM2", b.path.c_str(), 1);
     Program p(o.window, dir);
+    p.keepPackets = true;
     p.switchOn();
     p.startAuto(true, false);
     Collector relayed(b);
