@@ -12,110 +12,70 @@ using SettingsLoad = SettingsRig;
 
 TEST_F(SettingsLoad, FirstStartMakesTheFolderAndAFileOfDefaults) {
     core.Settings_Load();
-    EXPECT_TRUE(QDir(QString::fromStdString(folder)).exists());
     EXPECT_EQ(readBytes(file), goldenSettings("", 10, 100, 100));
-    EXPECT_EQ(core.Data_Path, folder);
-    EXPECT_EQ(core.Gap_Interval, 10);
-    EXPECT_EQ(core.Poll_Interval, 100);
-    EXPECT_EQ(core.Service_Delay, 100);
+    EXPECT_EQ(valuesOf(core), Values(folder, 10, 100, 100));
     EXPECT_TRUE(rig.host.messages.empty());
-}
 
-TEST_F(SettingsLoad, StoredValuesAreUsedAndTheFileIsLeftAsItIs) {
-    const std::string stored = goldenSettings("/srv/data", 25, 250, 7);
-    putFile(stored);
-    core.Settings_Load();
-    EXPECT_EQ(core.Data_Path, "/srv/data/") << "the slash is added in memory only";
-    EXPECT_EQ(core.Gap_Interval, 25);
-    EXPECT_EQ(core.Poll_Interval, 250);
-    EXPECT_EQ(core.Service_Delay, 7);
-    EXPECT_EQ(readBytes(file), stored);
-}
-
-TEST_F(SettingsLoad, OlderVersionIsRewrittenWithDefaultsKeepingItsFolder) {
-    putFile(goldenSettings("/srv/records/", 25, 250, 50, "Linetap", "v.2.00"));
-    core.Settings_Load();
-    EXPECT_EQ(readBytes(file), goldenSettings("/srv/records/", 10, 100, 100));
-    EXPECT_EQ(core.Data_Path, "/srv/records/");
-    EXPECT_EQ(core.Gap_Interval, 10);
-    EXPECT_EQ(core.Poll_Interval, 100);
-    EXPECT_EQ(core.Service_Delay, 100);
-}
-
-TEST_F(SettingsLoad, IdentityComparisonIsExactAndCaseSensitive) {
-    for (const auto& [product, version] : {std::pair{"linetap", "v.2.01"},
-                                           {"Linetap", "V.2.01"},
-                                           {"Linetap ", "v.2.01"},
-                                           {"", ""}}) {
-        SCOPED_TRACE(std::string(product) + "/" + version);
-        putFile(goldenSettings("/x/", 1, 2, 3, product, version));
-        core.Settings_Load();
-        EXPECT_EQ(readBytes(file), goldenSettings("/x/", 10, 100, 100));
-    }
-}
-
-TEST_F(SettingsLoad, StoredZeroLoadsAsTheDefaultWhileTheFileKeepsIt) {
-    const std::string stored = goldenSettings("/d/", 0, 0, 0);
-    putFile(stored);
-    core.Settings_Load();
-    EXPECT_EQ(core.Gap_Interval, 10);
-    EXPECT_EQ(core.Poll_Interval, 100);
-    EXPECT_EQ(core.Service_Delay, 100);
-    EXPECT_EQ(readBytes(file), stored);
-}
-
-TEST_F(SettingsLoad, StoredNegativeIntervalLoadsAsTheDefaultToo) {
-    const std::string stored = goldenSettings("/d/", -1, -32768, 40);
-    putFile(stored);
-    core.Settings_Load();
-    EXPECT_EQ(core.Gap_Interval, 10);
-    EXPECT_EQ(core.Poll_Interval, 100);
-    EXPECT_EQ(core.Service_Delay, 40);
-    EXPECT_EQ(readBytes(file), stored);
-}
-
-TEST_F(SettingsLoad, DamagedFilesGiveDefaultsAndAreRewritten) {
-    for (const std::string& bytes :
-         {std::string(), std::string("\x07"), goldenSettings("/kept/", 5, 5, 5).substr(0, 1200),
-          std::string(3000, '\xff')}) {
-        SCOPED_TRACE(bytes.size());
-        putFile(bytes);
-        core.Settings_Load();
-        const std::string keptPath = bytes.size() == 1200 ? "/kept/" : "";
-        EXPECT_EQ(readBytes(file), goldenSettings(keptPath, 10, 100, 100));
-        EXPECT_EQ(core.Data_Path, keptPath.empty() ? folder : keptPath);
-        EXPECT_EQ(core.Gap_Interval, 10);
-    }
-}
-
-TEST_F(SettingsLoad, FolderThatCannotBeMadeLeavesTheDefaults) {
-    rig.host.env["ProgramFiles"] = base + "absent/deeper";
-    core.Settings_Load();
-    EXPECT_FALSE(Path_Exists(base + "absent")) << "only one folder level is made";
-    EXPECT_EQ(core.Data_Path, base + "absent/deeper/Linetap v.2.01/");
-    EXPECT_EQ(core.Gap_Interval, 10);
-    EXPECT_EQ(core.Poll_Interval, 100);
-    EXPECT_EQ(core.Service_Delay, 100);
-}
-
-TEST_F(SettingsLoad, UnreadableFileLeavesTheDefaultsAndIsNotOverwritten) {
-    // A folder where the file should be: it exists but cannot be read as a file.
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(file)));
-    core.Gap_Interval = 33;
-    core.Settings_Load();
-    EXPECT_EQ(core.Gap_Interval, 10);
-    EXPECT_EQ(core.Data_Path, folder);
-    EXPECT_TRUE(QFileInfo(QString::fromStdString(file)).isDir());
-}
-
-TEST_F(SettingsLoad, WithoutProgramFilesTheUsersConfigurationFolderIsUsedAndMade) {
+    // Without ProgramFiles the user's configuration folder is used, and made when missing.
     rig.host.env.erase("ProgramFiles");
     rig.host.env["HOME"] = base + "home";
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(base + "home")));
     core.Settings_Load();
-    const std::string expected = base + "home/.config/Linetap v.2.01/";
-    EXPECT_EQ(core.Data_Path, expected);
-    EXPECT_EQ(readBytes(expected + "Linetap v.2.01.eng"), goldenSettings("", 10, 100, 100));
+    const std::string config = base + "home/.config/Linetap v.2.01/";
+    EXPECT_EQ(readBytes(config + "Linetap v.2.01.eng"), goldenSettings("", 10, 100, 100));
+    EXPECT_EQ(core.Data_Path, config);
+}
+
+TEST_F(SettingsLoad, StoredValuesAreUsedAZeroOrNegativeOneStandsForTheDefaultTheFileIsKept) {
+    // The slash is added in memory only.
+    for (const auto& [stored, loaded] :
+         {std::pair{goldenSettings("/srv/data", 25, 250, 7), Values("/srv/data/", 25, 250, 7)},
+          {goldenSettings("/d/", 0, 0, 0), Values("/d/", 10, 100, 100)},
+          {goldenSettings("/d/", -1, -32768, 40), Values("/d/", 10, 100, 40)}}) {
+        putFile(stored);
+        core.Settings_Load();
+        EXPECT_EQ(valuesOf(core), loaded);
+        EXPECT_EQ(readBytes(file), stored);
+    }
+}
+
+TEST_F(SettingsLoad, OtherVersionOrDamagedFileIsRewrittenWithDefaultsKeepingAStoredFolder) {
+    const std::pair<std::string, std::string> cases[] = {
+        {goldenSettings("/srv/records/", 25, 250, 50, "Linetap", "v.2.00"), "/srv/records/"},
+        // The identity is compared exactly, case and all.
+        {goldenSettings("/x/", 1, 2, 3, "linetap", "v.2.01"), "/x/"},
+        {goldenSettings("/x/", 1, 2, 3, "Linetap", "V.2.01"), "/x/"},
+        {goldenSettings("/x/", 1, 2, 3, "Linetap ", "v.2.01"), "/x/"},
+        {goldenSettings("/x/", 1, 2, 3, "", ""), "/x/"},
+        {"", ""},
+        {"\x07", ""},
+        {goldenSettings("/kept/", 5, 5, 5).substr(0, 1200), "/kept/"},
+        {std::string(3000, '\xff'), ""},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        const auto& [bytes, kept] = cases[i];
+        putFile(bytes);
+        core.Settings_Load();
+        EXPECT_EQ(readBytes(file), goldenSettings(kept, 10, 100, 100));
+        EXPECT_EQ(valuesOf(core), Values(kept.empty() ? folder : kept, 10, 100, 100));
+    }
+}
+
+TEST_F(SettingsLoad, FolderOrFileThatCannotBeMadeOrReadLeavesTheDefaults) {
+    rig.host.env["ProgramFiles"] = base + "absent/deeper";
+    core.Gap_Interval = 33;
+    core.Settings_Load();
+    EXPECT_FALSE(Path_Exists(base + "absent")) << "only one folder level is made";
+    EXPECT_EQ(valuesOf(core), Values(base + "absent/deeper/Linetap v.2.01/", 10, 100, 100));
+
+    // A folder where the file should be: it exists but cannot be read, and is not overwritten.
+    rig.host.env["ProgramFiles"] = dir.path().toStdString();
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(file)));
+    core.Gap_Interval = 33;
+    core.Settings_Load();
+    EXPECT_EQ(valuesOf(core), Values(folder, 10, 100, 100));
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(file)).isDir());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <cstdint>
 #include <string>
+#include <tuple>
 
 #include "sim/rig.h"
 
@@ -17,21 +18,18 @@ inline std::string goldenSettings(const std::string& path, int gap, int poll, in
                                   const std::string& product = "Linetap",
                                   const std::string& version = "v.2.01") {
     std::string f(3000, '\0');
-    auto text = [&f](std::size_t record, const std::string& t) {
-        const std::size_t at = 500 * (record - 1);
-        f[at] = static_cast<char>(t.size() % 256);
-        f[at + 1] = static_cast<char>(t.size() / 256);
-        for (std::size_t i = 0; i < t.size(); ++i) f[at + 2 + i] = t[i];
+    auto u16 = [&f](std::size_t record, unsigned v) {
+        f[500 * (record - 1)] = static_cast<char>(v % 256);
+        f[500 * (record - 1) + 1] = static_cast<char>(v / 256);
     };
-    auto integer = [&f](std::size_t record, int v) {
-        const auto u = static_cast<std::uint16_t>(v);
-        f[500 * (record - 1)] = static_cast<char>(u % 256);
-        f[500 * (record - 1) + 1] = static_cast<char>(u / 256);
+    auto text = [&](std::size_t record, const std::string& t) {
+        u16(record, static_cast<unsigned>(t.size()));
+        f.replace(500 * (record - 1) + 2, t.size(), t);
     };
     text(1, path);
-    integer(2, gap);
-    integer(3, poll);
-    integer(4, service);
+    u16(2, static_cast<std::uint16_t>(gap));
+    u16(3, static_cast<std::uint16_t>(poll));
+    u16(4, static_cast<std::uint16_t>(service));
     text(5, product);
     text(6, version);
     return f;
@@ -45,9 +43,15 @@ inline std::string readBytes(const std::string& path) {
 
 inline bool writeBytes(const std::string& path, const std::string& bytes) {
     QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-    return f.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-           static_cast<qint64>(bytes.size());
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           f.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
+               static_cast<qint64>(bytes.size());
+}
+
+// The record folder and the three intervals in force, compared in one go.
+using Values = std::tuple<std::string, int, int, int>;
+inline Values valuesOf(const Core& c) {
+    return {c.Data_Path, c.Gap_Interval, c.Poll_Interval, c.Service_Delay};
 }
 
 // A rig whose program folder lies in a fresh temporary folder.
