@@ -50,10 +50,12 @@ std::string Genitive_Of(const std::string& monthName) {
 
 std::string Month_Genitive(const QLocale& locale, const QDate& date) {
     // Locale data names months in lower case where the language writes them so ("декабрь");
-    // the caption names the month as a word of its own, with a capital.
-    QString name = locale.standaloneMonthName(date.month(), QLocale::LongFormat);
-    if (!name.isEmpty()) name[0] = name[0].toUpper();
-    return Genitive_Of(name.toStdString());
+    // the table is looked up with a capital, and a name it does not hold is shown as it came.
+    const QString name = locale.standaloneMonthName(date.month(), QLocale::LongFormat);
+    QString capital = name;
+    if (!capital.isEmpty()) capital[0] = capital[0].toUpper();
+    const std::string genitive = Genitive_Of(capital.toStdString());
+    return genitive != capital.toStdString() ? genitive : name.toStdString();
 }
 
 std::string Title_Line(const QLocale& locale, const QDate& date) {
