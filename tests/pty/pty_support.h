@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -34,8 +35,7 @@ struct PtyPair {
         ::tcsetattr(master, TCSANOW, &t);
         ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
         slave = name;
-        // The slave stays available for the port to open after this descriptor closes.
-        ::close(s);
+        ::close(s);  // the slave stays available for the port to open
     }
     ~PtyPair() { closeMaster(); }
     PtyPair(const PtyPair&) = delete;
@@ -47,8 +47,7 @@ struct PtyPair {
         master = -1;
     }
     void send(const std::string& bytes) const {
-        std::size_t done = 0;
-        while (done < bytes.size()) {
+        for (std::size_t done = 0; done < bytes.size();) {
             const ssize_t n = ::write(master, bytes.data() + done, bytes.size() - done);
             if (n > 0) done += static_cast<std::size_t>(n);
         }
@@ -57,11 +56,8 @@ struct PtyPair {
     std::string drain() const {
         std::string out;
         char buf[4096];
-        for (;;) {
-            const ssize_t n = ::read(master, buf, sizeof buf);
-            if (n <= 0) break;
+        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
             out.append(buf, static_cast<std::size_t>(n));
-        }
         return out;
     }
 };
@@ -71,8 +67,7 @@ class PtyHost : public QtHost {
   public:
     std::optional<std::string> environment(const std::string& name) const override {
         const auto it = env.find(name);
-        if (it == env.end()) return std::nullopt;
-        return it->second;
+        return it == env.end() ? std::nullopt : std::optional<std::string>(it->second);
     }
     std::map<std::string, std::string> env;
 };
@@ -100,11 +95,7 @@ struct EventLog {
     explicit EventLog(SerialPort& port) {
         port.OnComm = [this, &port] { events.push_back(port.CommEvent()); };
     }
-    int count(i16 e) const {
-        int n = 0;
-        for (i16 x : events) n += x == e;
-        return n;
-    }
+    int count(i16 e) const { return static_cast<int>(std::count(events.begin(), events.end(), e)); }
     std::vector<i16> events;
 };
 

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
-#include <memory>
 #include <thread>
 
 #include "ports/linux/linux_serial_port.h"
+#include "ports/linux/rx_queue.h"
 #include "pty_support.h"
 
 namespace lt {
@@ -27,40 +27,79 @@ struct PortOnPty : ::testing::Test {
         port.setPortOpen(true);
         ASSERT_TRUE(port.PortOpen());
     }
+    // The far end sends `bytes`; the port takes exactly them.
+    void expectReceived(const std::string& bytes) {
+        far.send(bytes);
+        ASSERT_TRUE(runUntil([&] { return port.InBufferCount() == bytes.size(); }));
+        EXPECT_EQ(port.Input(), bytes);
+    }
     PtyHost host;
     PtyPair far;
     LinuxSerialPort port{host, 1};
 };
 
-TEST_F(PortOnPty, StartsAsItsPortWithTheDefaultSettingsAndOpensTheNamedDevice) {
-    LinuxSerialPort second(host, 2);
+TEST_F(PortOnPty, OpensTheNamedDeviceAndRefusesClosedUseMissingAndBusyDevices) {
+    LinuxSerialPort other(host, 2);
     EXPECT_EQ(port.CommPort(), PortName::number(1));
-    EXPECT_EQ(second.CommPort(), PortName::number(2));
+    EXPECT_EQ(other.CommPort(), PortName::number(2));
     EXPECT_EQ(port.Settings(), "1200,o,8,1");
+    EXPECT_THROW(port.Input(), PortError);
+    EXPECT_THROW(port.Output("x"), PortError);
+    for (auto holding : {&SerialPort::CTSHolding, &SerialPort::DSRHolding, &SerialPort::CDHolding})
+        EXPECT_THROW((port.*holding)(), PortError);
+    CommState s;
+    EXPECT_NE(port.GetCommState(s), 0);
+    EXPECT_NE(port.SetCommState(CommState{kFlagsManualRts}), 0);
+
+    // Missing devices, by the environment and by path, are refused with nothing left half open.
+    host.env["LINETAP_COM1"] = "/dev/linetap-no-such-device";
+    EXPECT_THROW(port.setPortOpen(true), PortError);
+    port.setCommPort(PortName::path("/nonexistent/ttyX"));
+    EXPECT_THROW(port.setPortOpen(true), PortError);
     EXPECT_FALSE(port.PortOpen());
+    EXPECT_THROW(port.Input(), PortError);
+    port.setCommPort(PortName::number(1));
+    host.env["LINETAP_COM1"] = far.slave;
     openPort();
     EXPECT_EQ(port.devicePath(), far.slave);
     EXPECT_THROW(port.setCommPort(PortName::number(3)), PortError);
     EXPECT_THROW(port.setPortOpen(true), PortError);
+
+    // A second port on the same device is refused and the holder is not disturbed.
+    other.setCommPort(PortName::path(far.slave));
+    EXPECT_THROW(other.setPortOpen(true), PortError);
+    EXPECT_FALSE(other.PortOpen());
+    expectReceived("still");
     port.setPortOpen(false);
     EXPECT_FALSE(port.PortOpen());
     port.setPortOpen(false);  // closing a closed port is harmless
-    // A device path opens as it stands.
-    port.setCommPort(PortName::path(far.slave));
+
+    // Held exclusively by another program (TIOCEXCL): refused, and the hold is left as it was.
+    const int holder = ::open(far.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::ioctl(holder, TIOCEXCL), 0);
+    EXPECT_THROW(port.setPortOpen(true), PortError);
+    EXPECT_FALSE(port.PortOpen());
+    int excl = 0;
+    ASSERT_EQ(::ioctl(holder, TIOCGEXCL, &excl), 0);
+    EXPECT_EQ(excl, 1);
+    ASSERT_EQ(::ioctl(holder, TIOCNXCL), 0);
+    ::close(holder);
+    port.setCommPort(PortName::path(far.slave));  // a device path opens as it stands
     openPort();
 }
 
-TEST_F(PortOnPty, BytesTravelBothWaysWithReceiveAndSendEvents) {
+TEST_F(PortOnPty, BytesTravelBothWaysAndPausesSplitPacketsEvenWhenEventsAreHandledLate) {
     EventLog log(port);
     openPort();
-    far.send(std::string("\x00\xff\x80hello\r\n", 10));
+    const std::string in("\x00\xff\x80hello\r\n", 10);
+    far.send(in);
     ASSERT_TRUE(runUntil([&] { return port.InBufferCount() == 10; }));
     ASSERT_TRUE(runUntil([&] { return log.count(comEvReceive) >= 1; }));
     EXPECT_GT(port.LastArrival(), 0);
-    EXPECT_EQ(port.Input(), std::string("\x00\xff\x80hello\r\n", 10));
+    EXPECT_EQ(port.Input(), in);
     EXPECT_EQ(port.InBufferCount(), 0u);
     EXPECT_EQ(port.LastArrival(), 0);
-    EXPECT_EQ(port.Input(), "");
 
     // Events are raised from the event loop, never inside the call that caused them.
     port.Output(std::string("\x01world\xfe", 7));
@@ -69,33 +108,39 @@ TEST_F(PortOnPty, BytesTravelBothWaysWithReceiveAndSendEvents) {
     EXPECT_EQ(far.drain(), std::string("\x01world\xfe", 7));
 
     // A large block arrives whole and in order, with one send event when all has left.
-    std::string big;
+    std::string big, got;
     for (int i = 0; i < 200'000; ++i) big += static_cast<char>(i * 7);
-    std::string got;
     port.Output(big);
-    ASSERT_TRUE(runUntil([&] {
-        got += far.drain();
-        return got.size() >= big.size();
-    }));
+    ASSERT_TRUE(runUntil([&] { return (got += far.drain()).size() >= big.size(); }));
     ASSERT_TRUE(runUntil([&] { return log.count(comEvSend) == 2; }));
     EXPECT_TRUE(got == big);
     runFor(30);
     EXPECT_EQ(log.count(comEvSend), 2);
     EXPECT_EQ(port.errorReports(), 0);
-}
 
-TEST_F(PortOnPty, ReadingAndWritingAClosedPortAreRefused) {
-    EXPECT_THROW(port.Input(), PortError);
-    EXPECT_THROW(port.Output("x"), PortError);
-    EXPECT_THROW(port.CTSHolding(), PortError);
-    EXPECT_THROW(port.DSRHolding(), PortError);
-    EXPECT_THROW(port.CDHolding(), PortError);
-    CommState s;
-    EXPECT_NE(port.GetCommState(s), 0);
-    EXPECT_NE(port.SetCommState(CommState{kFlagsManualRts}), 0);
+    // The event loop does not run while the bytes arrive, as with a window busy redrawing.
+    const int receives = log.count(comEvReceive);
+    for (const char* part : {"first", "second", "third"}) {
+        far.send(part);
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    }
+    ASSERT_TRUE(runUntil([&] { return port.InBufferCount() == 16; }));
+    ASSERT_TRUE(runUntil([&] { return log.count(comEvReceive) > receives; }));
+    const Nanos gap = 20 * kMs;
+    for (const char* packet : {"first", "second"})
+        EXPECT_EQ(port.Input(SerialPort::kAll, gap, 0), packet);
+    EXPECT_EQ(port.Input(3, gap, 0), "thi");
+    EXPECT_EQ(port.Input(SerialPort::kAll, gap, 0), "rd");
+    // With the pauses before gapsFrom, everything comes at once.
+    far.send("a");
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    far.send("b");
+    ASSERT_TRUE(runUntil([&] { return port.InBufferCount() == 2; }));
+    EXPECT_EQ(port.Input(SerialPort::kAll, gap, port.LastArrival() + 1), "ab");
 }
 
 TEST_F(PortOnPty, CustomBaudRatesAndEveryParityAreAcceptedBadTextsRefused) {
+    // A pseudo-terminal takes only 8 data bits once open, so the open list keeps to them.
     for (const char* s : {"14400,n,8,1", "28800,e,7,2", "9600,s,5,1", "115200,m,6,1"}) {
         port.setSettings(s);
         EXPECT_EQ(port.Settings(), s);
@@ -110,149 +155,87 @@ TEST_F(PortOnPty, CustomBaudRatesAndEveryParityAreAcceptedBadTextsRefused) {
         EXPECT_THROW(port.setSettings(s), PortError) << s;
         EXPECT_EQ(port.Settings(), "1200,o,8,1");
     }
-    // The port still works with the settings it kept.
-    far.send("ok");
-    ASSERT_TRUE(runUntil([&] { return port.InBufferCount() == 2; }));
-    EXPECT_EQ(port.Input(), "ok");
-}
-
-TEST_F(PortOnPty, AMissingDeviceIsRefusedAndTheSettingsStay) {
-    host.env["LINETAP_COM1"] = "/dev/linetap-no-such-device";
-    EXPECT_THROW(port.setPortOpen(true), PortError);
-    EXPECT_FALSE(port.PortOpen());
-    port.setCommPort(PortName::path("/nonexistent/ttyX"));
-    EXPECT_THROW(port.setPortOpen(true), PortError);
-    EXPECT_FALSE(port.PortOpen());
-    EXPECT_THROW(port.Input(), PortError);
-    // Nothing is left half open: the right device opens afterwards.
-    port.setCommPort(PortName::number(1));
-    host.env["LINETAP_COM1"] = far.slave;
-    openPort();
-}
-
-TEST_F(PortOnPty, ABusyDeviceIsRefusedAndTheHolderKeepsIt) {
-    openPort();
-    LinuxSerialPort other(host, 1);
-    EXPECT_THROW(other.setPortOpen(true), PortError);
-    EXPECT_FALSE(other.PortOpen());
-    // The holder is not disturbed.
-    far.send("still");
-    ASSERT_TRUE(runUntil([&] { return port.InBufferCount() == 5; }));
-    EXPECT_EQ(port.Input(), "still");
-    port.setPortOpen(false);
-
-    // Held exclusively by another program (TIOCEXCL).
-    const int holder = ::open(far.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(holder, 0);
-    ASSERT_EQ(::ioctl(holder, TIOCEXCL), 0);
-    EXPECT_THROW(port.setPortOpen(true), PortError);
-    EXPECT_FALSE(port.PortOpen());
-    int excl = 0;
-    ASSERT_EQ(::ioctl(holder, TIOCGEXCL, &excl), 0);
-    EXPECT_EQ(excl, 1);
-    ASSERT_EQ(::ioctl(holder, TIOCNXCL), 0);
-    ::close(holder);
-    openPort();
+    expectReceived("ok");  // the port still works with the settings it kept
 }
 
 TEST_F(PortOnPty, TheFarEndClosingRaisesOneLossAndNothingSpins) {
-    EventLog log(port);
-    openPort();
-    far.send("last words");
-    ASSERT_TRUE(runUntil([&] { return port.InBufferCount() == 10; }));
-    far.closeMaster();
-    // The bytes read before the loss are still there to be taken; then the port closes.
-    runFor(50);
-    EXPECT_EQ(port.Input(), "last words");
-    ASSERT_TRUE(runUntil([&] { return log.count(comEvLost) == 1; }));
-    EXPECT_FALSE(port.PortOpen());
-    const int wakeups = port.readerWakeups();
-    runFor(200);
-    EXPECT_EQ(log.count(comEvLost), 1);
-    EXPECT_LE(port.errorReports(), 2);
-    EXPECT_EQ(port.readerWakeups(), wakeups);
-    EXPECT_THROW(port.Input(), PortError);
-}
-
-TEST_F(PortOnPty, TheFarEndClosingWithNothingUnreadClosesAtOnceAndWritesDoNotSpin) {
-    EventLog log(port);
-    openPort();
-    port.Output("ping");
-    ASSERT_TRUE(runUntil([&] { return log.count(comEvSend) == 1; }));
-    far.closeMaster();
-    ASSERT_TRUE(runUntil([&] { return log.count(comEvLost) == 1; }));
-    EXPECT_FALSE(port.PortOpen());
-    EXPECT_THROW(port.Output("x"), PortError);
-    runFor(200);
-    EXPECT_EQ(log.count(comEvLost), 1);
-    EXPECT_LE(port.errorReports(), 2);
-}
-
-TEST_F(PortOnPty, WritingIntoAVanishedDeviceRaisesOneLoss) {
-    EventLog log(port);
-    openPort();
-    far.closeMaster();
-    // The write may be queued before the reader has noticed the hang-up.
-    try {
-        port.Output("into the void");
-    } catch (const PortError&) {
+    enum Case { kUnreadBytes, kAfterAWrite, kWriteAfterTheClose };
+    for (Case c : {kUnreadBytes, kAfterAWrite, kWriteAfterTheClose}) {
+        SCOPED_TRACE(c);
+        PtyPair end;
+        ASSERT_TRUE(end.ok());
+        host.env["LINETAP_COM1"] = end.slave;
+        LinuxSerialPort p(host, 1);
+        EventLog log(p);
+        p.setPortOpen(true);
+        ASSERT_TRUE(p.PortOpen());
+        if (c == kUnreadBytes) {
+            end.send("last words");
+            ASSERT_TRUE(runUntil([&] { return p.InBufferCount() == 10; }));
+        } else if (c == kAfterAWrite) {
+            p.Output("ping");
+            ASSERT_TRUE(runUntil([&] { return log.count(comEvSend) == 1; }));
+        }
+        end.closeMaster();
+        if (c == kWriteAfterTheClose) {
+            try {  // may be queued before the reader has noticed the hang-up
+                p.Output("into the void");
+            } catch (const PortError&) {
+            }
+        }
+        if (c == kUnreadBytes) {  // the bytes read before the loss are still there to be taken
+            runFor(50);
+            EXPECT_EQ(p.Input(), "last words");
+        }
+        ASSERT_TRUE(runUntil([&] { return log.count(comEvLost) == 1; }));
+        EXPECT_FALSE(p.PortOpen());
+        // The reader turned once per arrival and once for the hang-up, and turns no more.
+        const int wakeups = p.readerWakeups();
+        EXPECT_LE(wakeups, 10);
+        runFor(200);
+        EXPECT_EQ(log.count(comEvLost), 1);
+        EXPECT_EQ(p.readerWakeups(), wakeups);
+        EXPECT_LE(p.errorReports(), 2);
+        EXPECT_THROW(p.Input(), PortError);
+        EXPECT_THROW(p.Output("x"), PortError);
     }
-    ASSERT_TRUE(runUntil([&] { return log.count(comEvLost) == 1; }));
-    runFor(200);
-    EXPECT_EQ(log.count(comEvLost), 1);
-    EXPECT_LE(port.errorReports(), 2);
 }
 
-TEST_F(PortOnPty, APseudoTerminalHasNoModemLinesAndSaysSoQuietly) {
+TEST_F(PortOnPty, NoModemLinesAreReportedQuietlyAndCommStateSwitchesTheRtsMode) {
+    port.setSettings("9600,n,8,2");
     EventLog log(port);
     openPort();
+    // A pseudo-terminal has no modem lines: inputs read as off, no event, no error.
     EXPECT_FALSE(port.hasModemLines());
     EXPECT_FALSE(port.lineWatcherRunning());
-    EXPECT_FALSE(port.CTSHolding());
-    EXPECT_FALSE(port.DSRHolding());
-    EXPECT_FALSE(port.CDHolding());
     for (int i = 0; i < 50; ++i) {
         port.setRTSEnable(i % 2 == 0);
         port.setDTREnable(i % 3 == 0);
-        EXPECT_FALSE(port.CTSHolding());
+        EXPECT_FALSE(port.CTSHolding() || port.DSRHolding() || port.CDHolding());
     }
-    // Outputs still keep the value set.
-    EXPECT_FALSE(port.RTSEnable());
+    EXPECT_FALSE(port.RTSEnable());  // outputs still keep the value set
     EXPECT_FALSE(port.DTREnable());
     runFor(50);
     EXPECT_TRUE(log.events.empty());
     EXPECT_EQ(port.errorReports(), 0);
-}
 
-TEST_F(PortOnPty, CommStateSwitchesRtsModeAndKeepsTheLineSettings) {
-    port.setSettings("9600,n,8,2");
-    openPort();
     auto slaveTermios = [&] {
         termios t{};
         const int fd = ::open(far.slave.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-        if (fd >= 0) {
-            ::tcgetattr(fd, &t);
-            ::close(fd);
-        }
+        if (fd >= 0) ::tcgetattr(fd, &t), ::close(fd);
         return t;
     };
     const termios before = slaveTermios();
     EXPECT_TRUE(before.c_cflag & CSTOPB);
-
     CommState s;
-    ASSERT_EQ(port.SetCommState(CommState{kFlagsToggleRts}), 0);
-    ASSERT_EQ(port.GetCommState(s), 0);
-    EXPECT_EQ(s.Flags, kFlagsToggleRts);
-    EXPECT_TRUE(port.softwareRtsToggle() || port.kernelRtsToggle());
-    EXPECT_TRUE(port.DTREnable());
-
-    ASSERT_EQ(port.SetCommState(CommState{kFlagsManualRts}), 0);
-    ASSERT_EQ(port.GetCommState(s), 0);
-    EXPECT_EQ(s.Flags, kFlagsManualRts);
-    EXPECT_FALSE(port.softwareRtsToggle());
-    EXPECT_FALSE(port.kernelRtsToggle());
+    for (auto flags : {kFlagsToggleRts, kFlagsManualRts}) {
+        ASSERT_EQ(port.SetCommState(CommState{flags}), 0);
+        ASSERT_EQ(port.GetCommState(s), 0);
+        EXPECT_EQ(s.Flags, flags);
+        EXPECT_EQ(port.softwareRtsToggle() || port.kernelRtsToggle(), flags == kFlagsToggleRts);
+        EXPECT_TRUE(port.DTREnable());
+    }
     EXPECT_TRUE(port.RTSEnable());
-
     // The line settings survive; flow control and parity checking are off.
     const termios after = slaveTermios();
     const tcflag_t line = CBAUD | CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
@@ -262,7 +245,6 @@ TEST_F(PortOnPty, CommStateSwitchesRtsModeAndKeepsTheLineSettings) {
     EXPECT_FALSE(after.c_iflag & (IXON | IXOFF | INPCK));
 
     // In toggle mode bytes still go out and the send event still comes.
-    EventLog log(port);
     ASSERT_EQ(port.SetCommState(CommState{kFlagsToggleRts}), 0);
     port.Output("toggled");
     ASSERT_TRUE(runUntil([&] { return log.count(comEvSend) == 1; }));
@@ -272,31 +254,6 @@ TEST_F(PortOnPty, CommStateSwitchesRtsModeAndKeepsTheLineSettings) {
     openPort();
     ASSERT_EQ(port.GetCommState(s), 0);
     EXPECT_FALSE(rtsToggleOf(s.Flags));
-}
-
-TEST_F(PortOnPty, PausesOnTheWireSplitPacketsEvenWhenTheEventsAreHandledLate) {
-    EventLog log(port);
-    openPort();
-    // The event loop does not run while the bytes arrive, as with a window busy redrawing.
-    far.send("first");
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    far.send("second");
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    far.send("third");
-    ASSERT_TRUE(runUntil([&] { return port.InBufferCount() == 16; }));
-    ASSERT_TRUE(runUntil([&] { return log.count(comEvReceive) >= 1; }));
-    const Nanos gap = 20 * kMs;
-    EXPECT_EQ(port.Input(SerialPort::kAll, gap, 0), "first");
-    EXPECT_EQ(port.Input(SerialPort::kAll, gap, 0), "second");
-    EXPECT_EQ(port.Input(3, gap, 0), "thi");
-    EXPECT_EQ(port.Input(SerialPort::kAll, gap, 0), "rd");
-
-    // Without a gap limit, or with the pauses before gapsFrom, everything comes at once.
-    far.send("a");
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    far.send("b");
-    ASSERT_TRUE(runUntil([&] { return port.InBufferCount() == 2; }));
-    EXPECT_EQ(port.Input(SerialPort::kAll, gap, port.LastArrival() + 1), "ab");
 }
 
 TEST_F(PortOnPty, OpeningAndClosingManyTimesLeavesNoThreadOrDescriptorBehind) {
@@ -323,9 +280,36 @@ TEST_F(PortOnPty, OpeningAndClosingManyTimesLeavesNoThreadOrDescriptorBehind) {
     EXPECT_EQ(port.InBufferCount(), 0u);
     far.drain();
     openPort();
-    far.send("fresh");
-    ASSERT_TRUE(runUntil([&] { return port.InBufferCount() == 5; }));
-    EXPECT_EQ(port.Input(), "fresh");
+    expectReceived("fresh");
+}
+
+TEST(RxQueue, CutsAtPausesFromGapsFromOnAndKeepsTheStampOfASplitChunk) {
+    RxQueue q;
+    EXPECT_TRUE(q.push("AA", 2, 1 * kMs));   // the first bytes into an empty queue
+    EXPECT_FALSE(q.push("B", 1, 10 * kMs));  // 9 ms after: same packet
+    q.push("C", 1, 20 * kMs);                // 10 ms after: a new packet
+    q.push("D", 1, 41 * kMs);
+    EXPECT_FALSE(q.push("", 0, 50 * kMs));
+    EXPECT_EQ(q.size(), 5u);
+    EXPECT_EQ(q.lastArrival(), 41 * kMs);
+    for (const char* packet : {"AAB", "C", "D", ""})
+        EXPECT_EQ(q.take(SIZE_MAX, 10 * kMs, 0), packet);
+    EXPECT_EQ(q.lastArrival(), 0);
+
+    // Bytes waiting from before gapsFrom join the first packet after it; no gap limit, no cut.
+    q.push("old", 3, 1 * kMs);
+    q.push("new", 3, 50 * kMs);
+    q.push("late", 4, 100 * kMs);
+    EXPECT_EQ(q.take(SIZE_MAX, 10 * kMs, 20 * kMs), "oldnew");
+    EXPECT_EQ(q.take(SIZE_MAX, 10 * kMs, 20 * kMs), "late");
+    q.push("x", 1, 200 * kMs);
+    q.push("y", 1, 900 * kMs);
+    EXPECT_EQ(q.take(SIZE_MAX, 0, 0), "xy");
+
+    // The rest of a chunk split by the size limit keeps its stamp: cut from a byte 29 ms later.
+    q.push("0123456789", 10, 1 * kMs);
+    q.push("Z", 1, 30 * kMs);
+    for (const char* part : {"0123", "4567", "89", "Z"}) EXPECT_EQ(q.take(4, 10 * kMs, 0), part);
 }
 
 }  // namespace

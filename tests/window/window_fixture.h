@@ -4,6 +4,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QStringList>
@@ -23,14 +24,23 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 inline void PrintTo(const QColor& c, std::ostream* os) {
     *os << "rgb(" << c.red() << ", " << c.green() << ", " << c.blue() << ")";
 }
-inline void PrintTo(const QRect& r, std::ostream* os) {
-    *os << r.x() << "," << r.y() << " " << r.width() << "x" << r.height();
-}
-inline void PrintTo(const QSize& s, std::ostream* os) {
-    *os << s.width() << "x" << s.height();
-}
 
 namespace lt::test {
+
+const QColor kLampOff(224, 224, 224);
+const QColor kLampGreen(0, 192, 0);
+const QColor kLampRed(255, 0, 0);
+const QColor kActiveButton(0, 255, 0);
+
+// A user's click in the middle of a button or box.
+inline void click(QWidget* w) {
+    QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(8, w->height() / 2));
+}
+// A user's typing over the whole text of a field.
+inline void type(QLineEdit* field, const QString& text) {
+    field->selectAll();
+    QTest::keyClicks(field, text);
+}
 
 // The real core on simulated lines and a virtual clock, with its window.
 class WindowTest : public ::testing::Test {
@@ -58,16 +68,21 @@ class WindowTest : public ::testing::Test {
         return find<QComboBox>(QString("Combo%1_%2").arg(port).arg(box));
     }
     QLineEdit* field(const QString& name) const { return find<QLineEdit>(name); }
-    RoundLamp* lamp(const QString& name) const { return find<RoundLamp>(name); }
+    QString label(const QString& name) const { return find<QLabel>(name)->text(); }
+    QColor lamp(const QString& name) const { return find<RoundLamp>(name)->shownColor(); }
+    QAction* action(const char* name) const { return window->findChild<QAction*>(name); }
 
+    // "1" or "0" for each of the buttons Prefix1..PrefixN: checked, enabled, ...
+    QString states(const QString& prefix, int n, bool (QAbstractButton::*state)() const) const {
+        QString out;
+        for (int i = 1; i <= n; ++i)
+            out += (button(prefix + QString::number(i))->*state)() ? '1' : '0';
+        return out;
+    }
     static QStringList items(const QComboBox* c) {
         QStringList list;
         for (int i = 0; i < c->count(); ++i) list << c->itemText(i);
         return list;
-    }
-    // A user's click in the middle of a button or box.
-    static void click(QWidget* w) {
-        QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(8, w->height() / 2));
     }
 
     QTemporaryDir home;
