@@ -39,7 +39,9 @@
 #include <sstream>
 #include <string>
 #include <thread>
+
 #include <vector>
+#include "common/device_end.h"
 
 #include "app/qt/qt_host.h"
 #include "engine/core.h"
@@ -111,20 +113,11 @@ struct Cable {
     int master = -1;
     std::string path;
     Cable() {
-        int slave = -1;
-        char name[128] = {};
-        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+        master = openDeviceEnd(path);
+        if (master < 0) {
             std::perror("openpty");
             std::exit(1);
         }
-        termios t{};
-        ::tcgetattr(master, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(master, TCSANOW, &t);
-        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-        ::fcntl(master, F_SETFD, FD_CLOEXEC);
-        ::close(slave);
-        path = name;
     }
     ~Cable() { ::close(master); }
     Cable(const Cable&) = delete;

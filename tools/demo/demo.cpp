@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "common/device_end.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -41,18 +43,8 @@ struct Cable {
     std::string path;
 
     bool open() {
-        int slave = -1;
-        char name[128] = {};
-        if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) return false;
-        termios t{};
-        ::tcgetattr(master, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(master, TCSANOW, &t);
-        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-        ::fcntl(master, F_SETFD, FD_CLOEXEC);
-        ::close(slave);  // Linetap opens it by its path
-        path = name;
-        return true;
+        master = openDeviceEnd(path);
+        return master >= 0;
     }
 
     // Whether a program holds the near end open (otherwise the far end reads a hang-up).

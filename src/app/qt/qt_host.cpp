@@ -78,10 +78,10 @@ class QtTimer : public Timer {
     void armFirst(Nanos ns) {
         firstArmed_ = true;
         if (fd_ >= 0) {
-            itimerspec spec{};
-            spec.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-            spec.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-            ::timerfd_settime(fd_, 0, &spec, nullptr);
+            itimerspec timeout{};
+            timeout.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+            timeout.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+            ::timerfd_settime(fd_, 0, &timeout, nullptr);
         } else {
             // Rounded up: a gap timer must never end a packet early.
             first_.start(static_cast<int>((ns + kNanosPerMs - 1) / kNanosPerMs));
