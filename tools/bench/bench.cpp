@@ -13,7 +13,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <pty.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -378,6 +380,10 @@ FramingResult framingRun(const Options& o, const std::string& dir, bool load) {
         stream.append(pkt, 8);
     }
     std::thread gen([&] {
+        // The simulated device keeps its pauses exact where the system allows a real-time thread.
+        sched_param realTime{};
+        realTime.sched_priority = 20;
+        ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &realTime);
         Nanos t = now() + 50 * kMs;
         for (std::size_t i = 0; i <= kinds.size(); ++i) {
             sleepUntil(t);

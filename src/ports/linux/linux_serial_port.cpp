@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -290,6 +292,12 @@ struct LinuxSerialPort::Impl {
     }
 
     void readLoop(unsigned g, int devFd, int stopFd) {
+        // The stamps must follow the wire even while other programs keep the processors busy.
+        // Where the system allows it the reader runs in the real-time class: it only ever waits
+        // for the device, so it cannot starve anything. Elsewhere it runs as any thread.
+        sched_param realTime{};
+        realTime.sched_priority = 10;
+        ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &realTime);
         char buf[4096];
         pollfd fds[2] = {{devFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
         for (;;) {
