@@ -20,6 +20,9 @@ TEST(TitleLine, GivesTheDateInTheLocalesWordsWithARussianMonthInTheGenitive) {
     // Other languages keep their month name; the table is only for the exact nominatives.
     EXPECT_EQ(Month_Genitive(QLocale(QLocale::German, QLocale::Germany), QDate(2026, 3, 6)),
               "März");
+    // A lower-case name the table does not hold is shown as the locale gives it.
+    EXPECT_EQ(Month_Genitive(QLocale(QLocale::French, QLocale::France), QDate(2026, 12, 6)),
+              "décembre");
     EXPECT_EQ(Genitive_Of("Декабрь"), "Декабря");
     EXPECT_EQ(Genitive_Of("ДЕКАБРЬ"), "ДЕКАБРЬ");
 }
