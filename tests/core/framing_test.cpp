@@ -14,10 +14,6 @@ class Framing : public ::testing::Test {
         rig.openDirect(rig.core.port2);
         rig.runAuto();
     }
-    // The peer of `line` starts sending `bytes` at virtual time `atMs`.
-    void sendAt(SimLine& line, double atMs, const std::string& bytes) {
-        rig.loop.post(ms(atMs), [&line, bytes] { line.peerSend(bytes); });
-    }
     Rig rig;
     Core& core = rig.core;
     Form& form = rig.core.form;
@@ -26,10 +22,10 @@ class Framing : public ::testing::Test {
 
 TEST_F(Framing, PauseJustUnderTheGapJoinsAndJustOverSplits) {
     // Gap 10 ms: the pause between arrivals is the idle time plus one character time.
-    sendAt(rig.line1, 0, "AB");
-    sendAt(rig.line1, 2 * charMs + 9.5 - charMs, "CD");  // arrivals 9.5 ms apart: one packet
-    sendAt(rig.line1, 200, "EF");
-    sendAt(rig.line1, 200 + 2 * charMs + 10.5 - charMs, "GH");  // 10.5 ms apart: two packets
+    rig.sendAt(rig.line1, 0, "AB");
+    rig.sendAt(rig.line1, 2 * charMs + 9.5 - charMs, "CD");  // arrivals 9.5 ms apart: one packet
+    rig.sendAt(rig.line1, 200, "EF");
+    rig.sendAt(rig.line1, 200 + 2 * charMs + 10.5 - charMs, "GH");  // 10.5 ms apart: two packets
     rig.runMs(400);
     EXPECT_EQ(form.Text1[0], "ABCD");
     EXPECT_EQ(form.Label3[0], "4");
@@ -40,7 +36,7 @@ TEST_F(Framing, PauseJustUnderTheGapJoinsAndJustOverSplits) {
 }
 
 TEST_F(Framing, PacketEndsOneGapAfterItsLastByte) {
-    sendAt(rig.line1, 0, "xyz");
+    rig.sendAt(rig.line1, 0, "xyz");
     const double lastByte = 3 * charMs;
     rig.loop.runUntil(ms(lastByte + 9.9));
     EXPECT_EQ(core.Screen_Row, 0) << "finished before the gap had passed";
@@ -50,8 +46,8 @@ TEST_F(Framing, PacketEndsOneGapAfterItsLastByte) {
 }
 
 TEST_F(Framing, TwoPortsGiveRowsInTheOrderTheirPacketsEnd) {
-    sendAt(rig.line1, 0, "11111");
-    sendAt(rig.line2, 0, "22");
+    rig.sendAt(rig.line1, 0, "11111");
+    rig.sendAt(rig.line2, 0, "22");
     rig.runMs(100);
     // Port 2's shorter packet ends first and takes row 0; port 1's cells there stay empty.
     EXPECT_EQ(form.Text3[0], "22");
@@ -70,7 +66,7 @@ TEST_F(Framing, SnapshotIsTakenAtTheFirstByteAndLineChangesDuringThePacketAreDro
     rig.runMs(1);
     // The change itself is a line event between packets; forget the rows it may write.
     const i16 rowsBefore = core.Screen_Row;
-    sendAt(rig.line1, 5, "abcdef");
+    rig.sendAt(rig.line1, 5, "abcdef");
     rig.loop.post(ms(5 + 2.5 * charMs), [&] {
         rig.line1.peerSetRts(false);
         rig.line1.peerSetDtr(true);
@@ -94,7 +90,7 @@ TEST_F(Framing, RelaySetsServiceLinesBeforeTheDataAndTheDrainStartsTheDelay) {
     rig.line1.peerSetDtr(true);  // DSR of port 1
     rig.runMs(1);
     const i16 row = core.Screen_Row;
-    sendAt(rig.line1, 5, "HELLO");
+    rig.sendAt(rig.line1, 5, "HELLO");
     rig.runMs(60);  // the packet ends at about 20 ms and has left port 2 at about 26 ms
 
     EXPECT_EQ(form.Text1[row], "HELLO");
@@ -118,13 +114,13 @@ TEST_F(Framing, RelaySetsServiceLinesBeforeTheDataAndTheDrainStartsTheDelay) {
 TEST_F(Framing, NoRelayWhenTheOtherPortIsOff) {
     form.Check[5].Value = 1;
     core.Open_Port2 = 0;
-    sendAt(rig.line1, 0, "abc");
+    rig.sendAt(rig.line1, 0, "abc");
     rig.runMs(100);
     EXPECT_EQ(rig.line2.peerReceived(), "");
     EXPECT_EQ(form.Text1[0], "abc");
     // Port 2's lamps stay off in port 1's row while port 2 is switched off.
     core.port2.DSR = kOn;
-    sendAt(rig.line1, 150, "d");
+    rig.sendAt(rig.line1, 150, "d");
     rig.runMs(200);
     EXPECT_EQ(form.Shape11[1], color::WindowBackground);
 }
@@ -133,7 +129,7 @@ TEST_F(Framing, PortSwitchedOffWhilePendingStillGetsAnEmptyRow) {
     core.Recording = 1;
     rig.records.open = true;
     form.Check[5].Value = 1;
-    sendAt(rig.line1, 0, "abc");
+    rig.sendAt(rig.line1, 0, "abc");
     rig.runMs(3 * charMs + 1);
     ASSERT_EQ(core.Pending_Port1, 1);
     // Switching off as the port panel does it: closed, flags and packet cleared.
@@ -152,11 +148,11 @@ TEST_F(Framing, PortSwitchedOffWhilePendingStillGetsAnEmptyRow) {
 
 TEST_F(Framing, FailedReadNeverRepeatsTheEarlierPacket) {
     form.Check[5].Value = 1;
-    sendAt(rig.line1, 0, "first");
+    rig.sendAt(rig.line1, 0, "first");
     rig.runMs(100);
     ASSERT_EQ(rig.line2.peerReceived(), "first");
     // A packet pending while its port is closed under it (a picked entry reopens it later).
-    sendAt(rig.line1, 100, "x");
+    rig.sendAt(rig.line1, 100, "x");
     rig.runMs(100 + charMs + 1 - 100);
     rig.line1.setPortOpen(false);
     rig.runMs(100);
@@ -165,17 +161,17 @@ TEST_F(Framing, FailedReadNeverRepeatsTheEarlierPacket) {
 }
 
 TEST_F(Framing, StopWhilePort1CollectsKeepsItsBytesForTheNextStart) {
-    sendAt(rig.line1, 0, "old");
+    rig.sendAt(rig.line1, 0, "old");
     rig.runMs(3 * charMs + 1);
     core.Running = 0;  // Stop: port 1's gap timer is cancelled
     core.Timer5->setEnabled(false);
     rig.runMs(100);
     EXPECT_EQ(core.Screen_Row, 0);
     EXPECT_EQ(core.Pending_Port1, 1);
-    sendAt(rig.line1, 150, "mid");  // arrives while stopped
+    rig.sendAt(rig.line1, 150, "mid");  // arrives while stopped
     rig.runMs(100);
     rig.runAuto();
-    sendAt(rig.line1, 300, "new");
+    rig.sendAt(rig.line1, 300, "new");
     rig.runMs(200);
     EXPECT_EQ(core.Screen_Row, 1);
     EXPECT_EQ(form.Text1[0], "oldmidnew");
@@ -185,7 +181,7 @@ TEST_F(Framing, StopWhilePort2CollectsStillFinishesItsPacket) {
     form.Check[6].Value = 1;
     core.Recording = 1;
     rig.records.open = true;
-    sendAt(rig.line2, 0, "tail");
+    rig.sendAt(rig.line2, 0, "tail");
     rig.runMs(4 * charMs + 1);
     core.Running = 0;
     core.Timer5->setEnabled(false);
@@ -197,20 +193,20 @@ TEST_F(Framing, StopWhilePort2CollectsStillFinishesItsPacket) {
 
 TEST_F(Framing, NothingIsFramedWhileStoppedOrPolling) {
     core.Running = 0;
-    sendAt(rig.line1, 0, "abc");
+    rig.sendAt(rig.line1, 0, "abc");
     rig.runMs(100);
     EXPECT_EQ(core.Screen_Row, 0);
     EXPECT_EQ(core.Pending_Port1, 0);
     core.Running = 1;
     form.Check[9].Value = 0;
-    sendAt(rig.line1, 150, "def");
+    rig.sendAt(rig.line1, 150, "def");
     rig.runMs(100);
     EXPECT_EQ(core.Screen_Row, 0);
     EXPECT_EQ(rig.line1.InBufferCount(), 6u) << "bytes wait in the port until they are read";
 }
 
 TEST_F(Framing, ElevenPacketsWrapTheRing) {
-    for (int i = 0; i < 11; ++i) sendAt(rig.line1, 50.0 * i, std::string(1, char('a' + i)));
+    for (int i = 0; i < 11; ++i) rig.sendAt(rig.line1, 50.0 * i, std::string(1, char('a' + i)));
     rig.runMs(600);
     EXPECT_EQ(form.Text1[0], "k");
     EXPECT_EQ(form.Text1[9], "j");
@@ -225,7 +221,7 @@ TEST_F(Framing, EndlessStreamIsCutAtTheReceiveBufferSizeWithoutLosingAByte) {
     form.Check[5].Value = 1;
     std::string stream;
     for (int i = 0; i < 2500; ++i) stream += static_cast<char>(i * 7 % 256);
-    sendAt(rig.line1, 0, stream);
+    rig.sendAt(rig.line1, 0, stream);
     rig.runMs(1000);
     EXPECT_EQ(rig.line2.peerReceived(), stream);
     EXPECT_EQ(core.Screen_Row, 3);
@@ -254,10 +250,10 @@ TEST_F(Framing, GapBelowOneFinishesEachPacketAtTheNextTurn) {
 TEST_F(Framing, LateReceiveEventsDoNotMoveThePacketBoundaries) {
     // The window is busy: every receive event comes 30 ms after its byte.
     rig.line1.eventLatency = ms(30);
-    sendAt(rig.line1, 0, "AB");
-    sendAt(rig.line1, 2 * charMs + 15, "CD");  // a 15 ms pause on the wire
-    sendAt(rig.line1, 100, "EF");
-    sendAt(rig.line1, 100 + 2 * charMs + 5, "GH");  // a 5 ms pause: the same packet
+    rig.sendAt(rig.line1, 0, "AB");
+    rig.sendAt(rig.line1, 2 * charMs + 15, "CD");  // a 15 ms pause on the wire
+    rig.sendAt(rig.line1, 100, "EF");
+    rig.sendAt(rig.line1, 100 + 2 * charMs + 5, "GH");  // a 5 ms pause: the same packet
     rig.runMs(300);
     EXPECT_EQ(form.Text1[0], "AB");
     EXPECT_EQ(form.Text1[1], "CD");

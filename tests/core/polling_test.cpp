@@ -25,9 +25,6 @@ class Polling : public ::testing::Test {
         core.Start_Capture();
         ASSERT_TRUE(core.Timer1->enabled());
     }
-    void sendAt(SimLine& line, double atMs, const std::string& bytes) {
-        rig.loop.post(ms(atMs), [&line, bytes] { line.peerSend(bytes); });
-    }
     // A data-screen row as "port 1 cell|length|port 2 cell|length".
     std::string row(int r) const {
         return form.Text1[r] + "|" + form.Label3[r] + "|" + form.Text3[r] + "|" + form.Label7[r];
@@ -55,8 +52,8 @@ TEST_F(Polling, BytesEitherSideOfATickFallIntoConsecutiveRowsWithOneRecordPerTic
     rig.line1.peerSetDtr(true);  // port 1's DSR and DCD as read at every tick
     startPolling(50);
     // "A" lands 0.05 ms before the tick at 50 ms, "B" right behind it, 1 ms after the tick.
-    sendAt(rig.line1, 50 - charMs - 0.05, "AB");
-    sendAt(rig.line2, 100 - charMs - 0.05, "CD");
+    rig.sendAt(rig.line1, 50 - charMs - 0.05, "AB");
+    rig.sendAt(rig.line2, 100 - charMs - 0.05, "CD");
     rig.runMs(210);
     EXPECT_EQ(core.Screen_Row, 4);
     EXPECT_EQ(row(0), "A|1||0");
@@ -129,8 +126,8 @@ TEST_F(Polling, DataRelayAfterTheTickNeedsBothPortsOnAndAFailedReadNeverRepeatsA
     form.Check[5].Value = form.Check[6].Value = 1;
     core.Pending_Port1 = 1;  // left by framing: polling leaves it and the gap timers alone
     startPolling(50);
-    sendAt(rig.line1, 5, "ping");
-    sendAt(rig.line2, 5, "pong");
+    rig.sendAt(rig.line1, 5, "ping");
+    rig.sendAt(rig.line2, 5, "pong");
     rig.runMs(49);
     EXPECT_EQ(rig.line2.peerReceived(), "");
     rig.runMs(60);  // ticks at 50 and 100
@@ -141,7 +138,7 @@ TEST_F(Polling, DataRelayAfterTheTickNeedsBothPortsOnAndAFailedReadNeverRepeatsA
 
     // Port 2 switched off as far as the capture knows: shown and recorded, not relayed.
     core.Open_Port2 = 0;
-    sendAt(rig.line1, 110, "abc");
+    rig.sendAt(rig.line1, 110, "abc");
     rig.runMs(50);
     EXPECT_EQ(row(2), "abc|3||0");
     EXPECT_EQ(rig.line2.peerReceived(), "ping");

@@ -38,9 +38,6 @@ class RunControl : public ::testing::Test {
         core.Set_Check(9, 1);
         core.Start_Capture();
     }
-    void sendAt(SimLine& line, double atMs, const std::string& bytes) {
-        rig.loop.post(ms(atMs), [&line, bytes] { line.peerSend(bytes); });
-    }
 
     Rig rig;
     Core& core = rig.core;
@@ -144,8 +141,8 @@ TEST_F(RunControl, StopWhileBothPortsCollectFinishesPort2sPacketAndKeepsPort1sBy
     rig.openDirect(core.port2);
     form.Check[6].Value = 1;
     startAuto();
-    sendAt(rig.line1, 0, "old");
-    sendAt(rig.line2, 0, "tail");
+    rig.sendAt(rig.line1, 0, "old");
+    rig.sendAt(rig.line2, 0, "tail");
     rig.runMs(4 * charMs + 1);
     ASSERT_EQ(core.Pending_Port1, 1);
     ASSERT_EQ(core.Pending_Port2, 1);
@@ -163,7 +160,7 @@ TEST_F(RunControl, StopWhileBothPortsCollectFinishesPort2sPacketAndKeepsPort1sBy
     EXPECT_TRUE(form.Text2.Enabled);
     core.Set_Check(9, 1);
     core.Start_Capture();
-    sendAt(rig.line1, 300, "new");
+    rig.sendAt(rig.line1, 300, "new");
     rig.runMs(200);
     EXPECT_EQ(core.Screen_Row, 1);
     EXPECT_EQ(form.Text1[0], "oldnew");

@@ -17,6 +17,11 @@ struct Rig {
 
     void runMs(double v) { loop.runFor(ms(v)); }
 
+    // The peer of `line` starts sending `bytes` at virtual time `atMs`.
+    void sendAt(SimLine& line, double atMs, const std::string& bytes) {
+        loop.post(ms(atMs), [&line, bytes] { line.peerSend(bytes); });
+    }
+
     // Opens a port directly, as a successful switching-on leaves it.
     void openDirect(Channel& c) {
         c.Comm->setPortOpen(true);
