@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "engine/write_all.h"
+
 namespace lt {
 
 namespace {
@@ -56,21 +58,6 @@ void putInteger(std::string& out, std::size_t record, i16 v) {
 std::string withSlash(std::string folder) {
     if (folder.empty() || folder.back() != '/') folder += '/';
     return folder;
-}
-
-bool writeAll(int fd, const std::string& bytes) {
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n > 0) {
-            p += n;
-            left -= static_cast<std::size_t>(n);
-        } else if (!(n < 0 && errno == EINTR)) {
-            return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "engine/write_all.h"
+
 namespace lt {
 
 FileRecordSink::~FileRecordSink() {
@@ -26,27 +28,14 @@ bool FileRecordSink::Open(const std::string& path) {
 bool FileRecordSink::Append(const std::string& bytes) {
     if (fd_ < 0) return false;
     const off_t start = ::lseek(fd_, 0, SEEK_END);
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    // A short write leaves the rest to be written; only a refusal ends the attempt.
-    while (left > 0) {
-        const ssize_t n = ::write(fd_, p, left);
-        if (n > 0) {
-            p += n;
-            left -= static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            // A record is written whole or not at all: cut off the part that did get through,
-            // so the file never holds half a record.
-            if (start >= 0 && left < bytes.size()) {
-                const int cut = ::ftruncate(fd_, start);
-                (void)cut;
-            }
-            return false;
-        }
+    if (writeAll(fd_, bytes)) return true;
+    // A record is written whole or not at all: cut off the part that did get through, so the
+    // file never holds half a record.
+    if (start >= 0) {
+        const int cut = ::ftruncate(fd_, start);
+        (void)cut;
     }
-    return true;
+    return false;
 }
 
 void FileRecordSink::Close() {
