@@ -68,6 +68,13 @@ void sleepUntil(Nanos t) {
     }
 }
 
+// Puts the calling thread in the real-time class where the system allows it (as root).
+void realTime(int priority) {
+    sched_param p{};
+    p.sched_priority = priority;
+    ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &p);
+}
+
 double cpuSeconds() {
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
@@ -178,6 +185,8 @@ class Collector {
 
   private:
     void run() {
+        // The far device stamps arrivals as exactly as the system allows, like the sender.
+        realTime(20);
         char buf[65536];
         while (!stop_) {
             pollfd pf{fd_, POLLIN, 0};
@@ -381,9 +390,7 @@ FramingResult framingRun(const Options& o, const std::string& dir, bool load) {
     }
     std::thread gen([&] {
         // The simulated device keeps its pauses exact where the system allows a real-time thread.
-        sched_param realTime{};
-        realTime.sched_priority = 20;
-        ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &realTime);
+        realTime(20);
         Nanos t = now() + 50 * kMs;
         for (std::size_t i = 0; i <= kinds.size(); ++i) {
             sleepUntil(t);
