@@ -20,7 +20,7 @@ namespace lt {
 // directly, as the event handlers of a form do. The window calls the handlers for widget events
 // and shows the form state; timers and serial ports reach the handlers through the Host.
 class Core {
-  public:
+public:
     Core(Host& host, SerialPort& comm1, SerialPort& comm2, RecordSink& records,
          QLocale locale = QLocale::system());
     Core(const Core&) = delete;
@@ -136,7 +136,7 @@ class Core {
     void Dir_Change(const std::string& path);  // the folder picker moved
     void Settings_Load();
 
-  private:
+private:
     void wireTimer(std::unique_ptr<Timer>& t, void (Core::*handler)());
     void dispatched();  // after an event-loop handler
     void Timer1_Tick() { Poll_Tick(); }

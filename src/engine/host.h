@@ -14,7 +14,7 @@ namespace lt {
 // boxes, the clock and the environment. The program provides them with Qt; tests with a virtual
 // clock.
 class Host {
-  public:
+public:
     virtual ~Host() = default;
 
     virtual std::unique_ptr<Timer> createTimer() = 0;

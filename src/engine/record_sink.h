@@ -7,7 +7,7 @@ namespace lt {
 // Where records go: a text file opened for appending. Every Append hands its bytes to the
 // operating system at once, so a crash loses nothing already written.
 class RecordSink {
-  public:
+public:
     virtual ~RecordSink() = default;
     virtual bool Open(const std::string& path) = 0;     // creates or extends; false on failure
     virtual bool Append(const std::string& bytes) = 0;  // false when the bytes could not be written

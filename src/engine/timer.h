@@ -10,7 +10,7 @@ namespace lt {
 // every interval; disabling and enabling again restarts the count. An interval of 0 never fires.
 // Ticks are delivered by the event loop, one at a time, never inside another handler.
 class Timer {
-  public:
+public:
     virtual ~Timer() = default;
 
     virtual void setInterval(int ms) = 0;

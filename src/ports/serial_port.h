@@ -26,7 +26,7 @@ enum CommEventCode : i16 {
 // A refused operation: opening a missing or busy port, an unusable settings text, reading the
 // inputs of a closed port, reading or writing a closed port.
 class PortError : public std::runtime_error {
-  public:
+public:
     using std::runtime_error::runtime_error;
 };
 
@@ -46,7 +46,7 @@ inline bool rtsToggleOf(std::uint32_t flags) {
 // One serial-port control. Every call is made on the program's one thread; events are delivered
 // later by the event loop through OnComm, never from inside a call.
 class SerialPort {
-  public:
+public:
     virtual ~SerialPort() = default;
 
     static constexpr std::size_t kAll = std::numeric_limits<std::size_t>::max();
@@ -99,14 +99,14 @@ class SerialPort {
     // Set by the owner; called by the event loop with CommEvent() already set.
     std::function<void()> OnComm;
 
-  protected:
+protected:
     // For backends: deliver one event (call from the event loop only).
     void raise(i16 event) {
         commEvent_ = event;
         if (OnComm) OnComm();
     }
 
-  private:
+private:
     i16 commEvent_ = 0;
 };
 

@@ -14,7 +14,7 @@ namespace lt::sim {
 // Bytes take their real time per character at the port's baud rate and framing. The peer's RTS
 // drives our CTS, its DTR our DSR and DCD; our RTS and DTR are visible to the peer.
 class SimLine : public SerialPort {
-  public:
+public:
     SimLine(VirtualLoop& loop, int portNumber);
 
     // --- SerialPort ----------------------------------------------------------------------------
@@ -74,7 +74,7 @@ class SimLine : public SerialPort {
     std::uint32_t flags() const { return flags_; }
     Nanos characterTime() const;
 
-  private:
+private:
     void raiseLater(i16 event);
     void transmitNext();
     void logLines();

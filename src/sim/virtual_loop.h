@@ -21,7 +21,7 @@ constexpr Nanos us(double v) {
 // A virtual clock with an event queue: events run one at a time in time order (ties in the order
 // they were posted), so a whole exchange plays deterministically in no real time.
 class VirtualLoop {
-  public:
+public:
     using Id = std::uint64_t;
 
     Nanos now() const { return now_; }
@@ -41,7 +41,7 @@ class VirtualLoop {
     void runAll(Nanos limit);
     bool empty() const { return queue_.empty(); }
 
-  private:
+private:
     bool runOne(Nanos until);
 
     Nanos now_ = 0;
@@ -52,7 +52,7 @@ class VirtualLoop {
 
 // A window-system timer on the virtual clock.
 class VirtualTimer : public Timer {
-  public:
+public:
     explicit VirtualTimer(VirtualLoop& loop) : loop_(loop) {}
     ~VirtualTimer() override { loop_.cancel(pending_); }
 
@@ -65,7 +65,7 @@ class VirtualTimer : public Timer {
     // When the next tick is due (-1 when none is).
     Nanos dueAt() const { return pending_ ? due_ : -1; }
 
-  private:
+private:
     void schedule(Nanos delay);
     void fire();
 

@@ -10,7 +10,7 @@ namespace lt {
 // every Append goes to the operating system at once with write(2), so a crash loses nothing
 // already recorded. The descriptor is this object's own: no other file operation touches it.
 class FileRecordSink : public RecordSink {
-  public:
+public:
     FileRecordSink() = default;
     ~FileRecordSink() override;
     FileRecordSink(const FileRecordSink&) = delete;
@@ -21,7 +21,7 @@ class FileRecordSink : public RecordSink {
     void Close() override;
     bool IsOpen() const override { return fd_ >= 0; }
 
-  private:
+private:
     int fd_ = -1;
 };
 

@@ -7,7 +7,7 @@ namespace lt::sim {
 namespace {
 
 class DataScreen : public ::testing::Test {
-  protected:
+protected:
     Rig rig;
     Core& core = rig.core;
     Form& form = rig.core.form;

@@ -7,7 +7,7 @@ namespace lt::sim {
 namespace {
 
 class Framing : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         for (SimLine* l : {&rig.line1, &rig.line2}) l->setSettings("9600,n,8,1");
         rig.openDirect(rig.core.port1);

@@ -7,7 +7,7 @@ namespace lt::sim {
 namespace {
 
 class LineRelay : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         core.Set_Check(10, 1);
         core.Set_Check(11, 1);
@@ -123,7 +123,7 @@ TEST_F(LineRelay, RelayBoxAndBothSwitchesDecideWhoDrivesTheOtherPortsOutputs) {
 }
 
 class DelayedRelay : public LineRelay {
-  protected:
+protected:
     void SetUp() override {
         LineRelay::SetUp();
         core.Set_Check(5, 1);

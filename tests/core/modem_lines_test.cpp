@@ -7,7 +7,7 @@ namespace lt::sim {
 namespace {
 
 class ModemLines : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         core.Set_Check(10, 1);
         core.Set_Check(11, 1);

@@ -8,7 +8,7 @@ namespace lt::sim {
 namespace {
 
 class PortPanel : public ::testing::Test {
-  protected:
+protected:
     // Picks `text` in box `index` of the port's panel, as the view does it, and lets `thenMs` pass.
     void pick(Channel& c, int index, const std::string& text, double thenMs = 0) {
         (*c.Combo)[index].Text = text;

@@ -13,7 +13,7 @@ const std::vector<std::string> kBadInterval{"Интервал должен бы�
 enum class State { Stopped, Polling, Automatic, HalfStarted };
 
 class RunControl : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         for (SimLine* l : {&rig.line1, &rig.line2}) l->setSettings("9600,n,8,1");
     }

@@ -12,7 +12,7 @@ namespace {
 const std::string kIntervals = "Интервалы должны быть целыми числами";
 
 class SettingsPanel : public SettingsRig {
-  protected:
+protected:
     void SetUp() override {
         SettingsRig::SetUp();
         core.Settings_Load();

@@ -56,7 +56,7 @@ inline Values valuesOf(const Core& c) {
 
 // A rig whose program folder lies in a fresh temporary folder.
 class SettingsRig : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         base = dir.path().toStdString() + "/";

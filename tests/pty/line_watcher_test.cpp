@@ -19,7 +19,7 @@ using pty::runUntil;
 // A driver whose wait blocks in a real system call (a read on a pipe), so only a signal can end
 // it early, as with TIOCMIWAIT. The test changes the inputs, then wake() ends the wait.
 class FakeDriver : public ModemLineDriver {
-  public:
+public:
     FakeDriver() {
         if (::pipe(pipe_) != 0) pipe_[0] = pipe_[1] = -1;
     }
@@ -55,7 +55,7 @@ class FakeDriver : public ModemLineDriver {
     std::atomic<int> bits = 0, cts = 0, dsr = 0, dcd = 0, waits = 0, waitError = 0;
     std::atomic<bool> hasCounts = true, returnAtOnce = false;
 
-  private:
+private:
     int pipe_[2];
     std::mutex m_;
     std::vector<i16> posted_;

@@ -64,7 +64,7 @@ struct PtyPair {
 
 // Host services of the program with a private environment.
 class PtyHost : public QtHost {
-  public:
+public:
     std::optional<std::string> environment(const std::string& name) const override {
         const auto it = env.find(name);
         return it == env.end() ? std::nullopt : std::optional<std::string>(it->second);

@@ -12,7 +12,7 @@ namespace lt::sim {
 
 // Host services on the virtual clock. Message boxes are collected, never shown.
 class TestHost : public Host {
-  public:
+public:
     explicit TestHost(VirtualLoop& loop) : loop_(loop) {}
 
     std::unique_ptr<Timer> createTimer() override { return std::make_unique<VirtualTimer>(loop_); }
@@ -38,13 +38,13 @@ class TestHost : public Host {
     bool quitRequested = false;
     int yields = 0;
 
-  private:
+private:
     VirtualLoop& loop_;
 };
 
 // Records kept in memory; `failing` makes every write fail, as on a full disk.
 class MemoryRecords : public RecordSink {
-  public:
+public:
     bool Open(const std::string& p) override {
         if (failOpen) return false;
         path = p;

@@ -44,7 +44,7 @@ inline void type(QLineEdit* field, const QString& text) {
 
 // The real core on simulated lines and a virtual clock, with its window.
 class WindowTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_TRUE(home.isValid());
         rig.host.env["ProgramFiles"] = home.path().toStdString();

@@ -148,7 +148,7 @@ struct Cable {
 
 // Reads what a device receives, with the time of every read.
 class Collector {
-  public:
+public:
     // With `counters`, the bytes are checked as 32-bit counters as they come and not kept, so
     // the bench's own memory stays out of the program's resident-size figure.
     explicit Collector(const Cable& c, bool counters = false) : fd_(c.master), counters_(counters) {
@@ -183,7 +183,7 @@ class Collector {
         return it == ends_.end() ? -1 : it->first;
     }
 
-  private:
+private:
     void run() {
         // The far device stamps arrivals as exactly as the system allows, like the sender.
         realTime(20);

@@ -22,7 +22,7 @@ namespace {
 // which the event loop watches and which keeps nanoseconds, so a packet can end a gap after its
 // last byte without rounding to whole milliseconds.
 class QtTimer : public Timer {
-  public:
+public:
     QtTimer() {
         periodic_.setTimerType(Qt::PreciseTimer);
         QObject::connect(&periodic_, &QTimer::timeout, [this] { tick(); });
@@ -67,7 +67,7 @@ class QtTimer : public Timer {
         armFirst(std::max<Nanos>(first, 1));
     }
 
-  private:
+private:
     void startPeriodic() {
         if (interval_ > 0)
             periodic_.start(interval_);

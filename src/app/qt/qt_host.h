@@ -13,7 +13,7 @@ namespace lt {
 // steady clock, the environment. Message boxes and quitting are handed to the window through
 // onMessage and onQuit, so the core never needs a widget.
 class QtHost : public Host {
-  public:
+public:
     QtHost();
     ~QtHost() override;
 

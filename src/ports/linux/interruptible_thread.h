@@ -14,7 +14,7 @@ namespace lt {
 // returned, so a signal that lands just before the call begins is not lost. The body must check
 // the flag after every interrupted call (EINTR).
 class InterruptibleThread {
-  public:
+public:
     InterruptibleThread() = default;
     ~InterruptibleThread() { stop(); }
     InterruptibleThread(const InterruptibleThread&) = delete;
@@ -34,7 +34,7 @@ class InterruptibleThread {
     // The signal used to interrupt blocked calls; its handler is installed once per process.
     static int interruptSignal();
 
-  private:
+private:
     std::thread thread_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> finished_{false};

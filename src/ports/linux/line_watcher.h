@@ -15,7 +15,7 @@ struct LineCounts {
 
 // What the watcher asks of a port's driver. Every call returns 0 or an errno value.
 class ModemLineDriver {
-  public:
+public:
     virtual ~ModemLineDriver() = default;
     // Blocks until CTS, DSR or DCD changes (TIOCMIWAIT); EINTR when interrupted.
     virtual int waitChange() = 0;
@@ -27,13 +27,13 @@ class ModemLineDriver {
 
 // The driver of an open serial device, through ioctl calls on its descriptor.
 class FdModemLineDriver : public ModemLineDriver {
-  public:
+public:
     explicit FdModemLineDriver(int fd) : fd_(fd) {}
     int waitChange() override;
     int levels(int& bits) override;
     int counts(LineCounts& counts) override;
 
-  private:
+private:
     int fd_;
 };
 
@@ -44,7 +44,7 @@ class FdModemLineDriver : public ModemLineDriver {
 // transition counters make a pulse that is over before the inputs are read still count as a
 // change. A device that has gone (EIO) ends the watch quietly: the reader reports the loss.
 class LineWatcher {
-  public:
+public:
     enum class Mode { Waiting, Polling, Ended };
 
     LineWatcher(ModemLineDriver& driver, std::function<void(i16 event)> post)
@@ -60,7 +60,7 @@ class LineWatcher {
     // Waits that come back with nothing changed, in a row, before the watcher polls instead.
     static constexpr int kSpuriousLimit = 3;
 
-  private:
+private:
     void run(const std::atomic<bool>& stopping);
 
     ModemLineDriver& driver_;

@@ -26,7 +26,7 @@ namespace lt {
 //
 // The host's monotonicNow() is called from the reader thread, so it must be thread-safe.
 class LinuxSerialPort : public SerialPort {
-  public:
+public:
     LinuxSerialPort(const Host& host, int defaultPortNumber);
     ~LinuxSerialPort() override;
     LinuxSerialPort(const LinuxSerialPort&) = delete;
@@ -61,7 +61,7 @@ class LinuxSerialPort : public SerialPort {
     int errorReports() const;         // errors QSerialPort reported since construction
     int readerWakeups() const;        // turns of the reader thread since the last open
 
-  private:
+private:
     struct Impl;
     friend struct Impl;
     void deliver(i16 event) { raise(event); }

@@ -13,7 +13,7 @@ namespace lt {
 // was read from the device. Filled by the reader thread, taken by the GUI thread; not limited in
 // size, so no byte is ever dropped.
 class RxQueue {
-  public:
+public:
     // Adds bytes read at `at`. Returns true when the buffer was empty before (so the owner knows
     // a receive event is due).
     bool push(const char* bytes, std::size_t count, Nanos at);
@@ -27,7 +27,7 @@ class RxQueue {
     Nanos lastArrival() const;  // 0 when empty
     void clear();
 
-  private:
+private:
     struct Chunk {
         Nanos at;
         std::string bytes;

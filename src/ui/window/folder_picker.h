@@ -16,7 +16,7 @@ namespace lt {
 // mount point that cannot be read is refused: the pickers keep what they showed before.
 class FolderPicker : public QObject {
     Q_OBJECT
-  public:
+public:
     explicit FolderPicker(QWidget* parent);
 
     QComboBox* drive() const { return drive_; }
@@ -30,11 +30,11 @@ class FolderPicker : public QObject {
     // Moves to the mount point in entry `index` of the drive list; false when it cannot be read.
     bool openDrive(int index);
 
-  signals:
+signals:
     // The user moved the folder list, directly or through the drive list.
     void folderChosen(const QString& path);
 
-  private:
+private:
     void fillDrives();
     void selectDriveOf(const QString& path);
     void showFolder(const QString& path);

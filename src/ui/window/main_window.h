@@ -39,7 +39,7 @@ void Add_Serial_Devices(Form& form, const std::vector<std::string>& devices);
 // "Shape4_0", "Label3_0", "Label1_2".
 class MainWindow : public QMainWindow {
     Q_OBJECT
-  public:
+public:
     explicit MainWindow(Core& core, QWidget* parent = nullptr);
     ~MainWindow() override;
 
@@ -52,10 +52,10 @@ class MainWindow : public QMainWindow {
     // How long after a timer tick or a port event the window is brought up to date.
     static constexpr int kRefreshMs = 20;
 
-  protected:
+protected:
     void closeEvent(QCloseEvent* event) override;
 
-  private:
+private:
     struct PortPanel {
         QGroupBox* frame = nullptr;
         std::array<QLabel*, 5> labels{};

@@ -10,17 +10,17 @@ namespace lt {
 // 0x00BBGGRR or a system colour (0x80000000 and up), which is looked up in the palette.
 class RoundLamp : public QWidget {
     Q_OBJECT
-  public:
+public:
     explicit RoundLamp(QWidget* parent = nullptr);
 
     void setColorValue(std::uint32_t value);
     std::uint32_t colorValue() const { return value_; }
     QColor shownColor() const;
 
-  protected:
+protected:
     void paintEvent(QPaintEvent*) override;
 
-  private:
+private:
     std::uint32_t value_;
 };
 
