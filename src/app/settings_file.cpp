@@ -55,11 +55,6 @@ void putInteger(std::string& out, std::size_t record, i16 v) {
     putU16(out, kSettingsRecordSize * (record - 1), static_cast<std::uint16_t>(v));
 }
 
-std::string withSlash(std::string folder) {
-    if (folder.empty() || folder.back() != '/') folder += '/';
-    return folder;
-}
-
 }  // namespace
 
 StoredSettings Parse_Settings(std::string_view bytes) {
@@ -100,12 +95,12 @@ std::string Program_Base_Folder(const Host& host, bool* isConfigHome) {
     if (auto v = host.environment("ProgramFiles")) {
         const auto first = v->find_first_not_of(' ');
         // A value of blanks alone names no folder; the user's configuration folder serves then.
-        if (first != std::string::npos) return withSlash(v->substr(first));
+        if (first != std::string::npos) return With_Slash(v->substr(first));
     }
     if (isConfigHome) *isConfigHome = true;
     // Only an absolute XDG_CONFIG_HOME counts; a relative one is to be ignored.
     if (auto v = host.environment("XDG_CONFIG_HOME"); v && !v->empty() && v->front() == '/')
-        return withSlash(*v);
+        return With_Slash(*v);
     std::string home;
     if (auto v = host.environment("HOME"); v && !v->empty()) {
         home = *v;
@@ -114,7 +109,7 @@ std::string Program_Base_Folder(const Host& host, bool* isConfigHome) {
     } else {
         home = "/tmp";
     }
-    return withSlash(home) + ".config/";
+    return With_Slash(home) + ".config/";
 }
 
 std::string Program_Folder(const Host& host) {
@@ -174,6 +169,11 @@ bool Settings_Write(const std::string& file, const StoredSettings& s) {
     if (ok) ok = ::rename(temp.c_str(), file.c_str()) == 0;
     if (!ok) ::unlink(temp.c_str());
     return ok;
+}
+
+std::string With_Slash(std::string folder) {
+    if (folder.empty() || folder.back() != '/') folder += '/';
+    return folder;
 }
 
 }  // namespace lt

@@ -60,6 +60,9 @@ std::string Program_Base_Folder(const Host& host, bool* isConfigHome = nullptr);
 // The settings file in `folder` (which ends with "/").
 std::string Settings_File(const std::string& folder);
 
+// A folder name as the program keeps it: ending with "/".
+std::string With_Slash(std::string folder);
+
 // True when a file or folder of that name exists; any error while looking counts as false.
 bool Path_Exists(const std::string& path);
 

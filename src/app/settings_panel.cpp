@@ -42,8 +42,7 @@ void Core::mnu_Prop_Click() {
 // "Сохранить": the record folder is taken first, whatever follows; then the three intervals, each
 // on its own; the file is written only when all three were taken and everything fits the file.
 void Core::Command4_Click() {
-    Data_Path = form.Text4.Text;
-    if (Data_Path.empty() || Data_Path.back() != '/') Data_Path += '/';
+    Data_Path = With_Slash(form.Text4.Text);
 
     const Conversion results[] = {
         convertInterval(*this, form.Text8.Text, Gap_Interval),

@@ -48,8 +48,7 @@ void Core::Settings_Load() {
         Settings_Write(file, s);
     }
 
-    Data_Path = s.Data_Path.empty() ? folder : s.Data_Path;
-    if (Data_Path.back() != '/') Data_Path += '/';
+    Data_Path = With_Slash(s.Data_Path.empty() ? folder : s.Data_Path);
     Gap_Interval = intervalOrDefault(s.Gap_Interval, kDefaultGapInterval);
     Poll_Interval = intervalOrDefault(s.Poll_Interval, kDefaultPollInterval);
     Service_Delay = intervalOrDefault(s.Service_Delay, kDefaultServiceDelay);

@@ -27,11 +27,8 @@ constexpr std::array<std::pair<const char*, const char*>, 12> kMonths{{
 // Closes what the program holds open at its end: the ports, port 1 first, and the record file.
 // Timers stop too, so nothing that was already queued writes a row, a record or a relay after.
 void closeAll(Core& core) {
-    for (Channel* c : {&core.port1, &core.port2}) {
-        bool open = false;
-        tolerant([&] { open = c->Comm->PortOpen(); });
-        if (open) tolerant([&] { c->Comm->setPortOpen(false); });
-    }
+    core.port1.closePort();
+    core.port2.closePort();
     for (auto* t : {&core.Timer1, &core.Timer2, &core.Timer3, &core.Timer5, &core.Timer6,
                     &core.Timer7, &core.Timer8})
         (*t)->setEnabled(false);

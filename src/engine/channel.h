@@ -49,6 +49,26 @@ struct Channel {
 
     // The five flags in their fixed order RTS, DTR, DCD, DSR, CTS.
     std::array<i16, 5> flags() const { return {RTS, DTR, DCD, DSR, CTS}; }
+
+    // Closes the port if it is open; a refusal leaves it as it is.
+    void closePort() {
+        if (!Comm->PortOpen()) return;
+        try {
+            Comm->setPortOpen(false);
+        } catch (const PortError&) {
+        }
+    }
+
+    // Reads the packet from the port (see SerialPort::Input). A read the port refuses gives an
+    // empty packet, so an earlier packet is never shown, relayed or recorded a second time.
+    void readPacket(std::size_t maxBytes = SerialPort::kAll, Nanos gapLimit = 0,
+                    Nanos gapsFrom = 0) {
+        try {
+            Data = Comm->Input(maxBytes, gapLimit, gapsFrom);
+        } catch (const PortError&) {
+            Data.clear();
+        }
+    }
 };
 
 }  // namespace lt

@@ -63,14 +63,8 @@ void Core::Finish_Packet(Channel& P) {
     Channel& Q = other(P);
     P.GapTimer->setEnabled(false);
 
-    // Read the packet: up to the first pause of Gap_Interval on the wire. A read that the port
-    // refuses gives an empty packet, so an earlier packet is never shown, relayed or recorded
-    // twice.
-    try {
-        P.Data = P.Comm->Input(kMaxPacket, gapNanos(Gap_Interval), Run_Started);
-    } catch (const PortError&) {
-        P.Data.clear();
-    }
+    // The packet: up to the first pause of Gap_Interval on the wire.
+    P.readPacket(kMaxPacket, gapNanos(Gap_Interval), Run_Started);
 
     if (Open_Port1 == 1 && Open_Port2 == 1) {
         if (form.Check[P.ServiceRelayBox].Value == 1) {

@@ -12,11 +12,7 @@ void readForTick(Core& core, Channel& c) {
         core.Clear_Channel(c);
         return;
     }
-    try {
-        c.Data = c.Comm->Input();
-    } catch (const PortError&) {
-        c.Data.clear();
-    }
+    c.readPacket();
     core.Read_Line_States(c);
 }
 

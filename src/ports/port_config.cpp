@@ -30,10 +30,6 @@ void openAndShow(Core& core, Channel& c) {
     }
 }
 
-void closeIfOpen(Channel& c) {
-    if (c.Comm->PortOpen()) tolerant([&] { c.Comm->setPortOpen(false); });
-}
-
 // Box 1..4 joined as "baud,parity,data,stop".
 std::string settingsText(const std::array<ComboBox, 5>& boxes) {
     return boxes[1].Text + "," + boxes[2].Text + "," + boxes[3].Text + "," + boxes[4].Text;
@@ -81,7 +77,7 @@ void Core::Switch_Click(Channel& c) {
         Read_Line_States(c);
     } else {
         c.Open = 0;
-        closeIfOpen(c);
+        c.closePort();
         enablePanel(*this, c, false);
         *c.Lamp = color::ScrollBar;
         Clear_Channel(c);
@@ -90,7 +86,7 @@ void Core::Switch_Click(Channel& c) {
 
 void Core::Combo_Click(Channel& c, int) {
     // The lamp keeps its colour until the apply reopens the port.
-    closeIfOpen(c);
+    c.closePort();
     c.ApplyTimer->restart(kApplyDelayMs);
 }
 
@@ -101,7 +97,7 @@ void Core::Apply_Settings(Channel& c) {
     // Switched off during the wait: nothing to reopen.
     if (c.Open != 1) return;
     // Switched off and on again during the wait: the port was reopened with the old choice.
-    closeIfOpen(c);
+    c.closePort();
 
     if (!applyChoice(c)) host.showMessage(kRefused);
     openAndShow(*this, c);

@@ -9,11 +9,7 @@ namespace {
 
 RecordPort recordPort(const Channel& c, const std::string& data) {
     RecordPort p;
-    try {
-        p.Label = c.Comm->CommPort().recordLabel();
-    } catch (const PortError&) {
-        p.Label = "COM" + std::to_string(c.Number);
-    }
+    p.Label = c.Comm->CommPort().recordLabel();
     p.Flags = c.flags();
     p.Data = data;
     return p;

@@ -243,10 +243,7 @@ void MainWindow::buildMenu() {
 
     mnuProp_ = menuBar()->addAction(QString::fromUtf8("Настройка"));
     mnuProp_->setObjectName("mnu_Prop");
-    connect(mnuProp_, &QAction::triggered, this, [this] {
-        core_.mnu_Prop_Click();
-        showState();
-    });
+    onClick(mnuProp_, &QAction::triggered, &Core::mnu_Prop_Click);
 }
 
 void MainWindow::buildDataScreen(QWidget* client) {
@@ -380,23 +377,14 @@ void MainWindow::buildRunPanel(QWidget* client) {
         showState();
     });
     command7_ = makeButton(frame3_, "Command7", {810, 240, 420, 330});
-    connect(command7_, &QPushButton::clicked, this, [this] {
-        core_.Apply_Interval();
-        showState();
-    });
+    onClick(command7_, &QPushButton::clicked, &Core::Apply_Interval);
     makeCheck(frame3_, 9, "Авт.", {90, 585, 1140, 210});
     makeCheck(frame3_, 12, "Запись", {90, 795, 1140, 210});
 
     command1_ = makeButton(frame3_, "Command1", {1290, 225, 885, 360});
-    connect(command1_, &QPushButton::clicked, this, [this] {
-        core_.Start_Capture();
-        showState();
-    });
+    onClick(command1_, &QPushButton::clicked, &Core::Start_Capture);
     command2_ = makeButton(frame3_, "Command2", {1290, 615, 885, 360});
-    connect(command2_, &QPushButton::clicked, this, [this] {
-        core_.Stop_Capture();
-        showState();
-    });
+    onClick(command2_, &QPushButton::clicked, &Core::Stop_Capture);
 }
 
 void MainWindow::buildSettingsPanel(QWidget* client) {
@@ -438,18 +426,9 @@ void MainWindow::buildSettingsPanel(QWidget* client) {
                     box->Text = isPath ? QFile::encodeName(text).toStdString() : text.toStdString();
                 });
     }
-    connect(command4_, &QPushButton::clicked, this, [this] {
-        core_.Command4_Click();
-        showState();
-    });
-    connect(command5_, &QPushButton::clicked, this, [this] {
-        core_.Command5_Click();
-        showState();
-    });
-    connect(command6_, &QPushButton::clicked, this, [this] {
-        core_.Command6_Click();
-        showState();
-    });
+    onClick(command4_, &QPushButton::clicked, &Core::Command4_Click);
+    onClick(command5_, &QPushButton::clicked, &Core::Command5_Click);
+    onClick(command6_, &QPushButton::clicked, &Core::Command6_Click);
     connect(picker_, &FolderPicker::folderChosen, this, [this](const QString& path) {
         core_.Dir_Change(QFile::encodeName(path).toStdString());
         showState();

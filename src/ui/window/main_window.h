@@ -56,6 +56,15 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // A user's click runs its core handler, then the window shows what changed.
+    template <class Sender, class Signal>
+    void onClick(Sender* sender, Signal signal, void (Core::*handler)()) {
+        connect(sender, signal, this, [this, handler] {
+            (core_.*handler)();
+            showState();
+        });
+    }
+
     struct PortPanel {
         QGroupBox* frame = nullptr;
         std::array<QLabel*, 5> labels{};
