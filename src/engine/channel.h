@@ -36,6 +36,7 @@ struct Channel {
     i16 Pending = 0;  // Pending_Port1 / Pending_Port2
 
     Timer* GapTimer = nullptr;      // Timer5 / Timer6
+    Nanos GapDue = 0;               // when the gap timer was last set to expire
     Timer* ServiceTimer = nullptr;  // Timer7 / Timer8
     Timer* ApplyTimer = nullptr;    // Timer2 / Timer3
 

@@ -147,6 +147,7 @@ private:
     void Timer7_Tick() { Service_Timer_Tick(port1); }
     void Timer8_Tick() { Service_Timer_Tick(port2); }
 
+    Nanos packetDue(const Channel& c, Nanos now) const;
     void startGapTimer(Channel& c);
     void beginPacket(Channel& c);
     void showData(Channel& c);  // the packet cell and length label of row Screen_Row

@@ -16,19 +16,31 @@ Nanos gapNanos(i16 gap) {
 
 }  // namespace
 
-// The gap timer expires Gap_Interval after the newest byte arrived, measured on the arrival stamps,
-// so a late receive event does not move the end of the packet. A Gap_Interval below 1 finishes the
-// packet at the next turn of the event loop with what has arrived by then.
+// When the packet waiting in the receive buffer ends, measured on the arrival stamps: Gap_Interval
+// after its newest byte, or at once when the buffer already holds bytes past a pause of
+// Gap_Interval or reaches the size limit. So a late receive event or a late tick does not move the
+// end of the packet. A Gap_Interval below 1 ends the packet at the next turn of the event loop with
+// what has arrived by then.
+Nanos Core::packetDue(const Channel& c, Nanos now) const {
+    const SerialPort& p = *c.Comm;
+    const std::size_t waiting = p.InBufferCount();
+    if (waiting >= kMaxPacket ||
+        p.InputLength(kMaxPacket, gapNanos(Gap_Interval), Run_Started) < waiting)
+        return now;
+    return std::min(now, p.LastArrival()) + gapNanos(Gap_Interval);
+}
+
 void Core::startGapTimer(Channel& c) {
     Timer& t = *c.GapTimer;
+    const Nanos now = host.monotonicNow();
+    const Nanos due = packetDue(c, now);
+    // A tick already due stays as it is: set again, it would wait for another turn of the event
+    // loop, and a packet whose end came while the loop was held up would wait a whole pause more.
+    if (t.enabled() && c.GapDue <= now && due <= now) return;
     t.setEnabled(false);
     t.setInterval(std::max<int>(0, Gap_Interval));
-    Nanos wait = 0;
-    if (c.Comm->InBufferCount() < kMaxPacket) {
-        const Nanos since = host.monotonicNow() - c.Comm->LastArrival();
-        wait = std::max<Nanos>(0, gapNanos(Gap_Interval) - since);
-    }
-    t.startFirstAfter(wait);
+    c.GapDue = due;
+    t.startFirstAfter(std::max<Nanos>(0, due - now));
 }
 
 // A receive event while started in auto mode: the first byte of a packet takes the snapshot.
@@ -61,6 +73,12 @@ void Core::On_Port_Event(Channel& P) {
 
 void Core::Finish_Packet(Channel& P) {
     Channel& Q = other(P);
+    // A tick that came before the receive event of bytes joined to the packet (the event loop
+    // was held up): the packet goes on, to a gap after its newest byte.
+    if (P.Comm->PortOpen() && packetDue(P, host.monotonicNow()) > host.monotonicNow()) {
+        startGapTimer(P);
+        return;
+    }
     P.GapTimer->setEnabled(false);
 
     // The packet: up to the first pause of Gap_Interval on the wire.

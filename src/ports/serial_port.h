@@ -70,6 +70,8 @@ public:
     // paused, however late the program comes to read it.
     virtual std::string Input(std::size_t maxBytes = kAll, Nanos gapLimit = 0,
                               Nanos gapsFrom = 0) = 0;
+    // How many bytes Input would take now with the same arguments (0 when closed).
+    virtual std::size_t InputLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const = 0;
     virtual std::size_t InBufferCount() const = 0;
     // Monotonic arrival time of the newest byte in the receive buffer (0 when it is empty).
     virtual Nanos LastArrival() const = 0;

@@ -48,15 +48,23 @@ void SimLine::setPortOpen(bool open) {
     logLines();
 }
 
+std::size_t SimLine::InputLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const {
+    std::size_t length = 0;
+    Nanos previous = 0;
+    for (const auto& b : rx_) {
+        if (length >= maxBytes) break;
+        if (length > 0 && gapLimit > 0 && previous >= gapsFrom && b.at - previous >= gapLimit)
+            break;
+        previous = b.at;
+        ++length;
+    }
+    return length;
+}
+
 std::string SimLine::Input(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) {
     requireOpen();
     std::string out;
-    Nanos previous = 0;
-    while (!rx_.empty() && out.size() < maxBytes) {
-        const Nanos at = rx_.front().at;
-        if (!out.empty() && gapLimit > 0 && previous >= gapsFrom && at - previous >= gapLimit)
-            break;
-        previous = at;
+    for (std::size_t n = InputLength(maxBytes, gapLimit, gapsFrom); n > 0; --n) {
         out += static_cast<char>(rx_.front().value);
         rx_.pop_front();
     }

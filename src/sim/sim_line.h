@@ -25,6 +25,7 @@ public:
     void setPortOpen(bool open) override;
     bool PortOpen() const override { return open_; }
     std::string Input(std::size_t maxBytes = kAll, Nanos gapLimit = 0, Nanos gapsFrom = 0) override;
+    std::size_t InputLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const override;
     std::size_t InBufferCount() const override { return rx_.size(); }
     Nanos LastArrival() const override { return rx_.empty() ? 0 : rx_.back().at; }
     void Output(const std::string& bytes) override;

@@ -50,7 +50,7 @@ void VirtualTimer::schedule(Nanos delay) {
     pending_ = 0;
     if (delay < 0) return;
     due_ = loop_.now() + delay;
-    pending_ = loop_.post(due_, [this] { fire(); });
+    pending_ = loop_.post(due_ + latency, [this] { fire(); });
 }
 
 void VirtualTimer::fire() {

@@ -65,6 +65,8 @@ public:
     // When the next tick is due (-1 when none is).
     Nanos dueAt() const { return pending_ ? due_ : -1; }
 
+    Nanos latency = 0;  // ticks reach the program this late (a busy window)
+
 private:
     void schedule(Nanos delay);
     void fire();

@@ -261,5 +261,33 @@ TEST_F(Framing, LateReceiveEventsDoNotMoveThePacketBoundaries) {
     EXPECT_EQ(core.Screen_Row, 3);
 }
 
+TEST_F(Framing, ATickAheadOfALateReceiveEventDoesNotCutThePacket) {
+    // Receive events come 5 ms after their bytes; the gap timer is on time. At the tick the
+    // buffer already holds a byte that joined the packet, whose own event is still to come.
+    rig.line1.eventLatency = ms(5);
+    rig.sendAt(rig.line1, 0, "AB");
+    rig.sendAt(rig.line1, 2 * charMs + 9 - charMs, "CD");  // arrivals 9 ms apart: one packet
+    rig.runMs(100);
+    EXPECT_EQ(form.Text1[0], "ABCD");
+    EXPECT_EQ(core.Screen_Row, 1);
+}
+
+TEST_F(Framing, APacketWhoseEndCameWhileTheLoopWasHeldUpIsNotHeldBackAPause) {
+    // Ticks come 15 ms late. The next packet's first byte, 11 ms after the last one, is seen
+    // before the late tick: the tick still ends the first packet, not one gap after the second.
+    static_cast<VirtualTimer*>(core.port1.GapTimer)->latency = ms(15);
+    form.Check[5].Value = 1;  // data relay 1 -> 2
+    rig.sendAt(rig.line1, 0, "AB");
+    rig.sendAt(rig.line1, 2 * charMs + 11 - charMs, "CD");
+    const double tick = 2 * charMs + 10 + 15;
+    rig.loop.runUntil(ms(tick + 0.01));
+    EXPECT_EQ(form.Text1[0], "AB");
+    rig.loop.runUntil(ms(tick + 2 * charMs + 0.01));  // relayed at once: on the far wire by now
+    EXPECT_EQ(rig.line2.peerReceived(), "AB");
+    rig.runMs(100);
+    EXPECT_EQ(form.Text1[1], "CD");
+    EXPECT_EQ(core.Screen_Row, 2);
+}
+
 }  // namespace
 }  // namespace lt::sim

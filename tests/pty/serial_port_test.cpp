@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+
 #include <sys/ioctl.h>
+#include <cstring>
 
 #include <thread>
 
@@ -292,8 +294,11 @@ TEST(RxQueue, CutsAtPausesFromGapsFromOnAndKeepsTheStampOfASplitChunk) {
     EXPECT_FALSE(q.push("", 0, 50 * kMs));
     EXPECT_EQ(q.size(), 5u);
     EXPECT_EQ(q.lastArrival(), 41 * kMs);
-    for (const char* packet : {"AAB", "C", "D", ""})
+    for (const char* packet : {"AAB", "C", "D", ""}) {
+        // Looking ahead takes nothing and tells what the take will give.
+        EXPECT_EQ(q.packetLength(SIZE_MAX, 10 * kMs, 0), std::strlen(packet));
         EXPECT_EQ(q.take(SIZE_MAX, 10 * kMs, 0), packet);
+    }
     EXPECT_EQ(q.lastArrival(), 0);
 
     // Bytes waiting from before gapsFrom join the first packet after it; no gap limit, no cut.
@@ -309,7 +314,10 @@ TEST(RxQueue, CutsAtPausesFromGapsFromOnAndKeepsTheStampOfASplitChunk) {
     // The rest of a chunk split by the size limit keeps its stamp: cut from a byte 29 ms later.
     q.push("0123456789", 10, 1 * kMs);
     q.push("Z", 1, 30 * kMs);
-    for (const char* part : {"0123", "4567", "89", "Z"}) EXPECT_EQ(q.take(4, 10 * kMs, 0), part);
+    for (const char* part : {"0123", "4567", "89", "Z"}) {
+        EXPECT_EQ(q.packetLength(4, 10 * kMs, 0), std::strlen(part));
+        EXPECT_EQ(q.take(4, 10 * kMs, 0), part);
+    }
 }
 
 }  // namespace

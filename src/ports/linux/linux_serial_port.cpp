@@ -556,6 +556,11 @@ std::string LinuxSerialPort::Input(std::size_t maxBytes, Nanos gapLimit, Nanos g
     return d_->take(maxBytes, gapLimit, gapsFrom);
 }
 
+std::size_t LinuxSerialPort::InputLength(std::size_t maxBytes, Nanos gapLimit,
+                                         Nanos gapsFrom) const {
+    return d_->rx.packetLength(maxBytes, gapLimit, gapsFrom);
+}
+
 std::size_t LinuxSerialPort::InBufferCount() const {
     return d_->rx.size();
 }

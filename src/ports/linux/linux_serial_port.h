@@ -39,6 +39,7 @@ public:
     void setPortOpen(bool open) override;
     bool PortOpen() const override;
     std::string Input(std::size_t maxBytes = kAll, Nanos gapLimit = 0, Nanos gapsFrom = 0) override;
+    std::size_t InputLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const override;
     std::size_t InBufferCount() const override;
     Nanos LastArrival() const override;
     void Output(const std::string& bytes) override;

@@ -19,21 +19,38 @@ bool RxQueue::push(const char* bytes, std::size_t count, Nanos at) {
     return wasEmpty;
 }
 
+std::size_t RxQueue::lengthLocked(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const {
+    std::size_t length = 0;
+    bool havePrevious = false;
+    Nanos previous = 0;
+    for (const Chunk& c : chunks_) {
+        if (length >= maxBytes) break;
+        if (havePrevious && gapLimit > 0 && previous >= gapsFrom && c.at - previous >= gapLimit)
+            break;
+        length += std::min(c.bytes.size() - c.used, maxBytes - length);
+        previous = c.at;
+        havePrevious = true;
+    }
+    return length;
+}
+
+std::size_t RxQueue::packetLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const {
+    std::lock_guard lock(mutex_);
+    return lengthLocked(maxBytes, gapLimit, gapsFrom);
+}
+
 std::string RxQueue::take(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) {
     std::lock_guard lock(mutex_);
     std::string out;
-    bool havePrevious = false;
-    Nanos previous = 0;
-    while (!chunks_.empty() && out.size() < maxBytes) {
+    std::size_t left = lengthLocked(maxBytes, gapLimit, gapsFrom);
+    out.reserve(left);
+    while (left > 0) {
         Chunk& c = chunks_.front();
-        if (havePrevious && gapLimit > 0 && previous >= gapsFrom && c.at - previous >= gapLimit)
-            break;
-        const std::size_t n = std::min(c.bytes.size() - c.used, maxBytes - out.size());
+        const std::size_t n = std::min(c.bytes.size() - c.used, left);
         out.append(c.bytes, c.used, n);
         c.used += n;
         size_ -= n;
-        previous = c.at;
-        havePrevious = true;
+        left -= n;
         if (c.used == c.bytes.size()) chunks_.pop_front();
     }
     return out;

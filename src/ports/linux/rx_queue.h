@@ -22,12 +22,16 @@ public:
     // `gapLimit` or more after the byte before it, where that byte arrived at or after `gapsFrom`
     // (no such stop for a gapLimit of 0 or less). Bytes of one chunk arrived together.
     std::string take(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom);
+    // How many bytes take() would return now.
+    std::size_t packetLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const;
 
     std::size_t size() const;
     Nanos lastArrival() const;  // 0 when empty
     void clear();
 
 private:
+    std::size_t lengthLocked(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const;
+
     struct Chunk {
         Nanos at;
         std::string bytes;
