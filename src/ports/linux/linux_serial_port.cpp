@@ -363,9 +363,34 @@ struct LinuxSerialPort::Impl {
             rtsUpForSend = true;
         }
         ++outputSerial;
-        const qint64 n = serial.write(bytes.data(), static_cast<qint64>(bytes.size()));
-        if (n != static_cast<qint64>(bytes.size()))
+        // Handed to the driver at once when nothing waits before it: a relayed packet leaves
+        // now, not at the next turn of the event loop, which a redraw may hold up. What the
+        // driver does not take (or a write it refuses, which then reports its error as
+        // QSerialPort's) is queued behind, in order.
+        std::size_t done = 0;
+        if (serial.bytesToWrite() == 0) done = writeNow(bytes);
+        if (done == bytes.size()) {
+            written();
+            return;
+        }
+        const qint64 rest = static_cast<qint64>(bytes.size() - done);
+        if (serial.write(bytes.data() + done, rest) != rest)
             throw PortError(device + ": " + serial.errorString().toStdString());
+    }
+
+    // Writes what the driver takes without waiting (the descriptor is non-blocking).
+    std::size_t writeNow(const std::string& bytes) const {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+            if (n > 0)
+                done += static_cast<std::size_t>(n);
+            else if (n < 0 && errno == EINTR)
+                continue;
+            else
+                break;
+        }
+        return done;
     }
 
     // All queued bytes have left QSerialPort: the drain worker waits for the kernel's queue
