@@ -17,6 +17,7 @@
 #include <pty.h>
 #include <sched.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -151,7 +152,8 @@ class Collector {
 public:
     // With `counters`, the bytes are checked as 32-bit counters as they come and not kept, so
     // the bench's own memory stays out of the program's resident-size figure.
-    explicit Collector(const Cable& c, bool counters = false) : fd_(c.master), counters_(counters) {
+    explicit Collector(const Cable& c, bool counters = false) : Collector(c.master, counters) {}
+    explicit Collector(int fd, bool counters = false) : fd_(fd), counters_(counters) {
         thread_ = std::thread([this] { run(); });
     }
     ~Collector() { stop(); }
@@ -234,22 +236,26 @@ private:
     std::vector<std::pair<Nanos, std::size_t>> ends_;
 };
 
-// Two processes that keep a core each busy, for the framing run under load.
+// Processes that keep a core each busy, for the framing run under load. Started afresh from the
+// bench's own program rather than forked, so the program under test pays no copy-on-write faults
+// for memory it shares with them.
 struct CpuHogs {
     std::vector<pid_t> pids;
     explicit CpuHogs(int n) {
+        char self[] = "/proc/self/exe", hog[] = "--cpu-hog";
+        char* argv[] = {self, hog, nullptr};
         for (int i = 0; i < n; ++i) {
-            const pid_t p = ::fork();
-            if (p == 0) {
-                volatile unsigned long x = 0;
-                for (;;) x = x * 2654435761u + 1;
-            }
-            if (p > 0) pids.push_back(p);
+            pid_t p = -1;
+            if (::posix_spawn(&p, self, nullptr, nullptr, argv, environ) == 0) pids.push_back(p);
         }
     }
     ~CpuHogs() {
         for (pid_t p : pids) ::kill(p, SIGKILL);
         for (pid_t p : pids) ::waitpid(p, nullptr, 0);
+    }
+    static int run() {
+        volatile unsigned long x = 0;
+        for (;;) x = x * 2654435761u + 1;
     }
 };
 
@@ -273,6 +279,7 @@ struct Program {
     std::vector<std::string> packets1;  // every packet port 1 framed, in order
     bool keepPackets = false;           // only in the framing runs: it is the bench's memory
     lt::i16 lastRow = -1;
+    long rows = 0;  // rows written to the data screen
 
     Program(bool withWindow, const std::string& recordDir) {
         host.onMessage = [this](const std::string& m) { messages.push_back(m); };
@@ -286,6 +293,7 @@ struct Program {
         auto previous = core.Changed;
         core.Changed = [this, previous] {
             if (core.Screen_Row != lastRow) {
+                rows += (core.Screen_Row - lastRow + lt::kRows) % lt::kRows;
                 lastRow = core.Screen_Row;
                 if (keepPackets && core.Data_Port1 != lastData1 && !core.Data_Port1.empty()) {
                     packets1.push_back(core.Data_Port1);
@@ -347,19 +355,83 @@ struct Options {
     bool window = true;
 };
 
+// --- References run beside the program on cables of their own --------------------------------
+
+// socat as a plain byte relay from one cable's program end to another's.
+struct SocatRelay {
+    Cable in, out;
+    pid_t pid = -1;
+    bool running = false;
+    SocatRelay() {
+        // Made before the fork: the child of a threaded program only calls exec.
+        const std::string l = in.path + ",raw,echo=0", r = out.path + ",raw,echo=0";
+        pid = ::fork();
+        if (pid == 0) {
+            ::execlp("socat", "socat", "-b65536", l.c_str(), r.c_str(),
+                     static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Wait until socat holds both ends (a master reports a hang-up while nobody does).
+        for (int i = 0; i < 200; ++i) {
+            pollfd pf[2] = {{in.master, POLLIN, 0}, {out.master, POLLIN, 0}};
+            ::poll(pf, 2, 0);
+            running = !(pf[0].revents & POLLHUP) && !(pf[1].revents & POLLHUP);
+            if (running) return;
+            ::usleep(10'000);
+        }
+        std::fprintf(stderr, "socat not running: its figures are left out\n");
+    }
+    ~SocatRelay() {
+        if (pid <= 0) return;
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, nullptr, 0);
+    }
+    SocatRelay(const SocatRelay&) = delete;
+    SocatRelay& operator=(const SocatRelay&) = delete;
+};
+
+// The best any program can frame on this machine: the program's end of a cable of its own,
+// read by a real-time thread that stamps every read, a pause of 10 ms between stamps ending a
+// packet. Fed the same packets at the same moments as Linetap, so both see the same disturbances.
+struct DirectReader {
+    Cable cable;
+    int fd = -1;
+    std::unique_ptr<Collector> reads;
+    DirectReader() {
+        fd = ::open(cable.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        termios t{};
+        ::tcgetattr(fd, &t);
+        ::cfmakeraw(&t);
+        ::tcsetattr(fd, TCSANOW, &t);
+        reads = std::make_unique<Collector>(fd);
+    }
+    ~DirectReader() {
+        reads.reset();
+        ::close(fd);
+    }
+    DirectReader(const DirectReader&) = delete;
+    DirectReader& operator=(const DirectReader&) = delete;
+};
+
 // --- Framing and relay latency ---------------------------------------------------------------
 
 struct FramingResult {
     int total[4] = {}, split[4] = {}, jitter = 0;
-    // Against the pause the device really made: split below 9.5 ms, joined above 10.5 ms.
-    int wrongSplit = 0, wrongJoin = 0;
-    std::vector<double> latencyMs;
+    // Against the pause the device really made: split below 9.5 ms, joined above 10.5 ms; for
+    // Linetap and for the direct reader on the same pauses.
+    int wrongSplit = 0, wrongJoin = 0, directWrongSplit = 0, directWrongJoin = 0;
+    std::vector<double> latencyMs, socatMs;
     std::size_t lostBytes = 0;
+    double rowsPerSecond = 0;
 };
+
+// What runs beside the framing: nothing, two CPU-bound processes, or those and a steady 1 MB/s
+// into port 2, which the program cuts into rows of 1024 bytes: a thousand rows a second to draw.
+enum class Beside { Nothing, CpuHogs, CpuHogsAndRows };
 
 constexpr int kPauseMs[4] = {8, 9, 11, 12};
 
-FramingResult framingRun(const Options& o, const std::string& dir, bool load) {
+FramingResult framingRun(const Options& o, const std::string& dir, Beside beside) {
     Cable a, b;
     ::setenv("LINETAP_COM1", a.path.c_str(), 1);
     ::setenv("LINETAP_COM2", b.path.c_str(), 1);
@@ -368,20 +440,38 @@ FramingResult framingRun(const Options& o, const std::string& dir, bool load) {
     p.switchOn();
     p.startAuto(true, false);
     Collector relayed(b);
+    DirectReader direct;
+    SocatRelay socat;
+    Collector socatOut(socat.out);
     std::unique_ptr<CpuHogs> hogs;
-    if (load) hogs = std::make_unique<CpuHogs>(2);
+    if (beside != Beside::Nothing) hogs = std::make_unique<CpuHogs>(2);
+    std::atomic<bool> done{false};
+    std::thread rowsFeed;
+    std::unique_ptr<Collector> drain;  // port 2's stream relayed out of port 1
+    if (beside == Beside::CpuHogsAndRows) {
+        drain = std::make_unique<Collector>(a, true);
+        rowsFeed = std::thread([&] {
+            const std::string chunk(1024, '\x5a');
+            for (Nanos t = now(); !done; t += kMs) {
+                sleepUntil(t);
+                b.writeAll(chunk.data(), chunk.size());
+            }
+        });
+    }
+    const long rowsBefore = p.rows;
+    const Nanos began = now();
 
     std::vector<int> kinds;
     for (int k = 0; k < 4; ++k) kinds.insert(kinds.end(), o.pauses, k);
-    std::shuffle(kinds.begin(), kinds.end(), std::mt19937(load ? 7 : 3));
+    std::shuffle(kinds.begin(), kinds.end(), std::mt19937(static_cast<unsigned>(beside) * 4 + 3));
 
-    // Packet i: 8 bytes naming i; written at planned times, each write stamped.
+    // Packet i: 8 bytes naming i; written at planned times to Linetap's cable, then to the
+    // direct reader's and socat's, each write stamped.
     struct Sent {
-        Nanos at;
+        Nanos at, direct, socat;
         std::size_t end;
     };
     std::vector<Sent> sent(kinds.size() + 1);
-    std::atomic<bool> done{false};
     std::string stream;
     for (std::size_t i = 0; i <= kinds.size(); ++i) {
         char pkt[8] = {'\x55', static_cast<char>(i >> 8), static_cast<char>(i), 'p', 'k', 't', '\r',
@@ -394,16 +484,26 @@ FramingResult framingRun(const Options& o, const std::string& dir, bool load) {
         Nanos t = now() + 50 * kMs;
         for (std::size_t i = 0; i <= kinds.size(); ++i) {
             sleepUntil(t);
-            a.writeAll(stream.data() + i * 8, 8);
-            sent[i] = {now(), (i + 1) * 8};
+            const char* pkt = stream.data() + i * 8;
+            a.writeAll(pkt, 8);
+            sent[i].at = now();
+            direct.cable.writeAll(pkt, 8);
+            sent[i].direct = now();
+            if (socat.running) socat.in.writeAll(pkt, 8);
+            sent[i].socat = now();
+            sent[i].end = (i + 1) * 8;
             if (i < kinds.size()) t += kPauseMs[kinds[i]] * kMs;
         }
         done = true;
     });
     runLoop([&] { return done.load(); }, 600'000);
     gen.join();
+    if (rowsFeed.joinable()) rowsFeed.join();
+    const double rowsPerSecond = (p.rows - rowsBefore) / ((now() - began) / 1e9);
     runLoop([&] { return relayed.size() >= stream.size(); }, 3000);
     relayed.stop();
+    direct.reads->stop();
+    socatOut.stop();
     hogs.reset();
 
     // Boundaries the program made, as byte offsets of the stream.
@@ -414,66 +514,38 @@ FramingResult framingRun(const Options& o, const std::string& dir, bool load) {
         ends.push_back(off);
     }
     FramingResult r;
+    r.rowsPerSecond = rowsPerSecond;
+    auto misjudged = [](Nanos actual, bool split, int& wrongSplit, int& wrongJoin) {
+        if (split && actual < 9 * kMs + kMs / 2) ++wrongSplit;
+        if (!split && actual > 10 * kMs + kMs / 2) ++wrongJoin;
+    };
     for (std::size_t i = 0; i < kinds.size(); ++i) {
         const Nanos actual = sent[i + 1].at - sent[i].at;
         const bool wasSplit = std::binary_search(ends.begin(), ends.end(), sent[i].end);
         r.total[kinds[i]]++;
         r.split[kinds[i]] += wasSplit;
         if (std::llabs(actual - kPauseMs[kinds[i]] * kMs) > kMs / 2) ++r.jitter;
-        if (wasSplit && actual < 9 * kMs + kMs / 2) ++r.wrongSplit;
-        if (!wasSplit && actual > 10 * kMs + kMs / 2) ++r.wrongJoin;
+        misjudged(actual, wasSplit, r.wrongSplit, r.wrongJoin);
+        // The direct reader splits where two of its reads lie a gap apart.
+        const Nanos last = direct.reads->arrivalOf(sent[i].end - 1);
+        const Nanos next = direct.reads->arrivalOf(sent[i].end);
+        if (last > 0 && next > 0)
+            misjudged(sent[i + 1].direct - sent[i].direct, next - last >= 10 * kMs,
+                      r.directWrongSplit, r.directWrongJoin);
         // Relay latency of a packet that ended here: its last byte leaving port 2.
         if (wasSplit) {
             const Nanos out = relayed.arrivalOf(sent[i].end - 1);
             if (out > 0)
                 r.latencyMs.push_back((out - sent[i].at - p.core.Gap_Interval * kMs) / 1e6);
         }
+        const Nanos through = socatOut.arrivalOf(sent[i].end - 1);
+        if (through > 0) r.socatMs.push_back((through - sent[i].socat) / 1e6);
     }
     const std::string got = relayed.data();
     r.lostBytes = got.size() >= stream.size() ? 0 : stream.size() - got.size();
     if (got != stream.substr(0, got.size())) r.lostBytes = SIZE_MAX;
     p.stop();
     return r;
-}
-
-// --- socat as a plain byte relay on the same kind of cables -----------------------------------
-
-std::vector<double> socatRun(int packets) {
-    Cable a, b;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const std::string l = a.path + ",raw,echo=0", r = b.path + ",raw,echo=0";
-        ::execlp("socat", "socat", "-b65536", l.c_str(), r.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    std::vector<double> lat;
-    // Wait until socat holds both ends.
-    for (int i = 0; i < 200; ++i) {
-        pollfd pf[2] = {{a.master, POLLIN, 0}, {b.master, POLLIN, 0}};
-        ::poll(pf, 2, 0);
-        if (!(pf[0].revents & POLLHUP) && !(pf[1].revents & POLLHUP)) break;
-        ::usleep(10'000);
-    }
-    {
-        Collector got(b);
-        std::vector<std::pair<Nanos, std::size_t>> sent;
-        Nanos t = now() + 20 * kMs;
-        for (int i = 0; i < packets; ++i) {
-            sleepUntil(t);
-            a.writeAll("\x55\x01\x02pkt\r\n", 8);
-            sent.push_back({now(), static_cast<std::size_t>(i + 1) * 8});
-            t += 12 * kMs;
-        }
-        for (int i = 0; i < 100 && got.size() < sent.size() * 8; ++i) ::usleep(10'000);
-        got.stop();
-        for (const auto& [at, end] : sent) {
-            const Nanos out = got.arrivalOf(end - 1);
-            if (out > 0) lat.push_back((out - at) / 1e6);
-        }
-    }
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-    return lat;
 }
 
 // --- Throughput both ways with recording -------------------------------------------------------
@@ -563,6 +635,7 @@ std::pair<double, double> idleRun(const Options& o, const std::string& dir) {
 
 int main(int argc, char** argv) {
     const Nanos started = now();
+    if (argc == 2 && std::string(argv[1]) == "--cpu-hog") return CpuHogs::run();
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -601,11 +674,11 @@ int main(int argc, char** argv) {
     }
 
     std::fprintf(stderr, "framing and relay latency...\n");
-    const FramingResult f = framingRun(o, records, false);
+    const FramingResult f = framingRun(o, records, Beside::Nothing);
     std::fprintf(stderr, "framing with two CPU-bound processes beside...\n");
-    const FramingResult fl = framingRun(o, records, true);
-    std::fprintf(stderr, "socat relay latency...\n");
-    const std::vector<double> socat = socatRun(300);
+    const FramingResult fl = framingRun(o, records, Beside::CpuHogs);
+    std::fprintf(stderr, "framing with two CPU-bound processes and 1000 rows/s beside...\n");
+    const FramingResult fr = framingRun(o, records, Beside::CpuHogsAndRows);
     std::fprintf(stderr, "throughput %d s at 1 MB/s each way, recording...\n", o.seconds);
     const FlowResult flow = flowRun(o, records, 1e6, o.seconds);
     double highest = flow.lossless() ? 1e6 : 0;
@@ -629,20 +702,22 @@ int main(int argc, char** argv) {
               << ", \"split\": " << r.split[k] << "}";
         s << ", \"generator_jitter_over_0.5ms\": " << r.jitter
           << ", \"split_though_actual_pause_below_9.5ms\": " << r.wrongSplit
-          << ", \"joined_though_actual_pause_above_10.5ms\": " << r.wrongJoin << "}";
+          << ", \"joined_though_actual_pause_above_10.5ms\": " << r.wrongJoin
+          << ", \"direct_reader_split_below_9.5ms\": " << r.directWrongSplit
+          << ", \"direct_reader_joined_above_10.5ms\": " << r.directWrongJoin
+          << ", \"rows_per_second\": " << r.rowsPerSecond
+          << ", \"relay_added_latency_median_ms\": " << percentile(r.latencyMs, 0.5)
+          << ", \"relay_added_latency_p99_ms\": " << percentile(r.latencyMs, 0.99)
+          << ", \"relay_latency_samples\": " << r.latencyMs.size()
+          << ", \"socat_latency_median_ms\": " << percentile(r.socatMs, 0.5)
+          << ", \"socat_latency_p99_ms\": " << percentile(r.socatMs, 0.99) << "}";
         return s.str();
     };
     j.raw("window", o.window ? "true" : "false");
     j.num("startup_to_window_ms", startupMs);
     j.raw("framing_gap10ms", framingJson(f));
     j.raw("framing_gap10ms_with_2_cpu_hogs", framingJson(fl));
-    j.num("relay_added_latency_median_ms", percentile(f.latencyMs, 0.5));
-    j.num("relay_added_latency_p99_ms", percentile(f.latencyMs, 0.99));
-    j.num("relay_added_latency_samples", static_cast<double>(f.latencyMs.size()));
-    j.num("relay_under_load_added_latency_median_ms", percentile(fl.latencyMs, 0.5));
-    j.num("relay_under_load_added_latency_p99_ms", percentile(fl.latencyMs, 0.99));
-    j.num("socat_latency_median_ms", percentile(socat, 0.5));
-    j.num("socat_latency_p99_ms", percentile(socat, 0.99));
+    j.raw("framing_gap10ms_with_2_cpu_hogs_and_1000_rows_per_s", framingJson(fr));
     auto flowJson = [](const FlowResult& r) {
         std::ostringstream s;
         s << "{\"rate_each_way_Bps\": " << r.rate << ", \"sent\": [" << r.sent[0] << ", "
@@ -663,17 +738,38 @@ int main(int argc, char** argv) {
 
     std::printf("\n%-44s %s\n", "figure", "value");
     std::printf("%-44s %.1f ms\n", "start-up to window shown", startupMs);
-    for (int k = 0; k < 4; ++k)
-        std::printf("%-44s %d/%d split (%d/%d under load)\n",
-                    ("pauses of " + std::to_string(kPauseMs[k]) + " ms, gap 10 ms").c_str(),
-                    f.split[k], f.total[k], fl.split[k], fl.total[k]);
-    std::printf("%-44s %d / %d (%d / %d under load)\n",
-                "split at < 9.5 ms / joined at > 10.5 ms (real pause)", f.wrongSplit, f.wrongJoin,
-                fl.wrongSplit, fl.wrongJoin);
-    std::printf("%-44s median %.3f ms, p99 %.3f ms\n", "relay added latency (minus gap)",
-                percentile(f.latencyMs, 0.5), percentile(f.latencyMs, 0.99));
-    std::printf("%-44s median %.3f ms, p99 %.3f ms\n", "socat relay latency",
-                percentile(socat, 0.5), percentile(socat, 0.99));
+    std::printf("%-44s %s\n",
+                "framing, gap 10 ms, beside it:", "nothing | 2 CPU hogs | 2 CPU hogs + rows");
+    const FramingResult* runs[3] = {&f, &fl, &fr};
+    for (int k = 0; k < 4; ++k) {
+        std::string cells;
+        for (const FramingResult* r : runs)
+            cells += (cells.empty() ? "" : " | ") + std::to_string(r->split[k]) + "/" +
+                     std::to_string(r->total[k]);
+        std::printf("%-44s %s split\n",
+                    ("  pauses of " + std::to_string(kPauseMs[k]) + " ms").c_str(), cells.c_str());
+    }
+    auto row3 = [&](const char* what, auto cell) {
+        std::string cells;
+        for (const FramingResult* r : runs) cells += (cells.empty() ? "" : " | ") + cell(*r);
+        std::printf("%-44s %s\n", what, cells.c_str());
+    };
+    row3("  split <9.5 / joined >10.5 ms (real pause)", [](const FramingResult& r) {
+        return std::to_string(r.wrongSplit) + " / " + std::to_string(r.wrongJoin);
+    });
+    row3("  the same, direct reader beside", [](const FramingResult& r) {
+        return std::to_string(r.directWrongSplit) + " / " + std::to_string(r.directWrongJoin);
+    });
+    row3("  rows written per second",
+         [](const FramingResult& r) { return std::to_string(static_cast<long>(r.rowsPerSecond)); });
+    auto latency = [](const std::vector<double>& v) {
+        char b[64];
+        std::snprintf(b, sizeof b, "%.2f / %.2f", percentile(v, 0.5), percentile(v, 0.99));
+        return std::string(b);
+    };
+    row3("relay added latency ms, median / p99",
+         [&](const FramingResult& r) { return latency(r.latencyMs); });
+    row3("socat beside, median / p99", [&](const FramingResult& r) { return latency(r.socatMs); });
     std::printf("%-44s lost %zu/%zu, missing %zu/%zu, dup %zu/%zu, RSS +%ld kB\n",
                 "1 MB/s each way, recording", flow.lost[0], flow.lost[1], flow.missing[0],
                 flow.missing[1], flow.dup[0], flow.dup[1], flow.rssEndKb - flow.rssStartKb);
