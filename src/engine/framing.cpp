@@ -75,7 +75,8 @@ void Core::Finish_Packet(Channel& P) {
     Channel& Q = other(P);
     // A tick that came before the receive event of bytes joined to the packet (the event loop
     // was held up): the packet goes on, to a gap after its newest byte.
-    if (P.Comm->PortOpen() && packetDue(P, host.monotonicNow()) > host.monotonicNow()) {
+    const Nanos now = host.monotonicNow();
+    if (P.Comm->PortOpen() && packetDue(P, now) > now) {
         startGapTimer(P);
         return;
     }
