@@ -43,6 +43,12 @@ inline bool rtsToggleOf(std::uint32_t flags) {
     return ((flags >> 12) & 3u) == 3u;
 }
 
+// The rule by which Input cuts a packet: a byte that arrived `at`, `gapLimit` or more after the
+// byte before it (which arrived `before`, at or after `gapsFrom`), begins the next packet.
+inline bool pauseCuts(Nanos before, Nanos at, Nanos gapLimit, Nanos gapsFrom) {
+    return gapLimit > 0 && before >= gapsFrom && at - before >= gapLimit;
+}
+
 // One serial-port control. Every call is made on the program's one thread; events are delivered
 // later by the event loop through OnComm, never from inside a call.
 class SerialPort {

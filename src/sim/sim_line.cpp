@@ -53,8 +53,7 @@ std::size_t SimLine::InputLength(std::size_t maxBytes, Nanos gapLimit, Nanos gap
     Nanos previous = 0;
     for (const auto& b : rx_) {
         if (length >= maxBytes) break;
-        if (length > 0 && gapLimit > 0 && previous >= gapsFrom && b.at - previous >= gapLimit)
-            break;
+        if (length > 0 && pauseCuts(previous, b.at, gapLimit, gapsFrom)) break;
         previous = b.at;
         ++length;
     }

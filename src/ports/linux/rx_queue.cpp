@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ports/serial_port.h"
+
 namespace lt {
 
 bool RxQueue::push(const char* bytes, std::size_t count, Nanos at) {
@@ -25,8 +27,7 @@ std::size_t RxQueue::lengthLocked(std::size_t maxBytes, Nanos gapLimit, Nanos ga
     Nanos previous = 0;
     for (const Chunk& c : chunks_) {
         if (length >= maxBytes) break;
-        if (havePrevious && gapLimit > 0 && previous >= gapsFrom && c.at - previous >= gapLimit)
-            break;
+        if (havePrevious && pauseCuts(previous, c.at, gapLimit, gapsFrom)) break;
         length += std::min(c.bytes.size() - c.used, maxBytes - length);
         previous = c.at;
         havePrevious = true;
