@@ -5,11 +5,11 @@ namespace lt {
 void Core::Read_Line_States(Channel& c) {
     // Each read on its own: an input that a closed port refuses leaves its flag unchanged.
     SerialPort& p = *c.Comm;
-    tolerant([&] { c.RTS = flagOf(p.RTSEnable()); });
-    tolerant([&] { c.DTR = flagOf(p.DTREnable()); });
-    tolerant([&] { c.DCD = flagOf(p.CDHolding()); });
-    tolerant([&] { c.DSR = flagOf(p.DSRHolding()); });
-    tolerant([&] { c.CTS = flagOf(p.CTSHolding()); });
+    tolerant([&] { c.RTS = flagOf(p.rts()); });
+    tolerant([&] { c.DTR = flagOf(p.dtr()); });
+    tolerant([&] { c.DCD = flagOf(p.dcd()); });
+    tolerant([&] { c.DSR = flagOf(p.dsr()); });
+    tolerant([&] { c.CTS = flagOf(p.cts()); });
 }
 
 void Core::Clear_Channel(Channel& c) {

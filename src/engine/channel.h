@@ -53,19 +53,19 @@ struct Channel {
 
     // Closes the port if it is open; a refusal leaves it as it is.
     void closePort() {
-        if (!Comm->PortOpen()) return;
+        if (!Comm->isOpen()) return;
         try {
-            Comm->setPortOpen(false);
+            Comm->setOpen(false);
         } catch (const PortError&) {
         }
     }
 
-    // Reads the packet from the port (see SerialPort::Input). A read the port refuses gives an
-    // empty packet, so an earlier packet is never shown, relayed or recorded a second time.
+    // Reads the packet from the port (see SerialPort::takeReceived). A read the port refuses gives
+    // an empty packet, so an earlier packet is never shown, relayed or recorded a second time.
     void readPacket(std::size_t maxBytes = SerialPort::kAll, Nanos gapLimit = 0,
                     Nanos gapsFrom = 0) {
         try {
-            Data = Comm->Input(maxBytes, gapLimit, gapsFrom);
+            Data = Comm->takeReceived(maxBytes, gapLimit, gapsFrom);
         } catch (const PortError&) {
             Data.clear();
         }

@@ -51,8 +51,8 @@ Core::Core(Host& h, SerialPort& comm1, SerialPort& comm2, RecordSink& sink, QLoc
     port2.ServiceTimer = Timer8.get();
 
     for (Channel* c : {&port1, &port2}) {
-        c->Comm->OnComm = [this, c] {
-            if (c->Comm->CommEvent() == comEvLost)
+        c->Comm->onEvent = [this, c] {
+            if (c->Comm->event() == PortEvent::Lost)
                 Port_Lost(*c);
             else
                 On_Port_Event(*c);

@@ -23,11 +23,11 @@ Nanos gapNanos(i16 gap) {
 // what has arrived by then.
 Nanos Core::packetDue(const Channel& c, Nanos now) const {
     const SerialPort& p = *c.Comm;
-    const std::size_t waiting = p.InBufferCount();
+    const std::size_t waiting = p.bytesWaiting();
     if (waiting >= kMaxPacket ||
-        p.InputLength(kMaxPacket, gapNanos(Gap_Interval), Run_Started) < waiting)
+        p.receivedLength(kMaxPacket, gapNanos(Gap_Interval), Run_Started) < waiting)
         return now;
-    return std::min(now, p.LastArrival()) + gapNanos(Gap_Interval);
+    return std::min(now, p.lastArrival()) + gapNanos(Gap_Interval);
 }
 
 void Core::startGapTimer(Channel& c) {
@@ -53,20 +53,21 @@ void Core::beginPacket(Channel& c) {
 void Core::On_Port_Event(Channel& P) {
     if (Running != 1 || form.Check[9].Value != 1) return;
     Channel& Q = other(P);
-    const i16 event = P.Comm->CommEvent();
+    const PortEvent event = P.Comm->event();
 
-    if (event == comEvReceive) {
+    if (event == PortEvent::Received) {
         // An event whose bytes an earlier read already took has nothing to frame.
-        if (P.Comm->InBufferCount() == 0) return;
+        if (P.Comm->bytesWaiting() == 0) return;
         beginPacket(P);
         return;
     }
-    if (P.Pending == 0 && (event == comEvCD || event == comEvDSR || event == comEvCTS)) {
+    if (P.Pending == 0 && (event == PortEvent::DcdChanged || event == PortEvent::DsrChanged ||
+                           event == PortEvent::CtsChanged)) {
         Line_Change(P);
         return;
     }
     if (Open_Port1 == 1 && Open_Port2 == 1 && form.Check[Q.DataRelayBox].Value == 1 &&
-        form.Check[Q.ServiceRelayBox].Value == 1 && event == comEvSend) {
+        form.Check[Q.ServiceRelayBox].Value == 1 && event == PortEvent::Sent) {
         P.ServiceTimer->restart(std::max<int>(0, Service_Delay));
     }
 }
@@ -76,7 +77,7 @@ void Core::Finish_Packet(Channel& P) {
     // A tick that came before the receive event of bytes joined to the packet (the event loop
     // was held up): the packet goes on, to a gap after its newest byte.
     const Nanos now = host.monotonicNow();
-    if (P.Comm->PortOpen() && packetDue(P, now) > now) {
+    if (P.Comm->isOpen() && packetDue(P, now) > now) {
         startGapTimer(P);
         return;
     }
@@ -87,11 +88,11 @@ void Core::Finish_Packet(Channel& P) {
 
     if (Open_Port1 == 1 && Open_Port2 == 1) {
         if (form.Check[P.ServiceRelayBox].Value == 1) {
-            tolerant([&] { Q.Comm->setDTREnable(P.DSR != 0); });
-            tolerant([&] { Q.Comm->setRTSEnable(P.CTS != 0); });
+            tolerant([&] { Q.Comm->setDtr(P.DSR != 0); });
+            tolerant([&] { Q.Comm->setRts(P.CTS != 0); });
         }
         if (form.Check[P.DataRelayBox].Value == 1 && !P.Data.empty())
-            tolerant([&] { Q.Comm->Output(P.Data); });
+            tolerant([&] { Q.Comm->send(P.Data); });
     }
 
     Screen_Packet_Row(P);
@@ -106,8 +107,7 @@ void Core::Finish_Packet(Channel& P) {
     P.Pending = 0;
 
     // Bytes left behind by a pause or the size limit begin the next packet at once.
-    if (Running == 1 && form.Check[9].Value == 1 && P.Comm->PortOpen() &&
-        P.Comm->InBufferCount() > 0)
+    if (Running == 1 && form.Check[9].Value == 1 && P.Comm->isOpen() && P.Comm->bytesWaiting() > 0)
         beginPacket(P);
 }
 

@@ -19,8 +19,8 @@ void readForTick(Core& core, Channel& c) {
 // The target's DTR and RTS follow the source's DSR and CTS as they are now. A source port that
 // cannot be read leaves the target's outputs as they were.
 void relayService(SerialPort& source, SerialPort& target) {
-    tolerant([&] { target.setDTREnable(source.DSRHolding()); });
-    tolerant([&] { target.setRTSEnable(source.CTSHolding()); });
+    tolerant([&] { target.setDtr(source.dsr()); });
+    tolerant([&] { target.setRts(source.cts()); });
 }
 
 }  // namespace
@@ -37,9 +37,9 @@ void Core::Poll_Tick() {
 
     if (Open_Port1 == 1 && Open_Port2 == 1) {
         if (form.Check[port1.DataRelayBox].Value == 1 && !Data_Port1.empty())
-            tolerant([&] { MSComm2.Output(Data_Port1); });
+            tolerant([&] { MSComm2.send(Data_Port1); });
         if (form.Check[port2.DataRelayBox].Value == 1 && !Data_Port2.empty())
-            tolerant([&] { MSComm1.Output(Data_Port2); });
+            tolerant([&] { MSComm1.send(Data_Port2); });
     }
 
     if (Data_Port1.empty() && Data_Port2.empty()) return;

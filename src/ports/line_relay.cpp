@@ -17,10 +17,10 @@ void Core::Line_Change(Channel& c) {
     Read_Line_States(c);
 
     if (bothSwitchedOn(*this) && form.Check[c.ServiceRelayBox].Value == 1) {
-        tolerant([&] { q.Comm->setDTREnable(c.DSR != 0); });
-        tolerant([&] { q.Comm->setRTSEnable(c.CTS != 0); });
-        q.DTR = flagOf(q.Comm->DTREnable());
-        q.RTS = flagOf(q.Comm->RTSEnable());
+        tolerant([&] { q.Comm->setDtr(c.DSR != 0); });
+        tolerant([&] { q.Comm->setRts(c.CTS != 0); });
+        q.DTR = flagOf(q.Comm->dtr());
+        q.RTS = flagOf(q.Comm->rts());
     }
 
     Signals_Srav();
@@ -49,8 +49,8 @@ void Core::Service_Relay_Click(Channel& source) {
         for (int n : {target.RtsBox, target.DtrBox, target.StrobeBox}) f.Check[n].Enabled = true;
     const bool rts = f.Check[target.RtsBox].Value == 1;
     const bool dtr = f.Check[target.DtrBox].Value == 1;
-    tolerant([&] { target.Comm->setRTSEnable(rts); });
-    tolerant([&] { target.Comm->setDTREnable(dtr); });
+    tolerant([&] { target.Comm->setRts(rts); });
+    tolerant([&] { target.Comm->setDtr(dtr); });
 }
 
 // The delayed relay: `Service_Delay` after the target has sent what was relayed to it, its
@@ -63,21 +63,21 @@ void Core::Service_Timer_Tick(Channel& target) {
     // Skipped when a port was switched off or closed during the delay (its inputs cannot be
     // read), or when the relay it belongs to has been switched off meanwhile, since the target's
     // outputs have gone back to its boxes.
-    const bool due = bothSwitchedOn(*this) && from.PortOpen() && to.PortOpen() &&
+    const bool due = bothSwitchedOn(*this) && from.isOpen() && to.isOpen() &&
                      form.Check[source.ServiceRelayBox].Value == 1;
     bool cts = false, dsr = false;
     bool read = false;
     if (due) {
         try {
-            cts = from.CTSHolding();
-            dsr = from.DSRHolding();
+            cts = from.cts();
+            dsr = from.dsr();
             read = true;
         } catch (const PortError&) {
         }
     }
     if (read) {
-        tolerant([&] { to.setRTSEnable(cts); });
-        tolerant([&] { to.setDTREnable(dsr); });
+        tolerant([&] { to.setRts(cts); });
+        tolerant([&] { to.setDtr(dsr); });
     }
     target.ServiceTimer->setEnabled(false);
     if (!read) return;

@@ -21,8 +21,8 @@ void enablePanel(Core& core, Channel& c, bool on) {
 // Opens the port with what it holds, shows the outcome on the lamp and sets the output mode.
 // A refused opening leaves the port closed with a red lamp; nothing else is said.
 void openAndShow(Core& core, Channel& c) {
-    tolerant([&] { c.Comm->setPortOpen(true); });
-    if (c.Comm->PortOpen()) {
+    tolerant([&] { c.Comm->setOpen(true); });
+    if (c.Comm->isOpen()) {
         *c.Lamp = color::DarkGreen;
         core.RTS_Storb(c);
     } else {
@@ -43,7 +43,7 @@ bool applyChoice(Channel& c) {
     bool taken = true;
     if (const std::optional<PortName> name = parsePortName((*c.Combo)[0].Text)) {
         try {
-            c.Comm->setCommPort(*name);
+            c.Comm->setPortName(*name);
         } catch (const PortError&) {
             taken = false;
         }
@@ -54,7 +54,7 @@ bool applyChoice(Channel& c) {
     const std::string text = settingsText(*c.Combo);
     if (parseLineSettings(text)) {
         try {
-            c.Comm->setSettings(text);
+            c.Comm->setLineSettings(text);
         } catch (const PortError&) {
             taken = false;
         }
@@ -107,7 +107,7 @@ void Core::Port_Lost(Channel& c) {
     // The backend has closed the vanished device; the port counts as switched on but not open,
     // like one whose opening failed. A late report for a port switched off or reopened since
     // changes nothing.
-    if (c.Open != 1 || c.Comm->PortOpen()) return;
+    if (c.Open != 1 || c.Comm->isOpen()) return;
     *c.Lamp = color::Red;
 }
 

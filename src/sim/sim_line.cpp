@@ -16,18 +16,18 @@ Nanos SimLine::characterTime() const {
     return Nanos{settings_.bitsPerCharacter()} * 1'000'000'000 / settings_.Baud;
 }
 
-void SimLine::setCommPort(const PortName& name) {
+void SimLine::setPortName(const PortName& name) {
     if (open_) throw PortError("port is open");
     name_ = name;
 }
 
-void SimLine::setSettings(const std::string& text) {
+void SimLine::setLineSettings(const std::string& text) {
     const auto s = parseLineSettings(text);
     if (!s) throw PortError("invalid settings: " + text);
     settings_ = *s;
 }
 
-void SimLine::setPortOpen(bool open) {
+void SimLine::setOpen(bool open) {
     if (open == open_) {
         if (open) throw PortError("port already open");
         return;
@@ -48,7 +48,7 @@ void SimLine::setPortOpen(bool open) {
     logLines();
 }
 
-std::size_t SimLine::InputLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const {
+std::size_t SimLine::receivedLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const {
     std::size_t length = 0;
     Nanos previous = 0;
     for (const auto& b : rx_) {
@@ -60,17 +60,17 @@ std::size_t SimLine::InputLength(std::size_t maxBytes, Nanos gapLimit, Nanos gap
     return length;
 }
 
-std::string SimLine::Input(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) {
+std::string SimLine::takeReceived(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) {
     requireOpen();
     std::string out;
-    for (std::size_t n = InputLength(maxBytes, gapLimit, gapsFrom); n > 0; --n) {
+    for (std::size_t n = receivedLength(maxBytes, gapLimit, gapsFrom); n > 0; --n) {
         out += static_cast<char>(rx_.front().value);
         rx_.pop_front();
     }
     return out;
 }
 
-void SimLine::Output(const std::string& bytes) {
+void SimLine::send(const std::string& bytes) {
     requireOpen();
     tx_ += bytes;
     if (!transmitting_ && !tx_.empty()) {
@@ -92,43 +92,43 @@ void SimLine::transmitNext() {
         }
         transmitting_ = false;
         logLines();
-        raise(comEvSend);
+        raise(PortEvent::Sent);
     });
 }
 
-void SimLine::setRTSEnable(bool on) {
+void SimLine::setRts(bool on) {
     rts_ = on;
     logLines();
 }
 
-void SimLine::setDTREnable(bool on) {
+void SimLine::setDtr(bool on) {
     dtr_ = on;
     logLines();
 }
 
-bool SimLine::CDHolding() const {
+bool SimLine::dcd() const {
     requireOpen();
     return peerDtr_ || peerCd_;
 }
 
-bool SimLine::DSRHolding() const {
+bool SimLine::dsr() const {
     requireOpen();
     return peerDtr_;
 }
 
-bool SimLine::CTSHolding() const {
+bool SimLine::cts() const {
     requireOpen();
     return peerRts_;
 }
 
-int SimLine::GetCommState(CommState& state) {
+int SimLine::readCommState(CommState& state) {
     if (!open_) return EBADF;
     if (getStateError) return getStateError;
     state.Flags = flags_;
     return 0;
 }
 
-int SimLine::SetCommState(const CommState& state) {
+int SimLine::writeCommState(const CommState& state) {
     if (!open_) return EBADF;
     if (setStateError) return setStateError;
     flags_ = state.Flags;
@@ -151,7 +151,7 @@ void SimLine::logLines() {
     lineLog_.push_back(now);
 }
 
-void SimLine::raiseLater(i16 event) {
+void SimLine::raiseLater(PortEvent event) {
     const unsigned gen = generation_;
     loop_.postAfter(0, [this, gen, event] {
         if (gen == generation_ && open_) raise(event);
@@ -167,12 +167,12 @@ void SimLine::peerSend(const std::string& bytes) {
             if (!open_) return;  // nobody listens on a closed port
             rx_.push_back({loop_.now(), b});
             if (eventLatency == 0) {
-                raise(comEvReceive);
+                raise(PortEvent::Received);
                 return;
             }
             const unsigned gen = generation_;
             loop_.postAfter(eventLatency, [this, gen] {
-                if (gen == generation_ && open_) raise(comEvReceive);
+                if (gen == generation_ && open_) raise(PortEvent::Received);
             });
         });
     }
@@ -182,28 +182,28 @@ void SimLine::peerSend(const std::string& bytes) {
 void SimLine::peerSetRts(bool on) {
     if (peerRts_ == on) return;
     peerRts_ = on;
-    raiseLater(comEvCTS);
+    raiseLater(PortEvent::CtsChanged);
 }
 
 void SimLine::peerSetDtr(bool on) {
     if (peerDtr_ == on) return;
     const bool cdBefore = peerDtr_ || peerCd_;
     peerDtr_ = on;
-    raiseLater(comEvDSR);
-    if ((peerDtr_ || peerCd_) != cdBefore) raiseLater(comEvCD);
+    raiseLater(PortEvent::DsrChanged);
+    if ((peerDtr_ || peerCd_) != cdBefore) raiseLater(PortEvent::DcdChanged);
 }
 
 void SimLine::peerSetCd(bool on) {
     if (peerCd_ == on) return;
     const bool cdBefore = peerDtr_ || peerCd_;
     peerCd_ = on;
-    if ((peerDtr_ || peerCd_) != cdBefore) raiseLater(comEvCD);
+    if ((peerDtr_ || peerCd_) != cdBefore) raiseLater(PortEvent::DcdChanged);
 }
 
 void SimLine::peerVanish() {
     if (!open_) return;
-    setPortOpen(false);
-    loop_.postAfter(0, [this] { raise(comEvLost); });
+    setOpen(false);
+    loop_.postAfter(0, [this] { raise(PortEvent::Lost); });
 }
 
 std::string SimLine::peerReceived() const {

@@ -18,26 +18,27 @@ public:
     SimLine(VirtualLoop& loop, int portNumber);
 
     // --- SerialPort ----------------------------------------------------------------------------
-    void setCommPort(const PortName& name) override;
-    PortName CommPort() const override { return name_; }
-    void setSettings(const std::string& text) override;
-    std::string Settings() const override { return settings_.text(); }
-    void setPortOpen(bool open) override;
-    bool PortOpen() const override { return open_; }
-    std::string Input(std::size_t maxBytes = kAll, Nanos gapLimit = 0, Nanos gapsFrom = 0) override;
-    std::size_t InputLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const override;
-    std::size_t InBufferCount() const override { return rx_.size(); }
-    Nanos LastArrival() const override { return rx_.empty() ? 0 : rx_.back().at; }
-    void Output(const std::string& bytes) override;
-    void setRTSEnable(bool on) override;
-    bool RTSEnable() const override { return rts_; }
-    void setDTREnable(bool on) override;
-    bool DTREnable() const override { return dtr_; }
-    bool CDHolding() const override;
-    bool DSRHolding() const override;
-    bool CTSHolding() const override;
-    int GetCommState(CommState& state) override;
-    int SetCommState(const CommState& state) override;
+    void setPortName(const PortName& name) override;
+    PortName portName() const override { return name_; }
+    void setLineSettings(const std::string& text) override;
+    std::string lineSettings() const override { return settings_.text(); }
+    void setOpen(bool open) override;
+    bool isOpen() const override { return open_; }
+    std::string takeReceived(std::size_t maxBytes = kAll, Nanos gapLimit = 0,
+                             Nanos gapsFrom = 0) override;
+    std::size_t receivedLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const override;
+    std::size_t bytesWaiting() const override { return rx_.size(); }
+    Nanos lastArrival() const override { return rx_.empty() ? 0 : rx_.back().at; }
+    void send(const std::string& bytes) override;
+    void setRts(bool on) override;
+    bool rts() const override { return rts_; }
+    void setDtr(bool on) override;
+    bool dtr() const override { return dtr_; }
+    bool dcd() const override;
+    bool dsr() const override;
+    bool cts() const override;
+    int readCommState(CommState& state) override;
+    int writeCommState(const CommState& state) override;
 
     // --- The peer device ---------------------------------------------------------------------
     struct Byte {
@@ -55,7 +56,7 @@ public:
     void peerSetRts(bool on);  // our CTS
     void peerSetDtr(bool on);  // our DSR and DCD
     void peerSetCd(bool on);   // our DCD alone
-    // The device vanishes (hang-up): the port closes and reports comEvLost.
+    // The device vanishes (hang-up): the port closes and reports PortEvent::Lost.
     void peerVanish();
 
     std::string peerReceived() const;
@@ -68,15 +69,15 @@ public:
     // --- Faults and facts ----------------------------------------------------------------------
     bool missing = false;    // opening fails: no such device
     bool busy = false;       // opening fails: held by another program
-    int getStateError = 0;   // GetCommState fails with this code
-    int setStateError = 0;   // SetCommState fails with this code
+    int getStateError = 0;   // readCommState fails with this code
+    int setStateError = 0;   // writeCommState fails with this code
     int opens = 0;           // successful openings so far
     Nanos eventLatency = 0;  // receive events reach the program this late (a busy window)
     std::uint32_t flags() const { return flags_; }
     Nanos characterTime() const;
 
 private:
-    void raiseLater(i16 event);
+    void raiseLater(PortEvent event);
     void transmitNext();
     void logLines();
     void requireOpen() const;

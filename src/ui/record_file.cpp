@@ -9,7 +9,7 @@ namespace {
 
 RecordPort recordPort(const Channel& c, const std::string& data) {
     RecordPort p;
-    p.Label = c.Comm->CommPort().recordLabel();
+    p.Label = c.Comm->portName().recordLabel();
     p.Flags = c.flags();
     p.Data = data;
     return p;

@@ -9,7 +9,7 @@ namespace {
 class Framing : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (SimLine* l : {&rig.line1, &rig.line2}) l->setSettings("9600,n,8,1");
+        for (SimLine* l : {&rig.line1, &rig.line2}) l->setLineSettings("9600,n,8,1");
         rig.openDirect(rig.core.port1);
         rig.openDirect(rig.core.port2);
         rig.runAuto();
@@ -84,8 +84,8 @@ TEST_F(Framing, SnapshotIsTakenAtTheFirstByteAndLineChangesDuringThePacketAreDro
 TEST_F(Framing, RelaySetsServiceLinesBeforeTheDataAndTheDrainStartsTheDelay) {
     form.Check[5].Value = 1;  // data relay 1 -> 2
     form.Check[7].Value = 1;  // service relay 1 -> 2
-    rig.line2.setRTSEnable(false);
-    rig.line2.setDTREnable(false);
+    rig.line2.setRts(false);
+    rig.line2.setDtr(false);
     rig.line1.peerSetRts(true);  // CTS of port 1
     rig.line1.peerSetDtr(true);  // DSR of port 1
     rig.runMs(1);
@@ -134,7 +134,7 @@ TEST_F(Framing, PortSwitchedOffWhilePendingStillGetsAnEmptyRow) {
     ASSERT_EQ(core.Pending_Port1, 1);
     // Switching off as the port panel does it: closed, flags and packet cleared.
     core.Open_Port1 = 0;
-    rig.line1.setPortOpen(false);
+    rig.line1.setOpen(false);
     core.Clear_Channel(core.port1);
     rig.runMs(50);
     EXPECT_EQ(core.Screen_Row, 1);
@@ -154,7 +154,7 @@ TEST_F(Framing, FailedReadNeverRepeatsTheEarlierPacket) {
     // A packet pending while its port is closed under it (a picked entry reopens it later).
     rig.sendAt(rig.line1, 100, "x");
     rig.runMs(100 + charMs + 1 - 100);
-    rig.line1.setPortOpen(false);
+    rig.line1.setOpen(false);
     rig.runMs(100);
     EXPECT_EQ(rig.line2.peerReceived(), "first");
     EXPECT_EQ(form.Text1[1], "");
@@ -202,7 +202,7 @@ TEST_F(Framing, NothingIsFramedWhileStoppedOrPolling) {
     rig.sendAt(rig.line1, 150, "def");
     rig.runMs(100);
     EXPECT_EQ(core.Screen_Row, 0);
-    EXPECT_EQ(rig.line1.InBufferCount(), 6u) << "bytes wait in the port until they are read";
+    EXPECT_EQ(rig.line1.bytesWaiting(), 6u) << "bytes wait in the port until they are read";
 }
 
 TEST_F(Framing, ElevenPacketsWrapTheRing) {
@@ -217,7 +217,7 @@ TEST_F(Framing, ElevenPacketsWrapTheRing) {
 }
 
 TEST_F(Framing, EndlessStreamIsCutAtTheReceiveBufferSizeWithoutLosingAByte) {
-    for (SimLine* l : {&rig.line1, &rig.line2}) l->setSettings("115200,n,8,1");
+    for (SimLine* l : {&rig.line1, &rig.line2}) l->setLineSettings("115200,n,8,1");
     form.Check[5].Value = 1;
     std::string stream;
     for (int i = 0; i < 2500; ++i) stream += static_cast<char>(i * 7 % 256);
@@ -234,7 +234,7 @@ TEST_F(Framing, EndlessStreamIsCutAtTheReceiveBufferSizeWithoutLosingAByte) {
 TEST_F(Framing, GapBelowOneFinishesEachPacketAtTheNextTurn) {
     for (i16 gap : {i16{0}, i16{-5}}) {
         Rig r;
-        r.line1.setSettings("9600,n,8,1");
+        r.line1.setLineSettings("9600,n,8,1");
         r.openDirect(r.core.port1);
         r.runAuto();
         r.core.Gap_Interval = gap;

@@ -109,7 +109,7 @@ TEST_F(LineRelay, RelayBoxAndBothSwitchesDecideWhoDrivesTheOtherPortsOutputs) {
     core.Set_Check(11, 0);
     rig.line1.peerSetRts(false);
     cts(rig.line1, true);
-    EXPECT_FALSE(rig.line2.RTSEnable());
+    EXPECT_FALSE(rig.line2.rts());
     // Back on, its boxes are usable until the next relay moment overrides them.
     core.Set_Check(11, 1);
     EXPECT_TRUE(form.Check[3].Enabled);
@@ -189,11 +189,11 @@ TEST_F(DelayedRelay, TickAfterAPortOrTheRelayWasSwitchedOffDoesNothing) {
         ASSERT_TRUE(core.Timer8->enabled());
         core.Set_Check(off, 0);
         const int row = core.Screen_Row;
-        const bool rts2 = rig.line2.RTSEnable();
+        const bool rts2 = rig.line2.rts();
         rig.runMs(200);
         EXPECT_FALSE(core.Timer8->enabled());
         EXPECT_EQ(core.Screen_Row, row);
-        EXPECT_EQ(rig.line2.RTSEnable(), rts2);
+        EXPECT_EQ(rig.line2.rts(), rts2);
         EXPECT_TRUE(rig.host.messages.empty());
         cts(rig.line1, false);
     }

@@ -30,9 +30,9 @@ TEST_F(ModemLines, OutputBoxesDriveTheLinesAndAreHandedToAClosedPortToo) {
 
     core.Set_Check(11, 0);
     core.Set_Check(3, 0);
-    EXPECT_FALSE(rig.line2.RTSEnable());
+    EXPECT_FALSE(rig.line2.rts());
     core.Set_Check(4, 1);
-    EXPECT_TRUE(rig.line2.DTREnable());
+    EXPECT_TRUE(rig.line2.dtr());
 }
 
 TEST_F(ModemLines, StrobeRaisesRtsOnlyWhileSendingAndClearedGivesSteadyRtsWithBothBoxesTicked) {
@@ -47,7 +47,7 @@ TEST_F(ModemLines, StrobeRaisesRtsOnlyWhileSendingAndClearedGivesSteadyRtsWithBo
     EXPECT_TRUE(rig.line1.peerSeesDtr());
     EXPECT_FALSE(rig.line1.peerSeesRts()) << "RTS is down while nothing is sent";
 
-    rig.line1.Output("ABC");
+    rig.line1.send("ABC");
     EXPECT_TRUE(rig.line1.peerSeesRts()) << "raised while sending";
     rig.runMs(200);
     ASSERT_EQ(rig.line1.peerReceived(), "ABC");
@@ -122,9 +122,9 @@ TEST_F(ModemLines, NestedApplyOfTheOtherPortDuringTheStrobe) {
     core.Combo_Click(core.port2, 1);
     rig.runMs(100);
     EXPECT_EQ(rig.line1.flags(), kFlagsToggleRts);
-    EXPECT_EQ(rig.line1.Settings(), "1200,o,8,1");
-    EXPECT_TRUE(rig.line2.PortOpen());
-    EXPECT_EQ(rig.line2.Settings(), "9600,o,8,1");
+    EXPECT_EQ(rig.line1.lineSettings(), "1200,o,8,1");
+    EXPECT_TRUE(rig.line2.isOpen());
+    EXPECT_EQ(rig.line2.lineSettings(), "9600,o,8,1");
     EXPECT_EQ(rig.line2.flags(), kFlagsManualRts);
     EXPECT_TRUE(form.Check[3].Enabled);
     EXPECT_FALSE(form.Check[1].Enabled);

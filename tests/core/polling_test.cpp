@@ -9,7 +9,7 @@ namespace {
 class Polling : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (SimLine* l : {&rig.line1, &rig.line2}) l->setSettings("9600,n,8,1");
+        for (SimLine* l : {&rig.line1, &rig.line2}) l->setLineSettings("9600,n,8,1");
         // Marks in every cell, so that a cell the tick leaves alone shows.
         for (auto* cells : {&form.Text1, &form.Text3, &form.Label3, &form.Label7}) cells->fill("-");
         core.Recording = 1;
@@ -75,8 +75,8 @@ TEST_F(Polling, EveryTickWritesARowAlsoWithBothPortsOff) {
     core.Data_Port1 = core.Data_Port2 = "old";
     core.port1.DSR = core.port2.CTS = core.port1.RTS = kOn;
     for (int box : {5, 6, 7, 8}) form.Check[box].Value = 1;
-    rig.line2.setDTREnable(true);  // kept by the closed port 2
-    rig.line2.setRTSEnable(true);
+    rig.line2.setDtr(true);  // kept by the closed port 2
+    rig.line2.setRts(true);
     startPolling(20);
     rig.runMs(65);
     EXPECT_EQ(core.Screen_Row, 3);
@@ -87,8 +87,8 @@ TEST_F(Polling, EveryTickWritesARowAlsoWithBothPortsOff) {
     }
     EXPECT_EQ(rig.records.text, "");
     // Port 1's lines cannot be read while it is closed: port 2's outputs stay as they were.
-    EXPECT_TRUE(rig.line2.DTREnable());
-    EXPECT_TRUE(rig.line2.RTSEnable());
+    EXPECT_TRUE(rig.line2.dtr());
+    EXPECT_TRUE(rig.line2.rts());
 }
 
 TEST_F(Polling, ServiceRelayFollowsTheSourceLinesAtEveryTickWithoutDataAndIgnoresTheSwitches) {
@@ -115,10 +115,10 @@ TEST_F(Polling, ServiceRelayFollowsTheSourceLinesAtEveryTickWithoutDataAndIgnore
     rig.line2.peerSetDtr(true);  // port 2's DSR on, CTS off
     core.Open_Port2 = 0;
     rig.runMs(50);
-    EXPECT_TRUE(rig.line2.RTSEnable());
-    EXPECT_FALSE(rig.line2.DTREnable());
-    EXPECT_FALSE(rig.line1.RTSEnable());
-    EXPECT_TRUE(rig.line1.DTREnable());
+    EXPECT_TRUE(rig.line2.rts());
+    EXPECT_FALSE(rig.line2.dtr());
+    EXPECT_FALSE(rig.line1.rts());
+    EXPECT_TRUE(rig.line1.dtr());
 }
 
 TEST_F(Polling, DataRelayAfterTheTickNeedsBothPortsOnAndAFailedReadNeverRepeatsAPacket) {
@@ -145,7 +145,7 @@ TEST_F(Polling, DataRelayAfterTheTickNeedsBothPortsOnAndAFailedReadNeverRepeatsA
 
     // Port 1 stays switched on but its device is gone: empty packets, nothing repeated.
     core.Open_Port2 = 1;
-    rig.line1.setPortOpen(false);
+    rig.line1.setOpen(false);
     rig.runMs(100);
     EXPECT_EQ(core.Screen_Row, 5);
     EXPECT_EQ(row(3), "|0||0");

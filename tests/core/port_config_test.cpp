@@ -22,7 +22,7 @@ protected:
     }
     // Switched off: closed, grey lamp, panel disabled, packet and line flags cleared.
     void expectAtRest(const Channel& c) {
-        EXPECT_FALSE(c.Comm->PortOpen());
+        EXPECT_FALSE(c.Comm->isOpen());
         EXPECT_EQ(c.Open, 0);
         EXPECT_EQ(*c.Lamp, color::ScrollBar);
         expectPanelEnabled(c, false);
@@ -44,9 +44,9 @@ TEST_F(PortPanel, SwitchingOnWithUntouchedBoxesOpens1200Odd81AndSwitchingOffPuts
 
     for (Channel* c : {&core.port1, &core.port2}) {
         auto& line = static_cast<SimLine&>(*c->Comm);
-        EXPECT_TRUE(line.PortOpen());
-        EXPECT_EQ(line.CommPort(), PortName::number(c->Number));
-        EXPECT_EQ(line.Settings(), "1200,o,8,1");
+        EXPECT_TRUE(line.isOpen());
+        EXPECT_EQ(line.portName(), PortName::number(c->Number));
+        EXPECT_EQ(line.lineSettings(), "1200,o,8,1");
         // What the device at the far end sees: manual RTS and DTR, both on.
         EXPECT_EQ(line.flags(), kFlagsManualRts);
         EXPECT_TRUE(line.peerSeesRts());
@@ -82,7 +82,7 @@ TEST_F(PortPanel, BusyMissingOrVanishedPortGivesARedLampNoMessageAndEnabledContr
     core.Set_Check(10, 1);
     core.Set_Check(11, 1);
     for (Channel* c : {&core.port1, &core.port2}) {
-        EXPECT_FALSE(c->Comm->PortOpen());
+        EXPECT_FALSE(c->Comm->isOpen());
         EXPECT_EQ(*c->Lamp, color::Red);
         EXPECT_EQ(c->Open, 1);
         expectPanelEnabled(*c, true);
@@ -96,7 +96,7 @@ TEST_F(PortPanel, BusyMissingOrVanishedPortGivesARedLampNoMessageAndEnabledContr
     rig.line1.busy = rig.line2.missing = false;
     pick(core.port1, 1, "9600");
     pick(core.port2, 1, "9600", 100);
-    EXPECT_EQ(rig.line1.Settings(), "9600,o,8,1");
+    EXPECT_EQ(rig.line1.lineSettings(), "9600,o,8,1");
     EXPECT_EQ(form.Shape1, color::DarkGreen);
     EXPECT_EQ(form.Shape3, color::DarkGreen);
 
@@ -120,15 +120,15 @@ TEST_F(PortPanel, PickedEntryClosesWaits100msAndReopensRestoringAHandClearedDtr)
     core.Set_Check(2, 0);
     ASSERT_FALSE(rig.line1.peerSeesDtr());
     pick(core.port1, 1, "9600");
-    EXPECT_FALSE(rig.line1.PortOpen()) << "the pick closes the port at once";
+    EXPECT_FALSE(rig.line1.isOpen()) << "the pick closes the port at once";
     rig.runMs(50);
     pick(core.port1, 2, "n");
     EXPECT_EQ(form.Shape1, color::DarkGreen) << "the lamp keeps its colour until the apply";
     rig.runMs(99.9);
-    EXPECT_FALSE(rig.line1.PortOpen()) << "each pick restarts the 100 ms wait";
+    EXPECT_FALSE(rig.line1.isOpen()) << "each pick restarts the 100 ms wait";
     rig.runMs(0.2);
-    EXPECT_TRUE(rig.line1.PortOpen());
-    EXPECT_EQ(rig.line1.Settings(), "9600,n,8,1");
+    EXPECT_TRUE(rig.line1.isOpen());
+    EXPECT_EQ(rig.line1.lineSettings(), "9600,n,8,1");
     EXPECT_EQ(form.Check[2].Value, 1);
     EXPECT_TRUE(rig.line1.peerSeesDtr());
     EXPECT_TRUE(rig.line1.peerSeesRts());
@@ -141,8 +141,8 @@ TEST_F(PortPanel, ApplyTakesEachPartItCanAndSaysNedopustimoForTheRest) {
     // Box 0 takes a device path as well as a port number (below).
     pick(core.port1, 0, "/dev/ttyUSB0");
     pick(core.port1, 1, "9600", 100);
-    EXPECT_EQ(rig.line1.CommPort(), PortName::path("/dev/ttyUSB0"));
-    ASSERT_EQ(rig.line1.Settings(), "9600,o,8,1");
+    EXPECT_EQ(rig.line1.portName(), PortName::path("/dev/ttyUSB0"));
+    ASSERT_EQ(rig.line1.lineSettings(), "9600,o,8,1");
     ASSERT_TRUE(rig.host.messages.empty());
 
     // Values the port refuses, and texts that are no numbers or ports where those are expected:
@@ -159,8 +159,8 @@ TEST_F(PortPanel, ApplyTakesEachPartItCanAndSaysNedopustimoForTheRest) {
         const std::string before = (*core.port1.Combo)[k.box].Text;
         pick(core.port1, k.box, k.text, 100);
         EXPECT_EQ(rig.host.messages, std::vector<std::string>{"Недопустимо"});
-        EXPECT_EQ(rig.line1.Settings(), "9600,o,8,1");
-        EXPECT_EQ(rig.line1.CommPort(), PortName::path("/dev/ttyUSB0"));
+        EXPECT_EQ(rig.line1.lineSettings(), "9600,o,8,1");
+        EXPECT_EQ(rig.line1.portName(), PortName::path("/dev/ttyUSB0"));
         EXPECT_EQ(form.Shape1, color::DarkGreen);
         (*core.port1.Combo)[k.box].Text = before;
     }
@@ -169,12 +169,12 @@ TEST_F(PortPanel, ApplyTakesEachPartItCanAndSaysNedopustimoForTheRest) {
     rig.host.messages.clear();
     (*core.port1.Combo)[0].Text = "3x";
     pick(core.port1, 4, "2", 100);
-    EXPECT_EQ(rig.line1.CommPort(), PortName::path("/dev/ttyUSB0"));
-    EXPECT_EQ(rig.line1.Settings(), "9600,o,8,2");
+    EXPECT_EQ(rig.line1.portName(), PortName::path("/dev/ttyUSB0"));
+    EXPECT_EQ(rig.line1.lineSettings(), "9600,o,8,2");
     (*core.port1.Combo)[0].Text = "4";
     pick(core.port1, 3, "4", 100);  // 4 data bits
-    EXPECT_EQ(rig.line1.CommPort(), PortName::number(4));
-    EXPECT_EQ(rig.line1.Settings(), "9600,o,8,2");
+    EXPECT_EQ(rig.line1.portName(), PortName::number(4));
+    EXPECT_EQ(rig.line1.lineSettings(), "9600,o,8,2");
     EXPECT_EQ(rig.host.messages, std::vector<std::string>(2, "Недопустимо"));
 }
 
@@ -192,11 +192,11 @@ TEST_F(PortPanel, SwitchedOffDuringTheWaitSkipsTheApplyButOffAndOnAgainStillAppl
     pick(core.port1, 1, "4800", 30);
     core.Set_Check(10, 0);
     core.Set_Check(10, 1);  // reopened with the old settings
-    ASSERT_EQ(rig.line1.Settings(), "1200,o,8,1");
+    ASSERT_EQ(rig.line1.lineSettings(), "1200,o,8,1");
     EXPECT_TRUE(form.Check[1].Enabled) << "switching on enables the panel after the strobe";
     rig.runMs(100);
-    EXPECT_TRUE(rig.line1.PortOpen());
-    EXPECT_EQ(rig.line1.Settings(), "4800,o,8,1");
+    EXPECT_TRUE(rig.line1.isOpen());
+    EXPECT_EQ(rig.line1.lineSettings(), "4800,o,8,1");
     EXPECT_EQ(rig.line1.flags(), kFlagsToggleRts);
     EXPECT_FALSE(form.Check[1].Enabled) << "an apply leaves the box as the strobe sets it";
     EXPECT_TRUE(rig.host.messages.empty());
@@ -208,10 +208,10 @@ TEST_F(PortPanel, PickDuringTheReopeningsStrobeIsAppliedToo) {
     // Due with the apply, after it: runs while the apply's strobe procedure lets events run.
     rig.loop.post(ms(100), [&] { pick(core.port1, 1, "4800"); });
     rig.runMs(100);
-    ASSERT_FALSE(rig.line1.PortOpen()) << "the second pick closed the port again";
+    ASSERT_FALSE(rig.line1.isOpen()) << "the second pick closed the port again";
     rig.runMs(100);
-    EXPECT_TRUE(rig.line1.PortOpen());
-    EXPECT_EQ(rig.line1.Settings(), "4800,o,8,1");
+    EXPECT_TRUE(rig.line1.isOpen());
+    EXPECT_EQ(rig.line1.lineSettings(), "4800,o,8,1");
 }
 
 }  // namespace

@@ -21,8 +21,8 @@ std::string quietRecord(const std::string& stamp, const std::string& hex1,
 
 TEST(RecordingCapture, PacketIsRecordedWhenItEndsAndARefusedRecordIsDroppedWhileCaptureGoesOn) {
     Rig rig;
-    rig.line2.setCommPort(PortName::path("/dev/ttyUSB0"));
-    for (SimLine* l : {&rig.line1, &rig.line2}) l->setSettings("9600,n,8,1");
+    rig.line2.setPortName(PortName::path("/dev/ttyUSB0"));
+    for (SimLine* l : {&rig.line1, &rig.line2}) l->setLineSettings("9600,n,8,1");
     rig.openDirect(rig.core.port1);
     rig.openDirect(rig.core.port2);
     rig.runAuto();

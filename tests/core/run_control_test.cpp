@@ -15,7 +15,7 @@ enum class State { Stopped, Polling, Automatic, HalfStarted };
 class RunControl : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (SimLine* l : {&rig.line1, &rig.line2}) l->setSettings("9600,n,8,1");
+        for (SimLine* l : {&rig.line1, &rig.line2}) l->setLineSettings("9600,n,8,1");
     }
     // Checks every column of the run-state table for `s`.
     void expectState(State s) {
@@ -153,7 +153,7 @@ TEST_F(RunControl, StopWhileBothPortsCollectFinishesPort2sPacketAndKeepsPort1sBy
     EXPECT_EQ(core.Screen_Row, 1) << "port 2's packet only";
     EXPECT_EQ(form.Text3[0], "tail");
     EXPECT_EQ(rig.line1.peerReceived(), "tail");
-    EXPECT_EQ(rig.line1.InBufferCount(), 3u);
+    EXPECT_EQ(rig.line1.bytesWaiting(), 3u);
     // Stopped, "Авт." may change; started again in auto mode long after, the old bytes begin
     // port 1's first packet.
     core.Set_Check(9, 0);

@@ -10,77 +10,79 @@ TEST(SimLine, BytesTakeTheirCharacterTimeAtTheChosenFraming) {
     VirtualLoop loop;
     SimLine line(loop, 1);
     EXPECT_EQ(line.characterTime(), Nanos{11} * 1'000'000'000 / 1200) << "1200,o,8,1: 11 bits";
-    line.setSettings("9600,n,7,2");
+    line.setLineSettings("9600,n,7,2");
     EXPECT_EQ(line.characterTime(), Nanos{10} * 1'000'000'000 / 9600);
-    EXPECT_THROW(line.setSettings("9600,x,8,1"), PortError);
-    EXPECT_THROW(line.setSettings("abc,n,8,1"), PortError);
-    EXPECT_EQ(line.Settings(), "9600,n,7,2") << "a refused text keeps the previous settings";
+    EXPECT_THROW(line.setLineSettings("9600,x,8,1"), PortError);
+    EXPECT_THROW(line.setLineSettings("abc,n,8,1"), PortError);
+    EXPECT_EQ(line.lineSettings(), "9600,n,7,2") << "a refused text keeps the previous settings";
 
-    line.setPortOpen(true);
+    line.setOpen(true);
     int events = 0;
-    line.OnComm = [&] { events += line.CommEvent() == comEvReceive; };
+    line.onEvent = [&] { events += line.event() == PortEvent::Received; };
     line.peerSend("ab");
     loop.runFor(line.characterTime() * 2 - 1);
-    EXPECT_EQ(line.InBufferCount(), 1u);
+    EXPECT_EQ(line.bytesWaiting(), 1u);
     loop.runFor(1);
-    EXPECT_EQ(line.Input(), "ab");
+    EXPECT_EQ(line.takeReceived(), "ab");
     EXPECT_EQ(events, 2);
 }
 
 TEST(SimLine, InputSplitsAtPausesAfterTheGivenTime) {
     VirtualLoop loop;
     SimLine line(loop, 1);
-    line.setSettings("115200,n,8,1");
-    line.setPortOpen(true);
+    line.setLineSettings("115200,n,8,1");
+    line.setOpen(true);
     line.peerSend("ab");
     loop.runFor(ms(20));
     line.peerSend("cd");
     loop.runFor(ms(20));
-    EXPECT_EQ(line.Input(SerialPort::kAll, ms(10), ms(30)), "abcd") << "pause before gapsFrom";
+    EXPECT_EQ(line.takeReceived(SerialPort::kAll, ms(10), ms(30)), "abcd")
+        << "pause before gapsFrom";
     line.peerSend("ef");
     loop.runFor(ms(20));
     line.peerSend("gh");
     loop.runFor(ms(20));
-    EXPECT_EQ(line.Input(1, ms(10)), "e");
-    EXPECT_EQ(line.Input(SerialPort::kAll, ms(10)), "f");
-    EXPECT_EQ(line.Input(SerialPort::kAll, ms(10)), "gh");
+    EXPECT_EQ(line.takeReceived(1, ms(10)), "e");
+    EXPECT_EQ(line.takeReceived(SerialPort::kAll, ms(10)), "f");
+    EXPECT_EQ(line.takeReceived(SerialPort::kAll, ms(10)), "gh");
 }
 
 TEST(SimLine, OutputsInputsAndRefusalsWhileClosed) {
     VirtualLoop loop;
     SimLine line(loop, 2);
-    EXPECT_THROW(line.Input(), PortError);
-    EXPECT_THROW(line.Output("x"), PortError);
-    EXPECT_THROW((void)line.CTSHolding(), PortError);
-    line.setRTSEnable(true);  // kept while closed
-    EXPECT_TRUE(line.RTSEnable());
+    EXPECT_THROW(line.takeReceived(), PortError);
+    EXPECT_THROW(line.send("x"), PortError);
+    EXPECT_THROW((void)line.cts(), PortError);
+    line.setRts(true);  // kept while closed
+    EXPECT_TRUE(line.rts());
     EXPECT_FALSE(line.peerSeesRts());
     line.busy = true;
-    EXPECT_THROW(line.setPortOpen(true), PortError);
+    EXPECT_THROW(line.setOpen(true), PortError);
     line.busy = false;
-    line.setPortOpen(true);
+    line.setOpen(true);
     EXPECT_TRUE(line.peerSeesRts());
-    EXPECT_THROW(line.setCommPort(PortName::number(3)), PortError);
+    EXPECT_THROW(line.setPortName(PortName::number(3)), PortError);
 
-    std::vector<i16> events;
-    line.OnComm = [&] { events.push_back(line.CommEvent()); };
+    std::vector<PortEvent> events;
+    line.onEvent = [&] { events.push_back(line.event()); };
     line.peerSetRts(true);
     line.peerSetDtr(true);
     loop.runFor(ms(1));
-    EXPECT_TRUE(line.CTSHolding());
-    EXPECT_TRUE(line.DSRHolding());
-    EXPECT_TRUE(line.CDHolding());
-    EXPECT_EQ(events, (std::vector<i16>{comEvCTS, comEvDSR, comEvCD}));
+    EXPECT_TRUE(line.cts());
+    EXPECT_TRUE(line.dsr());
+    EXPECT_TRUE(line.dcd());
+    EXPECT_EQ(events, (std::vector<PortEvent>{PortEvent::CtsChanged, PortEvent::DsrChanged,
+                                              PortEvent::DcdChanged}));
 
     // Toggle mode: the peer sees RTS only while bytes are on their way.
-    line.SetCommState(CommState{kFlagsToggleRts});
+    line.writeCommState(CommState{kFlagsToggleRts});
     EXPECT_FALSE(line.peerSeesRts());
-    line.Output("xy");
+    line.send("xy");
     EXPECT_TRUE(line.peerSeesRts());
     loop.runFor(ms(100));
     EXPECT_FALSE(line.peerSeesRts());
     EXPECT_EQ(line.peerReceived(), "xy");
-    EXPECT_EQ(events.back(), comEvSend);
+    EXPECT_EQ(events.back(), PortEvent::Sent);
 }
 
 TEST(VirtualTimer, RestartIntervalZeroAndPeriodicTicks) {

@@ -43,11 +43,11 @@ public:
     }
     void wake() { [[maybe_unused]] auto n = ::write(pipe_[1], "w", 1); }
     // The watcher's events, posted from its helper thread.
-    void post(i16 e) {
+    void post(PortEvent e) {
         std::lock_guard lock(m_);
         posted_.push_back(e);
     }
-    std::vector<i16> posted() {
+    std::vector<PortEvent> posted() {
         std::lock_guard lock(m_);
         return posted_;
     }
@@ -58,12 +58,12 @@ public:
 private:
     int pipe_[2];
     std::mutex m_;
-    std::vector<i16> posted_;
+    std::vector<PortEvent> posted_;
 };
 
 TEST(LineWatcher, ReportsEachChangedInputAndAPulseSeenOnlyInTheCounters) {
     FakeDriver drv;
-    LineWatcher w(drv, [&](i16 e) { drv.post(e); });
+    LineWatcher w(drv, [&](PortEvent e) { drv.post(e); });
     w.start();
     ASSERT_TRUE(runUntil([&] { return drv.waits.load() >= 1; }));
     EXPECT_EQ(w.mode(), LineWatcher::Mode::Waiting);
@@ -84,7 +84,8 @@ TEST(LineWatcher, ReportsEachChangedInputAndAPulseSeenOnlyInTheCounters) {
     ASSERT_TRUE(runUntil([&] { return drv.posted().size() >= 4; }));
     w.stop();
     EXPECT_FALSE(w.running());
-    EXPECT_EQ(drv.posted(), (std::vector<i16>{comEvCTS, comEvDSR, comEvCD, comEvDSR}));
+    EXPECT_EQ(drv.posted(), (std::vector<PortEvent>{PortEvent::CtsChanged, PortEvent::DsrChanged,
+                                                    PortEvent::DcdChanged, PortEvent::DsrChanged}));
 }
 
 TEST(LineWatcher, PollsWhereTheDriverRefusesOrFakesTheWaitAndEndsWhenTheDeviceIsGone) {
@@ -94,7 +95,7 @@ TEST(LineWatcher, PollsWhereTheDriverRefusesOrFakesTheWaitAndEndsWhenTheDeviceIs
         drv.waitError = refusal;
         drv.returnAtOnce = refusal == 0;  // a wait that comes back at once with nothing changed
         drv.hasCounts = false;
-        LineWatcher w(drv, [&](i16 e) { drv.post(e); });
+        LineWatcher w(drv, [&](PortEvent e) { drv.post(e); });
         w.start();
         ASSERT_TRUE(runUntil([&] { return w.mode() == LineWatcher::Mode::Polling; }));
         const int waitsWhenPolling = drv.waits.load();
@@ -102,13 +103,13 @@ TEST(LineWatcher, PollsWhereTheDriverRefusesOrFakesTheWaitAndEndsWhenTheDeviceIs
         drv.bits = TIOCM_CTS;
         ASSERT_TRUE(runUntil([&] { return !drv.posted().empty(); }));
         w.stop();
-        EXPECT_EQ(drv.posted(), (std::vector<i16>{comEvCTS}));
+        EXPECT_EQ(drv.posted(), (std::vector<PortEvent>{PortEvent::CtsChanged}));
         EXPECT_EQ(drv.waits.load(), waitsWhenPolling);  // polling never went back to the wait
     }
 
     FakeDriver gone;
     gone.waitError = EIO;
-    LineWatcher w(gone, [&](i16 e) { gone.post(e); });
+    LineWatcher w(gone, [&](PortEvent e) { gone.post(e); });
     w.start();
     ASSERT_TRUE(runUntil([&] { return w.mode() == LineWatcher::Mode::Ended; }));
     EXPECT_EQ(gone.waits.load(), 1);
@@ -117,7 +118,7 @@ TEST(LineWatcher, PollsWhereTheDriverRefusesOrFakesTheWaitAndEndsWhenTheDeviceIs
 
 TEST(LineWatcher, StartsAndStopsManyTimesWhileBlockedInTheWait) {
     FakeDriver drv;
-    LineWatcher w(drv, [&](i16 e) { drv.post(e); });
+    LineWatcher w(drv, [&](PortEvent e) { drv.post(e); });
     for (int i = 0; i < 300; ++i) {
         w.start();
         if (i % 3 == 0) runUntil([&] { return drv.waits.load() > i / 3; }, 1000);

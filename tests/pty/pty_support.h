@@ -93,10 +93,12 @@ inline void runFor(int ms) {
 // Every event a port raised, in order.
 struct EventLog {
     explicit EventLog(SerialPort& port) {
-        port.OnComm = [this, &port] { events.push_back(port.CommEvent()); };
+        port.onEvent = [this, &port] { events.push_back(port.event()); };
     }
-    int count(i16 e) const { return static_cast<int>(std::count(events.begin(), events.end(), e)); }
-    std::vector<i16> events;
+    int count(PortEvent e) const {
+        return static_cast<int>(std::count(events.begin(), events.end(), e));
+    }
+    std::vector<PortEvent> events;
 };
 
 }  // namespace lt::pty

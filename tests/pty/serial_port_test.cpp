@@ -26,14 +26,14 @@ struct PortOnPty : ::testing::Test {
         host.env["LINETAP_COM1"] = far.slave;
     }
     void openPort() {
-        port.setPortOpen(true);
-        ASSERT_TRUE(port.PortOpen());
+        port.setOpen(true);
+        ASSERT_TRUE(port.isOpen());
     }
     // The far end sends `bytes`; the port takes exactly them.
     void expectReceived(const std::string& bytes) {
         far.send(bytes);
-        ASSERT_TRUE(runUntil([&] { return port.InBufferCount() == bytes.size(); }));
-        EXPECT_EQ(port.Input(), bytes);
+        ASSERT_TRUE(runUntil([&] { return port.bytesWaiting() == bytes.size(); }));
+        EXPECT_EQ(port.takeReceived(), bytes);
     }
     PtyHost host;
     PtyPair far;
@@ -42,52 +42,52 @@ struct PortOnPty : ::testing::Test {
 
 TEST_F(PortOnPty, OpensTheNamedDeviceAndRefusesClosedUseMissingAndBusyDevices) {
     LinuxSerialPort other(host, 2);
-    EXPECT_EQ(port.CommPort(), PortName::number(1));
-    EXPECT_EQ(other.CommPort(), PortName::number(2));
-    EXPECT_EQ(port.Settings(), "1200,o,8,1");
-    EXPECT_THROW(port.Input(), PortError);
-    EXPECT_THROW(port.Output("x"), PortError);
-    for (auto holding : {&SerialPort::CTSHolding, &SerialPort::DSRHolding, &SerialPort::CDHolding})
+    EXPECT_EQ(port.portName(), PortName::number(1));
+    EXPECT_EQ(other.portName(), PortName::number(2));
+    EXPECT_EQ(port.lineSettings(), "1200,o,8,1");
+    EXPECT_THROW(port.takeReceived(), PortError);
+    EXPECT_THROW(port.send("x"), PortError);
+    for (auto holding : {&SerialPort::cts, &SerialPort::dsr, &SerialPort::dcd})
         EXPECT_THROW((port.*holding)(), PortError);
     CommState s;
-    EXPECT_NE(port.GetCommState(s), 0);
-    EXPECT_NE(port.SetCommState(CommState{kFlagsManualRts}), 0);
+    EXPECT_NE(port.readCommState(s), 0);
+    EXPECT_NE(port.writeCommState(CommState{kFlagsManualRts}), 0);
 
     // Missing devices, by the environment and by path, are refused with nothing left half open.
     host.env["LINETAP_COM1"] = "/dev/linetap-no-such-device";
-    EXPECT_THROW(port.setPortOpen(true), PortError);
-    port.setCommPort(PortName::path("/nonexistent/ttyX"));
-    EXPECT_THROW(port.setPortOpen(true), PortError);
-    EXPECT_FALSE(port.PortOpen());
-    EXPECT_THROW(port.Input(), PortError);
-    port.setCommPort(PortName::number(1));
+    EXPECT_THROW(port.setOpen(true), PortError);
+    port.setPortName(PortName::path("/nonexistent/ttyX"));
+    EXPECT_THROW(port.setOpen(true), PortError);
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_THROW(port.takeReceived(), PortError);
+    port.setPortName(PortName::number(1));
     host.env["LINETAP_COM1"] = far.slave;
     openPort();
     EXPECT_EQ(port.devicePath(), far.slave);
-    EXPECT_THROW(port.setCommPort(PortName::number(3)), PortError);
-    EXPECT_THROW(port.setPortOpen(true), PortError);
+    EXPECT_THROW(port.setPortName(PortName::number(3)), PortError);
+    EXPECT_THROW(port.setOpen(true), PortError);
 
     // A second port on the same device is refused and the holder is not disturbed.
-    other.setCommPort(PortName::path(far.slave));
-    EXPECT_THROW(other.setPortOpen(true), PortError);
-    EXPECT_FALSE(other.PortOpen());
+    other.setPortName(PortName::path(far.slave));
+    EXPECT_THROW(other.setOpen(true), PortError);
+    EXPECT_FALSE(other.isOpen());
     expectReceived("still");
-    port.setPortOpen(false);
-    EXPECT_FALSE(port.PortOpen());
-    port.setPortOpen(false);  // closing a closed port is harmless
+    port.setOpen(false);
+    EXPECT_FALSE(port.isOpen());
+    port.setOpen(false);  // closing a closed port is harmless
 
     // Held exclusively by another program (TIOCEXCL): refused, and the hold is left as it was.
     const int holder = ::open(far.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::ioctl(holder, TIOCEXCL), 0);
-    EXPECT_THROW(port.setPortOpen(true), PortError);
-    EXPECT_FALSE(port.PortOpen());
+    EXPECT_THROW(port.setOpen(true), PortError);
+    EXPECT_FALSE(port.isOpen());
     int excl = 0;
     ASSERT_EQ(::ioctl(holder, TIOCGEXCL, &excl), 0);
     EXPECT_EQ(excl, 1);
     ASSERT_EQ(::ioctl(holder, TIOCNXCL), 0);
     ::close(holder);
-    port.setCommPort(PortName::path(far.slave));  // a device path opens as it stands
+    port.setPortName(PortName::path(far.slave));  // a device path opens as it stands
     openPort();
 }
 
@@ -96,66 +96,66 @@ TEST_F(PortOnPty, BytesTravelBothWaysAndPausesSplitPacketsEvenWhenEventsAreHandl
     openPort();
     const std::string in("\x00\xff\x80hello\r\n", 10);
     far.send(in);
-    ASSERT_TRUE(runUntil([&] { return port.InBufferCount() == 10; }));
-    ASSERT_TRUE(runUntil([&] { return log.count(comEvReceive) >= 1; }));
-    EXPECT_GT(port.LastArrival(), 0);
-    EXPECT_EQ(port.Input(), in);
-    EXPECT_EQ(port.InBufferCount(), 0u);
-    EXPECT_EQ(port.LastArrival(), 0);
+    ASSERT_TRUE(runUntil([&] { return port.bytesWaiting() == 10; }));
+    ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Received) >= 1; }));
+    EXPECT_GT(port.lastArrival(), 0);
+    EXPECT_EQ(port.takeReceived(), in);
+    EXPECT_EQ(port.bytesWaiting(), 0u);
+    EXPECT_EQ(port.lastArrival(), 0);
 
     // Events are raised from the event loop, never inside the call that caused them.
-    port.Output(std::string("\x01world\xfe", 7));
-    EXPECT_EQ(log.count(comEvSend), 0);
-    ASSERT_TRUE(runUntil([&] { return log.count(comEvSend) == 1; }));
+    port.send(std::string("\x01world\xfe", 7));
+    EXPECT_EQ(log.count(PortEvent::Sent), 0);
+    ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Sent) == 1; }));
     EXPECT_EQ(far.drain(), std::string("\x01world\xfe", 7));
 
     // A large block arrives whole and in order, with one send event when all has left.
     std::string big, got;
     for (int i = 0; i < 200'000; ++i) big += static_cast<char>(i * 7);
-    port.Output(big);
+    port.send(big);
     ASSERT_TRUE(runUntil([&] { return (got += far.drain()).size() >= big.size(); }));
-    ASSERT_TRUE(runUntil([&] { return log.count(comEvSend) == 2; }));
+    ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Sent) == 2; }));
     EXPECT_TRUE(got == big);
     runFor(30);
-    EXPECT_EQ(log.count(comEvSend), 2);
+    EXPECT_EQ(log.count(PortEvent::Sent), 2);
     EXPECT_EQ(port.errorReports(), 0);
 
     // The event loop does not run while the bytes arrive, as with a window busy redrawing.
-    const int receives = log.count(comEvReceive);
+    const int receives = log.count(PortEvent::Received);
     for (const char* part : {"first", "second", "third"}) {
         far.send(part);
         std::this_thread::sleep_for(std::chrono::milliseconds(60));
     }
-    ASSERT_TRUE(runUntil([&] { return port.InBufferCount() == 16; }));
-    ASSERT_TRUE(runUntil([&] { return log.count(comEvReceive) > receives; }));
+    ASSERT_TRUE(runUntil([&] { return port.bytesWaiting() == 16; }));
+    ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Received) > receives; }));
     const Nanos gap = 20 * kMs;
     for (const char* packet : {"first", "second"})
-        EXPECT_EQ(port.Input(SerialPort::kAll, gap, 0), packet);
-    EXPECT_EQ(port.Input(3, gap, 0), "thi");
-    EXPECT_EQ(port.Input(SerialPort::kAll, gap, 0), "rd");
+        EXPECT_EQ(port.takeReceived(SerialPort::kAll, gap, 0), packet);
+    EXPECT_EQ(port.takeReceived(3, gap, 0), "thi");
+    EXPECT_EQ(port.takeReceived(SerialPort::kAll, gap, 0), "rd");
     // With the pauses before gapsFrom, everything comes at once.
     far.send("a");
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     far.send("b");
-    ASSERT_TRUE(runUntil([&] { return port.InBufferCount() == 2; }));
-    EXPECT_EQ(port.Input(SerialPort::kAll, gap, port.LastArrival() + 1), "ab");
+    ASSERT_TRUE(runUntil([&] { return port.bytesWaiting() == 2; }));
+    EXPECT_EQ(port.takeReceived(SerialPort::kAll, gap, port.lastArrival() + 1), "ab");
 }
 
 TEST_F(PortOnPty, CustomBaudRatesAndEveryParityAreAcceptedBadTextsRefused) {
     // A pseudo-terminal takes only 8 data bits once open, so the open list keeps to them.
     for (const char* s : {"14400,n,8,1", "28800,e,7,2", "9600,s,5,1", "115200,m,6,1"}) {
-        port.setSettings(s);
-        EXPECT_EQ(port.Settings(), s);
+        port.setLineSettings(s);
+        EXPECT_EQ(port.lineSettings(), s);
     }
     openPort();
     for (const char* s : {"14400,n,8,1", "28800,o,8,1", "250000,e,8,2", "1200,o,8,1"}) {
-        EXPECT_NO_THROW(port.setSettings(s)) << s;
-        EXPECT_EQ(port.Settings(), s);
+        EXPECT_NO_THROW(port.setLineSettings(s)) << s;
+        EXPECT_EQ(port.lineSettings(), s);
     }
     for (const char* s : {"", "abc", "0,n,8,1", "-9600,n,8,1", "9600,x,8,1", "9600,n,9,1",
                           "9600,n,4,1", "9600,n,8,3", "9600,n,8"}) {
-        EXPECT_THROW(port.setSettings(s), PortError) << s;
-        EXPECT_EQ(port.Settings(), "1200,o,8,1");
+        EXPECT_THROW(port.setLineSettings(s), PortError) << s;
+        EXPECT_EQ(port.lineSettings(), "1200,o,8,1");
     }
     expectReceived("ok");  // the port still works with the settings it kept
 }
@@ -169,54 +169,54 @@ TEST_F(PortOnPty, TheFarEndClosingRaisesOneLossAndNothingSpins) {
         host.env["LINETAP_COM1"] = end.slave;
         LinuxSerialPort p(host, 1);
         EventLog log(p);
-        p.setPortOpen(true);
-        ASSERT_TRUE(p.PortOpen());
+        p.setOpen(true);
+        ASSERT_TRUE(p.isOpen());
         if (c == kUnreadBytes) {
             end.send("last words");
-            ASSERT_TRUE(runUntil([&] { return p.InBufferCount() == 10; }));
+            ASSERT_TRUE(runUntil([&] { return p.bytesWaiting() == 10; }));
         } else if (c == kAfterAWrite) {
-            p.Output("ping");
-            ASSERT_TRUE(runUntil([&] { return log.count(comEvSend) == 1; }));
+            p.send("ping");
+            ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Sent) == 1; }));
         }
         end.closeMaster();
         if (c == kWriteAfterTheClose) {
             try {  // may be queued before the reader has noticed the hang-up
-                p.Output("into the void");
+                p.send("into the void");
             } catch (const PortError&) {
             }
         }
         if (c == kUnreadBytes) {  // the bytes read before the loss are still there to be taken
             runFor(50);
-            EXPECT_EQ(p.Input(), "last words");
+            EXPECT_EQ(p.takeReceived(), "last words");
         }
-        ASSERT_TRUE(runUntil([&] { return log.count(comEvLost) == 1; }));
-        EXPECT_FALSE(p.PortOpen());
+        ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Lost) == 1; }));
+        EXPECT_FALSE(p.isOpen());
         // The reader turned once per arrival and once for the hang-up, and turns no more.
         const int wakeups = p.readerWakeups();
         EXPECT_LE(wakeups, 10);
         runFor(200);
-        EXPECT_EQ(log.count(comEvLost), 1);
+        EXPECT_EQ(log.count(PortEvent::Lost), 1);
         EXPECT_EQ(p.readerWakeups(), wakeups);
         EXPECT_LE(p.errorReports(), 2);
-        EXPECT_THROW(p.Input(), PortError);
-        EXPECT_THROW(p.Output("x"), PortError);
+        EXPECT_THROW(p.takeReceived(), PortError);
+        EXPECT_THROW(p.send("x"), PortError);
     }
 }
 
 TEST_F(PortOnPty, NoModemLinesAreReportedQuietlyAndCommStateSwitchesTheRtsMode) {
-    port.setSettings("9600,n,8,2");
+    port.setLineSettings("9600,n,8,2");
     EventLog log(port);
     openPort();
     // A pseudo-terminal has no modem lines: inputs read as off, no event, no error.
     EXPECT_FALSE(port.hasModemLines());
     EXPECT_FALSE(port.lineWatcherRunning());
     for (int i = 0; i < 50; ++i) {
-        port.setRTSEnable(i % 2 == 0);
-        port.setDTREnable(i % 3 == 0);
-        EXPECT_FALSE(port.CTSHolding() || port.DSRHolding() || port.CDHolding());
+        port.setRts(i % 2 == 0);
+        port.setDtr(i % 3 == 0);
+        EXPECT_FALSE(port.cts() || port.dsr() || port.dcd());
     }
-    EXPECT_FALSE(port.RTSEnable());  // outputs still keep the value set
-    EXPECT_FALSE(port.DTREnable());
+    EXPECT_FALSE(port.rts());  // outputs still keep the value set
+    EXPECT_FALSE(port.dtr());
     runFor(50);
     EXPECT_TRUE(log.events.empty());
     EXPECT_EQ(port.errorReports(), 0);
@@ -231,13 +231,13 @@ TEST_F(PortOnPty, NoModemLinesAreReportedQuietlyAndCommStateSwitchesTheRtsMode) 
     EXPECT_TRUE(before.c_cflag & CSTOPB);
     CommState s;
     for (auto flags : {kFlagsToggleRts, kFlagsManualRts}) {
-        ASSERT_EQ(port.SetCommState(CommState{flags}), 0);
-        ASSERT_EQ(port.GetCommState(s), 0);
+        ASSERT_EQ(port.writeCommState(CommState{flags}), 0);
+        ASSERT_EQ(port.readCommState(s), 0);
         EXPECT_EQ(s.Flags, flags);
         EXPECT_EQ(port.softwareRtsToggle() || port.kernelRtsToggle(), flags == kFlagsToggleRts);
-        EXPECT_TRUE(port.DTREnable());
+        EXPECT_TRUE(port.dtr());
     }
-    EXPECT_TRUE(port.RTSEnable());
+    EXPECT_TRUE(port.rts());
     // The line settings survive; flow control and parity checking are off.
     const termios after = slaveTermios();
     const tcflag_t line = CBAUD | CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
@@ -247,14 +247,14 @@ TEST_F(PortOnPty, NoModemLinesAreReportedQuietlyAndCommStateSwitchesTheRtsMode) 
     EXPECT_FALSE(after.c_iflag & (IXON | IXOFF | INPCK));
 
     // In toggle mode bytes still go out and the send event still comes.
-    ASSERT_EQ(port.SetCommState(CommState{kFlagsToggleRts}), 0);
-    port.Output("toggled");
-    ASSERT_TRUE(runUntil([&] { return log.count(comEvSend) == 1; }));
+    ASSERT_EQ(port.writeCommState(CommState{kFlagsToggleRts}), 0);
+    port.send("toggled");
+    ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Sent) == 1; }));
     EXPECT_EQ(far.drain(), "toggled");
     // Closing leaves the mode; the next opening starts in manual mode.
-    port.setPortOpen(false);
+    port.setOpen(false);
     openPort();
-    ASSERT_EQ(port.GetCommState(s), 0);
+    ASSERT_EQ(port.readCommState(s), 0);
     EXPECT_FALSE(rtsToggleOf(s.Flags));
 }
 
@@ -266,20 +266,20 @@ TEST_F(PortOnPty, OpeningAndClosingManyTimesLeavesNoThreadOrDescriptorBehind) {
         return n;
     };
     openPort();
-    port.setPortOpen(false);
+    port.setOpen(false);
     const int fdsBefore = countFds();
     for (int i = 0; i < 60; ++i) {
         openPort();
-        if (i % 2 == 0) port.Output("x");
+        if (i % 2 == 0) port.send("x");
         far.send("y");
         if (i % 3 == 0) runFor(2);
-        port.setPortOpen(false);
+        port.setOpen(false);
     }
     EXPECT_EQ(countFds(), fdsBefore);
     runFor(50);
     // Events from an earlier opening never reach a later one or a closed port.
-    EXPECT_EQ(log.count(comEvLost), 0);
-    EXPECT_EQ(port.InBufferCount(), 0u);
+    EXPECT_EQ(log.count(PortEvent::Lost), 0);
+    EXPECT_EQ(port.bytesWaiting(), 0u);
     far.drain();
     openPort();
     expectReceived("fresh");

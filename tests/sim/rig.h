@@ -24,9 +24,9 @@ struct Rig {
 
     // Opens a port directly, as a successful switching-on leaves it.
     void openDirect(Channel& c) {
-        c.Comm->setPortOpen(true);
-        c.Comm->setRTSEnable(true);
-        c.Comm->setDTREnable(true);
+        c.Comm->setOpen(true);
+        c.Comm->setRts(true);
+        c.Comm->setDtr(true);
         c.Open = 1;
     }
     // Started in automatic framing, as Start leaves it.

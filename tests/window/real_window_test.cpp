@@ -40,7 +40,7 @@ TEST(RealWindow, MissingDeviceTurnsTheLampRedThenARelayedExchangeIsShownRecorded
 
     click("Check10");  // "Включить порт" on a device that is not there
     EXPECT_EQ(core.form.Check[10].Value, 1);
-    EXPECT_FALSE(comm1.PortOpen());
+    EXPECT_FALSE(comm1.isOpen());
     EXPECT_EQ(lamp("Shape1"), kLampRed);
     EXPECT_EQ(lamp("Shape3"), kLampOff);
     EXPECT_TRUE(messages.empty());
@@ -49,7 +49,7 @@ TEST(RealWindow, MissingDeviceTurnsTheLampRedThenARelayedExchangeIsShownRecorded
 
     host.env["LINETAP_COM1"] = far1.slave;
     for (const char* box : {"Check10", "Check11"}) click(box);
-    ASSERT_TRUE(comm1.PortOpen() && comm2.PortOpen());
+    ASSERT_TRUE(comm1.isOpen() && comm2.isOpen());
     EXPECT_EQ(lamp("Shape1"), kLampGreen);
     EXPECT_EQ(lamp("Shape3"), kLampGreen);
     // Both relays of data and service lines, "Авт.", "Запись", then "Пуск".
@@ -94,8 +94,8 @@ TEST(RealWindow, MissingDeviceTurnsTheLampRedThenARelayedExchangeIsShownRecorded
     EXPECT_TRUE(messages.empty());
 
     window.close();  // closing the window closes both ports and the record file
-    EXPECT_FALSE(comm1.PortOpen());
-    EXPECT_FALSE(comm2.PortOpen());
+    EXPECT_FALSE(comm1.isOpen());
+    EXPECT_FALSE(comm2.isOpen());
     EXPECT_FALSE(records.IsOpen());
     EXPECT_EQ(quits, 0);
 }

@@ -86,7 +86,7 @@ TEST_F(WindowTest, UnloadClosesWhatIsOpenAndExitWhileRunningLeavesNoFurtherRowRe
     load();
     rig.openDirect(rig.core.port2);
     rig.core.Form_Unload();
-    EXPECT_FALSE(rig.line2.PortOpen());
+    EXPECT_FALSE(rig.line2.isOpen());
     EXPECT_EQ(rig.line1.opens, 0);  // a closed port is left alone
     rig.core.Form_Unload();         // nothing open: nothing happens, nothing fails
     EXPECT_FALSE(rig.host.quitRequested);
@@ -110,8 +110,8 @@ TEST_F(WindowTest, UnloadClosesWhatIsOpenAndExitWhileRunningLeavesNoFurtherRowRe
     EXPECT_EQ(rig.records.text, recorded);
     EXPECT_FALSE(rig.records.open);
     EXPECT_EQ(rig.line2.peerReceived(), "");
-    EXPECT_FALSE(rig.line1.PortOpen());
-    EXPECT_FALSE(rig.line2.PortOpen());
+    EXPECT_FALSE(rig.line1.isOpen());
+    EXPECT_FALSE(rig.line2.isOpen());
 }
 
 }  // namespace

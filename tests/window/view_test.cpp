@@ -55,8 +55,8 @@ TEST_F(WindowTest, ClicksRunTheirHandlersAndStateSetByTheProgramRunsNone) {
 TEST_F(WindowTest, SwitchingAPortOnEnablesItsPanelAndAPickedBaudRateIsApplied) {
     load();
     click(button("Check10"));
-    EXPECT_TRUE(rig.line1.PortOpen());
-    EXPECT_FALSE(rig.line2.PortOpen());
+    EXPECT_TRUE(rig.line1.isOpen());
+    EXPECT_FALSE(rig.line2.isOpen());
     EXPECT_EQ(lamp("Shape1"), kLampGreen);
     for (int box = 0; box < 5; ++box) {
         EXPECT_TRUE(combo(1, box)->isEnabled());
@@ -70,7 +70,7 @@ TEST_F(WindowTest, SwitchingAPortOnEnablesItsPanelAndAPickedBaudRateIsApplied) {
     type(combo(1, 1)->lineEdit(), "28800");
     EXPECT_EQ(rig.core.form.Combo1[1].Text, "28800");
     EXPECT_FALSE(rig.core.Timer2->enabled());
-    EXPECT_TRUE(rig.line1.PortOpen());
+    EXPECT_TRUE(rig.line1.isOpen());
     // A pick from the list closes the port and schedules the apply.
     const int index = combo(1, 1)->findText("14400");
     ASSERT_GE(index, 0);
@@ -79,8 +79,8 @@ TEST_F(WindowTest, SwitchingAPortOnEnablesItsPanelAndAPickedBaudRateIsApplied) {
     EXPECT_EQ(rig.core.form.Combo1[1].Text, "14400");
     EXPECT_TRUE(rig.core.Timer2->enabled());
     rig.runMs(150);
-    EXPECT_TRUE(rig.line1.PortOpen());
-    EXPECT_EQ(rig.line1.Settings(), "14400,o,8,1");
+    EXPECT_TRUE(rig.line1.isOpen());
+    EXPECT_EQ(rig.line1.lineSettings(), "14400,o,8,1");
     EXPECT_TRUE(rig.host.messages.empty());
 }
 

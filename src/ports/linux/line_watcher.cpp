@@ -91,9 +91,9 @@ void LineWatcher::run(const std::atomic<bool>& stopping) {
             continue;
         }
         spurious = 0;
-        if (cts) post_(comEvCTS);
-        if (dsr) post_(comEvDSR);
-        if (dcd) post_(comEvCD);
+        if (cts) post_(PortEvent::CtsChanged);
+        if (dsr) post_(PortEvent::DsrChanged);
+        if (dcd) post_(PortEvent::DcdChanged);
     }
     mode_ = Mode::Ended;
 }

@@ -5,6 +5,7 @@
 
 #include "engine/types.h"
 #include "ports/linux/interruptible_thread.h"
+#include "ports/serial_port.h"
 
 namespace lt {
 
@@ -37,17 +38,18 @@ private:
     int fd_;
 };
 
-// Watches CTS, DSR and DCD on a helper thread and reports each change as comEvCTS, comEvDSR or
-// comEvCD through `post` (called on the helper thread; the receiver forwards it to the GUI
-// thread). It waits with TIOCMIWAIT; where the driver refuses the wait (EINVAL, ENOTTY, ...) or
-// the wait keeps returning with nothing changed, it polls the inputs every 4 ms instead. The
-// transition counters make a pulse that is over before the inputs are read still count as a
-// change. A device that has gone (EIO) ends the watch quietly: the reader reports the loss.
+// Watches CTS, DSR and DCD on a helper thread and reports each change as PortEvent::CtsChanged,
+// PortEvent::DsrChanged or PortEvent::DcdChanged through `post` (called on the helper thread; the
+// receiver forwards it to the GUI thread). It waits with TIOCMIWAIT; where the driver refuses the
+// wait (EINVAL, ENOTTY, ...) or the wait keeps returning with nothing changed, it polls the inputs
+// every 4 ms instead. The transition counters make a pulse that is over before the inputs are read
+// still count as a change. A device that has gone (EIO) ends the watch quietly: the reader reports
+// the loss.
 class LineWatcher {
 public:
     enum class Mode { Waiting, Polling, Ended };
 
-    LineWatcher(ModemLineDriver& driver, std::function<void(i16 event)> post)
+    LineWatcher(ModemLineDriver& driver, std::function<void(PortEvent event)> post)
         : driver_(driver), post_(std::move(post)) {}
     ~LineWatcher() { stop(); }
 
@@ -64,7 +66,7 @@ private:
     void run(const std::atomic<bool>& stopping);
 
     ModemLineDriver& driver_;
-    std::function<void(i16)> post_;
+    std::function<void(PortEvent)> post_;
     InterruptibleThread thread_;
     std::atomic<Mode> mode_{Mode::Waiting};
 };

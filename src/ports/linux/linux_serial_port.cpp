@@ -96,7 +96,7 @@ struct LinuxSerialPort::Impl {
     void post(F&& fn) {
         QMetaObject::invokeMethod(&receiver, std::forward<F>(fn), Qt::QueuedConnection);
     }
-    void postEvent(i16 event, unsigned g) {
+    void postEvent(PortEvent event, unsigned g) {
         post([this, event, g] {
             if (g == gen && open && !vanished) owner.deliver(event);
         });
@@ -105,7 +105,7 @@ struct LinuxSerialPort::Impl {
         if (receivePosted.exchange(true)) return;
         post([this, g] {
             receivePosted = false;
-            if (g == gen && open && rx.size() > 0) owner.deliver(comEvReceive);
+            if (g == gen && open && rx.size() > 0) owner.deliver(PortEvent::Received);
         });
     }
 
@@ -232,8 +232,8 @@ struct LinuxSerialPort::Impl {
         if (modem) {
             lineDriver = std::make_unique<FdModemLineDriver>(fd);
             const unsigned g = gen;
-            watcher =
-                std::make_unique<LineWatcher>(*lineDriver, [this, g](i16 e) { postEvent(e, g); });
+            watcher = std::make_unique<LineWatcher>(*lineDriver,
+                                                    [this, g](PortEvent e) { postEvent(e, g); });
             watcher->start();
         }
         startDrainer();
@@ -427,7 +427,7 @@ struct LinuxSerialPort::Impl {
         if (served != outputSerial || serial.bytesToWrite() > 0) return;
         if (softToggle && rtsUpForSend) drive(TIOCM_RTS, false);
         rtsUpForSend = false;
-        owner.deliver(comEvSend);
+        owner.deliver(PortEvent::Sent);
     }
 
     // --- Comm state --------------------------------------------------------------------------
@@ -534,7 +534,7 @@ struct LinuxSerialPort::Impl {
     void finishLost() {
         if (!open || !vanished) return;
         closeDevice();
-        owner.deliver(comEvLost);
+        owner.deliver(PortEvent::Lost);
     }
 };
 
@@ -543,16 +543,16 @@ LinuxSerialPort::LinuxSerialPort(const Host& host, int defaultPortNumber)
 
 LinuxSerialPort::~LinuxSerialPort() = default;
 
-void LinuxSerialPort::setCommPort(const PortName& name) {
+void LinuxSerialPort::setPortName(const PortName& name) {
     if (d_->open) throw PortError("port is open");
     d_->name = name;
 }
 
-PortName LinuxSerialPort::CommPort() const {
+PortName LinuxSerialPort::portName() const {
     return d_->name;
 }
 
-void LinuxSerialPort::setSettings(const std::string& text) {
+void LinuxSerialPort::setLineSettings(const std::string& text) {
     const auto s = parseLineSettings(text);
     if (!s) throw PortError("invalid settings: " + text);
     if (d_->open && !d_->applySettings(*s, &d_->settings)) {
@@ -562,75 +562,75 @@ void LinuxSerialPort::setSettings(const std::string& text) {
     d_->settings = *s;
 }
 
-std::string LinuxSerialPort::Settings() const {
+std::string LinuxSerialPort::lineSettings() const {
     return d_->settings.text();
 }
 
-void LinuxSerialPort::setPortOpen(bool open) {
+void LinuxSerialPort::setOpen(bool open) {
     if (open)
         d_->openDevice();
     else
         d_->closeDevice();
 }
 
-bool LinuxSerialPort::PortOpen() const {
+bool LinuxSerialPort::isOpen() const {
     return d_->open;
 }
 
-std::string LinuxSerialPort::Input(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) {
+std::string LinuxSerialPort::takeReceived(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) {
     return d_->take(maxBytes, gapLimit, gapsFrom);
 }
 
-std::size_t LinuxSerialPort::InputLength(std::size_t maxBytes, Nanos gapLimit,
-                                         Nanos gapsFrom) const {
+std::size_t LinuxSerialPort::receivedLength(std::size_t maxBytes, Nanos gapLimit,
+                                            Nanos gapsFrom) const {
     return d_->rx.packetLength(maxBytes, gapLimit, gapsFrom);
 }
 
-std::size_t LinuxSerialPort::InBufferCount() const {
+std::size_t LinuxSerialPort::bytesWaiting() const {
     return d_->rx.size();
 }
 
-Nanos LinuxSerialPort::LastArrival() const {
+Nanos LinuxSerialPort::lastArrival() const {
     return d_->rx.lastArrival();
 }
 
-void LinuxSerialPort::Output(const std::string& bytes) {
+void LinuxSerialPort::send(const std::string& bytes) {
     d_->output(bytes);
 }
 
-void LinuxSerialPort::setRTSEnable(bool on) {
+void LinuxSerialPort::setRts(bool on) {
     d_->rts = on;
     // In toggle mode the driver owns RTS; the value is kept for later.
     if (d_->open && !d_->toggle) d_->drive(TIOCM_RTS, on);
 }
 
-bool LinuxSerialPort::RTSEnable() const {
+bool LinuxSerialPort::rts() const {
     return d_->rts;
 }
 
-void LinuxSerialPort::setDTREnable(bool on) {
+void LinuxSerialPort::setDtr(bool on) {
     d_->dtr = on;
     if (d_->open) d_->drive(TIOCM_DTR, on);
 }
 
-bool LinuxSerialPort::DTREnable() const {
+bool LinuxSerialPort::dtr() const {
     return d_->dtr;
 }
 
-bool LinuxSerialPort::CDHolding() const {
+bool LinuxSerialPort::dcd() const {
     return d_->input(TIOCM_CD);
 }
-bool LinuxSerialPort::DSRHolding() const {
+bool LinuxSerialPort::dsr() const {
     return d_->input(TIOCM_DSR);
 }
-bool LinuxSerialPort::CTSHolding() const {
+bool LinuxSerialPort::cts() const {
     return d_->input(TIOCM_CTS);
 }
 
-int LinuxSerialPort::GetCommState(CommState& state) {
+int LinuxSerialPort::readCommState(CommState& state) {
     return d_->getCommState(state);
 }
-int LinuxSerialPort::SetCommState(const CommState& state) {
+int LinuxSerialPort::writeCommState(const CommState& state) {
     return d_->setCommState(state);
 }
 

@@ -21,7 +21,8 @@ namespace lt {
 //   lines (a pseudo-terminal, some USB devices) reads its inputs as off and raises no line event.
 // - RTS toggle: the kernel's RS-485 mode where the driver has it, otherwise RTS raised before a
 //   write and dropped once the output has drained.
-// - A vanished device closes the port once and raises comEvLost; bytes already read stay readable
+// - A vanished device closes the port once and raises PortEvent::Lost; bytes already read stay
+// readable
 //   until taken, for a short grace time.
 //
 // The host's monotonicNow() is called from the reader thread, so it must be thread-safe.
@@ -32,26 +33,27 @@ public:
     LinuxSerialPort(const LinuxSerialPort&) = delete;
     LinuxSerialPort& operator=(const LinuxSerialPort&) = delete;
 
-    void setCommPort(const PortName& name) override;
-    PortName CommPort() const override;
-    void setSettings(const std::string& text) override;
-    std::string Settings() const override;
-    void setPortOpen(bool open) override;
-    bool PortOpen() const override;
-    std::string Input(std::size_t maxBytes = kAll, Nanos gapLimit = 0, Nanos gapsFrom = 0) override;
-    std::size_t InputLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const override;
-    std::size_t InBufferCount() const override;
-    Nanos LastArrival() const override;
-    void Output(const std::string& bytes) override;
-    void setRTSEnable(bool on) override;
-    bool RTSEnable() const override;
-    void setDTREnable(bool on) override;
-    bool DTREnable() const override;
-    bool CDHolding() const override;
-    bool DSRHolding() const override;
-    bool CTSHolding() const override;
-    int GetCommState(CommState& state) override;
-    int SetCommState(const CommState& state) override;
+    void setPortName(const PortName& name) override;
+    PortName portName() const override;
+    void setLineSettings(const std::string& text) override;
+    std::string lineSettings() const override;
+    void setOpen(bool open) override;
+    bool isOpen() const override;
+    std::string takeReceived(std::size_t maxBytes = kAll, Nanos gapLimit = 0,
+                             Nanos gapsFrom = 0) override;
+    std::size_t receivedLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const override;
+    std::size_t bytesWaiting() const override;
+    Nanos lastArrival() const override;
+    void send(const std::string& bytes) override;
+    void setRts(bool on) override;
+    bool rts() const override;
+    void setDtr(bool on) override;
+    bool dtr() const override;
+    bool dcd() const override;
+    bool dsr() const override;
+    bool cts() const override;
+    int readCommState(CommState& state) override;
+    int writeCommState(const CommState& state) override;
 
     // --- What the open port turned out to offer (for diagnostics and tests) --------------------
     std::string devicePath() const;   // the device the port name resolved to at the last open
@@ -65,7 +67,7 @@ public:
 private:
     struct Impl;
     friend struct Impl;
-    void deliver(i16 event) { raise(event); }
+    void deliver(PortEvent event) { raise(event); }
     std::unique_ptr<Impl> d_;
 };
 
