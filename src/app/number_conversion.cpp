@@ -4,8 +4,8 @@
 
 namespace lt {
 
-std::optional<long> Convert_Whole_Number(const std::string& text, const QLocale& locale, long min,
-                                         long max) {
+std::optional<long> convertWholeNumber(const std::string& text, const QLocale& locale, long min,
+                                       long max) {
     const QString t = QString::fromUtf8(text).trimmed();
     if (t.isEmpty()) return std::nullopt;
     bool ok = false;

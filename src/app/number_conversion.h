@@ -9,7 +9,7 @@ namespace lt {
 // Whole-number conversion of a field's text: a number in the locale's format, blanks around it
 // allowed, a fraction rounded to the nearest whole number with halves to the even neighbour.
 // Gives nothing for an empty text, a text that is no number, or a result outside min..max.
-std::optional<long> Convert_Whole_Number(const std::string& text, const QLocale& locale, long min,
-                                         long max);
+std::optional<long> convertWholeNumber(const std::string& text, const QLocale& locale, long min,
+                                       long max);
 
 }  // namespace lt

@@ -14,7 +14,7 @@ constexpr char kBadInterval[] = "Интервал должен быть целы
 // The poll period in Text2, or nothing (with the message shown) when the text is no whole
 // number of milliseconds in 0..65535.
 std::optional<int> pollInterval(Core& core) {
-    const auto v = Convert_Whole_Number(core.form.Text2.Text, core.Locale, 0, 65535);
+    const auto v = convertWholeNumber(core.form.Text2.Text, core.Locale, 0, 65535);
     if (!v) {
         core.host.showMessage(kBadInterval);
         return std::nullopt;

@@ -57,50 +57,50 @@ void putInteger(std::string& out, std::size_t record, i16 v) {
 
 }  // namespace
 
-StoredSettings Parse_Settings(std::string_view bytes) {
+StoredSettings parseSettings(std::string_view bytes) {
     StoredSettings s;
-    s.Data_Path = textOf(recordOf(bytes, 1));
-    s.Gap_Interval = integerOf(recordOf(bytes, 2));
-    s.Poll_Interval = integerOf(recordOf(bytes, 3));
-    s.Service_Delay = integerOf(recordOf(bytes, 4));
-    s.Product = textOf(recordOf(bytes, 5));
-    s.Version = textOf(recordOf(bytes, 6));
+    s.recordFolder = textOf(recordOf(bytes, 1));
+    s.gapMs = integerOf(recordOf(bytes, 2));
+    s.pollMs = integerOf(recordOf(bytes, 3));
+    s.lineDelayMs = integerOf(recordOf(bytes, 4));
+    s.product = textOf(recordOf(bytes, 5));
+    s.version = textOf(recordOf(bytes, 6));
     return s;
 }
 
-std::optional<std::string> Serialize_Settings(const StoredSettings& s) {
+std::optional<std::string> serializeSettings(const StoredSettings& s) {
     std::string out(kSettingsFileSize, '\0');
-    if (!putText(out, 1, s.Data_Path)) return std::nullopt;
-    putInteger(out, 2, s.Gap_Interval);
-    putInteger(out, 3, s.Poll_Interval);
-    putInteger(out, 4, s.Service_Delay);
-    if (!putText(out, 5, s.Product) || !putText(out, 6, s.Version)) return std::nullopt;
+    if (!putText(out, 1, s.recordFolder)) return std::nullopt;
+    putInteger(out, 2, s.gapMs);
+    putInteger(out, 3, s.pollMs);
+    putInteger(out, 4, s.lineDelayMs);
+    if (!putText(out, 5, s.product) || !putText(out, 6, s.version)) return std::nullopt;
     return out;
 }
 
-void Settings_Defaults(StoredSettings& s) {
-    s.Gap_Interval = kDefaultGapInterval;
-    s.Poll_Interval = kDefaultPollInterval;
-    s.Service_Delay = kDefaultServiceDelay;
-    s.Product = kProductWord;
-    s.Version = kVersionWord;
+void setDefaults(StoredSettings& s) {
+    s.gapMs = kDefaultGapInterval;
+    s.pollMs = kDefaultPollInterval;
+    s.lineDelayMs = kDefaultServiceDelay;
+    s.product = kProductWord;
+    s.version = kVersionWord;
 }
 
-bool Identity_Matches(const StoredSettings& s) {
-    return s.Product == kProductWord && s.Version == kVersionWord;
+bool identityMatches(const StoredSettings& s) {
+    return s.product == kProductWord && s.version == kVersionWord;
 }
 
-std::string Program_Base_Folder(const Host& host, bool* isConfigHome) {
+std::string programBaseFolder(const Host& host, bool* isConfigHome) {
     if (isConfigHome) *isConfigHome = false;
     if (auto v = host.environment("ProgramFiles")) {
         const auto first = v->find_first_not_of(' ');
         // A value of blanks alone names no folder; the user's configuration folder serves then.
-        if (first != std::string::npos) return With_Slash(v->substr(first));
+        if (first != std::string::npos) return withSlash(v->substr(first));
     }
     if (isConfigHome) *isConfigHome = true;
     // Only an absolute XDG_CONFIG_HOME counts; a relative one is to be ignored.
     if (auto v = host.environment("XDG_CONFIG_HOME"); v && !v->empty() && v->front() == '/')
-        return With_Slash(*v);
+        return withSlash(*v);
     std::string home;
     if (auto v = host.environment("HOME"); v && !v->empty()) {
         home = *v;
@@ -109,24 +109,24 @@ std::string Program_Base_Folder(const Host& host, bool* isConfigHome) {
     } else {
         home = "/tmp";
     }
-    return With_Slash(home) + ".config/";
+    return withSlash(home) + ".config/";
 }
 
-std::string Program_Folder(const Host& host) {
-    return Program_Base_Folder(host) + kProductWord + " " + kVersionWord + "/";
+std::string programFolder(const Host& host) {
+    return programBaseFolder(host) + kProductWord + " " + kVersionWord + "/";
 }
 
-std::string Settings_File(const std::string& folder) {
+std::string settingsFile(const std::string& folder) {
     return folder + kProductWord + " " + kVersionWord + ".eng";
 }
 
-bool Path_Exists(const std::string& path) {
+bool pathExists(const std::string& path) {
     if (path.empty() || path.find('\0') != std::string::npos) return false;
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
 }
 
-std::optional<StoredSettings> Settings_Read(const std::string& file) {
+std::optional<StoredSettings> readSettings(const std::string& file) {
     if (file.empty() || file.find('\0') != std::string::npos) return std::nullopt;
     // Non-blocking, so that a FIFO or device under the file's name cannot hang the start.
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -152,12 +152,12 @@ std::optional<StoredSettings> Settings_Read(const std::string& file) {
     }
     ::close(fd);
     bytes.resize(got);
-    return Parse_Settings(bytes);
+    return parseSettings(bytes);
 }
 
-bool Settings_Write(const std::string& file, const StoredSettings& s) {
+bool writeSettings(const std::string& file, const StoredSettings& s) {
     if (file.empty() || file.find('\0') != std::string::npos) return false;
-    const auto bytes = Serialize_Settings(s);
+    const auto bytes = serializeSettings(s);
     if (!bytes) return false;
 
     const std::string temp = file + ".new";
@@ -171,7 +171,7 @@ bool Settings_Write(const std::string& file, const StoredSettings& s) {
     return ok;
 }
 
-std::string With_Slash(std::string folder) {
+std::string withSlash(std::string folder) {
     if (folder.empty() || folder.back() != '/') folder += '/';
     return folder;
 }

@@ -27,50 +27,50 @@ inline constexpr i16 kDefaultServiceDelay = 100;
 
 // What the file holds: the four values and the identity pair.
 struct StoredSettings {
-    std::string Data_Path;
-    i16 Gap_Interval = 0;
-    i16 Poll_Interval = 0;
-    i16 Service_Delay = 0;
-    std::string Product;
-    std::string Version;
+    std::string recordFolder;
+    i16 gapMs = 0;
+    i16 pollMs = 0;
+    i16 lineDelayMs = 0;
+    std::string product;
+    std::string version;
 
     bool operator==(const StoredSettings&) const = default;
 };
 
 // Reads a file's bytes, of any size and content. Only the first six records count; a record
 // that is missing, cut short, or whose length field runs past its record reads as empty text or 0.
-StoredSettings Parse_Settings(std::string_view bytes);
+StoredSettings parseSettings(std::string_view bytes);
 
 // The 3000 bytes of a file, fillers zero. Nothing when a text does not fit its record.
-std::optional<std::string> Serialize_Settings(const StoredSettings& s);
+std::optional<std::string> serializeSettings(const StoredSettings& s);
 
 // Intervals 10 / 100 / 100 and the identity of this version; the folder is left as it is.
-void Settings_Defaults(StoredSettings& s);
+void setDefaults(StoredSettings& s);
 
-bool Identity_Matches(const StoredSettings& s);
+bool identityMatches(const StoredSettings& s);
 
 // The program's own folder, ending with "/": $ProgramFiles (leading blanks removed) when set,
 // else $XDG_CONFIG_HOME or $HOME/.config; then "Linetap v.2.01/".
-std::string Program_Folder(const Host& host);
+std::string programFolder(const Host& host);
 
 // The folder the program folder is made in, ending with "/", and whether it is the user's
 // configuration folder (which the program may create) rather than a given one.
-std::string Program_Base_Folder(const Host& host, bool* isConfigHome = nullptr);
+std::string programBaseFolder(const Host& host, bool* isConfigHome = nullptr);
 
 // The settings file in `folder` (which ends with "/").
-std::string Settings_File(const std::string& folder);
+std::string settingsFile(const std::string& folder);
 
 // A folder name as the program keeps it: ending with "/".
-std::string With_Slash(std::string folder);
+std::string withSlash(std::string folder);
 
 // True when a file or folder of that name exists; any error while looking counts as false.
-bool Path_Exists(const std::string& path);
+bool pathExists(const std::string& path);
 
 // Reads the settings file; nothing when it cannot be opened or read.
-std::optional<StoredSettings> Settings_Read(const std::string& file);
+std::optional<StoredSettings> readSettings(const std::string& file);
 
 // Writes the whole file through a temporary file in the same folder renamed over the old one,
 // so the old file stays whole until the new one is complete. False when anything failed.
-bool Settings_Write(const std::string& file, const StoredSettings& s);
+bool writeSettings(const std::string& file, const StoredSettings& s);
 
 }  // namespace lt

@@ -18,7 +18,7 @@ enum class Conversion { Taken, NotANumber, Negative };
 // One field into one interval: a whole number in the locale's format within the 16-bit range.
 // A negative interval is refused too: no timer can run it. A refused text leaves the value.
 Conversion convertInterval(const Core& core, const std::string& text, i16& value) {
-    const std::optional<long> v = Convert_Whole_Number(text, core.Locale, -32768, 32767);
+    const std::optional<long> v = convertWholeNumber(text, core.Locale, -32768, 32767);
     if (!v) return Conversion::NotANumber;
     if (*v < 0) return Conversion::Negative;
     value = static_cast<i16>(*v);
@@ -34,20 +34,20 @@ void Core::mnu_Prop_Click() {
         return;
     }
     form.Frame7Visible = true;
-    form.Text4.Text = Data_Path;
-    form.Text8.Text = std::to_string(Gap_Interval);
-    form.Text9.Text = std::to_string(Poll_Interval);
+    form.Text4.Text = recordFolder;
+    form.Text8.Text = std::to_string(gapMs);
+    form.Text9.Text = std::to_string(pollMs);
 }
 
 // "Сохранить": the record folder is taken first, whatever follows; then the three intervals, each
 // on its own; the file is written only when all three were taken and everything fits the file.
 void Core::Command4_Click() {
-    Data_Path = With_Slash(form.Text4.Text);
+    recordFolder = withSlash(form.Text4.Text);
 
     const Conversion results[] = {
-        convertInterval(*this, form.Text8.Text, Gap_Interval),
-        convertInterval(*this, form.Text9.Text, Poll_Interval),
-        convertInterval(*this, form.Text10.Text, Service_Delay),
+        convertInterval(*this, form.Text8.Text, gapMs),
+        convertInterval(*this, form.Text9.Text, pollMs),
+        convertInterval(*this, form.Text10.Text, lineDelayMs),
     };
     bool notANumber = false, negative = false;
     for (Conversion r : results) {
@@ -62,20 +62,20 @@ void Core::Command4_Click() {
         host.showMessage(kNegativeMessage);
         return;
     }
-    if (Data_Path.size() > kSettingsMaxText) {
+    if (recordFolder.size() > kSettingsMaxText) {
         host.showMessage(kPathTooLongMessage);
         return;
     }
 
     StoredSettings s;
-    s.Data_Path = Data_Path;
-    s.Gap_Interval = Gap_Interval;
-    s.Poll_Interval = Poll_Interval;
-    s.Service_Delay = Service_Delay;
-    s.Product = kProductWord;
-    s.Version = kVersionWord;
+    s.recordFolder = recordFolder;
+    s.gapMs = gapMs;
+    s.pollMs = pollMs;
+    s.lineDelayMs = lineDelayMs;
+    s.product = kProductWord;
+    s.version = kVersionWord;
     // A file that cannot be written is not reported; the values stay in force for this run.
-    Settings_Write(Settings_File(Program_Folder(host)), s);
+    writeSettings(settingsFile(programFolder(host)), s);
 }
 
 // "поиск" / "закрыть": shows or hides the folder picker.

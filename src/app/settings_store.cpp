@@ -9,7 +9,7 @@ namespace {
 
 // Makes one folder level; its parent must exist. A failure is left for the file steps to meet.
 void makeFolder(const std::string& folder, mode_t mode) {
-    if (!Path_Exists(folder)) ::mkdir(folder.c_str(), mode);
+    if (!pathExists(folder)) ::mkdir(folder.c_str(), mode);
 }
 
 // A stored interval that is 0 (or negative, which no timer can run) stands for the default.
@@ -24,34 +24,34 @@ i16 intervalOrDefault(i16 stored, i16 fallback) {
 // stops the program: a folder or file that cannot be made or read leaves the defaults in force.
 void Core::Settings_Load() {
     bool configHome = false;
-    const std::string base = Program_Base_Folder(host, &configHome);
-    const std::string folder = Program_Folder(host);
+    const std::string base = programBaseFolder(host, &configHome);
+    const std::string folder = programFolder(host);
     // The user's configuration folder may be missing on a fresh account; it is made private.
     if (configHome) makeFolder(base, 0700);
     makeFolder(folder, 0777);
 
-    const std::string file = Settings_File(folder);
+    const std::string file = settingsFile(folder);
     StoredSettings s;
-    if (Path_Exists(file)) {
-        if (auto read = Settings_Read(file)) {
+    if (pathExists(file)) {
+        if (auto read = readSettings(file)) {
             s = *read;
-            if (!Identity_Matches(s)) {
-                Settings_Defaults(s);
-                Settings_Write(file, s);
+            if (!identityMatches(s)) {
+                setDefaults(s);
+                writeSettings(file, s);
             }
         } else {
             // Unreadable: the defaults serve, and the file is left alone rather than overwritten.
-            Settings_Defaults(s);
+            setDefaults(s);
         }
     } else {
-        Settings_Defaults(s);
-        Settings_Write(file, s);
+        setDefaults(s);
+        writeSettings(file, s);
     }
 
-    Data_Path = With_Slash(s.Data_Path.empty() ? folder : s.Data_Path);
-    Gap_Interval = intervalOrDefault(s.Gap_Interval, kDefaultGapInterval);
-    Poll_Interval = intervalOrDefault(s.Poll_Interval, kDefaultPollInterval);
-    Service_Delay = intervalOrDefault(s.Service_Delay, kDefaultServiceDelay);
+    recordFolder = withSlash(s.recordFolder.empty() ? folder : s.recordFolder);
+    gapMs = intervalOrDefault(s.gapMs, kDefaultGapInterval);
+    pollMs = intervalOrDefault(s.pollMs, kDefaultPollInterval);
+    lineDelayMs = intervalOrDefault(s.lineDelayMs, kDefaultServiceDelay);
 }
 
 }  // namespace lt

@@ -39,28 +39,28 @@ void closeAll(Core& core) {
 
 }  // namespace
 
-std::string Genitive_Of(const std::string& monthName) {
+std::string genitiveOf(const std::string& monthName) {
     for (const auto& [nominative, genitive] : kMonths)
         if (monthName == nominative) return genitive;
     return monthName;
 }
 
-std::string Month_Genitive(const QLocale& locale, const QDate& date) {
+std::string monthGenitive(const QLocale& locale, const QDate& date) {
     // Locale data names months in lower case where the language writes them so ("декабрь");
     // the table is looked up with a capital, and a name it does not hold is shown as it came.
     const QString name = locale.standaloneMonthName(date.month(), QLocale::LongFormat);
     QString capital = name;
     if (!capital.isEmpty()) capital[0] = capital[0].toUpper();
-    const std::string genitive = Genitive_Of(capital.toStdString());
+    const std::string genitive = genitiveOf(capital.toStdString());
     return genitive != capital.toStdString() ? genitive : name.toStdString();
 }
 
-std::string Title_Line(const QLocale& locale, const QDate& date) {
+std::string titleLine(const QLocale& locale, const QDate& date) {
     std::string line =
         "Velmora" + std::string(7, ' ') + "Linetap v.2.0" + std::string(15, ' ') + "Сегодня: ";
     line += std::to_string(date.day());
     line += "  ";
-    line += Month_Genitive(locale, date);
+    line += monthGenitive(locale, date);
     line += "  ";
     line += QString::number(date.year()).rightJustified(4, u'0').toStdString();
     line += " года  ";
@@ -77,15 +77,15 @@ void Core::Form_Load() {
     form.Option[3] = false;
     form.Option[4] = true;
 
-    form.Caption = Title_Line(Locale, host.currentDateTime().date());
+    form.Caption = titleLine(Locale, host.currentDateTime().date());
 
     Settings_Load();
 
-    form.Text4.Text = Data_Path;
-    Set_Text2(std::to_string(Poll_Interval));
-    form.Text8.Text = std::to_string(Gap_Interval);
-    form.Text9.Text = std::to_string(Poll_Interval);
-    form.Text10.Text = std::to_string(Service_Delay);
+    form.Text4.Text = recordFolder;
+    Set_Text2(std::to_string(pollMs));
+    form.Text8.Text = std::to_string(gapMs);
+    form.Text9.Text = std::to_string(pollMs);
+    form.Text10.Text = std::to_string(lineDelayMs);
 }
 
 // Window close: nothing asks, nothing is saved.

@@ -8,14 +8,14 @@ namespace lt {
 
 // The genitive of a month's nominative name ("Декабрь" -> "Декабря"); any other text, in
 // whatever case or language, is given back unchanged.
-std::string Genitive_Of(const std::string& monthName);
+std::string genitiveOf(const std::string& monthName);
 
 // The full name of the month of `date` as the title line writes it: the locale's standalone
 // name with a capital first letter, in the genitive when it is one of the Russian nominatives.
-std::string Month_Genitive(const QLocale& locale, const QDate& date);
+std::string monthGenitive(const QLocale& locale, const QDate& date);
 
 // The window caption with the date of `date`, for example
 // "Velmora       Linetap v.2.0               Сегодня: 6  Декабря  2026 года  воскресенье".
-std::string Title_Line(const QLocale& locale, const QDate& date);
+std::string titleLine(const QLocale& locale, const QDate& date);
 
 }  // namespace lt

@@ -33,14 +33,14 @@ public:
 
     // --- Run state shared by every subsystem -------------------------------------------------
     i16 Running = 0;
-    i16 Gap_Interval = 10;
-    i16 Poll_Interval = 100;
-    i16 Service_Delay = 100;
+    i16 gapMs = 10;
+    i16 pollMs = 100;
+    i16 lineDelayMs = 100;
     i16 Screen_Row = 0;
     i16 Recording = 0;
-    std::string Data_Path;  // record folder, always ends with "/" once loaded or saved
-    Nanos Run_Started = 0;  // monotonic time of the last Start: bytes waiting from before it
-                            // join the first packet after it, whatever pause lies between
+    std::string recordFolder;  // record folder, always ends with "/" once loaded or saved
+    Nanos Run_Started = 0;     // monotonic time of the last Start: bytes waiting from before it
+                               // join the first packet after it, whatever pause lies between
 
     // --- The two capture channels ------------------------------------------------------------
     Channel port1, port2;

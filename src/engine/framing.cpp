@@ -16,18 +16,18 @@ Nanos gapNanos(i16 gap) {
 
 }  // namespace
 
-// When the packet waiting in the receive buffer ends, measured on the arrival stamps: Gap_Interval
+// When the packet waiting in the receive buffer ends, measured on the arrival stamps: gapMs
 // after its newest byte, or at once when the buffer already holds bytes past a pause of
-// Gap_Interval or reaches the size limit. So a late receive event or a late tick does not move the
-// end of the packet. A Gap_Interval below 1 ends the packet at the next turn of the event loop with
+// gapMs or reaches the size limit. So a late receive event or a late tick does not move the
+// end of the packet. A gapMs below 1 ends the packet at the next turn of the event loop with
 // what has arrived by then.
 Nanos Core::packetDue(const Channel& c, Nanos now) const {
     const SerialPort& p = *c.Comm;
     const std::size_t waiting = p.bytesWaiting();
     if (waiting >= kMaxPacket ||
-        p.receivedLength(kMaxPacket, gapNanos(Gap_Interval), Run_Started) < waiting)
+        p.receivedLength(kMaxPacket, gapNanos(gapMs), Run_Started) < waiting)
         return now;
-    return std::min(now, p.lastArrival()) + gapNanos(Gap_Interval);
+    return std::min(now, p.lastArrival()) + gapNanos(gapMs);
 }
 
 void Core::startGapTimer(Channel& c) {
@@ -38,7 +38,7 @@ void Core::startGapTimer(Channel& c) {
     // loop, and a packet whose end came while the loop was held up would wait a whole pause more.
     if (t.enabled() && c.GapDue <= now && due <= now) return;
     t.setEnabled(false);
-    t.setInterval(std::max<int>(0, Gap_Interval));
+    t.setInterval(std::max<int>(0, gapMs));
     c.GapDue = due;
     t.startFirstAfter(std::max<Nanos>(0, due - now));
 }
@@ -68,7 +68,7 @@ void Core::On_Port_Event(Channel& P) {
     }
     if (Open_Port1 == 1 && Open_Port2 == 1 && form.Check[Q.DataRelayBox].Value == 1 &&
         form.Check[Q.ServiceRelayBox].Value == 1 && event == PortEvent::Sent) {
-        P.ServiceTimer->restart(std::max<int>(0, Service_Delay));
+        P.ServiceTimer->restart(std::max<int>(0, lineDelayMs));
     }
 }
 
@@ -83,8 +83,8 @@ void Core::Finish_Packet(Channel& P) {
     }
     P.GapTimer->setEnabled(false);
 
-    // The packet: up to the first pause of Gap_Interval on the wire.
-    P.readPacket(kMaxPacket, gapNanos(Gap_Interval), Run_Started);
+    // The packet: up to the first pause of gapMs on the wire.
+    P.readPacket(kMaxPacket, gapNanos(gapMs), Run_Started);
 
     if (Open_Port1 == 1 && Open_Port2 == 1) {
         if (form.Check[P.ServiceRelayBox].Value == 1) {

@@ -53,7 +53,7 @@ void Core::Service_Relay_Click(Channel& source) {
     tolerant([&] { target.Comm->setDtr(dtr); });
 }
 
-// The delayed relay: `Service_Delay` after the target has sent what was relayed to it, its
+// The delayed relay: `lineDelayMs` after the target has sent what was relayed to it, its
 // outputs follow the source's inputs as they are now.
 void Core::Service_Timer_Tick(Channel& target) {
     Channel& source = other(target);

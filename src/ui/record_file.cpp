@@ -25,7 +25,7 @@ void Core::Record_Click() {
         records.Close();
         return;
     }
-    const std::string path = Record_File_Name(Data_Path, host.currentDateTime(), Locale);
+    const std::string path = recordFileName(recordFolder, host.currentDateTime(), Locale);
     Recording = 1;
     if (records.Open(path)) return;
 
@@ -39,9 +39,9 @@ void Core::Record_Click() {
 // to the file in one piece. A record the file refuses is dropped; the next one is tried again.
 void Core::Record_Write(const std::string& data1, const std::string& data2) {
     if (!records.IsOpen()) return;
-    const float seconds = Seconds_Since_Midnight(host.currentDateTime().time());
-    const std::string text = Record_Text(Record_Stamp(seconds, Locale), recordPort(port1, data1),
-                                         recordPort(port2, data2));
+    const float seconds = secondsSinceMidnight(host.currentDateTime().time());
+    const std::string text = recordText(recordStamp(seconds, Locale), recordPort(port1, data1),
+                                        recordPort(port2, data2));
     (void)records.Append(text);
 }
 

@@ -5,12 +5,12 @@
 
 namespace lt {
 
-float Seconds_Since_Midnight(const QTime& time) {
+float secondsSinceMidnight(const QTime& time) {
     // Both operands are exact in a float, so the quotient is the float nearest the true value.
     return static_cast<float>(time.msecsSinceStartOfDay()) / 1000.0f;
 }
 
-std::string Single_To_Text(float value, const QLocale& locale) {
+std::string singleToText(float value, const QLocale& locale) {
     if (value == 0.0f) return "0";
     // Seven significant digits and their decimal exponent, then laid out in positional form.
     char buf[32];
@@ -48,8 +48,8 @@ std::string twoDigits(long v) {
 
 }  // namespace
 
-std::string Record_Stamp(float seconds, const QLocale& locale) {
-    const std::string s = Single_To_Text(seconds, locale);
+std::string recordStamp(float seconds, const QLocale& locale) {
+    const std::string s = singleToText(seconds, locale);
 
     // The fraction: whatever follows the first "." or ",", widened to two digits when it has one.
     std::string fraction = "00";
@@ -72,7 +72,7 @@ std::string Record_Stamp(float seconds, const QLocale& locale) {
     return twoDigits(hh) + ":" + twoDigits(mm) + ":" + twoDigits(ss) + "," + fraction;
 }
 
-std::string Hex_Field(const std::string& data) {
+std::string hexField(const std::string& data) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(data.size() * 3);
@@ -95,14 +95,13 @@ std::string portLine(const RecordPort& p) {
         line += p.Flags[i] != 0 ? '1' : '0';
     }
     line += "   Data=";
-    line += Hex_Field(p.Data);
+    line += hexField(p.Data);
     return line;
 }
 
 }  // namespace
 
-std::string Record_Text(const std::string& stamp, const RecordPort& port1,
-                        const RecordPort& port2) {
+std::string recordText(const std::string& stamp, const RecordPort& port1, const RecordPort& port2) {
     std::string out;
     out.reserve(160 + 3 * (port1.Data.size() + port2.Data.size()));
     out += stamp;
@@ -115,8 +114,8 @@ std::string Record_Text(const std::string& stamp, const RecordPort& port1,
     return out;
 }
 
-std::string Record_File_Name(const std::string& folder, const QDateTime& when,
-                             const QLocale& locale) {
+std::string recordFileName(const std::string& folder, const QDateTime& when,
+                           const QLocale& locale) {
     QString date = locale.toString(when.date(), QLocale::ShortFormat);
     date.replace('/', '_');
     QString time = when.time().toString(QStringLiteral("HH:mm:ss"));

@@ -18,24 +18,23 @@ struct RecordPort {
 };
 
 // Seconds since midnight as the single-precision number the stamp is made from.
-float Seconds_Since_Midnight(const QTime& time);
+float secondsSinceMidnight(const QTime& time);
 
 // A single-precision number as text: at most seven significant digits, trailing zeros of the
 // fraction dropped, never in exponent form, with the locale's decimal separator.
-std::string Single_To_Text(float value, const QLocale& locale);
+std::string singleToText(float value, const QLocale& locale);
 
 // The record's time stamp "hh:mm:ss,f" made from seconds since midnight.
-std::string Record_Stamp(float seconds, const QLocale& locale);
+std::string recordStamp(float seconds, const QLocale& locale);
 
 // " XX" per byte, capital hexadecimal digits.
-std::string Hex_Field(const std::string& data);
+std::string hexField(const std::string& data);
 
 // A whole record: the port 1 line, the port 2 line and an empty line, each ended by CR LF.
-std::string Record_Text(const std::string& stamp, const RecordPort& port1, const RecordPort& port2);
+std::string recordText(const std::string& stamp, const RecordPort& port1, const RecordPort& port2);
 
 // The record file for recording switched on at `when`: folder + "Linetap " + short date + " " +
 // HH_mm_ss + ".txt". A "/" in the date becomes "_", since a file name cannot hold it.
-std::string Record_File_Name(const std::string& folder, const QDateTime& when,
-                             const QLocale& locale);
+std::string recordFileName(const std::string& folder, const QDateTime& when, const QLocale& locale);
 
 }  // namespace lt

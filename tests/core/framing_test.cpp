@@ -105,9 +105,9 @@ TEST_F(Framing, RelaySetsServiceLinesBeforeTheDataAndTheDrainStartsTheDelay) {
     ASSERT_GE(raised, 0) << "port 2's RTS and DTR never followed port 1's CTS and DSR";
     EXPECT_LE(raised, firstByteStart);
 
-    // Port 2's send event restarts its service timer: due Service_Delay after the drain.
+    // Port 2's send event restarts its service timer: due lineDelayMs after the drain.
     auto& timer8 = static_cast<VirtualTimer&>(*core.Timer8);
-    EXPECT_EQ(timer8.dueAt(), rig.line2.peerLog().back().at + ms(core.Service_Delay));
+    EXPECT_EQ(timer8.dueAt(), rig.line2.peerLog().back().at + ms(core.lineDelayMs));
     EXPECT_FALSE(core.Timer7->enabled());
 }
 
@@ -237,7 +237,7 @@ TEST_F(Framing, GapBelowOneFinishesEachPacketAtTheNextTurn) {
         r.line1.setLineSettings("9600,n,8,1");
         r.openDirect(r.core.port1);
         r.runAuto();
-        r.core.Gap_Interval = gap;
+        r.core.gapMs = gap;
         r.loop.post(0, [&] { r.line1.peerSend("abc"); });
         r.runMs(50);
         EXPECT_EQ(r.core.Pending_Port1, 0) << "gap " << gap << ": the packet never ended";

@@ -128,7 +128,7 @@ protected:
         LineRelay::SetUp();
         core.Set_Check(5, 1);
         relayOneToTwo();
-        core.Service_Delay = 100;
+        core.lineDelayMs = 100;
     }
     // The peer of port 1 sends `bytes` at `atMs`, and raises its RTS (our CTS) inside them, where
     // it is no line change of its own.
@@ -170,7 +170,7 @@ TEST_F(DelayedRelay, FollowsTheSourceAServiceDelayAfterTheLastRelayedPacketHasLe
 }
 
 TEST_F(DelayedRelay, ServiceDelayZeroNeverFires) {
-    core.Service_Delay = 0;
+    core.lineDelayMs = 0;
     packetWithCtsRisingInside(0, "a");
     rig.runMs(1000);
     ASSERT_EQ(rig.line2.peerReceived(), "a");

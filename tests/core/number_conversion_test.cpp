@@ -10,8 +10,8 @@ using Case = std::pair<const char*, long>;
 
 TEST(WholeNumber, BlanksRoundingRangeAndLocale) {
     const QLocale c(QLocale::C), german(QLocale::German);
-    const auto interval = [&](const char* t) { return Convert_Whole_Number(t, c, 0, 65535); };
-    const auto setting = [&](const char* t) { return Convert_Whole_Number(t, c, -32768, 32767); };
+    const auto interval = [&](const char* t) { return convertWholeNumber(t, c, 0, 65535); };
+    const auto setting = [&](const char* t) { return convertWholeNumber(t, c, -32768, 32767); };
     // Halves go to the even neighbour; the range is checked after rounding.
     for (auto [text, want] :
          {Case{"  250  ", 250}, Case{"\t42\n", 42}, Case{"+17", 17}, Case{"007", 7},
@@ -26,7 +26,7 @@ TEST(WholeNumber, BlanksRoundingRangeAndLocale) {
         EXPECT_EQ(setting(text), want) << text;
     for (const char* text : {"32768", "-32769", "32767.5"}) EXPECT_EQ(setting(text), std::nullopt);
     for (auto [text, want] : {Case{"12,5", 12}, Case{"13,5", 14}, Case{" 40,0 ", 40}})
-        EXPECT_EQ(Convert_Whole_Number(text, german, 0, 65535), want) << text;
+        EXPECT_EQ(convertWholeNumber(text, german, 0, 65535), want) << text;
 }
 
 }  // namespace

@@ -63,16 +63,16 @@ TEST(RecordFile, UncreatableFileThenOffAndOnWithinASecondAroundASaveThenANewSeco
     core.Settings_Load();  // makes the folder the save below writes in
 
     // A file that cannot be created: one message naming it, the box cleared, no folder made.
-    core.Data_Path = folder + "absent/";
+    core.recordFolder = folder + "absent/";
     core.Set_Check(12, 1);
     EXPECT_EQ(core.Recording, 0);
     EXPECT_EQ(core.form.Check[12].Value, 0);
     EXPECT_FALSE(records.IsOpen());
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_NE(host.messages[0].find(folder + "absent/Linetap"), std::string::npos);
-    EXPECT_FALSE(Path_Exists(folder + "absent"));
+    EXPECT_FALSE(pathExists(folder + "absent"));
 
-    core.Data_Path = folder;
+    core.recordFolder = folder;
     core.Set_Check(12, 1);
     core.Record_Write("A", "");
     core.Set_Check(12, 0);
@@ -84,13 +84,13 @@ TEST(RecordFile, UncreatableFileThenOffAndOnWithinASecondAroundASaveThenANewSeco
     core.form.Text4.Text = folder + "elsewhere";
     core.form.Text10.Text = "300";
     core.Command4_Click();  // saving touches the settings file only
-    EXPECT_EQ(Settings_Read(folder + "Linetap v.2.01/Linetap v.2.01.eng"),
+    EXPECT_EQ(readSettings(folder + "Linetap v.2.01/Linetap v.2.01.eng"),
               (StoredSettings{folder + "elsewhere/", 10, 100, 300, "Linetap", "v.2.01"}));
     EXPECT_EQ(core.Recording, 1);
     core.Record_Write("", "B");
     core.Set_Check(12, 0);
     loop.runFor(ms(200));  // 14:05:10.070: a new file
-    core.Data_Path = folder;
+    core.recordFolder = folder;
     core.Set_Check(12, 1);
     core.Record_Write("C", "");
 

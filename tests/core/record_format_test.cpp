@@ -19,7 +19,7 @@ TEST(RecordStamp, FractionRuleKeepsWhatThePrintedNumberHoldsInAnyLocale) {
     };
     for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::German)}) {
         for (const auto& [time, stamp] : cases)
-            EXPECT_EQ(Record_Stamp(Seconds_Since_Midnight(time), locale), stamp)
+            EXPECT_EQ(recordStamp(secondsSinceMidnight(time), locale), stamp)
                 << locale.name().toStdString();
     }
 }
@@ -48,15 +48,15 @@ TEST(RecordText, PortOnePortTwoPollAndLineChangeRecordsCharacterForCharacter) {
          "             COM2:  RTS=0 DTR=1 DCD=0 DSR=0 CTS=0   Data=\r\n\r\n"},
     };
     for (const auto& [stamp, port1, port2, text] : cases)
-        EXPECT_EQ(Record_Text(stamp, port1, port2), text);
+        EXPECT_EQ(recordText(stamp, port1, port2), text);
 }
 
 TEST(RecordFileName, ShortDateOfTheLocaleWithUnderscoresForSlashesAndColons) {
-    EXPECT_EQ(Record_File_Name("/d/", QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 370)),
-                               QLocale(QLocale::English, QLocale::UnitedStates)),
+    EXPECT_EQ(recordFileName("/d/", QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 370)),
+                             QLocale(QLocale::English, QLocale::UnitedStates)),
               "/d/Linetap 1_2_26 03_04_05.txt");
-    EXPECT_EQ(Record_File_Name("/d/", QDateTime(QDate(2026, 12, 6), QTime(14, 5, 9)),
-                               QLocale(QLocale::Russian)),
+    EXPECT_EQ(recordFileName("/d/", QDateTime(QDate(2026, 12, 6), QTime(14, 5, 9)),
+                             QLocale(QLocale::Russian)),
               "/d/Linetap 06.12.2026 14_05_09.txt");
 }
 

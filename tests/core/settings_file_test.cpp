@@ -22,19 +22,18 @@ TEST(SettingsBytes, WrittenFileMatchesTheRecordLayoutAndTextsOver498BytesAreRefu
     for (const StoredSettings& s :
          {settings("/home/u/data/", 10, 100, 100), settings(longest, -2, 32767, -32768),
           settings(std::string("/d\xe0\xff\x01/", 6), 0, -7, 1)}) {
-        const auto out = Serialize_Settings(s);
+        const auto out = serializeSettings(s);
         ASSERT_TRUE(out);
-        EXPECT_EQ(*out,
-                  goldenSettings(s.Data_Path, s.Gap_Interval, s.Poll_Interval, s.Service_Delay));
-        EXPECT_EQ(Parse_Settings(*out), s);
+        EXPECT_EQ(*out, goldenSettings(s.recordFolder, s.gapMs, s.pollMs, s.lineDelayMs));
+        EXPECT_EQ(parseSettings(*out), s);
     }
     // Literal bytes pin the layout itself: little-endian lengths, two's complement integers.
-    const std::string neg = *Serialize_Settings(settings(longest, -2, 32767, -32768));
+    const std::string neg = *serializeSettings(settings(longest, -2, 32767, -32768));
     EXPECT_EQ(neg.substr(0, 3), "\xf2\x01/");
     EXPECT_EQ(neg.substr(500, 2), "\xfe\xff");
     EXPECT_EQ(neg.substr(1500, 2), std::string("\x00\x80", 2));
-    EXPECT_FALSE(Serialize_Settings(settings(longest + "/", 1, 2, 3)));
-    EXPECT_FALSE(Serialize_Settings(settings("", 1, 2, 3, std::string(499, 'L'))));
+    EXPECT_FALSE(serializeSettings(settings(longest + "/", 1, 2, 3)));
+    EXPECT_FALSE(serializeSettings(settings("", 1, 2, 3, std::string(499, 'L'))));
 }
 
 TEST(SettingsBytes, MissingCutOrBrokenRecordsReadAsEmptyTextOrZero) {
@@ -52,7 +51,7 @@ TEST(SettingsBytes, MissingCutOrBrokenRecordsReadAsEmptyTextOrZero) {
         {good + std::string(5000, '\x55'), settings("/data/", 25, 250, 50)},  // beyond: ignored
         {bad, settings("", 25, 250, 50, "", "v.2.01")},
     };
-    for (const auto& [bytes, expected] : cases) EXPECT_EQ(Parse_Settings(bytes), expected);
+    for (const auto& [bytes, expected] : cases) EXPECT_EQ(parseSettings(bytes), expected);
 }
 
 TEST(SettingsBytes, EveryCorpusFileReadsSafelyAndWritesBackUnchanged) {
@@ -61,12 +60,12 @@ TEST(SettingsBytes, EveryCorpusFileReadsSafelyAndWritesBackUnchanged) {
     int count = 0;
     for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
         SCOPED_TRACE(entry.path().filename().string());
-        const auto read = Settings_Read(entry.path().string());
+        const auto read = readSettings(entry.path().string());
         ASSERT_TRUE(read.has_value());
-        EXPECT_EQ(*read, Parse_Settings(readBytes(entry.path().string())));
-        const auto written = Serialize_Settings(*read);
+        EXPECT_EQ(*read, parseSettings(readBytes(entry.path().string())));
+        const auto written = serializeSettings(*read);
         ASSERT_TRUE(written.has_value());
-        EXPECT_EQ(Parse_Settings(*written), *read);
+        EXPECT_EQ(parseSettings(*written), *read);
         ++count;
     }
     EXPECT_GE(count, 10);
@@ -80,28 +79,28 @@ TEST(SettingsBytes, EveryCorpusFileReadsSafelyAndWritesBackUnchanged) {
         {"product_lowercase.eng", settings("/data/", 10, 100, 100, "linetap")},
     };
     for (const auto& [name, expected] : known)
-        EXPECT_EQ(Settings_Read((corpus / name).string()), expected) << name;
+        EXPECT_EQ(readSettings((corpus / name).string()), expected) << name;
 }
 
 TEST(SettingsFiles, ReadingTakesOnlyRegularFilesAndAFailedWriteKeepsTheOldFileWhole) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const std::string path = dir.path().toStdString() + "/s.eng";
-    EXPECT_FALSE(Settings_Read(path).has_value()) << "missing";
-    EXPECT_FALSE(Settings_Read(dir.path().toStdString()).has_value()) << "a folder";
+    EXPECT_FALSE(readSettings(path).has_value()) << "missing";
+    EXPECT_FALSE(readSettings(dir.path().toStdString()).has_value()) << "a folder";
     ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-    EXPECT_FALSE(Settings_Read(path).has_value()) << "a FIFO must not hang the reader";
+    EXPECT_FALSE(readSettings(path).has_value()) << "a FIFO must not hang the reader";
     ASSERT_EQ(::unlink(path.c_str()), 0);
 
     std::string huge = goldenSettings("/data/", 25, 250, 50);
     huge.resize(16 * 1024 * 1024, '\x42');
     ASSERT_TRUE(writeBytes(path, huge));
-    EXPECT_EQ(Settings_Read(path), settings("/data/", 25, 250, 50));
+    EXPECT_EQ(readSettings(path), settings("/data/", 25, 250, 50));
 
     // The write replaces the whole file; what fails leaves it whole. No temporary stays behind.
-    ASSERT_TRUE(Settings_Write(path, settings("/a/", 1, 2, 3)));
-    EXPECT_FALSE(Settings_Write(path, settings(std::string(499, 'p'), 1, 2, 3)));
-    EXPECT_FALSE(Settings_Write(dir.path().toStdString() + "/absent/s.eng", settings("", 1, 2, 3)));
+    ASSERT_TRUE(writeSettings(path, settings("/a/", 1, 2, 3)));
+    EXPECT_FALSE(writeSettings(path, settings(std::string(499, 'p'), 1, 2, 3)));
+    EXPECT_FALSE(writeSettings(dir.path().toStdString() + "/absent/s.eng", settings("", 1, 2, 3)));
     EXPECT_EQ(readBytes(path), goldenSettings("/a/", 1, 2, 3));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               QStringList{"s.eng"});
@@ -120,7 +119,7 @@ TEST(ProgramFolder, ProgramFilesFirstThenTheUsersConfigurationFolder) {
     };
     for (const auto& [name, value, folder] : steps) {
         host.env[name] = value;
-        EXPECT_EQ(Program_Folder(host), std::string(folder) + "Linetap v.2.01/") << name << value;
+        EXPECT_EQ(programFolder(host), std::string(folder) + "Linetap v.2.01/") << name << value;
     }
 }
 

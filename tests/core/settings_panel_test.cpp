@@ -49,7 +49,7 @@ TEST_F(SettingsPanel, MenuSearchAndExitShowAndHideThePartsWithoutSaving) {
     EXPECT_EQ(fields(), std::tuple("/mnt/usb/logs", "1", "2", "3"));
 
     // Showing refills the folder, gap and poll fields from the values in force, not the delay.
-    core.Gap_Interval = -5;
+    core.gapMs = -5;
     core.mnu_Prop_Click();
     EXPECT_TRUE(form.Frame7Visible);
     EXPECT_EQ(fields(), std::tuple(folder, "-5", "100", "3"));
@@ -90,7 +90,7 @@ TEST_F(SettingsPanel,
     core.Command4_Click();
     EXPECT_TRUE(rig.host.messages.empty());
     EXPECT_EQ(valuesOf(core), Values("/v/", 20, 200, 300));
-    EXPECT_FALSE(Path_Exists(folder));
+    EXPECT_FALSE(pathExists(folder));
 }
 
 TEST_F(SettingsPanel, RefusedInputGivesOneMessageTakesWhatItCanAndWritesNothing) {
@@ -106,9 +106,9 @@ TEST_F(SettingsPanel, RefusedInputGivesOneMessageTakesWhatItCanAndWritesNothing)
     for (const auto& [texts, wholeNumbers, taken] : cases) {
         SCOPED_TRACE(texts[1]);
         rig.host.messages.clear();
-        core.Gap_Interval = 1;
-        core.Poll_Interval = 2;
-        core.Service_Delay = 3;
+        core.gapMs = 1;
+        core.pollMs = 2;
+        core.lineDelayMs = 3;
         fill(texts);
         core.Command4_Click();
         ASSERT_EQ(rig.host.messages.size(), 1u);

@@ -23,7 +23,7 @@ TEST_F(SettingsLoad, FirstStartMakesTheFolderAndAFileOfDefaults) {
     core.Settings_Load();
     const std::string config = base + "home/.config/Linetap v.2.01/";
     EXPECT_EQ(readBytes(config + "Linetap v.2.01.eng"), goldenSettings("", 10, 100, 100));
-    EXPECT_EQ(core.Data_Path, config);
+    EXPECT_EQ(core.recordFolder, config);
 }
 
 TEST_F(SettingsLoad, StoredValuesAreUsedAZeroOrNegativeOneStandsForTheDefaultTheFileIsKept) {
@@ -64,15 +64,15 @@ TEST_F(SettingsLoad, OtherVersionOrDamagedFileIsRewrittenWithDefaultsKeepingASto
 
 TEST_F(SettingsLoad, FolderOrFileThatCannotBeMadeOrReadLeavesTheDefaults) {
     rig.host.env["ProgramFiles"] = base + "absent/deeper";
-    core.Gap_Interval = 33;
+    core.gapMs = 33;
     core.Settings_Load();
-    EXPECT_FALSE(Path_Exists(base + "absent")) << "only one folder level is made";
+    EXPECT_FALSE(pathExists(base + "absent")) << "only one folder level is made";
     EXPECT_EQ(valuesOf(core), Values(base + "absent/deeper/Linetap v.2.01/", 10, 100, 100));
 
     // A folder where the file should be: it exists but cannot be read, and is not overwritten.
     rig.host.env["ProgramFiles"] = dir.path().toStdString();
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(file)));
-    core.Gap_Interval = 33;
+    core.gapMs = 33;
     core.Settings_Load();
     EXPECT_EQ(valuesOf(core), Values(folder, 10, 100, 100));
     EXPECT_TRUE(QFileInfo(QString::fromStdString(file)).isDir());

@@ -51,7 +51,7 @@ inline bool writeBytes(const std::string& path, const std::string& bytes) {
 // The record folder and the three intervals in force, compared in one go.
 using Values = std::tuple<std::string, int, int, int>;
 inline Values valuesOf(const Core& c) {
-    return {c.Data_Path, c.Gap_Interval, c.Poll_Interval, c.Service_Delay};
+    return {c.recordFolder, c.gapMs, c.pollMs, c.lineDelayMs};
 }
 
 // A rig whose program folder lies in a fresh temporary folder.

@@ -9,12 +9,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const lt::StoredSettings s = lt::Parse_Settings(bytes);
-    if (s.Data_Path.size() > lt::kSettingsMaxText || s.Product.size() > lt::kSettingsMaxText ||
-        s.Version.size() > lt::kSettingsMaxText)
+    const lt::StoredSettings s = lt::parseSettings(bytes);
+    if (s.recordFolder.size() > lt::kSettingsMaxText || s.product.size() > lt::kSettingsMaxText ||
+        s.version.size() > lt::kSettingsMaxText)
         std::abort();
-    const auto written = lt::Serialize_Settings(s);
+    const auto written = lt::serializeSettings(s);
     if (!written || written->size() != lt::kSettingsFileSize) std::abort();
-    if (!(lt::Parse_Settings(*written) == s)) std::abort();
+    if (!(lt::parseSettings(*written) == s)) std::abort();
     return 0;
 }

@@ -83,7 +83,7 @@ TEST(RealWindow, MissingDeviceTurnsTheLampRedThenARelayedExchangeIsShownRecorded
     EXPECT_EQ(core.Running, 0);
 
     // The record file in the record folder holds both packets in hexadecimal.
-    const QDir folder(QString::fromStdString(core.Data_Path));
+    const QDir folder(QString::fromStdString(core.recordFolder));
     const QStringList files = folder.entryList({"*.txt"}, QDir::Files);
     ASSERT_EQ(files.size(), 1);
     QFile file(folder.filePath(files[0]));

@@ -10,21 +10,19 @@ const std::string kHead = "Velmora       Linetap v.2.0               Сегод�
 TEST(TitleLine, GivesTheDateInTheLocalesWordsWithARussianMonthInTheGenitive) {
     const QLocale ru(QLocale::Russian, QLocale::Russia);
     const QLocale en(QLocale::English, QLocale::UnitedStates);
-    EXPECT_EQ(Title_Line(ru, QDate(2026, 12, 6)), kHead + "6  Декабря  2026 года  воскресенье");
-    EXPECT_EQ(Title_Line(en, QDate(2026, 12, 6)), kHead + "6  December  2026 года  Sunday");
-    EXPECT_EQ(Title_Line(ru, QDate(2027, 3, 1)), kHead + "1  Марта  2027 года  понедельник");
+    EXPECT_EQ(titleLine(ru, QDate(2026, 12, 6)), kHead + "6  Декабря  2026 года  воскресенье");
+    EXPECT_EQ(titleLine(en, QDate(2026, 12, 6)), kHead + "6  December  2026 года  Sunday");
+    EXPECT_EQ(titleLine(ru, QDate(2027, 3, 1)), kHead + "1  Марта  2027 года  понедельник");
     const char* genitives[] = {"Января", "Февраля", "Марта",    "Апреля",  "Мая",    "Июня",
                                "Июля",   "Августа", "Сентября", "Октября", "Ноября", "Декабря"};
-    for (int m = 1; m <= 12; ++m)
-        EXPECT_EQ(Month_Genitive(ru, QDate(2026, m, 6)), genitives[m - 1]);
+    for (int m = 1; m <= 12; ++m) EXPECT_EQ(monthGenitive(ru, QDate(2026, m, 6)), genitives[m - 1]);
     // Other languages keep their month name; the table is only for the exact nominatives.
-    EXPECT_EQ(Month_Genitive(QLocale(QLocale::German, QLocale::Germany), QDate(2026, 3, 6)),
-              "März");
+    EXPECT_EQ(monthGenitive(QLocale(QLocale::German, QLocale::Germany), QDate(2026, 3, 6)), "März");
     // A lower-case name the table does not hold is shown as the locale gives it.
-    EXPECT_EQ(Month_Genitive(QLocale(QLocale::French, QLocale::France), QDate(2026, 12, 6)),
+    EXPECT_EQ(monthGenitive(QLocale(QLocale::French, QLocale::France), QDate(2026, 12, 6)),
               "décembre");
-    EXPECT_EQ(Genitive_Of("Декабрь"), "Декабря");
-    EXPECT_EQ(Genitive_Of("ДЕКАБРЬ"), "ДЕКАБРЬ");
+    EXPECT_EQ(genitiveOf("Декабрь"), "Декабря");
+    EXPECT_EQ(genitiveOf("ДЕКАБРЬ"), "ДЕКАБРЬ");
 }
 
 TEST_F(WindowTest, StartUpFillsTheTitleAndFieldsWithPortsClosedAndCaptureStopped) {
@@ -39,7 +37,7 @@ TEST_F(WindowTest, StartUpFillsTheTitleAndFieldsWithPortsClosedAndCaptureStopped
     EXPECT_EQ(rig.core.form.Caption, kHead + "6  December  2026 года  Sunday");
     EXPECT_EQ(window->windowTitle().toStdString(), rig.core.form.Caption);
     const std::string folder = home.path().toStdString() + "/Linetap v.2.01/";
-    EXPECT_EQ(rig.core.Data_Path, folder);
+    EXPECT_EQ(rig.core.recordFolder, folder);
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(folder + "Linetap v.2.01.eng")));
     EXPECT_EQ(field("Text4")->text().toStdString(), folder);
     EXPECT_EQ(field("Text2")->text(), "100");

@@ -198,7 +198,7 @@ TEST_F(WindowTest, SettingsPanelTogglesRefillsSavesAndPicksFolders) {
     // Edits stay in the fields until "Выйти"; the menu then shows the stored values again.
     type(field("Text8"), "77");
     EXPECT_EQ(rig.core.form.Text8.Text, "77");
-    EXPECT_EQ(rig.core.Gap_Interval, 10);
+    EXPECT_EQ(rig.core.gapMs, 10);
     click(find("Command5"));
     click(find("Command6"));
     EXPECT_TRUE(find("Frame7")->isHidden());
@@ -215,8 +215,8 @@ TEST_F(WindowTest, SettingsPanelTogglesRefillsSavesAndPicksFolders) {
     type(field("Text8"), "25");
     type(field("Text4"), home.path() + "/records");
     click(find("Command4"));
-    EXPECT_EQ(rig.core.Gap_Interval, 25);
-    EXPECT_EQ(rig.core.Data_Path, home.path().toStdString() + "/records/");
+    EXPECT_EQ(rig.core.gapMs, 25);
+    EXPECT_EQ(rig.core.recordFolder, home.path().toStdString() + "/records/");
     EXPECT_TRUE(rig.host.messages.empty());
     EXPECT_FALSE(find("Frame7")->isHidden());
     type(field("Text9"), "abc");
@@ -266,7 +266,7 @@ TEST(CodePage, BytesShowAsWindows1251Characters) {
     // Every byte has a character of its own, so a cell keeps the packet's length and bytes.
     std::string all;
     for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-    const QString text = Cp1251_Text(all);
+    const QString text = cp1251Text(all);
     ASSERT_EQ(text.size(), 256);
     EXPECT_EQ(QSet<QChar>(text.begin(), text.end()).size(), 256);
     EXPECT_EQ(text.at(0), QChar(0));

@@ -302,8 +302,8 @@ struct Program {
             }
             if (previous) previous();
         };
-        core.Data_Path = recordDir + "/";
-        core.Gap_Interval = 10;
+        core.recordFolder = recordDir + "/";
+        core.gapMs = 10;
     }
     std::string lastData1;
 
@@ -535,8 +535,7 @@ FramingResult framingRun(const Options& o, const std::string& dir, Beside beside
         // Relay latency of a packet that ended here: its last byte leaving port 2.
         if (wasSplit) {
             const Nanos out = relayed.arrivalOf(sent[i].end - 1);
-            if (out > 0)
-                r.latencyMs.push_back((out - sent[i].at - p.core.Gap_Interval * kMs) / 1e6);
+            if (out > 0) r.latencyMs.push_back((out - sent[i].at - p.core.gapMs * kMs) / 1e6);
         }
         const Nanos through = socatOut.arrivalOf(sent[i].end - 1);
         if (through > 0) r.socatMs.push_back((through - sent[i].socat) / 1e6);

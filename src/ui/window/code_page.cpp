@@ -34,7 +34,7 @@ char16_t Cp1251_Char(unsigned char byte) {
     return kTable[byte];
 }
 
-QString Cp1251_Text(std::string_view bytes) {
+QString cp1251Text(std::string_view bytes) {
     QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
     QChar* out = text.data();
     for (unsigned char b : bytes) *out++ = QChar(kTable[b]);

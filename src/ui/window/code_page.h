@@ -11,6 +11,6 @@ namespace lt {
 char16_t Cp1251_Char(unsigned char byte);
 
 // A text of one character per byte, as the data screen shows packet bytes.
-QString Cp1251_Text(std::string_view bytes);
+QString cp1251Text(std::string_view bytes);
 
 }  // namespace lt

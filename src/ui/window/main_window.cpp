@@ -90,7 +90,7 @@ void showText(QPushButton* b, const std::string& utf8) {
 void showButton(QPushButton* b, const Button& state) {
     showText(b, state.Caption);
     showVisible(b, state.Visible);
-    const QColor want = Window_Color(state.BackColor, b->parentWidget()->palette());
+    const QColor want = windowColor(state.BackColor, b->parentWidget()->palette());
     if (b->palette().color(QPalette::Button) != want) {
         QPalette p = b->palette();
         p.setColor(QPalette::Button, want);
@@ -121,7 +121,7 @@ void showCombo(QComboBox* combo, const ComboBox& state) {
 void showCell(QLineEdit* cell, std::string& shown, const std::string& bytes) {
     if (shown == bytes) return;
     shown = bytes;
-    cell->setText(Cp1251_Text(bytes));
+    cell->setText(cp1251Text(bytes));
     cell->setCursorPosition(0);  // the start of a long packet stays in view
 }
 

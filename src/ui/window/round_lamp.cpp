@@ -6,7 +6,7 @@
 
 namespace lt {
 
-QColor Window_Color(std::uint32_t value, const QPalette& palette) {
+QColor windowColor(std::uint32_t value, const QPalette& palette) {
     switch (value) {
         case color::ScrollBar:
             return palette.color(QPalette::Mid);
@@ -32,7 +32,7 @@ void RoundLamp::setColorValue(std::uint32_t value) {
 }
 
 QColor RoundLamp::shownColor() const {
-    return Window_Color(value_, palette());
+    return windowColor(value_, palette());
 }
 
 void RoundLamp::paintEvent(QPaintEvent*) {

@@ -26,6 +26,6 @@ private:
 
 // The colour a window-system value stands for: 0x00BBGGRR, or a system colour from `palette`
 // (scroll bar: Mid, window background: Base, button face: Button).
-QColor Window_Color(std::uint32_t value, const QPalette& palette);
+QColor windowColor(std::uint32_t value, const QPalette& palette);
 
 }  // namespace lt
