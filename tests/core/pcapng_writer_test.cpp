@@ -1,16 +1,24 @@
 // The pcapng capture: its blocks byte for byte, files written and read back, a write that stops
-// part-way.
+// part-way, and a live viewer on a named pipe that goes away.
 #include "ui/pcapng_writer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pthread.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "support/pcapng_reader.h"
@@ -57,6 +65,42 @@ public:
 
 private:
     std::string path_;
+};
+
+bool sigpipePending() {
+    sigset_t pending;
+    sigemptyset(&pending);
+    sigpending(&pending);
+    return sigismember(&pending, SIGPIPE) == 1;
+}
+
+bool sigpipeBlocked() {
+    sigset_t mask;
+    pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    return sigismember(&mask, SIGPIPE) == 1;
+}
+
+// Sets SIGPIPE's action and this thread's mask for one test and puts both back afterwards.
+class SigpipeSetting {
+public:
+    explicit SigpipeSetting(bool blocked) {
+        struct sigaction dfl {};
+        dfl.sa_handler = SIG_DFL;
+        sigemptyset(&dfl.sa_mask);
+        sigaction(SIGPIPE, &dfl, &action_);
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(blocked ? SIG_BLOCK : SIG_UNBLOCK, &pipe, &mask_);
+    }
+    ~SigpipeSetting() {
+        pthread_sigmask(SIG_SETMASK, &mask_, nullptr);
+        sigaction(SIGPIPE, &action_, nullptr);
+    }
+
+private:
+    struct sigaction action_ {};
+    sigset_t mask_{};
 };
 
 TEST(PcapngBlocks, SectionInterfaceAndPacketBlocksByteForByte) {
@@ -321,6 +365,145 @@ TEST(PcapngFile, OpenFailuresAreReportedWithThePath) {
 
     ASSERT_TRUE(writer.open(path, {"COM1", "COM2"}));
     EXPECT_TRUE(writer.lastError().empty()) << "a new capture starts with no failure";
+}
+
+// A viewer on the read end of a named pipe: a thread collecting what arrives until it holds
+// `wanted` blocks, then closing its end as a viewer that is shut does.
+class PipeViewer {
+public:
+    PipeViewer(int fd, std::size_t wanted) : fd_(fd), wanted_(wanted) {
+        thread_ = std::thread([this] { run(); });
+    }
+    ~PipeViewer() {
+        if (thread_.joinable()) thread_.join();
+    }
+
+    // Waits until the viewer has `count` whole blocks and returns what it has then.
+    PcapngFile waitForBlocks(std::size_t count) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, std::chrono::seconds(5),
+                          [&] { return readPcapng(got_).blocks.size() >= count || done_; });
+        return readPcapng(got_);
+    }
+    void waitClosed() { thread_.join(); }
+
+private:
+    void run() {
+        char buf[4096];
+        for (;;) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, 5000) <= 0) break;
+            const ssize_t n = ::read(fd_, buf, sizeof buf);
+            if (n <= 0) break;
+            std::lock_guard lock(mutex_);
+            got_.append(buf, static_cast<std::size_t>(n));
+            const bool enough = readPcapng(got_).blocks.size() >= wanted_;
+            changed_.notify_all();
+            if (enough) break;
+        }
+        ::close(fd_);
+        std::lock_guard lock(mutex_);
+        done_ = true;
+        changed_.notify_all();
+    }
+
+    int fd_;
+    std::size_t wanted_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string got_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+// Opens the read end of the named pipe at `path` without waiting for a writer, so the writer's
+// open that follows finds its reader there.
+int openReadEnd(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+TEST(PcapngPipe, ViewerSeesEachBlockBeforeTheNextAndItsLeavingIsReportedOnce) {
+    TempDir dir;
+    ASSERT_TRUE(dir.valid());
+    const std::string path = dir.file("live");
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    // SIGPIPE at its default action and not blocked: were it raised, the test program would end.
+    SigpipeSetting setting(false);
+
+    const int readEnd = openReadEnd(path);
+    ASSERT_GE(readEnd, 0);
+    PcapngWriter writer;
+    ASSERT_TRUE(writer.open(path, {"/dev/ttyS0", "/dev/ttyS1"})) << writer.lastError();
+    const std::vector<std::string> packets = {"a", "bcde", std::string(300, 'z')};
+    PipeViewer viewer(readEnd, 3 + packets.size());
+
+    // The header arrives whole before any packet is written.
+    PcapngFile seen = viewer.waitForBlocks(3);
+    ASSERT_TRUE(seen.ok()) << seen.error;
+    ASSERT_EQ(seen.blocks.size(), 3u);
+    EXPECT_EQ(seen.blocks[2].ifName, "port 2 (/dev/ttyS1)");
+
+    for (std::size_t i = 0; i < packets.size(); ++i) {
+        const int port = static_cast<int>(i % 2);
+        ASSERT_EQ(
+            writer.writePacket(port, 1000 + static_cast<std::int64_t>(i), packets[i], kStates),
+            PcapngWrite::Written);
+        seen = viewer.waitForBlocks(4 + i);
+        ASSERT_TRUE(seen.ok()) << seen.error;
+        ASSERT_EQ(seen.blocks.size(), 4 + i) << "packet " << i << " reached the viewer at once";
+        EXPECT_EQ(seen.blocks.back().data, packets[i]);
+        EXPECT_EQ(seen.blocks.back().interfaceId, static_cast<std::uint32_t>(port));
+    }
+
+    viewer.waitClosed();
+    EXPECT_EQ(writer.writePacket(0, 2000, "after", kStates), PcapngWrite::ReaderGone);
+    EXPECT_TRUE(writer.readerGone());
+    EXPECT_FALSE(writer.isOpen());
+    EXPECT_EQ(writer.lastError(), path + ": the reader closed the pipe");
+    EXPECT_EQ(writer.writePacket(1, 2001, "later", kStates), PcapngWrite::NotOpen)
+        << "the reader's leaving is reported once";
+    EXPECT_TRUE(writer.readerGone());
+    EXPECT_FALSE(sigpipePending());
+    EXPECT_FALSE(sigpipeBlocked()) << "the thread's signal mask is as it was";
+}
+
+TEST(PcapngPipe, OnlyTheWritersOwnSigpipeIsTakenOff) {
+    TempDir dir;
+    ASSERT_TRUE(dir.valid());
+    const std::string path = dir.file("live");
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    // The caller holds SIGPIPE back itself; the writer leaves it held back.
+    SigpipeSetting setting(true);
+
+    auto openThenLoseReader = [&](PcapngWriter& writer) {
+        const int readEnd = openReadEnd(path);
+        if (readEnd < 0) return false;
+        const bool opened = writer.open(path, {"COM1", "COM2"});
+        ::close(readEnd);
+        return opened;
+    };
+
+    // Nothing pending before: the signal the failed write raised does not stay behind.
+    PcapngWriter first;
+    ASSERT_TRUE(openThenLoseReader(first)) << first.lastError();
+    EXPECT_EQ(first.writePacket(0, 1, "x", kStates), PcapngWrite::ReaderGone);
+    EXPECT_FALSE(sigpipePending());
+    EXPECT_TRUE(sigpipeBlocked());
+
+    // A SIGPIPE pending from elsewhere is still pending for its owner after the write.
+    PcapngWriter second;
+    ASSERT_TRUE(openThenLoseReader(second)) << second.lastError();
+    ASSERT_EQ(pthread_kill(pthread_self(), SIGPIPE), 0);
+    EXPECT_EQ(second.writePacket(1, 1, "y", kStates), PcapngWrite::ReaderGone);
+    EXPECT_TRUE(sigpipePending());
+    EXPECT_TRUE(sigpipeBlocked());
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    const timespec now{0, 0};
+    EXPECT_EQ(sigtimedwait(&pipe, nullptr, &now), SIGPIPE);
 }
 
 }  // namespace
