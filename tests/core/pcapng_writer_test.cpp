@@ -1,5 +1,5 @@
 // The pcapng capture: its blocks byte for byte, files written and read back, a write that stops
-// part-way, and a live viewer on a named pipe that goes away.
+// part-way, a live viewer on a named pipe that goes away, and tshark reading a capture.
 #include "ui/pcapng_writer.h"
 
 #include <fcntl.h>
@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -504,6 +505,48 @@ TEST(PcapngPipe, OnlyTheWritersOwnSigpipeIsTakenOff) {
     sigaddset(&pipe, SIGPIPE);
     const timespec now{0, 0};
     EXPECT_EQ(sigtimedwait(&pipe, nullptr, &now), SIGPIPE);
+}
+
+TEST(PcapngTshark, ReadsEveryPacketOnItsInterface) {
+    if (::access("/usr/bin/tshark", X_OK) != 0) GTEST_SKIP() << "tshark is not installed";
+    TempDir dir;
+    ASSERT_TRUE(dir.valid());
+    const std::string path = dir.file("c.pcapng");
+    PcapngWriter writer;
+    ASSERT_TRUE(writer.open(path, {"/dev/ttyUSB0", "COM2"})) << writer.lastError();
+    const std::vector<std::pair<int, std::string>> sent = {
+        {0, "A"}, {1, ""}, {1, "xyz"}, {0, "1234"}, {1, "12345"}, {0, std::string(70, 'q')}};
+    std::int64_t micros = 1700000000000000;
+    for (const auto& [port, bytes] : sent) {
+        ASSERT_EQ(writer.writePacket(port, micros, bytes, kStates), PcapngWrite::Written);
+        micros += 1500;
+    }
+    writer.close();
+
+    const std::string command = "/usr/bin/tshark -r '" + path +
+                                "' -T fields -e frame.interface_id -e frame.len"
+                                " -e frame.interface_name -e frame.time_epoch"
+                                " -e frame.packet_flags_direction -e frame.comment 2>/dev/null";
+    FILE* out = ::popen(command.c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    std::string text;
+    char buf[4096];
+    while (const std::size_t n = std::fread(buf, 1, sizeof buf, out)) text.append(buf, n);
+    ASSERT_EQ(::pclose(out), 0) << text;
+
+    std::string expected;
+    micros = 1700000000000000;
+    for (const auto& [port, bytes] : sent) {
+        const std::string name = port == 0 ? "port 1 (/dev/ttyUSB0)" : "port 2 (COM2)";
+        char stamp[32];
+        std::snprintf(stamp, sizeof stamp, "%lld.%06lld000",
+                      static_cast<long long>(micros / 1000000),
+                      static_cast<long long>(micros % 1000000));
+        expected += std::to_string(port) + "\t" + std::to_string(bytes.size()) + "\t" + name +
+                    "\t" + stamp + "\t0x00000001\t" + kStates + "\n";
+        micros += 1500;
+    }
+    EXPECT_EQ(text, expected);
 }
 
 }  // namespace
