@@ -1,0 +1,98 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace lt {
+
+// The blocks of a pcapng capture of the two lines, each built whole as bytes, little-endian.
+// Every port is one interface of link type USER0 with microsecond timestamps; every framed packet
+// is one Enhanced Packet Block marked inbound, with the line states as its comment.
+namespace pcapng {
+
+constexpr std::uint32_t kSectionHeaderType = 0x0A0D0D0A;
+constexpr std::uint32_t kInterfaceType = 0x00000001;
+constexpr std::uint32_t kEnhancedPacketType = 0x00000006;
+constexpr std::uint32_t kByteOrderMagic = 0x1A2B3C4D;
+constexpr std::uint16_t kLinkTypeUser0 = 147;
+
+// The longest packet a block can carry: its length and the block's must fit 32 bits.
+constexpr std::size_t kMaxPacketBytes = 0xFFFF0000u;
+
+// The section header that opens the file: version 1.0, section length not given (-1).
+std::string sectionHeaderBlock();
+
+// One interface description: USER0, no snap length, `name` as if_name, if_tsresol 6.
+// A name longer than an option holds is cut at a character boundary.
+std::string interfaceBlock(const std::string& name);
+
+// One received packet on interface `interfaceId`, stamped `micros` after the Unix epoch, with
+// `bytes` as its data, the inbound flag and `comment` (UTF-8) as its comment; an empty comment
+// is left out. `bytes` must be at most kMaxPacketBytes long.
+std::string packetBlock(std::uint32_t interfaceId, std::int64_t micros, const std::string& bytes,
+                        const std::string& comment);
+
+// The interface name of port `index` (0 or 1) on `device`: "port 1 (/dev/ttyUSB0)".
+std::string portInterfaceName(int index, const std::string& device);
+
+}  // namespace pcapng
+
+// What became of one packet handed to the writer.
+enum class PcapngWrite {
+    Written,     // the whole block went to the operating system
+    Failed,      // not written, and nothing of it left behind in a regular file; see lastError()
+    ReaderGone,  // the program reading the pipe closed it; the writer has closed (said once)
+    NotOpen,     // no capture file is open (never opened, closed, or closed after ReaderGone)
+};
+
+// A pcapng capture file, or a named pipe that a live viewer reads (`wireshark -k -i PIPE`).
+// Each block goes to the operating system in one write as soon as it is made, so a viewer sees
+// every packet at once and a crash loses nothing already written.
+//
+// A regular file never ends in half a block: when a write stops part-way (a full disk, a size
+// limit) the file is cut back to the end of the last whole block and the next packet is tried
+// again. On a pipe the writer cannot take bytes back; once the reader has gone it stops.
+//
+// Writing to a pipe whose reader has gone raises no SIGPIPE: the signal is held back for the
+// writing thread during the write and the one the write caused is taken off again, so the
+// program needs no process-wide signal setting. A SIGPIPE that was already pending is left alone.
+class PcapngWriter {
+public:
+    PcapngWriter() = default;
+    ~PcapngWriter();
+    PcapngWriter(const PcapngWriter&) = delete;
+    PcapngWriter& operator=(const PcapngWriter&) = delete;
+
+    // Creates or empties the file at `path` (or opens the named pipe there) and writes the section
+    // header and one interface per port, named after `devices`. Opening a named pipe waits until
+    // a reader has opened it, so call it for a pipe only where waiting is acceptable. On failure
+    // returns false with lastError() set, and a regular file is left empty.
+    bool open(const std::string& path, const std::array<std::string, 2>& devices);
+
+    // Writes one packet received on `port` (0 or 1); `micros` is the wall-clock arrival time of
+    // its first byte in microseconds since the Unix epoch, `comment` the line states.
+    PcapngWrite writePacket(int port, std::int64_t micros, const std::string& bytes,
+                            const std::string& comment);
+
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+
+    // Whether the last open file was a pipe whose reader closed it; cleared by open().
+    bool readerGone() const { return readerGone_; }
+    // The path and the reason of the last failure, for a message; empty when none has happened.
+    const std::string& lastError() const { return lastError_; }
+
+private:
+    enum class Outcome { Written, Failed, ReaderGone };
+    Outcome writeBlock(const std::string& block);
+
+    int fd_ = -1;
+    bool regular_ = false;  // a regular file, which can be cut back after a part-written block
+    std::int64_t end_ = 0;  // where the last whole block ends in a regular file
+    bool readerGone_ = false;
+    std::string path_;
+    std::string lastError_;
+};
+
+}  // namespace lt
