@@ -1,8 +1,9 @@
+#include "app/settings_panel.h"
+
 #include <optional>
 
 #include "app/number_conversion.h"
 #include "app/settings_file.h"
-#include "engine/core.h"
 
 namespace lt {
 
@@ -17,8 +18,8 @@ enum class Conversion { Taken, NotANumber, Negative };
 
 // One field into one interval: a whole number in the locale's format within the 16-bit range.
 // A negative interval is refused too: no timer can run it. A refused text leaves the value.
-Conversion convertInterval(const Core& core, const std::string& text, i16& value) {
-    const std::optional<long> v = convertWholeNumber(text, core.Locale, -32768, 32767);
+Conversion convertInterval(const QLocale& locale, const std::string& text, i16& value) {
+    const std::optional<long> v = convertWholeNumber(text, locale, -32768, 32767);
     if (!v) return Conversion::NotANumber;
     if (*v < 0) return Conversion::Negative;
     value = static_cast<i16>(*v);
@@ -27,27 +28,61 @@ Conversion convertInterval(const Core& core, const std::string& text, i16& value
 
 }  // namespace
 
-// "Настройка": shows or hides the panel; showing it refills the fields from the present values.
-void Core::mnu_Prop_Click() {
-    if (form.Frame7Visible) {
-        form.Frame7Visible = false;
-        return;
-    }
-    form.Frame7Visible = true;
-    form.Text4.Text = recordFolder;
-    form.Text8.Text = std::to_string(gapMs);
-    form.Text9.Text = std::to_string(pollMs);
+void SettingsPanel::fill(const Settings& s) {
+    view_.recordFolder = s.recordFolder;
+    view_.gap = std::to_string(s.gapMs);
+    view_.pollInterval = std::to_string(s.pollMs);
+    view_.lineDelay = std::to_string(s.lineDelayMs);
 }
 
-// "Сохранить": the record folder is taken first, whatever follows; then the three intervals, each
-// on its own; the file is written only when all three were taken and everything fits the file.
-void Core::Command4_Click() {
-    recordFolder = withSlash(form.Text4.Text);
+void SettingsPanel::toggle(const Settings& s) {
+    if (view_.visible) {
+        view_.visible = false;
+        return;
+    }
+    view_.visible = true;
+    // The delay field keeps what it holds: only the folder, gap and poll fields are refilled.
+    view_.recordFolder = s.recordFolder;
+    view_.gap = std::to_string(s.gapMs);
+    view_.pollInterval = std::to_string(s.pollMs);
+}
+
+void SettingsPanel::togglePicker() {
+    view_.pickerVisible = !view_.pickerVisible;
+    view_.browseCaption = view_.pickerVisible ? "закрыть" : "поиск";
+}
+
+void SettingsPanel::close() {
+    view_.pickerVisible = false;
+    view_.browseCaption = "поиск";
+    view_.visible = false;
+}
+
+void SettingsPanel::type(SettingField field, const std::string& text) {
+    switch (field) {
+        case SettingField::PollInterval:
+            view_.pollInterval = text;
+            break;
+        case SettingField::Gap:
+            view_.gap = text;
+            break;
+        case SettingField::LineDelay:
+            view_.lineDelay = text;
+            break;
+        case SettingField::RecordFolder:
+            view_.recordFolder = text;
+            break;
+    }
+}
+
+void SettingsPanel::save(SettingsStore& store) {
+    Settings& s = store.edit();
+    s.recordFolder = withSlash(view_.recordFolder);
 
     const Conversion results[] = {
-        convertInterval(*this, form.Text8.Text, gapMs),
-        convertInterval(*this, form.Text9.Text, pollMs),
-        convertInterval(*this, form.Text10.Text, lineDelayMs),
+        convertInterval(locale_, view_.gap, s.gapMs),
+        convertInterval(locale_, view_.pollInterval, s.pollMs),
+        convertInterval(locale_, view_.lineDelay, s.lineDelayMs),
     };
     bool notANumber = false, negative = false;
     for (Conversion r : results) {
@@ -55,45 +90,19 @@ void Core::Command4_Click() {
         negative |= r == Conversion::Negative;
     }
     if (notANumber) {
-        host.showMessage(kIntervalsMessage);
+        host_.showMessage(kIntervalsMessage);
         return;
     }
     if (negative) {
-        host.showMessage(kNegativeMessage);
+        host_.showMessage(kNegativeMessage);
         return;
     }
-    if (recordFolder.size() > kSettingsMaxText) {
-        host.showMessage(kPathTooLongMessage);
+    if (s.recordFolder.size() > kSettingsMaxText) {
+        host_.showMessage(kPathTooLongMessage);
         return;
     }
-
-    StoredSettings s;
-    s.recordFolder = recordFolder;
-    s.gapMs = gapMs;
-    s.pollMs = pollMs;
-    s.lineDelayMs = lineDelayMs;
-    s.product = kProductWord;
-    s.version = kVersionWord;
     // A file that cannot be written is not reported; the values stay in force for this run.
-    writeSettings(settingsFile(programFolder(host)), s);
-}
-
-// "поиск" / "закрыть": shows or hides the folder picker.
-void Core::Command5_Click() {
-    form.PickersVisible = !form.PickersVisible;
-    form.Command5Caption = form.PickersVisible ? "закрыть" : "поиск";
-}
-
-// "Выйти": hides the pickers and the panel; nothing is saved.
-void Core::Command6_Click() {
-    form.PickersVisible = false;
-    form.Command5Caption = "поиск";
-    form.Frame7Visible = false;
-}
-
-// The folder picker moved: its path goes into the record-folder field.
-void Core::Dir_Change(const std::string& path) {
-    form.Text4.Text = path;
+    (void)store.save();
 }
 
 }  // namespace lt

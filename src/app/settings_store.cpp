@@ -1,7 +1,8 @@
+#include "app/settings_store.h"
+
 #include <sys/stat.h>
 
 #include "app/settings_file.h"
-#include "engine/core.h"
 
 namespace lt {
 
@@ -19,13 +20,10 @@ i16 intervalOrDefault(i16 stored, i16 fallback) {
 
 }  // namespace
 
-// Start-up load: the program folder is made when missing, the file read, a missing file or one
-// of another version replaced by the defaults (a stored record folder survives). Nothing here
-// stops the program: a folder or file that cannot be made or read leaves the defaults in force.
-void Core::Settings_Load() {
+void SettingsStore::load() {
     bool configHome = false;
-    const std::string base = programBaseFolder(host, &configHome);
-    const std::string folder = programFolder(host);
+    const std::string base = programBaseFolder(host_, &configHome);
+    const std::string folder = programFolder(host_);
     // The user's configuration folder may be missing on a fresh account; it is made private.
     if (configHome) makeFolder(base, 0700);
     makeFolder(folder, 0777);
@@ -48,10 +46,21 @@ void Core::Settings_Load() {
         writeSettings(file, s);
     }
 
-    recordFolder = withSlash(s.recordFolder.empty() ? folder : s.recordFolder);
-    gapMs = intervalOrDefault(s.gapMs, kDefaultGapInterval);
-    pollMs = intervalOrDefault(s.pollMs, kDefaultPollInterval);
-    lineDelayMs = intervalOrDefault(s.lineDelayMs, kDefaultServiceDelay);
+    values_.recordFolder = withSlash(s.recordFolder.empty() ? folder : s.recordFolder);
+    values_.gapMs = intervalOrDefault(s.gapMs, kDefaultGapInterval);
+    values_.pollMs = intervalOrDefault(s.pollMs, kDefaultPollInterval);
+    values_.lineDelayMs = intervalOrDefault(s.lineDelayMs, kDefaultServiceDelay);
+}
+
+bool SettingsStore::save() const {
+    StoredSettings s;
+    s.recordFolder = values_.recordFolder;
+    s.gapMs = values_.gapMs;
+    s.pollMs = values_.pollMs;
+    s.lineDelayMs = values_.lineDelayMs;
+    s.product = kProductWord;
+    s.version = kVersionWord;
+    return writeSettings(settingsFile(programFolder(host_)), s);
 }
 
 }  // namespace lt

@@ -3,7 +3,6 @@
 #include <array>
 #include <utility>
 
-#include "engine/core.h"
 
 namespace lt {
 
@@ -23,19 +22,6 @@ constexpr std::array<std::pair<const char*, const char*>, 12> kMonths{{
     {"Ноябрь", "Ноября"},
     {"Декабрь", "Декабря"},
 }};
-
-// Closes what the program holds open at its end: the ports, port 1 first, and the record file.
-// Timers stop too, so nothing that was already queued writes a row, a record or a relay after.
-void closeAll(Core& core) {
-    core.port1.closePort();
-    core.port2.closePort();
-    for (auto* t : {&core.Timer1, &core.Timer2, &core.Timer3, &core.Timer5, &core.Timer6,
-                    &core.Timer7, &core.Timer8})
-        (*t)->setEnabled(false);
-    core.Running = 0;
-    core.Recording = 0;
-    core.records.Close();
-}
 
 }  // namespace
 
@@ -66,37 +52,6 @@ std::string titleLine(const QLocale& locale, const QDate& date) {
     line += " года  ";
     line += locale.dayName(date.dayOfWeek(), QLocale::LongFormat).toStdString();
     return line;
-}
-
-// Runs once before the window is first shown. The window gives itself the icon "Icon1".
-void Core::Form_Load() {
-    Mode_Port1 = 1;
-    Mode_Port2 = 1;
-    form.Option[1] = false;
-    form.Option[2] = true;
-    form.Option[3] = false;
-    form.Option[4] = true;
-
-    form.Caption = titleLine(Locale, host.currentDateTime().date());
-
-    Settings_Load();
-
-    form.Text4.Text = recordFolder;
-    Set_Text2(std::to_string(pollMs));
-    form.Text8.Text = std::to_string(gapMs);
-    form.Text9.Text = std::to_string(pollMs);
-    form.Text10.Text = std::to_string(lineDelayMs);
-}
-
-// Window close: nothing asks, nothing is saved.
-void Core::Form_Unload() {
-    closeAll(*this);
-}
-
-// "Выход": the same closing, then the program ends at once.
-void Core::mnu_Exit_Click() {
-    closeAll(*this);
-    host.quit();
 }
 
 }  // namespace lt

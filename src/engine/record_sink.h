@@ -4,15 +4,15 @@
 
 namespace lt {
 
-// Where records go: a text file opened for appending. Every Append hands its bytes to the
+// Where records go: a text file opened for appending. Every append hands its bytes to the
 // operating system at once, so a crash loses nothing already written.
 class RecordSink {
 public:
     virtual ~RecordSink() = default;
-    virtual bool Open(const std::string& path) = 0;     // creates or extends; false on failure
-    virtual bool Append(const std::string& bytes) = 0;  // false when the bytes could not be written
-    virtual void Close() = 0;
-    virtual bool IsOpen() const = 0;
+    virtual bool open(const std::string& path) = 0;     // creates or extends; false on failure
+    virtual bool append(const std::string& bytes) = 0;  // false when the bytes could not be written
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
 };
 
 }  // namespace lt

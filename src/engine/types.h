@@ -1,10 +1,11 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace lt {
 
-// Counts, indices, intervals and flags of the program are 16-bit signed values.
+// Intervals kept in the settings file are 16-bit signed values.
 using i16 = std::int16_t;
 
 // Monotonic time in nanoseconds (virtual in scenario tests, steady clock in the program).
@@ -12,12 +13,24 @@ using Nanos = std::int64_t;
 
 constexpr Nanos kNanosPerMs = 1'000'000;
 
-// Line-state flags: -1 on, 0 off.
-constexpr i16 kOn = -1;
-constexpr i16 kOff = 0;
+// The five modem lines of a port as they stood at one moment, in the fixed order the screen and
+// the record file show them: RTS and DTR are the port's outputs, DCD, DSR and CTS its inputs.
+struct LineStates {
+    bool rts = false;
+    bool dtr = false;
+    bool dcd = false;
+    bool dsr = false;
+    bool cts = false;
 
-inline i16 flagOf(bool on) {
-    return on ? kOn : kOff;
+    std::array<bool, 5> inOrder() const { return {rts, dtr, dcd, dsr, cts}; }
+    bool operator==(const LineStates&) const = default;
+};
+
+// The two ports; port 1 is index 0 wherever the two are kept side by side.
+constexpr int kPorts = 2;
+
+inline int otherPort(int port) {
+    return port == 1 ? 2 : 1;
 }
 
 }  // namespace lt

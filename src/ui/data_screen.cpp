@@ -1,96 +1,73 @@
-#include "engine/core.h"
+#include "ui/data_screen.h"
+
+#include "ui/packet_render.h"
 
 namespace lt {
 
-namespace {
-
-void wipeRow(Form& f, int r) {
-    f.Text1[r].clear();
-    f.Text3[r].clear();
-    f.Label3[r].clear();
-    f.Label7[r].clear();
-    for (auto* lamps : {&f.Shape4, &f.Shape5, &f.Shape6, &f.Shape7, &f.Shape8, &f.Shape9,
-                        &f.Shape10, &f.Shape11, &f.Shape12, &f.Shape13})
-        (*lamps)[r] = color::WindowBackground;
+void DataScreen::wipe(ScreenRow& row) {
+    for (ScreenCell& cell : row.ports) {
+        cell.bytes.clear();
+        cell.length.clear();
+        cell.lamps = {};
+    }
 }
 
 // The newest row's marker is red; the row written before it turns green.
-void markRow(Form& f, int r) {
-    f.Shape2[(r + kRows - 1) % kRows] = color::DarkGreen;
-    f.Shape2[r] = color::Red;
+void DataScreen::mark() {
+    rows_[(next_ + kRows - 1) % kRows].marker = RowMarker::Earlier;
+    rows_[next_].marker = RowMarker::Newest;
 }
 
-// RTS and DTR (outputs) light red, DCD, DSR and CTS (inputs) green; only exactly -1 is on.
-void showLamps(const Channel& c, int r) {
-    const auto flags = c.flags();
-    for (int i = 0; i < 5; ++i) {
-        const std::uint32_t on = i < 2 ? color::Red : color::DarkGreen;
-        (*c.Leds[i])[r] = flags[i] == kOn ? on : color::WindowBackground;
-    }
+void DataScreen::showData(ScreenCell& cell, int port, std::string_view packet) {
+    // Lengths are counted in full: a long polled packet is shown with its true length.
+    cell.length = std::to_string(packet.size());
+    cell.bytes = mode(port) == DisplayMode::Hex ? renderHex(packet) : std::string(packet);
 }
 
-}  // namespace
-
-void Core::showData(Channel& c) {
-    if (c.Mode != 0) {
-        (*c.TextColumn)[Screen_Row] = c.Data;
-        (*c.LengthColumn)[Screen_Row] = std::to_string(c.Data.size());
-    } else {
-        Decoder_Pacet(c);
-        (*c.TextColumn)[Screen_Row] = c.View;
-    }
+void DataScreen::advance() {
+    ++rows_[next_].writes;
+    next_ = (next_ + 1) % kRows;
 }
 
-void Core::advanceRow() {
-    Screen_Row = static_cast<i16>((Screen_Row + 1) % kRows);
+void DataScreen::packetRow(int port, std::string_view packet, const LineStates& lines,
+                           const std::optional<LineStates>& other) {
+    ScreenRow& row = rows_[next_];
+    wipe(row);
+    mark();
+    row.ports[port - 1].lamps = lines;
+    if (other) row.ports[otherPort(port) - 1].lamps = *other;
+    showData(row.ports[port - 1], port, packet);
+    advance();
 }
 
-void Core::Screen_Packet_Row(Channel& c) {
-    const int r = Screen_Row;
-    wipeRow(form, r);
-    markRow(form, r);
-    showLamps(c, r);
-    if (other(c).Open == 1) showLamps(other(c), r);
-    showData(c);
-    advanceRow();
+// Every cell of a polled row is written, so nothing is wiped first.
+void DataScreen::pollRow(std::string_view packet1, const LineStates& lines1,
+                         std::string_view packet2, const LineStates& lines2) {
+    ScreenRow& row = rows_[next_];
+    mark();
+    row.ports[0].lamps = lines1;
+    row.ports[1].lamps = lines2;
+    showData(row.ports[0], 1, packet1);
+    showData(row.ports[1], 2, packet2);
+    advance();
 }
 
-void Core::Screen_Poll_Row() {
-    const int r = Screen_Row;
-    markRow(form, r);
-    showLamps(port1, r);
-    showLamps(port2, r);
-    showData(port1);
-    showData(port2);
-    advanceRow();
+void DataScreen::signalRow(int port, const LineStates& lines,
+                           const std::optional<LineStates>& other) {
+    ScreenRow& row = rows_[next_];
+    mark();
+    wipe(row);
+    row.ports[port - 1].lamps = lines;
+    if (other) row.ports[otherPort(port) - 1].lamps = *other;
+    advance();
 }
 
-void Core::Screen_Signal_Row(Channel& c) {
-    const int r = Screen_Row;
-    markRow(form, r);
-    wipeRow(form, r);
-    showLamps(c, r);
-    if (other(c).Open == 1) showLamps(other(c), r);
-    advanceRow();
+bool DataScreen::linesChanged(const LineStates& port1, const LineStates& port2) const {
+    return port1 != kept_[0] || port2 != kept_[1];
 }
 
-void Core::Signals_Srav() {
-    Signals_Same = 0;
-    const auto a = port1.flags();
-    const auto b = port2.flags();
-    for (int i = 0; i < 5; ++i) {
-        if (a[i] != Signals_Snapshot[i] || b[i] != Signals_Snapshot[5 + i]) return;
-    }
-    Signals_Same = 1;
-}
-
-void Core::Signals_Arh() {
-    const auto a = port1.flags();
-    const auto b = port2.flags();
-    for (int i = 0; i < 5; ++i) {
-        Signals_Snapshot[i] = a[i];
-        Signals_Snapshot[5 + i] = b[i];
-    }
+void DataScreen::keepLines(const LineStates& port1, const LineStates& port2) {
+    kept_ = {port1, port2};
 }
 
 }  // namespace lt

@@ -10,11 +10,11 @@
 namespace lt {
 
 FileRecordSink::~FileRecordSink() {
-    Close();
+    close();
 }
 
-bool FileRecordSink::Open(const std::string& path) {
-    Close();
+bool FileRecordSink::open(const std::string& path) {
+    close();
     if (path.empty() || path.find('\0') != std::string::npos) return false;
     int fd;
     do {
@@ -25,7 +25,7 @@ bool FileRecordSink::Open(const std::string& path) {
     return true;
 }
 
-bool FileRecordSink::Append(const std::string& bytes) {
+bool FileRecordSink::append(const std::string& bytes) {
     if (fd_ < 0) return false;
     const off_t start = ::lseek(fd_, 0, SEEK_END);
     if (writeAll(fd_, bytes)) return true;
@@ -38,7 +38,7 @@ bool FileRecordSink::Append(const std::string& bytes) {
     return false;
 }
 
-void FileRecordSink::Close() {
+void FileRecordSink::close() {
     if (fd_ < 0) return;
     ::close(fd_);
     fd_ = -1;

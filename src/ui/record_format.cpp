@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "ui/packet_render.h"
+
 namespace lt {
 
 float secondsSinceMidnight(const QTime& time) {
@@ -72,38 +74,29 @@ std::string recordStamp(float seconds, const QLocale& locale) {
     return twoDigits(hh) + ":" + twoDigits(mm) + ":" + twoDigits(ss) + "," + fraction;
 }
 
-std::string hexField(const std::string& data) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(data.size() * 3);
-    for (unsigned char v : data) {
-        out += ' ';
-        out += kDigits[v >> 4];
-        out += kDigits[v & 15];
+std::string lineWords(const LineStates& lines) {
+    static constexpr const char* kNames[] = {"RTS=", "DTR=", "DCD=", "DSR=", "CTS="};
+    const auto on = lines.inOrder();
+    std::string words;
+    for (std::size_t i = 0; i < on.size(); ++i) {
+        if (i > 0) words += ' ';
+        words += kNames[i];
+        words += on[i] ? '1' : '0';
     }
-    return out;
+    return words;
 }
 
 namespace {
 
 std::string portLine(const RecordPort& p) {
-    static constexpr const char* kNames[] = {"RTS=", "DTR=", "DCD=", "DSR=", "CTS="};
-    std::string line = p.Label + ":  ";
-    for (std::size_t i = 0; i < p.Flags.size(); ++i) {
-        if (i > 0) line += ' ';
-        line += kNames[i];
-        line += p.Flags[i] != 0 ? '1' : '0';
-    }
-    line += "   Data=";
-    line += hexField(p.Data);
-    return line;
+    return p.label + ":  " + lineWords(p.lines) + "   Data=" + renderHex(p.data);
 }
 
 }  // namespace
 
 std::string recordText(const std::string& stamp, const RecordPort& port1, const RecordPort& port2) {
     std::string out;
-    out.reserve(160 + 3 * (port1.Data.size() + port2.Data.size()));
+    out.reserve(160 + 3 * (port1.data.size() + port2.data.size()));
     out += stamp;
     out += "  ";
     out += portLine(port1);

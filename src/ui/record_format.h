@@ -9,12 +9,12 @@
 
 namespace lt {
 
-// One port's part of a record: its label ("COM1" or a device path), its five line-state flags in
-// the order RTS, DTR, DCD, DSR, CTS, and the bytes it contributes (may be empty).
+// One port's part of a record: its label ("COM1" or a device path), its five lines, and the
+// bytes it contributes (may be empty).
 struct RecordPort {
-    std::string Label;
-    std::array<i16, 5> Flags{};
-    std::string Data;
+    std::string label;
+    LineStates lines;
+    std::string data;
 };
 
 // Seconds since midnight as the single-precision number the stamp is made from.
@@ -27,8 +27,8 @@ std::string singleToText(float value, const QLocale& locale);
 // The record's time stamp "hh:mm:ss,f" made from seconds since midnight.
 std::string recordStamp(float seconds, const QLocale& locale);
 
-// " XX" per byte, capital hexadecimal digits.
-std::string hexField(const std::string& data);
+// The five lines in the record's words: "RTS=1 DTR=1 DCD=0 DSR=0 CTS=0".
+std::string lineWords(const LineStates& lines);
 
 // A whole record: the port 1 line, the port 2 line and an empty line, each ended by CR LF.
 std::string recordText(const std::string& stamp, const RecordPort& port1, const RecordPort& port2);

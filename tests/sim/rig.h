@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/core.h"
+#include "app/core.h"
 #include "sim/sim_line.h"
 #include "sim/test_host.h"
 
@@ -22,19 +22,21 @@ struct Rig {
         loop.post(ms(atMs), [&line, bytes] { line.peerSend(bytes); });
     }
 
-    // Opens a port directly, as a successful switching-on leaves it.
-    void openDirect(Channel& c) {
-        c.Comm->setOpen(true);
-        c.Comm->setRts(true);
-        c.Comm->setDtr(true);
-        c.Open = 1;
+    // Both ports switched on, with the yields of their strobe run.
+    void switchBothOn() {
+        core.switchPort(1, true);
+        core.switchPort(2, true);
     }
-    // Started in automatic framing, as Start leaves it.
+    // Started in automatic framing, as the user does it.
     void runAuto() {
-        core.form.Check[9].Value = 1;
-        core.Running = 1;
-        core.Run_Started = loop.now();
+        core.setAutoFraming(true);
+        core.start();
     }
+    // What the screen shows now.
+    ViewModel view() const { return core.view(); }
+    ScreenRow row(int r) const { return core.view().rows[r]; }
+    // The row the next event fills.
+    int nextRow() const { return core.screen().nextRow(); }
 };
 
 }  // namespace lt::sim

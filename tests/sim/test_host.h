@@ -45,23 +45,23 @@ private:
 // Records kept in memory; `failing` makes every write fail, as on a full disk.
 class MemoryRecords : public RecordSink {
 public:
-    bool Open(const std::string& p) override {
+    bool open(const std::string& p) override {
         if (failOpen) return false;
         path = p;
-        open = true;
+        opened = true;
         ++opens;
         return true;
     }
-    bool Append(const std::string& bytes) override {
-        if (!open || failing) return false;
+    bool append(const std::string& bytes) override {
+        if (!opened || failing) return false;
         text += bytes;
         return true;
     }
-    void Close() override { open = false; }
-    bool IsOpen() const override { return open; }
+    void close() override { opened = false; }
+    bool isOpen() const override { return opened; }
 
     std::string path, text;
-    bool open = false, failing = false, failOpen = false;
+    bool opened = false, failing = false, failOpen = false;
     int opens = 0;
 };
 

@@ -56,7 +56,7 @@ TEST(RealWindow, MissingDeviceTurnsTheLampRedThenARelayedExchangeIsShownRecorded
     for (const char* box : {"Check5", "Check6", "Check7", "Check8", "Check9", "Check12"})
         click(box);
     for (int n : {5, 6, 7, 8, 9, 12}) EXPECT_EQ(core.form.Check[n].Value, 1) << n;
-    ASSERT_TRUE(records.IsOpen());
+    ASSERT_TRUE(records.isOpen());
     click("Command1");
     ASSERT_EQ(core.Running, 1);
 
@@ -96,7 +96,7 @@ TEST(RealWindow, MissingDeviceTurnsTheLampRedThenARelayedExchangeIsShownRecorded
     window.close();  // closing the window closes both ports and the record file
     EXPECT_FALSE(comm1.isOpen());
     EXPECT_FALSE(comm2.isOpen());
-    EXPECT_FALSE(records.IsOpen());
+    EXPECT_FALSE(records.isOpen());
     EXPECT_EQ(quits, 0);
 }
 

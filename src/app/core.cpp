@@ -1,0 +1,363 @@
+#include "app/core.h"
+
+#include <algorithm>
+
+#include "app/startup.h"
+#include "ports/tolerate.h"
+
+namespace lt {
+
+Core::Core(Host& host, SerialPort& port1, SerialPort& port2, RecordSink& records, QLocale locale)
+    : host_(host),
+      locale_(std::move(locale)),
+      channel1_(1, port1, host),
+      channel2_(2, port2, host),
+      poller_(host),
+      panel1_(1, port1, host),
+      panel2_(2, port2, host),
+      relay_(host),
+      recorder_(host, records, locale_),
+      run_(host, locale_),
+      store_(host),
+      settingsPanel_(host, locale_) {
+    for (int n : {1, 2}) {
+        channel(n).onGapTick(dispatched([this, n] { finishPacket(n); }));
+        panel(n).onApplyTick(dispatched([this, n] { panel(n).apply(); }));
+        relay_.onDelayTick(n, dispatched([this, n] { delayedRelay(n); }));
+        channel(n).port().onEvent = dispatched([this, n] { portEvent(n); });
+    }
+    poller_.onTick(dispatched([this] { pollTick(); }));
+}
+
+std::function<void()> Core::dispatched(std::function<void()> handler) {
+    return [this, handler = std::move(handler)] {
+        handler();
+        if (changed_) changed_();
+    };
+}
+
+ViewModel Core::view() const {
+    ViewModel v;
+    v.title = title_;
+    for (int n : {1, 2}) v.ports[n - 1] = {panel(n).view(), screen_.mode(n)};
+    v.run = run_.view();
+    v.recording = recorder_.recording();
+    v.settings = settingsPanel_.view();
+    v.rows = screen_.rows();
+    return v;
+}
+
+std::optional<LineStates> Core::shownLines(int port) const {
+    if (!panel(port).switchedOn()) return std::nullopt;
+    return channel(port).lines();
+}
+
+// --- Capture ---------------------------------------------------------------------------------
+
+void Core::portEvent(int p) {
+    const PortEvent event = channel(p).port().event();
+    if (event == PortEvent::Lost) {
+        panel(p).portLost();
+        return;
+    }
+    if (!framing()) return;
+    const int q = otherPort(p);
+    switch (event) {
+        case PortEvent::Received:
+            channel(p).received(pauseRule());
+            break;
+        case PortEvent::CtsChanged:
+        case PortEvent::DsrChanged:
+        case PortEvent::DcdChanged:
+            // Line changes during a packet are seen only through its snapshot.
+            if (!channel(p).collecting()) lineChange(p);
+            break;
+        case PortEvent::Sent:
+            // P has sent what was relayed to it from Q: a moment later its outputs follow Q's
+            // live inputs again.
+            if (bothSwitchedOn() && panel(q).relaysData() && panel(q).relaysLines())
+                relay_.restartDelay(p, std::max<int>(0, store_.values().lineDelayMs));
+            break;
+        default:
+            break;
+    }
+}
+
+// A finished packet: the relayed lines are set before the relayed data is handed over, then the
+// row, then the record.
+void Core::finishPacket(int p) {
+    CaptureChannel& c = channel(p);
+    const PauseRule rule = pauseRule();
+    if (!c.takeFinishedPacket(rule)) return;
+    const int q = otherPort(p);
+
+    if (bothSwitchedOn()) {
+        if (panel(p).relaysLines())
+            LineRelay::drive(channel(q).port(), c.lines().dsr, c.lines().cts);
+        if (panel(p).relaysData()) relayData(p, c.packet());
+    }
+    screen_.packetRow(p, c.packet(), c.lines(), shownLines(q));
+    if (!c.packet().empty() && recorder_.recording())
+        record(p == 1 ? c.packet() : "", p == 2 ? c.packet() : "");
+    c.release(rule, framing());
+}
+
+// One poll: both ports read, one row with both, the line relays, the data relays, one record.
+void Core::pollTick() {
+    for (int n : {1, 2}) {
+        if (panel(n).switchedOn()) {
+            channel(n).takeAll();
+            channel(n).readLines();
+        } else {
+            channel(n).clear();
+        }
+    }
+    const std::string& packet1 = channel1_.packet();
+    const std::string& packet2 = channel2_.packet();
+    screen_.pollRow(packet1, channel1_.lines(), packet2, channel2_.lines());
+
+    if (panel1_.relaysLines()) LineRelay::follow(channel1_.port(), channel2_.port());
+    if (panel2_.relaysLines()) LineRelay::follow(channel2_.port(), channel1_.port());
+
+    if (bothSwitchedOn()) {
+        if (panel1_.relaysData()) relayData(1, packet1);
+        if (panel2_.relaysData()) relayData(2, packet2);
+    }
+    if ((!packet1.empty() || !packet2.empty()) && recorder_.recording()) record(packet1, packet2);
+}
+
+void Core::relayData(int from, const std::string& bytes) {
+    if (bytes.empty()) return;
+    tolerate("relay data", [&] { channel(otherPort(from)).port().send(bytes); });
+}
+
+void Core::record(const std::string& data1, const std::string& data2) {
+    const auto part = [](const CaptureChannel& c, const std::string& data) {
+        return RecordPort{c.port().portName().recordLabel(), c.lines(), data};
+    };
+    recorder_.write(part(channel1_, data1), part(channel2_, data2));
+}
+
+// A change of P's modem lines between packets: relayed at once, and a row and a record when the
+// ten lines differ from the last ones kept.
+void Core::lineChange(int p) {
+    CaptureChannel& c = channel(p);
+    const int q = otherPort(p);
+    c.readLines();
+    if (bothSwitchedOn() && panel(p).relaysLines()) {
+        LineRelay::drive(channel(q).port(), c.lines().dsr, c.lines().cts);
+        channel(q).readOutputs();
+    }
+    if (screen_.linesChanged(channel1_.lines(), channel2_.lines())) {
+        screen_.signalRow(p, c.lines(), shownLines(q));
+        if (recorder_.recording()) {
+            // A record of the line states alone.
+            channel1_.forgetPacket();
+            channel2_.forgetPacket();
+            record("", "");
+        }
+    }
+    screen_.keepLines(channel1_.lines(), channel2_.lines());
+}
+
+// The delayed relay into `target`: its outputs follow the source's inputs as they are now.
+void Core::delayedRelay(int target) {
+    const int source = otherPort(target);
+    SerialPort& from = channel(source).port();
+    SerialPort& to = channel(target).port();
+
+    // Skipped when a port was switched off or closed during the delay (its inputs cannot be
+    // read), or when the relay it belongs to has been switched off meanwhile, since the target's
+    // outputs have gone back to its boxes.
+    const bool due =
+        bothSwitchedOn() && from.isOpen() && to.isOpen() && panel(source).relaysLines();
+    bool cts = false, dsr = false, read = false;
+    if (due) {
+        try {
+            cts = from.cts();
+            dsr = from.dsr();
+            read = true;
+        } catch (const PortError& e) {
+            qCInfo(lcPorts, "delayed relay skipped: %s", e.what());
+        }
+    }
+    if (read) {
+        tolerate("relay RTS", [&] { to.setRts(cts); });
+        tolerate("relay DTR", [&] { to.setDtr(dsr); });
+    }
+    relay_.stopDelay(target);
+    if (!read) return;
+    lineChange(target);
+    lineChange(source);
+}
+
+// --- Port panels -----------------------------------------------------------------------------
+
+void Core::switchPort(int port, bool on) {
+    PortPanel& p = panel(port);
+    if (p.switchedOn() == on) return;
+    if (on) {
+        if (p.switchOn()) channel(port).readLines();
+    } else {
+        p.switchOff();
+        channel(port).clear();
+    }
+}
+
+void Core::pickChoice(int port, Choice box, const std::string& text) {
+    panel(port).pick(box, text);
+}
+
+void Core::typeChoice(int port, Choice box, const std::string& text) {
+    panel(port).type(box, text);
+}
+
+void Core::setRts(int port, bool on) {
+    panel(port).setRts(on);
+}
+
+void Core::setDtr(int port, bool on) {
+    panel(port).setDtr(on);
+}
+
+void Core::setStrobe(int port, bool on) {
+    panel(port).setStrobe(on);
+}
+
+// Read by the capture when it has a packet to relay.
+void Core::setDataRelay(int port, bool on) {
+    panel(port).setDataRelay(on);
+}
+
+// The other port's outputs are handed to the relay, which takes effect at the next relay moment,
+// or given back to its boxes at once.
+void Core::setLineRelay(int port, bool on) {
+    PortPanel& source = panel(port);
+    if (source.relaysLines() == on) return;
+    source.setLineRelay(on);
+    if (on)
+        panel(otherPort(port)).handOutputsToRelay();
+    else
+        panel(otherPort(port)).takeOutputsBack();
+}
+
+void Core::setDisplayMode(int port, DisplayMode mode) {
+    screen_.setMode(port, mode);
+}
+
+// --- Run panel -------------------------------------------------------------------------------
+
+void Core::setAutoFraming(bool on) {
+    run_.setAutoFraming(on);
+}
+
+// A record file that cannot be created clears the box again.
+void Core::setRecording(bool on) {
+    if (recorder_.recording() == on) return;
+    if (on)
+        recorder_.start(store_.values().recordFolder);
+    else
+        recorder_.stop();
+}
+
+void Core::typePollInterval(const std::string& text) {
+    run_.typePollInterval(text);
+}
+
+void Core::start() {
+    run_.beginStart();
+    screen_.restart();
+    if (run_.autoFraming()) {
+        poller_.stop();
+        run_.showRunning(true);
+        return;
+    }
+    // A refused period leaves capture half started: running, but nothing is polled.
+    const auto interval = run_.pollInterval();
+    if (!interval) return;
+    poller_.start(*interval);
+    channel1_.cancelGapTimer();
+    run_.showRunning(true);
+}
+
+// Port 2's gap timer keeps running, so a packet it is gathering still gets its row and record.
+// Port 1's unfinished packet stays in its receive buffer for the first packet after a new Start.
+void Core::stop() {
+    run_.stop();
+    poller_.stop();
+    channel1_.cancelGapTimer();
+    screen_.markStopped();
+}
+
+void Core::applyPollInterval() {
+    run_.hideApply();
+    const int kept = std::max(0, poller_.interval());
+    if (const auto interval = run_.pollInterval()) {
+        poller_.setInterval(*interval);
+        return;
+    }
+    run_.typePollInterval(std::to_string(kept));
+}
+
+// --- Settings panel --------------------------------------------------------------------------
+
+void Core::toggleSettings() {
+    settingsPanel_.toggle(store_.values());
+}
+
+void Core::toggleFolderPicker() {
+    settingsPanel_.togglePicker();
+}
+
+void Core::typeSetting(SettingField field, const std::string& text) {
+    settingsPanel_.type(field, text);
+}
+
+void Core::chooseFolder(const std::string& path) {
+    settingsPanel_.chooseFolder(path);
+}
+
+void Core::saveSettings() {
+    settingsPanel_.save(store_);
+}
+
+void Core::closeSettings() {
+    settingsPanel_.close();
+}
+
+// --- Start-up and shutdown -------------------------------------------------------------------
+
+void Core::load() {
+    for (int n : {1, 2}) screen_.setMode(n, DisplayMode::Text);
+    title_ = titleLine(locale_, host_.currentDateTime().date());
+    store_.load();
+    settingsPanel_.fill(store_.values());
+    run_.typePollInterval(std::to_string(store_.values().pollMs));
+}
+
+void Core::addPortEntries(const std::vector<std::string>& devices) {
+    panel1_.addPortEntries(devices);
+    panel2_.addPortEntries(devices);
+}
+
+// The ports close, port 1 first, and the record file. Timers stop too, so nothing that was
+// already queued writes a row, a record or a relay after.
+void Core::shutDown() {
+    panel1_.closePort();
+    panel2_.closePort();
+    poller_.stop();
+    for (int n : {1, 2}) {
+        channel(n).cancelGapTimer();
+        panel(n).cancelApply();
+        relay_.stopDelay(n);
+    }
+    run_.stop();
+    recorder_.stop();
+}
+
+void Core::exit() {
+    shutDown();
+    host_.quit();
+}
+
+}  // namespace lt

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <QLocale>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/run_control.h"
+#include "app/settings_panel.h"
+#include "app/settings_store.h"
+#include "app/view_model.h"
+#include "engine/capture_channel.h"
+#include "engine/host.h"
+#include "engine/poller.h"
+#include "engine/record_sink.h"
+#include "ports/line_relay.h"
+#include "ports/port_panel.h"
+#include "ports/serial_port.h"
+#include "ui/data_screen.h"
+#include "ui/recorder.h"
+
+namespace lt {
+
+// The whole program without its window. It takes what the user did as plain calls (intents) and
+// publishes what to show as a view model; timers and serial ports reach it through the Host. The
+// parts keep their own state; this class only spells out the orders that cross them: a finished
+// packet (line relay, data relay, row, record), a poll tick, a change of the modem lines, Start
+// and Stop. Everything runs on one thread, one event at a time.
+class Core {
+public:
+    Core(Host& host, SerialPort& port1, SerialPort& port2, RecordSink& records,
+         QLocale locale = QLocale::system());
+    Core(const Core&) = delete;
+    Core& operator=(const Core&) = delete;
+
+    // What to show now.
+    ViewModel view() const;
+    // Called after every handler that the event loop ran (timer ticks, port events), so a front
+    // end can show what changed. Intents return before anything else happens.
+    void onChanged(std::function<void()> changed) { changed_ = std::move(changed); }
+
+    // --- Start-up and shutdown ---------------------------------------------------------------
+    // Runs once before the window is first shown: the title line, the settings, the fields.
+    void load();
+    // Serial devices found on the system, offered after "1".."12" in box 0 of both panels.
+    void addPortEntries(const std::vector<std::string>& devices);
+    // Closes the ports and the record file and stops every timer (the window closed).
+    void shutDown();
+    // "Выход": the same, then the program ends at once.
+    void exit();
+
+    // --- Port panels (port 1 or 2) -----------------------------------------------------------
+    void switchPort(int port, bool on);
+    void pickChoice(int port, Choice box, const std::string& text);
+    void typeChoice(int port, Choice box, const std::string& text);
+    void setRts(int port, bool on);
+    void setDtr(int port, bool on);
+    void setStrobe(int port, bool on);
+    void setDataRelay(int port, bool on);
+    void setLineRelay(int port, bool on);
+    void setDisplayMode(int port, DisplayMode mode);
+
+    // --- Run panel ---------------------------------------------------------------------------
+    void setAutoFraming(bool on);
+    void setRecording(bool on);
+    void typePollInterval(const std::string& text);
+    void start();
+    void stop();
+    void applyPollInterval();
+
+    // --- Settings panel ----------------------------------------------------------------------
+    void toggleSettings();
+    void toggleFolderPicker();
+    void typeSetting(SettingField field, const std::string& text);
+    void chooseFolder(const std::string& path);
+    void saveSettings();
+    void closeSettings();
+
+    // --- What the capture holds, for front ends without a window and for tests ---------------
+    const CaptureChannel& channel(int port) const { return port == 1 ? channel1_ : channel2_; }
+    const Settings& settings() const { return store_.values(); }
+    const DataScreen& screen() const { return screen_; }
+    bool running() const { return run_.running(); }
+    bool recording() const { return recorder_.recording(); }
+
+private:
+    CaptureChannel& channel(int port) { return port == 1 ? channel1_ : channel2_; }
+    PortPanel& panel(int port) { return port == 1 ? panel1_ : panel2_; }
+    const PortPanel& panel(int port) const { return port == 1 ? panel1_ : panel2_; }
+
+    void portEvent(int port);
+    void finishPacket(int port);
+    void pollTick();
+    void lineChange(int port);
+    void delayedRelay(int target);
+    void relayData(int from, const std::string& bytes);
+    void record(const std::string& data1, const std::string& data2);
+    // The lines of the other port as a row shows them: only while it is switched on.
+    std::optional<LineStates> shownLines(int port) const;
+
+    bool bothSwitchedOn() const { return panel1_.switchedOn() && panel2_.switchedOn(); }
+    bool framing() const { return run_.running() && run_.autoFraming(); }
+    PauseRule pauseRule() const { return {store_.values().gapMs, run_.startedAt()}; }
+    // Wraps a handler that the event loop runs, so the front end hears of what it changed.
+    std::function<void()> dispatched(std::function<void()> handler);
+
+    Host& host_;
+    QLocale locale_;
+    std::string title_ = "Linetap v2.01";
+    std::function<void()> changed_;
+
+    CaptureChannel channel1_, channel2_;
+    Poller poller_;
+    PortPanel panel1_, panel2_;
+    LineRelay relay_;
+    DataScreen screen_;
+    Recorder recorder_;
+    RunControl run_;
+    SettingsStore store_;
+    SettingsPanel settingsPanel_;
+};
+
+}  // namespace lt
