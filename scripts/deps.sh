@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing Linetap need, when missing.
 set -euo pipefail
+# dpkg-dev and file: the Debian package's dependencies (dpkg-shlibdeps); man-db: man page check.
 packages=(cmake ninja-build g++ ccache qt6-base-dev qt6-serialport-dev libgl-dev
-          libgtest-dev libgmock-dev xvfb xauth socat clang libclang-rt-14-dev)
+          libgtest-dev libgmock-dev xvfb xauth socat clang libclang-rt-14-dev
+          dpkg-dev file man-db)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -8,15 +8,21 @@
 // travel through Linetap to the device and the answers back to the controller.
 //
 // Pseudo-terminals have no modem lines, so the devices exchange bytes only.
+//
+// The demo and Linetap live and end together: when Linetap exits the demo exits with its status,
+// and when the demo is ended (SIGINT, Ctrl-C, SIGTERM, SIGHUP) it ends Linetap first. Should the
+// demo die without that chance (SIGKILL, a crash), the kernel sends Linetap SIGTERM.
 
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +40,41 @@ using std::chrono::milliseconds;
 volatile sig_atomic_t g_stop = 0;
 void onSignal(int) {
     g_stop = 1;
+}
+
+// The signals that end the demo, and with it Linetap.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+sigset_t stopSignalSet() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : kStopSignals) sigaddset(&set, s);
+    return set;
+}
+
+// Ends Linetap: SIGTERM, then SIGKILL if it is still there after a grace period, so the demo
+// never hangs on a Linetap that does not end. Returns Linetap's wait status.
+int endChild(pid_t child) {
+    ::kill(child, SIGTERM);
+    const auto giveUp = Clock::now() + milliseconds(3000);
+    int wstatus = 0;
+    for (;;) {
+        const pid_t r = ::waitpid(child, &wstatus, WNOHANG);
+        if (r == child || (r < 0 && errno != EINTR)) return wstatus;
+        if (Clock::now() >= giveUp) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &wstatus, 0);
+            return wstatus;
+        }
+        ::usleep(10'000);
+    }
+}
+
+// The demo's exit status for Linetap's end: its own exit status, or 128 + the signal.
+int exitStatusOf(int wstatus) {
+    if (WIFEXITED(wstatus)) return WEXITSTATUS(wstatus);
+    if (WIFSIGNALED(wstatus)) return 128 + WTERMSIG(wstatus);
+    return 1;
 }
 
 // One simulated cable: the far end (master) belongs to a device of the demo, the near end is
@@ -114,21 +155,38 @@ int main(int argc, char** argv) {
 
     struct sigaction sa {};
     sa.sa_handler = onSignal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    sigemptyset(&sa.sa_mask);
+    for (int s : kStopSignals) sigaction(s, &sa, nullptr);
 
+    // The stop signals are held back across fork: a signal that came between fork and exec would
+    // otherwise run the demo's handler in the child and be lost, and Linetap would start anyway
+    // and outlive the demo. Held back, it reaches the demo after fork and Linetap after exec.
+    const sigset_t stopSet = stopSignalSet();
+    sigset_t previousMask;
+    sigprocmask(SIG_BLOCK, &stopSet, &previousMask);
+    const pid_t demo = ::getpid();
     const pid_t child = ::fork();
     if (child < 0) {
         std::perror("linetap-demo: fork");
         return 1;
     }
     if (child == 0) {
+        struct sigaction dfl {};
+        dfl.sa_handler = SIG_DFL;
+        sigemptyset(&dfl.sa_mask);
+        for (int s : kStopSignals) sigaction(s, &dfl, nullptr);
+        // Linetap gets SIGTERM if the demo dies without ending it; if the demo is already gone,
+        // Linetap is not started at all.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != demo) _exit(1);
+        sigprocmask(SIG_SETMASK, &previousMask, nullptr);
         ::setenv("LINETAP_COM1", controllerCable.path.c_str(), 1);
         ::setenv("LINETAP_COM2", deviceCable.path.c_str(), 1);
         ::execl(argv[1], argv[1], static_cast<char*>(nullptr));
         std::perror("linetap-demo: cannot start linetap");
         _exit(127);
     }
+    sigprocmask(SIG_SETMASK, &previousMask, nullptr);
     std::printf(
         "linetap-demo: port 1 = %s (a controller asking every 500 ms), port 2 = %s (a device "
         "answering); switch both ports on, tick \"Трансляция данных\" on both and press "
@@ -148,10 +206,9 @@ int main(int argc, char** argv) {
     int status = 0;
 
     while (!g_stop) {
+        // Linetap closed: the demo has nothing left to do.
         int wstatus = 0;
-        if (::waitpid(child, &wstatus, WNOHANG) == child) {
-            return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 1;
-        }
+        if (::waitpid(child, &wstatus, WNOHANG) == child) return exitStatusOf(wstatus);
         const auto now = Clock::now();
 
         // The controller keeps asking, whether or not anything answers.
@@ -191,7 +248,6 @@ int main(int argc, char** argv) {
         else
             ::usleep(10'000);
     }
-    ::kill(child, SIGTERM);
-    ::waitpid(child, nullptr, 0);
+    endChild(child);
     return 0;
 }
