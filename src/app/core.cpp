@@ -32,7 +32,7 @@ Core::Core(Host& host, SerialPort& port1, SerialPort& port2, RecordSink& records
 std::function<void()> Core::dispatched(std::function<void()> handler) {
     return [this, handler = std::move(handler)] {
         handler();
-        if (changed_) changed_();
+        for (const auto& listener : listeners_) listener();
     };
 }
 

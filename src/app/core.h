@@ -36,8 +36,11 @@ public:
     // What to show now.
     ViewModel view() const;
     // Called after every handler that the event loop ran (timer ticks, port events), so a front
-    // end can show what changed. Intents return before anything else happens.
-    void onChanged(std::function<void()> changed) { changed_ = std::move(changed); }
+    // end can show what changed. Intents return before anything else happens. A listener stays
+    // for the life of the core.
+    void addChangeListener(std::function<void()> changed) {
+        listeners_.push_back(std::move(changed));
+    }
 
     // --- Start-up and shutdown ---------------------------------------------------------------
     // Runs once before the window is first shown: the title line, the settings, the fields.
@@ -107,7 +110,7 @@ private:
     Host& host_;
     QLocale locale_;
     std::string title_ = "Linetap v2.01";
-    std::function<void()> changed_;
+    std::vector<std::function<void()>> listeners_;
 
     CaptureChannel channel1_, channel2_;
     Poller poller_;

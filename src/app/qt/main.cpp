@@ -3,7 +3,7 @@
 #include <QMessageBox>
 
 #include "app/qt/qt_host.h"
-#include "engine/core.h"
+#include "app/core.h"
 #include "ports/linux/linux_serial_port.h"
 #include "ports/linux/port_discovery.h"
 #include "ui/file_record_sink.h"
@@ -19,7 +19,7 @@ int main(int argc, char* argv[]) {
     lt::LinuxSerialPort comm2(host, 2);
     lt::FileRecordSink records;
     lt::Core core(host, comm1, comm2, records, QLocale::system());
-    lt::Add_Serial_Devices(core.form, lt::availableSerialDevices());
+    core.addPortEntries(lt::availableSerialDevices());
 
     lt::MainWindow window(core);
     // Window-modal and asynchronous: the handler that asked for the message runs to its end
@@ -33,7 +33,7 @@ int main(int argc, char* argv[]) {
     // "Выход" ends the program at once: nothing queued runs after it.
     host.onQuit = [] { QCoreApplication::exit(0); };
 
-    core.Form_Load();
+    core.load();
     window.showState();
     window.show();
     return app.exec();

@@ -30,7 +30,7 @@ constexpr std::array<char16_t, 256> kTable = makeTable();
 
 }  // namespace
 
-char16_t Cp1251_Char(unsigned char byte) {
+char16_t cp1251Char(unsigned char byte) {
     return kTable[byte];
 }
 

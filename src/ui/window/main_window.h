@@ -3,11 +3,10 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <array>
-#include <cstdint>
 #include <string>
-#include <vector>
+#include <type_traits>
 
-#include "engine/form.h"
+#include "app/view_model.h"
 
 class QAction;
 class QButtonGroup;
@@ -26,24 +25,21 @@ class Core;
 class FolderPicker;
 class RoundLamp;
 
-// Adds one entry per serial device found on the system after "1".."12" in box 0 of both port
-// panels.
-void Add_Serial_Devices(Form& form, const std::vector<std::string>& devices);
-
-// The window "Form1": a thin view over the core. Every widget event calls its handler in the
-// core, and the window then shows the form state; after the handlers that the event loop runs
-// (timer ticks, port events) it shows the state a moment later, so a busy line costs one redraw
-// per refresh period, not one per packet. Widgets are only touched where the state changed.
+// The main window: a thin view over the core. Every widget event calls the core's intent for what
+// the user did, and the window then shows the core's view model; after the handlers that the
+// event loop runs (timer ticks, port events) it shows the view a moment later, so a busy line
+// costs one redraw per refresh period, not one per packet. Widgets are only touched where the view
+// changed. Colours are the window's own, chosen by the named states of the view.
 //
-// Object names are the control names, array elements as Name_Index: "Combo1_0", "Text1_9",
-// "Shape4_0", "Label3_0", "Label1_2".
+// Object names say what a widget is: "port1.enable", "port2.baud", "run.start", "settings.save",
+// "screen.row3.port1.data", "screen.row3.port2.cts", "screen.row3.marker", "menu.exit".
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     explicit MainWindow(Core& core, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // Brings every widget in line with the form state now (a pending refresh is dropped).
+    // Brings every widget in line with the view now (a pending refresh is dropped).
     void showState();
 
     // Twips (1/1440 inch) in pixels at the screen's logical resolution.
@@ -56,21 +52,37 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // A user's click runs its core handler, then the window shows what changed.
-    template <class Sender, class Signal>
-    void onClick(Sender* sender, Signal signal, void (Core::*handler)()) {
-        connect(sender, signal, this, [this, handler] {
-            (core_.*handler)();
+    // A user's action runs its intent, then the window shows what changed.
+    template <class Sender, class Signal, class Intent>
+    void onUser(Sender* sender, Signal signal, Intent intent) {
+        connect(sender, signal, this, [this, intent](auto... args) {
+            // Signals such as clicked(bool) carry arguments that some intents do not need.
+            if constexpr (std::is_invocable_v<Intent, decltype(args)...>)
+                intent(args...);
+            else
+                intent();
             showState();
         });
     }
 
-    struct PortPanel {
+    struct PortWidgets {
         QGroupBox* frame = nullptr;
-        std::array<QLabel*, 5> labels{};
-        std::array<QComboBox*, 5> combos{};
+        std::array<QComboBox*, kChoices> choices{};
         RoundLamp* lamp = nullptr;
-        QButtonGroup* options = nullptr;
+        QCheckBox *rts = nullptr, *dtr = nullptr, *dataRelay = nullptr, *lineRelay = nullptr,
+                  *strobe = nullptr, *enable = nullptr;
+        QRadioButton *hex = nullptr, *text = nullptr;
+        QButtonGroup* modes = nullptr;
+    };
+    struct CellWidgets {
+        QLineEdit* data = nullptr;
+        QLabel* length = nullptr;
+        std::array<RoundLamp*, 5> lamps{};  // RTS, DTR, DCD, DSR, CTS
+    };
+    struct RowWidgets {
+        RoundLamp* marker = nullptr;
+        std::array<CellWidgets, kPorts> ports;
+        unsigned shownWrites = 0;  // the core's writes of the row already shown
     };
 
     void buildMenu();
@@ -80,53 +92,43 @@ private:
     void buildSettingsPanel(QWidget* client);
     void setIcons();
 
-    QCheckBox* makeCheck(QWidget* parent, int number, const char* caption, QRect twips);
-    QRadioButton* makeOption(QWidget* parent, int number, const char* caption, QRect twips);
-    QPushButton* makeButton(QWidget* parent, const char* name, QRect twips);
-    QLineEdit* makeField(QWidget* parent, const char* name, QRect twips);
+    QCheckBox* makeCheck(QWidget* parent, const QString& name, const char* caption, QRect twips);
+    QPushButton* makeButton(QWidget* parent, const QString& name, QRect twips);
+    QLineEdit* makeField(QWidget* parent, const QString& name, QRect twips);
     QLabel* makeLabel(QWidget* parent, const QString& name, const char* caption, QRect twips);
     RoundLamp* makeLamp(QWidget* parent, const QString& name, QRect twips);
     void place(QWidget* w, QRect twips) const;
 
     void scheduleRefresh();
-    void showPort(int number);
-    void showRows();
+    void showPort(int number, const PortView& view);
+    void showRows(const DataScreen::Rows& rows);
 
     Core& core_;
     int dpi_ = 96;
     QTimer refresh_;
 
-    QMenu* mnuFile_ = nullptr;
-    QAction* mnuExit_ = nullptr;
-    QAction* mnuProp_ = nullptr;
+    QMenu* menu_ = nullptr;
+    QAction* exit_ = nullptr;
+    QAction* settingsAction_ = nullptr;
 
-    std::array<QCheckBox*, 15> checks_{};           // Check1..Check14
-    std::array<QRadioButton*, 5> optionButtons_{};  // Option1..Option4
-    std::array<PortPanel, 3> ports_{};              // index 1 and 2
+    std::array<PortWidgets, kPorts> ports_{};
 
-    QGroupBox* frame2_ = nullptr;
-    QGroupBox* frame3_ = nullptr;
-    QLineEdit* text2_ = nullptr;
-    QPushButton* command1_ = nullptr;
-    QPushButton* command2_ = nullptr;
-    QPushButton* command7_ = nullptr;
+    QLineEdit* pollInterval_ = nullptr;
+    QPushButton* applyInterval_ = nullptr;
+    QCheckBox* autoFraming_ = nullptr;
+    QCheckBox* record_ = nullptr;
+    QPushButton* start_ = nullptr;
+    QPushButton* stop_ = nullptr;
 
-    QGroupBox* frame7_ = nullptr;
-    QLineEdit* text4_ = nullptr;
-    QLineEdit* text8_ = nullptr;
-    QLineEdit* text9_ = nullptr;
-    QLineEdit* text10_ = nullptr;
-    QPushButton* command4_ = nullptr;
-    QPushButton* command5_ = nullptr;
-    QPushButton* command6_ = nullptr;
+    QGroupBox* settingsPanel_ = nullptr;
+    QLineEdit* recordFolder_ = nullptr;
+    QLineEdit* gap_ = nullptr;
+    QLineEdit* defaultPoll_ = nullptr;
+    QLineEdit* lineDelay_ = nullptr;
+    QPushButton* browse_ = nullptr;
     FolderPicker* picker_ = nullptr;
 
-    Rows<RoundLamp*> shape2_{};
-    Rows<QLineEdit*> text1_{}, text3_{};
-    Rows<QLabel*> label3_{}, label7_{};
-    std::array<Rows<RoundLamp*>, 14> leds_{};  // Shape4..Shape13 by number
-    // Bytes last put into the data-screen cells, so an unchanged cell is not set again.
-    Rows<std::string> shown1_{}, shown3_{};
+    std::array<RowWidgets, DataScreen::kRows> rows_{};
 };
 
 }  // namespace lt

@@ -2,37 +2,22 @@
 
 #include <QPainter>
 
-#include "engine/colors.h"
-
 namespace lt {
 
-QColor windowColor(std::uint32_t value, const QPalette& palette) {
-    switch (value) {
-        case color::ScrollBar:
-            return palette.color(QPalette::Mid);
-        case color::WindowBackground:
-            return palette.color(QPalette::Base);
-        case color::ButtonFace:
-            return palette.color(QPalette::Button);
-        default:
-            break;
-    }
-    if (color::isSystem(value)) return palette.color(QPalette::Window);
-    return QColor(value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF);
-}
-
-RoundLamp::RoundLamp(QWidget* parent) : QWidget(parent), value_(color::WindowBackground) {
+RoundLamp::RoundLamp(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TranslucentBackground);
 }
 
-void RoundLamp::setColorValue(std::uint32_t value) {
-    if (value == value_) return;
-    value_ = value;
+void RoundLamp::setFill(const Fill& fill) {
+    if (fill == fill_) return;
+    fill_ = fill;
     update();
 }
 
 QColor RoundLamp::shownColor() const {
-    return windowColor(value_, palette());
+    if (const auto* role = std::get_if<QPalette::ColorRole>(&fill_))
+        return palette().color(*role);
+    return std::get<QColor>(fill_);
 }
 
 void RoundLamp::paintEvent(QPaintEvent*) {

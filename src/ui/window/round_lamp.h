@@ -1,31 +1,29 @@
 #pragma once
 
 #include <QColor>
+#include <QPalette>
 #include <QWidget>
-#include <cstdint>
+#include <variant>
 
 namespace lt {
 
-// A lamp or row marker: a small circle filled with one colour, given as a window-system value
-// 0x00BBGGRR or a system colour (0x80000000 and up), which is looked up in the palette.
+// A lamp or row marker: a small circle filled with one colour, either a fixed colour or a role of
+// the palette (an unlit lamp takes the colour of a text box's background).
 class RoundLamp : public QWidget {
     Q_OBJECT
 public:
+    using Fill = std::variant<QPalette::ColorRole, QColor>;
+
     explicit RoundLamp(QWidget* parent = nullptr);
 
-    void setColorValue(std::uint32_t value);
-    std::uint32_t colorValue() const { return value_; }
+    void setFill(const Fill& fill);
     QColor shownColor() const;
 
 protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
-    std::uint32_t value_;
+    Fill fill_ = QPalette::Base;
 };
-
-// The colour a window-system value stands for: 0x00BBGGRR, or a system colour from `palette`
-// (scroll bar: Mid, window background: Base, button face: Button).
-QColor windowColor(std::uint32_t value, const QPalette& palette);
 
 }  // namespace lt
