@@ -17,14 +17,15 @@ Core::Core(Host& host, SerialPort& port1, SerialPort& port2, RecordSink& records
       panel2_(2, port2, host),
       relay_(host),
       recorder_(host, records, locale_),
+      captureFile_(host),
       run_(host, locale_),
       store_(host),
       settingsPanel_(host, locale_) {
     for (int n : {1, 2}) {
-        channel(n).onGapTick(dispatched([this, n] { finishPacket(n); }));
+        capture(n).onGapTick(dispatched([this, n] { finishPacket(n, false); }));
         panel(n).onApplyTick(dispatched([this, n] { panel(n).apply(); }));
         relay_.onDelayTick(n, dispatched([this, n] { delayedRelay(n); }));
-        channel(n).port().onEvent = dispatched([this, n] { portEvent(n); });
+        capture(n).port().onEvent = dispatched([this, n] { portEvent(n); });
     }
     poller_.onTick(dispatched([this] { pollTick(); }));
 }
@@ -42,6 +43,7 @@ ViewModel Core::view() const {
     for (int n : {1, 2}) v.ports[n - 1] = {panel(n).view(), screen_.mode(n)};
     v.run = run_.view();
     v.recording = recorder_.recording();
+    v.captureBesideRecord = store_.captureBesideRecord();
     v.settings = settingsPanel_.view();
     v.rows = screen_.rows();
     return v;
@@ -55,7 +57,7 @@ std::optional<LineStates> Core::shownLines(int port) const {
 // --- Capture ---------------------------------------------------------------------------------
 
 void Core::portEvent(int p) {
-    const PortEvent event = channel(p).port().event();
+    const PortEvent event = capture(p).port().event();
     if (event == PortEvent::Lost) {
         panel(p).portLost();
         return;
@@ -64,13 +66,13 @@ void Core::portEvent(int p) {
     const int q = otherPort(p);
     switch (event) {
         case PortEvent::Received:
-            channel(p).received(pauseRule());
+            capture(p).received(pauseRule());
             break;
         case PortEvent::CtsChanged:
         case PortEvent::DsrChanged:
         case PortEvent::DcdChanged:
             // Line changes during a packet are seen only through its snapshot.
-            if (!channel(p).collecting()) lineChange(p);
+            if (!capture(p).collecting()) lineChange(p);
             break;
         case PortEvent::Sent:
             // P has sent what was relayed to it from Q: a moment later its outputs follow Q's
@@ -85,20 +87,21 @@ void Core::portEvent(int p) {
 
 // A finished packet: the relayed lines are set before the relayed data is handed over, then the
 // row, then the record.
-void Core::finishPacket(int p) {
-    CaptureChannel& c = channel(p);
+void Core::finishPacket(int p, bool now) {
+    CaptureChannel& c = capture(p);
     const PauseRule rule = pauseRule();
-    if (!c.takeFinishedPacket(rule)) return;
+    if (!c.takeFinishedPacket(rule, now)) return;
     const int q = otherPort(p);
 
     if (bothSwitchedOn()) {
         if (panel(p).relaysLines())
-            LineRelay::drive(channel(q).port(), c.lines().dsr, c.lines().cts);
+            LineRelay::drive(capture(q).port(), c.lines().dsr, c.lines().cts);
         if (panel(p).relaysData()) relayData(p, c.packet());
     }
     screen_.packetRow(p, c.packet(), c.lines(), shownLines(q));
     if (!c.packet().empty() && recorder_.recording())
         record(p == 1 ? c.packet() : "", p == 2 ? c.packet() : "");
+    capturePacket(p);
     c.release(rule, framing());
 }
 
@@ -106,10 +109,10 @@ void Core::finishPacket(int p) {
 void Core::pollTick() {
     for (int n : {1, 2}) {
         if (panel(n).switchedOn()) {
-            channel(n).takeAll();
-            channel(n).readLines();
+            capture(n).takeAll();
+            capture(n).readLines();
         } else {
-            channel(n).clear();
+            capture(n).clear();
         }
     }
     const std::string& packet1 = channel1_.packet();
@@ -124,11 +127,29 @@ void Core::pollTick() {
         if (panel2_.relaysData()) relayData(2, packet2);
     }
     if ((!packet1.empty() || !packet2.empty()) && recorder_.recording()) record(packet1, packet2);
+    capturePacket(1);
+    capturePacket(2);
+}
+
+// A packet with bytes goes to the capture file, when one is open, with both ports' lines.
+void Core::capturePacket(int port) {
+    const CaptureChannel& c = channel(port);
+    if (c.packet().empty() || !captureFile_.isOpen()) return;
+    captureFile_.write(port, c.packetStart(), c.packet(), channel1_.lines(), channel2_.lines());
+}
+
+// The devices the ports open, as the capture file names its interfaces.
+std::array<std::string, 2> Core::deviceNames() const {
+    std::array<std::string, 2> names;
+    for (int n : {1, 2})
+        names[n - 1] = channel(n).port().portName().device(
+            [this](const std::string& v) { return host_.environment(v); });
+    return names;
 }
 
 void Core::relayData(int from, const std::string& bytes) {
     if (bytes.empty()) return;
-    tolerate("relay data", [&] { channel(otherPort(from)).port().send(bytes); });
+    tolerate("relay data", [&] { capture(otherPort(from)).port().send(bytes); });
 }
 
 void Core::record(const std::string& data1, const std::string& data2) {
@@ -141,12 +162,12 @@ void Core::record(const std::string& data1, const std::string& data2) {
 // A change of P's modem lines between packets: relayed at once, and a row and a record when the
 // ten lines differ from the last ones kept.
 void Core::lineChange(int p) {
-    CaptureChannel& c = channel(p);
+    CaptureChannel& c = capture(p);
     const int q = otherPort(p);
     c.readLines();
     if (bothSwitchedOn() && panel(p).relaysLines()) {
-        LineRelay::drive(channel(q).port(), c.lines().dsr, c.lines().cts);
-        channel(q).readOutputs();
+        LineRelay::drive(capture(q).port(), c.lines().dsr, c.lines().cts);
+        capture(q).readOutputs();
     }
     if (screen_.linesChanged(channel1_.lines(), channel2_.lines())) {
         screen_.signalRow(p, c.lines(), shownLines(q));
@@ -163,8 +184,8 @@ void Core::lineChange(int p) {
 // The delayed relay into `target`: its outputs follow the source's inputs as they are now.
 void Core::delayedRelay(int target) {
     const int source = otherPort(target);
-    SerialPort& from = channel(source).port();
-    SerialPort& to = channel(target).port();
+    SerialPort& from = capture(source).port();
+    SerialPort& to = capture(target).port();
 
     // Skipped when a port was switched off or closed during the delay (its inputs cannot be
     // read), or when the relay it belongs to has been switched off meanwhile, since the target's
@@ -197,11 +218,15 @@ void Core::switchPort(int port, bool on) {
     PortPanel& p = panel(port);
     if (p.switchedOn() == on) return;
     if (on) {
-        if (p.switchOn()) channel(port).readLines();
+        if (p.switchOn()) capture(port).readLines();
     } else {
         p.switchOff();
-        channel(port).clear();
+        capture(port).clear();
     }
+}
+
+bool Core::configurePort(int port, const std::string& name, const std::string& settings) {
+    return panel(port).choose(name, settings);
 }
 
 void Core::pickChoice(int port, Choice box, const std::string& text) {
@@ -254,10 +279,25 @@ void Core::setAutoFraming(bool on) {
 // A record file that cannot be created clears the box again.
 void Core::setRecording(bool on) {
     if (recorder_.recording() == on) return;
-    if (on)
-        recorder_.start(store_.values().recordFolder);
-    else
+    if (!on) {
         recorder_.stop();
+        if (captureWithRecord_) captureFile_.close();
+        captureWithRecord_ = false;
+        return;
+    }
+    if (!recorder_.start(store_.values().recordFolder) || !store_.captureBesideRecord()) return;
+    // A capture file that cannot be created is told and its tick cleared; the text record goes on.
+    captureWithRecord_ = captureFile_.open(captureFileBeside(recorder_.path()), deviceNames());
+    if (!captureWithRecord_) store_.setCaptureBesideRecord(false);
+}
+
+void Core::setCaptureBesideRecord(bool on) {
+    store_.setCaptureBesideRecord(on);
+}
+
+bool Core::openCaptureFile(const std::string& path) {
+    captureWithRecord_ = false;
+    return captureFile_.open(path, deviceNames());
 }
 
 void Core::typePollInterval(const std::string& text) {
@@ -287,6 +327,12 @@ void Core::stop() {
     poller_.stop();
     channel1_.cancelGapTimer();
     screen_.markStopped();
+}
+
+void Core::finishCollected() {
+    // Bytes past a pause in the packet begin the next one, which is finished in turn.
+    for (int n : {1, 2})
+        while (capture(n).collecting()) finishPacket(n, true);
 }
 
 void Core::applyPollInterval() {
@@ -347,12 +393,13 @@ void Core::shutDown() {
     panel2_.closePort();
     poller_.stop();
     for (int n : {1, 2}) {
-        channel(n).cancelGapTimer();
+        capture(n).cancelGapTimer();
         panel(n).cancelApply();
         relay_.stopDelay(n);
     }
     run_.stop();
     recorder_.stop();
+    captureFile_.close();
 }
 
 void Core::exit() {

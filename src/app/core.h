@@ -16,6 +16,7 @@
 #include "ports/line_relay.h"
 #include "ports/port_panel.h"
 #include "ports/serial_port.h"
+#include "ui/capture_file.h"
 #include "ui/data_screen.h"
 #include "ui/recorder.h"
 
@@ -54,6 +55,9 @@ public:
 
     // --- Port panels (port 1 or 2) -----------------------------------------------------------
     void switchPort(int port, bool on);
+    // Port name and settings text for a port that is switched off (a front end's options);
+    // false when the port refused a part of them.
+    bool configurePort(int port, const std::string& name, const std::string& settings);
     void pickChoice(int port, Choice box, const std::string& text);
     void typeChoice(int port, Choice box, const std::string& text);
     void setRts(int port, bool on);
@@ -66,10 +70,19 @@ public:
     // --- Run panel ---------------------------------------------------------------------------
     void setAutoFraming(bool on);
     void setRecording(bool on);
+    // "Также pcapng (Wireshark)": while ticked, "Запись" also writes a pcapng capture beside the
+    // text record, opened and closed with it. Kept between runs.
+    void setCaptureBesideRecord(bool on);
+    // A pcapng capture to `path` (a file or a named pipe) for the whole run, whatever "Запись"
+    // does (a front end's option). A named pipe waits for its reader here.
+    bool openCaptureFile(const std::string& path);
     void typePollInterval(const std::string& text);
     void start();
     void stop();
     void applyPollInterval();
+    // Finishes at once the packets being collected, with their rows, relays and records (a
+    // front end stopping for good).
+    void finishCollected();
 
     // --- Settings panel ----------------------------------------------------------------------
     void toggleSettings();
@@ -78,6 +91,9 @@ public:
     void chooseFolder(const std::string& path);
     void saveSettings();
     void closeSettings();
+    // Values in force for this run only, not written to the settings file (a front end's
+    // options, checked as "Сохранить" checks them).
+    void useSettings(const Settings& s) { store_.edit() = s; }
 
     // --- What the capture holds, for front ends without a window and for tests ---------------
     const CaptureChannel& channel(int port) const { return port == 1 ? channel1_ : channel2_; }
@@ -87,17 +103,19 @@ public:
     bool recording() const { return recorder_.recording(); }
 
 private:
-    CaptureChannel& channel(int port) { return port == 1 ? channel1_ : channel2_; }
+    CaptureChannel& capture(int port) { return port == 1 ? channel1_ : channel2_; }
     PortPanel& panel(int port) { return port == 1 ? panel1_ : panel2_; }
     const PortPanel& panel(int port) const { return port == 1 ? panel1_ : panel2_; }
 
     void portEvent(int port);
-    void finishPacket(int port);
+    void finishPacket(int port, bool now);
     void pollTick();
     void lineChange(int port);
     void delayedRelay(int target);
     void relayData(int from, const std::string& bytes);
     void record(const std::string& data1, const std::string& data2);
+    void capturePacket(int port);
+    std::array<std::string, 2> deviceNames() const;
     // The lines of the other port as a row shows them: only while it is switched on.
     std::optional<LineStates> shownLines(int port) const;
 
@@ -118,6 +136,8 @@ private:
     LineRelay relay_;
     DataScreen screen_;
     Recorder recorder_;
+    CaptureFile captureFile_;
+    bool captureWithRecord_ = false;  // the capture file opened with the record file
     RunControl run_;
     SettingsStore store_;
     SettingsPanel settingsPanel_;

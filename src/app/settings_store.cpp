@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <QSettings>
+#include <QString>
+
 #include "app/settings_file.h"
 
 namespace lt {
@@ -50,6 +53,19 @@ void SettingsStore::load() {
     values_.gapMs = intervalOrDefault(s.gapMs, kDefaultGapInterval);
     values_.pollMs = intervalOrDefault(s.pollMs, kDefaultPollInterval);
     values_.lineDelayMs = intervalOrDefault(s.lineDelayMs, kDefaultServiceDelay);
+
+    const QSettings prefs(QString::fromLocal8Bit(preferencesFile().c_str()), QSettings::IniFormat);
+    captureBesideRecord_ = prefs.value("record/pcapng", false).toBool();
+}
+
+std::string SettingsStore::preferencesFile() const {
+    return programFolder(host_) + "linetap.ini";
+}
+
+void SettingsStore::setCaptureBesideRecord(bool on) {
+    captureBesideRecord_ = on;
+    QSettings prefs(QString::fromLocal8Bit(preferencesFile().c_str()), QSettings::IniFormat);
+    prefs.setValue("record/pcapng", on);
 }
 
 bool SettingsStore::save() const {

@@ -32,9 +32,17 @@ public:
     // Writes the values in force; false when the file could not be written.
     bool save() const;
 
+    // Whether "Запись" also writes a pcapng capture; kept in an INI file beside the settings file
+    // (the settings file's layout stays as it is).
+    bool captureBesideRecord() const { return captureBesideRecord_; }
+    void setCaptureBesideRecord(bool on);
+
 private:
     const Host& host_;
+    std::string preferencesFile() const;
+
     Settings values_;
+    bool captureBesideRecord_ = false;
 };
 
 }  // namespace lt

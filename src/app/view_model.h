@@ -22,7 +22,8 @@ struct ViewModel {
     std::string title = "Linetap v2.01";
     std::array<PortView, kPorts> ports;  // port 1, port 2
     RunPanelView run;
-    bool recording = false;  // "Запись"
+    bool recording = false;            // "Запись"
+    bool captureBesideRecord = false;  // "Также pcapng (Wireshark)"
     SettingsPanelView settings;
     DataScreen::Rows rows;
 };

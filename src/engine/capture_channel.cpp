@@ -33,16 +33,24 @@ void CaptureChannel::readOutputs() {
 
 void CaptureChannel::clear() {
     packet_.clear();
+    packetStart_ = 0;
     lines_ = {};
 }
 
 void CaptureChannel::takeAll() {
+    take(SerialPort::kAll, {0, 0});
+}
+
+// A read the port refuses gives an empty packet.
+void CaptureChannel::take(std::size_t maxBytes, const PauseRule& rule) {
     try {
-        packet_ = port_.takeReceived();
+        packetStart_ = port_.firstArrival();
+        packet_ = port_.takeReceived(maxBytes, gapNanos(rule.gapMs), rule.since);
     } catch (const PortError& e) {
         qCInfo(lcPorts, "read of port %d refused: %s", number_, e.what());
         packet_.clear();
     }
+    if (packet_.empty()) packetStart_ = 0;
 }
 
 // When the packet waiting in the receive buffer ends, measured on the arrival stamps: a gap after
@@ -82,22 +90,17 @@ void CaptureChannel::received(const PauseRule& rule) {
     begin(rule);
 }
 
-bool CaptureChannel::takeFinishedPacket(const PauseRule& rule) {
+bool CaptureChannel::takeFinishedPacket(const PauseRule& rule, bool atOnce) {
     // A tick that came before the receive event of bytes joined to the packet (the event loop
     // was held up): the packet goes on, to a gap after its newest byte.
     const Nanos now = host_.monotonicNow();
-    if (port_.isOpen() && packetDue(rule, now) > now) {
+    if (!atOnce && port_.isOpen() && packetDue(rule, now) > now) {
         timeGap(rule);
         return false;
     }
     gapTimer_->setEnabled(false);
     // The packet: up to the first pause of a gap on the wire.
-    try {
-        packet_ = port_.takeReceived(kMaxPacket, gapNanos(rule.gapMs), rule.since);
-    } catch (const PortError& e) {
-        qCInfo(lcPorts, "read of port %d refused: %s", number_, e.what());
-        packet_.clear();
-    }
+    take(kMaxPacket, rule);
     return true;
 }
 

@@ -35,6 +35,8 @@ public:
 
     const std::string& packet() const { return packet_; }
     const LineStates& lines() const { return lines_; }
+    // Monotonic arrival time of the first byte of packet() (0 for an empty packet).
+    Nanos packetStart() const { return packetStart_; }
 
     // Reads the five lines into the snapshot; a line the port refuses to read keeps its value.
     void readLines();
@@ -56,7 +58,8 @@ public:
     void received(const PauseRule& rule);
     // The gap tick: takes the packet into packet() when it has ended and returns true; a tick
     // that came before the packet's end (the event loop was held up) re-arms and returns false.
-    bool takeFinishedPacket(const PauseRule& rule);
+    // With `now`, the packet ends at once with what has arrived.
+    bool takeFinishedPacket(const PauseRule& rule, bool now = false);
     // The packet has been shown, relayed and recorded: the next byte begins a new one, and bytes
     // left behind by a pause or the size limit begin it at once.
     void release(const PauseRule& rule, bool framing);
@@ -73,7 +76,10 @@ private:
     int number_;
     SerialPort& port_;
     Host& host_;
+    void take(std::size_t maxBytes, const PauseRule& rule);
+
     std::string packet_;
+    Nanos packetStart_ = 0;
     LineStates lines_;
     bool collecting_ = false;
     std::unique_ptr<Timer> gapTimer_;

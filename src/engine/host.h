@@ -30,6 +30,8 @@ public:
 
     // Monotonic time, the clock in which serial ports stamp the arrival of bytes.
     virtual Nanos monotonicNow() const = 0;
+    // Wall-clock time in microseconds since the Unix epoch (the capture file's time stamps).
+    virtual std::int64_t wallClockMicros() const = 0;
 
     virtual std::optional<std::string> environment(const std::string& name) const = 0;
 

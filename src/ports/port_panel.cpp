@@ -51,7 +51,12 @@ void PortPanel::closePort() {
 // Opens the port with what it holds, shows the outcome on the lamp and sets the output mode.
 // A refused opening leaves the port closed with a red lamp; nothing else is said.
 void PortPanel::openAndShow() {
-    tolerate("open", [&] { port_.setOpen(true); });
+    view_.refusal.clear();
+    try {
+        port_.setOpen(true);
+    } catch (const PortError& e) {
+        view_.refusal = e.what();
+    }
     if (port_.isOpen()) {
         view_.lamp = PortLamp::Open;
         strobe();
@@ -117,6 +122,17 @@ bool PortPanel::takeChoices() {
         taken = false;
     }
     return taken;
+}
+
+bool PortPanel::choose(const std::string& name, const std::string& settings) {
+    view_.choices[0].text = name;
+    std::size_t from = 0;
+    for (int box = 1; box < kChoices; ++box) {
+        const std::size_t comma = settings.find(',', from);
+        view_.choices[box].text = settings.substr(from, comma - from);
+        from = comma == std::string::npos ? settings.size() : comma + 1;
+    }
+    return takeChoices();
 }
 
 void PortPanel::apply() {

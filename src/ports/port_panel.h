@@ -37,9 +37,10 @@ struct PortPanelView {
     PortLamp lamp = PortLamp::Unused;
     Toggle enable{false, true};  // "Включить порт"
     Toggle rts, dtr;             // outputs by hand
-    Toggle dataRelay;            // "Трансляция данных": this port's packets go out of the other
-    Toggle lineRelay;            // "Трансляция сервиса": this port's CTS/DSR drive the other's RTS/DTR
-    Toggle strobe;               // "RTS Strob": RTS raised only while the port sends
+    Toggle dataRelay;  // "Трансляция данных": this port's packets go out of the other
+    Toggle lineRelay;  // "Трансляция сервиса": this port's CTS/DSR drive the other's RTS/DTR
+    Toggle strobe;        // "RTS Strob": RTS raised only while the port sends
+    std::string refusal;  // why the last opening failed, empty while the port is open
 };
 
 // One port panel: switching the port on and off, the line parameters picked in its boxes and
@@ -63,6 +64,11 @@ public:
     // port was switched off again while the strobe let other events run.
     bool switchOn();
     void switchOff();
+
+    // The port name and settings text chosen all at once, before switching on (a front end's
+    // options): box 0 and boxes 1..4 take the texts, and the closed port takes them. Returns false
+    // when the port refused a part, which keeps its previous value.
+    bool choose(const std::string& name, const std::string& settings);
 
     // A list entry picked: the port closes, and the choices are applied a moment later.
     void pick(Choice box, const std::string& text);

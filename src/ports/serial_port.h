@@ -83,6 +83,8 @@ public:
     virtual std::size_t bytesWaiting() const = 0;
     // Monotonic arrival time of the newest byte in the receive buffer (0 when it is empty).
     virtual Nanos lastArrival() const = 0;
+    // Monotonic arrival time of the oldest byte in the receive buffer (0 when it is empty).
+    virtual Nanos firstArrival() const = 0;
 
     // Queues bytes for sending (throws when closed).
     virtual void send(const std::string& bytes) = 0;

@@ -29,6 +29,7 @@ public:
     std::size_t receivedLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const override;
     std::size_t bytesWaiting() const override { return rx_.size(); }
     Nanos lastArrival() const override { return rx_.empty() ? 0 : rx_.back().at; }
+    Nanos firstArrival() const override { return rx_.empty() ? 0 : rx_.front().at; }
     void send(const std::string& bytes) override;
     void setRts(bool on) override;
     bool rts() const override { return rts_; }

@@ -5,11 +5,11 @@
 namespace lt {
 
 bool Recorder::start(const std::string& folder) {
-    const std::string path = recordFileName(folder, host_.currentDateTime(), locale_);
-    recording_ = sink_.open(path);
+    path_ = recordFileName(folder, host_.currentDateTime(), locale_);
+    recording_ = sink_.open(path_);
     if (!recording_)
         host_.showMessage("Не удалось создать файл записи:\n" +
-                          QString::fromLocal8Bit(path.c_str()).toStdString());
+                          QString::fromLocal8Bit(path_.c_str()).toStdString());
     return recording_;
 }
 

@@ -17,6 +17,8 @@ public:
         : host_(host), sink_(sink), locale_(locale) {}
 
     bool recording() const { return recording_; }
+    // The file recording goes to (the last one opened).
+    const std::string& path() const { return path_; }
 
     // Opens a file named after the present date and time in `folder`. A file that cannot be
     // created is reported and recording stays off; returns whether it is on.
@@ -32,6 +34,7 @@ private:
     RecordSink& sink_;
     const QLocale& locale_;
     bool recording_ = false;
+    std::string path_;
 };
 
 }  // namespace lt

@@ -46,8 +46,8 @@
 #include <vector>
 #include "common/device_end.h"
 
+#include "app/core.h"
 #include "app/qt/qt_host.h"
-#include "engine/core.h"
 #include "ports/linux/linux_serial_port.h"
 #include "ui/file_record_sink.h"
 #include "ui/window/main_window.h"
@@ -278,55 +278,57 @@ struct Program {
     std::vector<std::string> messages;
     std::vector<std::string> packets1;  // every packet port 1 framed, in order
     bool keepPackets = false;           // only in the framing runs: it is the bench's memory
-    lt::i16 lastRow = -1;
+    int lastRow = -1;
     long rows = 0;  // rows written to the data screen
 
     Program(bool withWindow, const std::string& recordDir) {
         host.onMessage = [this](const std::string& m) { messages.push_back(m); };
-        core.Form_Load();
+        core.load();
         if (withWindow) {
             window = std::make_unique<lt::MainWindow>(core);
             window->showState();
             window->show();
         }
-        // Every row written shows up as a move of Screen_Row; port 1's packet is then its Data.
-        auto previous = core.Changed;
-        core.Changed = [this, previous] {
-            if (core.Screen_Row != lastRow) {
-                rows += (core.Screen_Row - lastRow + lt::kRows) % lt::kRows;
-                lastRow = core.Screen_Row;
-                if (keepPackets && core.Data_Port1 != lastData1 && !core.Data_Port1.empty()) {
-                    packets1.push_back(core.Data_Port1);
-                }
-                lastData1 = core.Data_Port1;
+        // Every row written shows up as a move of the screen's next row; port 1's packet is then
+        // the one its channel holds.
+        core.addChangeListener([this] {
+            const int next = core.screen().nextRow();
+            if (next != lastRow) {
+                rows += (next - lastRow + lt::DataScreen::kRows) % lt::DataScreen::kRows;
+                lastRow = next;
+                const std::string& packet = core.channel(1).packet();
+                if (keepPackets && packet != lastData1 && !packet.empty())
+                    packets1.push_back(packet);
+                lastData1 = packet;
             }
-            if (previous) previous();
-        };
-        core.recordFolder = recordDir + "/";
-        core.gapMs = 10;
+        });
+        lt::Settings settings = core.settings();
+        settings.recordFolder = recordDir + "/";
+        settings.gapMs = 10;
+        core.useSettings(settings);
     }
     std::string lastData1;
 
     void switchOn() {
-        core.Set_Check(10, 1);
-        core.Set_Check(11, 1);
+        core.switchPort(1, true);
+        core.switchPort(2, true);
         runFor(50);
     }
     void startAuto(bool relay, bool record) {
         if (relay) {
-            core.Set_Check(5, 1);
-            core.Set_Check(6, 1);
+            core.setDataRelay(1, true);
+            core.setDataRelay(2, true);
         }
-        core.Set_Check(9, 1);
-        core.Start_Capture();
-        if (record) core.Set_Check(12, 1);
+        core.setAutoFraming(true);
+        core.start();
+        if (record) core.setRecording(true);
         runFor(20);
     }
     void stop() {
-        core.Set_Check(12, 0);
-        core.Stop_Capture();
-        core.Set_Check(10, 0);
-        core.Set_Check(11, 0);
+        core.setRecording(false);
+        core.stop();
+        core.switchPort(1, false);
+        core.switchPort(2, false);
         runFor(20);
     }
 };
@@ -535,7 +537,8 @@ FramingResult framingRun(const Options& o, const std::string& dir, Beside beside
         // Relay latency of a packet that ended here: its last byte leaving port 2.
         if (wasSplit) {
             const Nanos out = relayed.arrivalOf(sent[i].end - 1);
-            if (out > 0) r.latencyMs.push_back((out - sent[i].at - p.core.gapMs * kMs) / 1e6);
+            if (out > 0)
+                r.latencyMs.push_back((out - sent[i].at - p.core.settings().gapMs * kMs) / 1e6);
         }
         const Nanos through = socatOut.arrivalOf(sent[i].end - 1);
         if (through > 0) r.socatMs.push_back((through - sent[i].socat) / 1e6);

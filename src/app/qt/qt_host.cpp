@@ -151,6 +151,12 @@ QDateTime QtHost::currentDateTime() const {
     return QDateTime::currentDateTime();
 }
 
+std::int64_t QtHost::wallClockMicros() const {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 Nanos QtHost::monotonicNow() const {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())

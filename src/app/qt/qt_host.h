@@ -27,6 +27,7 @@ public:
     // std::chrono::steady_clock in nanoseconds; safe to call from any thread (the serial ports'
     // reader threads stamp arrivals with it).
     Nanos monotonicNow() const override;
+    std::int64_t wallClockMicros() const override;
     std::optional<std::string> environment(const std::string& name) const override;
     void quit() override;
 

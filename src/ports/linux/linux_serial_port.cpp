@@ -590,6 +590,10 @@ std::size_t LinuxSerialPort::bytesWaiting() const {
     return d_->rx.size();
 }
 
+Nanos LinuxSerialPort::firstArrival() const {
+    return d_->rx.firstArrival();
+}
+
 Nanos LinuxSerialPort::lastArrival() const {
     return d_->rx.lastArrival();
 }

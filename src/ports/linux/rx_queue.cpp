@@ -67,6 +67,11 @@ Nanos RxQueue::lastArrival() const {
     return chunks_.empty() ? 0 : chunks_.back().at;
 }
 
+Nanos RxQueue::firstArrival() const {
+    std::lock_guard lock(mutex_);
+    return chunks_.empty() ? 0 : chunks_.front().at;
+}
+
 void RxQueue::clear() {
     std::lock_guard lock(mutex_);
     chunks_.clear();

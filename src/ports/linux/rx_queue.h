@@ -26,7 +26,8 @@ public:
     std::size_t packetLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const;
 
     std::size_t size() const;
-    Nanos lastArrival() const;  // 0 when empty
+    Nanos lastArrival() const;   // 0 when empty
+    Nanos firstArrival() const;  // 0 when empty
     void clear();
 
 private:

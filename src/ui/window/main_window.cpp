@@ -255,6 +255,11 @@ RoundLamp* MainWindow::makeLamp(QWidget* parent, const QString& name, QRect t) {
 void MainWindow::buildMenu() {
     menu_ = menuBar()->addMenu(QString::fromUtf8("Меню"));
     menu_->setObjectName("menu");
+    captureBeside_ = menu_->addAction(QString::fromUtf8("Также pcapng (Wireshark)"));
+    captureBeside_->setObjectName("menu.pcapng");
+    captureBeside_->setCheckable(true);
+    onUser(captureBeside_, &QAction::triggered,
+           [this](bool on) { core_.setCaptureBesideRecord(on); });
     exit_ = menu_->addAction(QString::fromUtf8("Выход"));
     exit_->setObjectName("menu.exit");
     connect(exit_, &QAction::triggered, this, [this] { core_.exit(); });
@@ -306,10 +311,9 @@ void MainWindow::buildDataScreen(QWidget* client) {
             setBase(c.data, port == 0 ? kLightGreen : kLightYellow);
             // Lamps sit on the middle of their cell's line.
             for (int k = 0; k < 5; ++k)
-                c.lamps[k] = makeLamp(frame, cell + kLines[k],
-                                      {lampLeft[k], top + 97 + step, 150, 150});
-            c.length =
-                makeLabel(frame, cell + "length", "0", {11340, top + 90 + step, 390, 165});
+                c.lamps[k] =
+                    makeLamp(frame, cell + kLines[k], {lampLeft[k], top + 97 + step, 150, 150});
+            c.length = makeLabel(frame, cell + "length", "0", {11340, top + 90 + step, 390, 165});
         }
     }
 }
@@ -387,8 +391,7 @@ void MainWindow::buildPortPanel(QWidget* client, int number) {
            [this, number](bool on) { core_.setDataRelay(number, on); });
     onUser(w.lineRelay, &QCheckBox::clicked,
            [this, number](bool on) { core_.setLineRelay(number, on); });
-    onUser(w.strobe, &QCheckBox::clicked,
-           [this, number](bool on) { core_.setStrobe(number, on); });
+    onUser(w.strobe, &QCheckBox::clicked, [this, number](bool on) { core_.setStrobe(number, on); });
     onUser(w.enable, &QCheckBox::clicked,
            [this, number](bool on) { core_.switchPort(number, on); });
     onUser(w.hex, &QRadioButton::clicked,
@@ -505,6 +508,8 @@ void MainWindow::showState() {
     showVisible(applyInterval_, v.run.applyVisible);
     showToggle(autoFraming_, v.run.autoFraming);
     showChecked(record_, v.recording);
+    if (captureBeside_->isChecked() != v.captureBesideRecord)
+        captureBeside_->setChecked(v.captureBesideRecord);
     showLit(start_, v.run.startLit);
     showLit(stop_, !v.run.startLit);
 

@@ -109,6 +109,7 @@ private:
 
     QMenu* menu_ = nullptr;
     QAction* exit_ = nullptr;
+    QAction* captureBeside_ = nullptr;
     QAction* settingsAction_ = nullptr;
 
     std::array<PortWidgets, kPorts> ports_{};

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <functional>
+#include <memory>
+
+namespace lt {
+
+// Turns SIGINT and SIGTERM into a call on the event loop's thread, so the program can stop
+// cleanly: close its ports (restoring what it changed on them) and its files. The handler only
+// writes a byte to a socket that the event loop watches.
+class SignalWatch : public QObject {
+    Q_OBJECT
+public:
+    explicit SignalWatch(std::function<void(int signal)> onSignal);
+    ~SignalWatch() override;
+
+private:
+    std::function<void(int)> onSignal_;
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+}  // namespace lt

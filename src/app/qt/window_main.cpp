@@ -1,0 +1,47 @@
+#include <QApplication>
+#include <QLocale>
+#include <QMessageBox>
+
+#include "app/core.h"
+#include "app/qt/qt_host.h"
+#include "ports/linux/linux_serial_port.h"
+#include "ports/linux/port_discovery.h"
+#include "ui/file_record_sink.h"
+#include "ui/window/main_window.h"
+
+#include "app/qt/signal_watch.h"
+
+// The window's entry, in a module of its own so that a run without a window never loads the GUI
+// libraries.
+extern "C" __attribute__((visibility("default"))) int linetapWindowMain(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Linetap");
+    QApplication::setDesktopFileName("linetap");
+
+    lt::QtHost host;
+    lt::LinuxSerialPort comm1(host, 1);
+    lt::LinuxSerialPort comm2(host, 2);
+    lt::FileRecordSink records;
+    lt::Core core(host, comm1, comm2, records, QLocale::system());
+    core.addPortEntries(lt::availableSerialDevices());
+
+    lt::MainWindow window(core);
+    // Window-modal and asynchronous: the handler that asked for the message runs to its end
+    // before anything else happens.
+    host.onMessage = [&window](const std::string& text) {
+        auto* box = new QMessageBox(QMessageBox::NoIcon, "Linetap", QString::fromStdString(text),
+                                    QMessageBox::Ok, &window);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    };
+    // "Выход" ends the program at once: nothing queued runs after it.
+    host.onQuit = [] { QCoreApplication::exit(0); };
+    // SIGINT and SIGTERM close the window as "Выход" does: the ports are closed, and what the
+    // program changed on them is put back.
+    lt::SignalWatch stopOnSignal([&core](int) { core.exit(); });
+
+    core.load();
+    window.showState();
+    window.show();
+    return app.exec();
+}
