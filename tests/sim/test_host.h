@@ -25,6 +25,9 @@ public:
         return startTime.addMSecs(loop_.now() / kNanosPerMs);
     }
     Nanos monotonicNow() const override { return loop_.now(); }
+    std::int64_t wallClockMicros() const override {
+        return startTime.toMSecsSinceEpoch() * 1000 + loop_.now() / 1000;
+    }
     std::optional<std::string> environment(const std::string& name) const override {
         const auto it = env.find(name);
         if (it == env.end()) return std::nullopt;
