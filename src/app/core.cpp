@@ -89,8 +89,9 @@ void Core::portEvent(int p) {
 // row, then the record.
 void Core::finishPacket(int p, bool now) {
     CaptureChannel& c = capture(p);
-    const PauseRule rule = pauseRule();
-    if (!c.takeFinishedPacket(rule, now)) return;
+    // While stopped (port 2's last packet before Stop) the packet ends on its tick with what has
+    // arrived by then; later bytes wait for the next Start.
+    if (!c.takeFinishedPacket(now || !framing())) return;
     const int q = otherPort(p);
 
     if (bothSwitchedOn()) {
@@ -102,7 +103,7 @@ void Core::finishPacket(int p, bool now) {
     if (!c.packet().empty() && recorder_.recording())
         record(p == 1 ? c.packet() : "", p == 2 ? c.packet() : "");
     capturePacket(p);
-    c.release(rule, framing());
+    c.release(pauseRule(), framing());
 }
 
 // One poll: both ports read, one row with both, the line relays, the data relays, one record.

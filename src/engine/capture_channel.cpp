@@ -66,6 +66,7 @@ Nanos CaptureChannel::packetDue(const PauseRule& rule, Nanos now) const {
 }
 
 void CaptureChannel::timeGap(const PauseRule& rule) {
+    rule_ = rule;
     Timer& t = *gapTimer_;
     const Nanos now = host_.monotonicNow();
     const Nanos due = packetDue(rule, now);
@@ -90,17 +91,17 @@ void CaptureChannel::received(const PauseRule& rule) {
     begin(rule);
 }
 
-bool CaptureChannel::takeFinishedPacket(const PauseRule& rule, bool atOnce) {
+bool CaptureChannel::takeFinishedPacket(bool atOnce) {
     // A tick that came before the receive event of bytes joined to the packet (the event loop
     // was held up): the packet goes on, to a gap after its newest byte.
     const Nanos now = host_.monotonicNow();
-    if (!atOnce && port_.isOpen() && packetDue(rule, now) > now) {
-        timeGap(rule);
+    if (!atOnce && port_.isOpen() && packetDue(rule_, now) > now) {
+        timeGap(rule_);
         return false;
     }
     gapTimer_->setEnabled(false);
     // The packet: up to the first pause of a gap on the wire.
-    take(kMaxPacket, rule);
+    take(kMaxPacket, rule_);
     return true;
 }
 

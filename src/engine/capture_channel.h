@@ -58,8 +58,9 @@ public:
     void received(const PauseRule& rule);
     // The gap tick: takes the packet into packet() when it has ended and returns true; a tick
     // that came before the packet's end (the event loop was held up) re-arms and returns false.
-    // With `now`, the packet ends at once with what has arrived.
-    bool takeFinishedPacket(const PauseRule& rule, bool now = false);
+    // The pause is the one given at the packet's latest receive event. With `atOnce` (capture
+    // stopped, or stopping for good) the packet ends now with what has arrived.
+    bool takeFinishedPacket(bool atOnce = false);
     // The packet has been shown, relayed and recorded: the next byte begins a new one, and bytes
     // left behind by a pause or the size limit begin it at once.
     void release(const PauseRule& rule, bool framing);
@@ -84,6 +85,7 @@ private:
     bool collecting_ = false;
     std::unique_ptr<Timer> gapTimer_;
     Nanos gapDue_ = 0;  // when the gap timer was last set to expire
+    PauseRule rule_;    // the pause given at the latest receive event
 };
 
 }  // namespace lt

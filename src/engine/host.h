@@ -22,8 +22,13 @@ public:
     // Lets the event loop run the events that are already waiting (the yields of the RTS strobe).
     virtual void processEvents() = 0;
 
-    // A message box with a single OK button; `text` is UTF-8.
+    // A message box with a single OK button; `text` is UTF-8. It returns when the box is closed,
+    // and the handler that asked goes on from there; timers and port events keep running while
+    // the box is open.
     virtual void showMessage(const std::string& text) = 0;
+    // A message that does not hold up the handler that gives it (told from the middle of a
+    // packet's handling, where nothing else may run).
+    virtual void notify(const std::string& text) = 0;
 
     // Local wall-clock date and time, with milliseconds.
     virtual QDateTime currentDateTime() const = 0;

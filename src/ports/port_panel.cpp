@@ -84,9 +84,10 @@ void PortPanel::switchOff() {
 
 void PortPanel::pick(Choice box, const std::string& text) {
     view_.choices[static_cast<int>(box)].text = text;
-    // The lamp keeps its colour until the apply reopens the port.
+    // The lamp keeps its colour until the apply reopens the port. The first pick starts the wait;
+    // a further pick within it is applied with it, not later.
     closePort();
-    applyTimer_->restart(kApplyDelayMs);
+    if (!applyTimer_->enabled()) applyTimer_->restart(kApplyDelayMs);
 }
 
 void PortPanel::type(Choice box, const std::string& text) {
@@ -144,7 +145,13 @@ void PortPanel::apply() {
     // Switched off and on again during the wait: the port was reopened with the old choice.
     closePort();
 
-    if (!takeChoices()) host_.showMessage(kRefused);
+    if (!takeChoices()) {
+        host_.showMessage(kRefused);
+        // Switched off while the message was open: nothing to reopen; switched off and on again:
+        // it was reopened with the old choice.
+        if (!switchedOn()) return;
+        closePort();
+    }
     openAndShow();
 }
 

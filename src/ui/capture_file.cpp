@@ -23,7 +23,7 @@ void CaptureFile::write(int port, Nanos firstArrival, const std::string& bytes,
         case PcapngWrite::NotOpen:
             break;
         case PcapngWrite::ReaderGone:
-            host_.showMessage("pcapng: " + writer_.lastError() + "; capture goes on");
+            host_.notify("pcapng: " + writer_.lastError() + "; capture goes on");
             break;
         case PcapngWrite::Failed:
             // Told once per file: a full disk would otherwise say it at every packet.

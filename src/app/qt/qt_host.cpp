@@ -147,6 +147,13 @@ void QtHost::showMessage(const std::string& text) {
     if (onMessage) onMessage(text);
 }
 
+void QtHost::notify(const std::string& text) {
+    if (onNotify)
+        onNotify(text);
+    else
+        showMessage(text);
+}
+
 QDateTime QtHost::currentDateTime() const {
     return QDateTime::currentDateTime();
 }

@@ -23,6 +23,7 @@ public:
     std::unique_ptr<Timer> createTimer() override;
     void processEvents() override;
     void showMessage(const std::string& text) override;
+    void notify(const std::string& text) override;
     QDateTime currentDateTime() const override;
     // std::chrono::steady_clock in nanoseconds; safe to call from any thread (the serial ports'
     // reader threads stamp arrivals with it).
@@ -31,8 +32,11 @@ public:
     std::optional<std::string> environment(const std::string& name) const override;
     void quit() override;
 
-    // Shows a message box (UTF-8 text); by default the text goes to stderr.
+    // Shows a message box (UTF-8 text) and returns when it is closed; by default the text goes to
+    // stderr.
     std::function<void(const std::string&)> onMessage;
+    // Shows a message without waiting for it to be closed; by default as onMessage.
+    std::function<void(const std::string&)> onNotify;
     // Ends the program; by default QCoreApplication::quit().
     std::function<void()> onQuit;
 };

@@ -26,9 +26,15 @@ extern "C" __attribute__((visibility("default"))) int linetapWindowMain(int argc
     core.addPortEntries(lt::availableSerialDevices());
 
     lt::MainWindow window(core);
-    // Window-modal and asynchronous: the handler that asked for the message runs to its end
-    // before anything else happens.
+    // A message box holds up the handler that asked for it until it is closed; timers and port
+    // events run meanwhile.
     host.onMessage = [&window](const std::string& text) {
+        QMessageBox box(QMessageBox::NoIcon, "Linetap", QString::fromStdString(text),
+                        QMessageBox::Ok, &window);
+        box.exec();
+    };
+    // A notice from the middle of a packet's handling opens without waiting.
+    host.onNotify = [&window](const std::string& text) {
         auto* box = new QMessageBox(QMessageBox::NoIcon, "Linetap", QString::fromStdString(text),
                                     QMessageBox::Ok, &window);
         box->setAttribute(Qt::WA_DeleteOnClose);

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QGroupBox>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -362,6 +363,9 @@ void MainWindow::buildPortPanel(QWidget* client, int number) {
                 [this, number, box](const QString& text) {
                     core_.typeChoice(number, box, text.toStdString());
                 });
+        // Enter on a typed text that matches an entry would raise `activated` as a pick does;
+        // only a pick applies, so the box keeps Enter to itself.
+        combo->lineEdit()->installEventFilter(&enterKeeper_);
     }
     w.lamp = makeLamp(f, portName(number, "lamp"), {810, 585, 165, 165});
 
@@ -485,6 +489,14 @@ void MainWindow::setIcons() {
         icon.addPixmap(source.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     }
     setWindowIcon(icon);
+}
+
+bool MainWindow::EnterKeeper::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 // --- Showing the view -----------------------------------------------------------------------

@@ -103,7 +103,14 @@ private:
     void showPort(int number, const PortView& view);
     void showRows(const DataScreen::Rows& rows);
 
+    // Swallows Enter in the port panels' boxes.
+    class EnterKeeper : public QObject {
+    public:
+        bool eventFilter(QObject* watched, QEvent* event) override;
+    };
+
     Core& core_;
+    EnterKeeper enterKeeper_;
     int dpi_ = 96;
     QTimer refresh_;
 
