@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,7 +21,12 @@ public:
         ++yields;
         loop_.processPending();
     }
-    void showMessage(const std::string& text) override { messages.push_back(text); }
+    void showMessage(const std::string& text) override {
+        messages.push_back(text);
+        // The user reads the box; meanwhile the event loop runs.
+        if (whileMessageShown) whileMessageShown(text);
+    }
+    void notify(const std::string& text) override { messages.push_back(text); }
     QDateTime currentDateTime() const override {
         return startTime.addMSecs(loop_.now() / kNanosPerMs);
     }
@@ -36,6 +42,7 @@ public:
     void quit() override { quitRequested = true; }
 
     std::vector<std::string> messages;
+    std::function<void(const std::string&)> whileMessageShown;
     std::map<std::string, std::string> env;
     QDateTime startTime{QDate(2026, 12, 6), QTime(14, 5, 9, 370)};
     bool quitRequested = false;
