@@ -1,154 +1,140 @@
-// The data screen: rendering in "Bit" and "Text" form, the ring of rows, lamps and the snapshot.
+// The data screen: packets in "Bit" and "Text" form, the ring of rows and its markers, the lamps,
+// and the snapshot against which a change of the lines is judged.
 #include <gtest/gtest.h>
 
 #include "sim/rig.h"
+#include "ui/data_screen.h"
+#include "ui/packet_render.h"
 
 namespace lt::sim {
 namespace {
 
-class DataScreen : public ::testing::Test {
-protected:
-    Rig rig;
-    Core& core = rig.core;
-    Form& form = rig.core.form;
+const LineStates kNone{};
 
-    void packetRow(Channel& c, const std::string& data) {
-        c.Data = data;
-        core.Screen_Packet_Row(c);
-    }
-};
-
-TEST_F(DataScreen, BitFormIsASpaceAndTwoCapitalDigitsPerByte) {
-    core.Option_Click(1);  // port 1 "Bit"
-    packetRow(core.port1, std::string("\x02\x31\xFF\x0A", 4));
-    EXPECT_EQ(form.Text1[0], " 02 31 FF 0A");
-    EXPECT_EQ(form.Label3[0], "4");
-    EXPECT_EQ(core.View_Port1, " 02 31 FF 0A");
-
-    packetRow(core.port1, std::string("\x00\x0F\x10\xC0", 4));
-    EXPECT_EQ(form.Text1[1], " 00 0F 10 C0");
-
-    packetRow(core.port1, "");
-    EXPECT_EQ(form.Text1[2], "");
-    EXPECT_EQ(form.Label3[2], "0");
-    EXPECT_EQ(core.View_Port1, "");
-
-    // Lengths past 16 bits are counted and rendered in full.
-    packetRow(core.port1, std::string(40000, '\x7E'));
-    EXPECT_EQ(form.Label3[3], "40000");
-    EXPECT_EQ(form.Text1[3].size(), 120000u);
-}
-
-TEST_F(DataScreen, TextFormShowsTheBytesUnchanged) {
+TEST(DataScreen, HexAndTextFormsPerPortWithTheFullLength) {
+    EXPECT_EQ(renderHex(std::string("\x02\x31\xFF\x0A\x00\xC0", 6)), " 02 31 FF 0A 00 C0");
+    lt::DataScreen screen;
+    screen.setMode(1, DisplayMode::Hex);
+    EXPECT_EQ(screen.mode(2), DisplayMode::Text) << "port 2's mode is its own";
     const std::string raw("A\x00\r\n\xC0", 5);
-    packetRow(core.port2, raw);
-    EXPECT_EQ(form.Text3[0], raw);
-    EXPECT_EQ(form.Label7[0], "5");
-    EXPECT_EQ(core.View_Port2, "") << "nothing is rendered in Text form";
+    for (auto [port, packet] : {std::pair{1, std::string("AB")},
+                                {2, raw},
+                                {1, std::string()},
+                                {1, std::string(40000, '\x7E')}})
+        screen.packetRow(port, packet, kNone, std::nullopt);
+    screen.setMode(1, DisplayMode::Text);  // the next rows only
+    screen.packetRow(1, "AB", kNone, std::nullopt);
+
+    const auto& rows = screen.rows();
+    EXPECT_EQ(rows[0].ports[0].bytes, " 41 42") << "an earlier row keeps its form";
+    EXPECT_EQ(rows[0].ports[0].length, "2");
+    EXPECT_EQ(rows[1].ports[1].bytes, raw) << "Text form shows the bytes unchanged";
+    EXPECT_EQ(rows[1].ports[1].length, "5");
+    EXPECT_EQ(rows[2].ports[0].bytes, "");
+    EXPECT_EQ(rows[2].ports[0].length, "0");
+    // Lengths past 16 bits are counted and shown in full.
+    EXPECT_EQ(rows[3].ports[0].length, "40000");
+    EXPECT_EQ(rows[3].ports[0].bytes.size(), 120000u);
+    EXPECT_EQ(rows[4].ports[0].bytes, "AB");
 }
 
-TEST_F(DataScreen, ModesAreIndependentAndOnlyLaterRowsChange) {
-    packetRow(core.port1, "AB");
-    core.Option_Click(1);
-    EXPECT_EQ(form.Option[1], true);
-    EXPECT_EQ(form.Option[2], false);
-    EXPECT_EQ(form.Option[4], true) << "port 2's group is its own";
-    EXPECT_EQ(core.Mode_Port2, 1);
-    packetRow(core.port1, "AB");
-    packetRow(core.port2, "AB");
-    EXPECT_EQ(form.Text1[0], "AB") << "an earlier row changed with the mode";
-    EXPECT_EQ(form.Text1[1], " 41 42");
-    EXPECT_EQ(form.Text3[2], "AB");
-    // Rendering port 1 never touches port 2's rendered text or length label.
-    core.Option_Click(3);
-    core.View_Port2 = "keep";
-    form.Label7[3] = "7";
-    packetRow(core.port1, "x");
-    EXPECT_EQ(core.View_Port2, "keep");
-    EXPECT_EQ(form.Label7[3], "");  // wiped with the row, never rendered into
-    EXPECT_EQ(form.Label3[3], "1");
-    core.Option_Click(4);
-    EXPECT_EQ(core.Mode_Port2, 1);
-    core.Option_Click(2);
-    EXPECT_EQ(core.Mode_Port1, 1);
-    EXPECT_EQ(form.Option[1], false);
+TEST(DataScreen, PacketAndSignalRowsWipeTheRowAndAPollRowWritesEveryCell) {
+    lt::DataScreen screen;
+    const LineStates mine{.rts = true, .dcd = true, .cts = true};
+    const LineStates other{.dtr = true, .dsr = true};
+    screen.pollRow("old1", other, "old2", other);
+    screen.restart();
+    // A packet row: the other port's cell is wiped, its lamps shown only when given.
+    screen.packetRow(1, "x", mine, other);
+    screen.packetRow(2, "y", mine, std::nullopt);
+    ScreenRow row = screen.rows()[0];
+    EXPECT_EQ(row.ports[0].lamps, mine);
+    EXPECT_EQ(row.ports[0].length, "1");
+    EXPECT_EQ(row.ports[1].lamps, other);
+    EXPECT_EQ(row.ports[1].bytes, "");
+    EXPECT_EQ(row.ports[1].length, "") << "wiped, never written into";
+    EXPECT_EQ(screen.rows()[1].ports[0].lamps, kNone);
+    EXPECT_EQ(screen.rows()[1].ports[1].lamps, mine);
+
+    // A poll row over it: both cells and both sets of lamps.
+    screen.restart();
+    screen.pollRow("", mine, "p2", other);
+    row = screen.rows()[0];
+    EXPECT_EQ(row.ports[0].bytes, "");
+    EXPECT_EQ(row.ports[0].length, "0");
+    EXPECT_EQ(row.ports[1].bytes, "p2");
+    EXPECT_EQ(row.ports[1].length, "2");
+    EXPECT_EQ(row.ports[0].lamps, mine);
+    EXPECT_EQ(row.ports[1].lamps, other);
+
+    // A signal row over it: lamps only.
+    screen.restart();
+    screen.signalRow(2, other, mine);
+    row = screen.rows()[0];
+    for (const ScreenCell& cell : row.ports) EXPECT_EQ(cell.bytes + cell.length, "");
+    EXPECT_EQ(row.ports[1].lamps, other);
+    EXPECT_EQ(row.ports[0].lamps, mine);
+    EXPECT_EQ(row.marker, RowMarker::Newest);
+    EXPECT_EQ(screen.nextRow(), 1);
 }
 
-TEST_F(DataScreen, LampsShowExactlyMinusOneAsOn) {
-    Channel& p1 = core.port1;
-    p1.RTS = kOn;
-    p1.DTR = 1;  // any other value is off
-    p1.DCD = kOn;
-    p1.DSR = 0;
-    p1.CTS = kOn;
-    core.Open_Port2 = 1;
-    core.port2.DTR = kOn;
-    core.port2.DSR = kOn;
-    packetRow(p1, "z");
-    EXPECT_EQ(form.Shape4[0], color::Red);
-    EXPECT_EQ(form.Shape6[0], color::WindowBackground);
-    EXPECT_EQ(form.Shape8[0], color::DarkGreen);
-    EXPECT_EQ(form.Shape10[0], color::WindowBackground);
-    EXPECT_EQ(form.Shape12[0], color::DarkGreen);
-    EXPECT_EQ(form.Shape7[0], color::Red);
-    EXPECT_EQ(form.Shape11[0], color::DarkGreen);
-
-    core.Open_Port2 = 0;  // the other port's lamps stay off while it is switched off
-    packetRow(p1, "z");
-    EXPECT_EQ(form.Shape7[1], color::WindowBackground);
-    EXPECT_EQ(form.Shape11[1], color::WindowBackground);
+TEST(DataScreen, MarkersFollowTheNewestRowAroundTheRingAndStopMarksTheTenth) {
+    lt::DataScreen screen;
+    screen.markStopped();
+    EXPECT_EQ(screen.rows()[9].marker, RowMarker::Earlier);
+    EXPECT_EQ(screen.rows()[0].marker, RowMarker::Off);
+    for (int i = 0; i < 10; ++i) screen.packetRow(1, std::to_string(i), kNone, std::nullopt);
+    const auto& rows = screen.rows();
+    EXPECT_EQ(rows[9].marker, RowMarker::Newest);
+    EXPECT_EQ(rows[8].marker, RowMarker::Earlier);
+    EXPECT_EQ(rows[0].marker, RowMarker::Earlier);
+    EXPECT_EQ(screen.nextRow(), 0);
+    screen.packetRow(1, "10", kNone, std::nullopt);
+    EXPECT_EQ(rows[0].marker, RowMarker::Newest);
+    EXPECT_EQ(rows[9].marker, RowMarker::Earlier);
+    EXPECT_EQ(rows[0].ports[0].bytes, "10");
+    int newest = 0;
+    for (const ScreenRow& r : rows) newest += r.marker == RowMarker::Newest;
+    EXPECT_EQ(newest, 1);
+    // Every write of a row counts, so a view can tell a rewrite with the same content.
+    EXPECT_EQ(rows[0].writes, 2u);
+    EXPECT_EQ(rows[1].writes, 1u);
 }
 
-TEST_F(DataScreen, PollRowWritesEveryCellAndSignalRowWipesThem) {
-    packetRow(core.port1, "old1");
-    core.Screen_Row = 0;
-    core.port1.Data = "";
-    core.port2.Data = "p2";
-    core.Screen_Poll_Row();
-    EXPECT_EQ(form.Text1[0], "");
-    EXPECT_EQ(form.Label3[0], "0");
-    EXPECT_EQ(form.Text3[0], "p2");
-    EXPECT_EQ(form.Label7[0], "2");
-
-    core.Screen_Row = 0;
-    core.Open_Port2 = 1;
-    core.port2.CTS = kOn;
-    core.Screen_Signal_Row(core.port1);
-    EXPECT_EQ(form.Text3[0], "");
-    EXPECT_EQ(form.Label3[0], "");
-    EXPECT_EQ(form.Label7[0], "");
-    EXPECT_EQ(form.Shape13[0], color::DarkGreen);
-    EXPECT_EQ(form.Shape2[0], color::Red);
-    EXPECT_EQ(core.Screen_Row, 1);
+TEST(DataScreen, ChangedLinesAreJudgedOnAllTenAgainstTheKeptSnapshot) {
+    lt::DataScreen screen;
+    EXPECT_FALSE(screen.linesChanged(kNone, kNone)) << "all off at start-up";
+    const LineStates cts{.cts = true};  // the last of the ten
+    EXPECT_TRUE(screen.linesChanged(kNone, cts));
+    screen.keepLines(kNone, cts);
+    EXPECT_FALSE(screen.linesChanged(kNone, cts));
+    EXPECT_TRUE(screen.linesChanged(LineStates{.rts = true}, cts));
+    EXPECT_TRUE(screen.linesChanged(cts, kNone)) << "the ports are told apart";
 }
 
-TEST_F(DataScreen, MarkersFollowTheNewestRowAroundTheRing) {
-    for (int i = 0; i < 10; ++i) packetRow(core.port1, std::to_string(i));
-    EXPECT_EQ(form.Shape2[9], color::Red);
-    EXPECT_EQ(form.Shape2[8], color::DarkGreen);
-    EXPECT_EQ(form.Shape2[0], color::DarkGreen);
-    packetRow(core.port1, "10");
-    EXPECT_EQ(form.Shape2[0], color::Red);
-    EXPECT_EQ(form.Shape2[9], color::DarkGreen);
-    EXPECT_EQ(form.Text1[0], "10");
-    int red = 0;
-    for (auto c : form.Shape2) red += c == color::Red;
-    EXPECT_EQ(red, 1);
-}
+// Through the program: the other port's lamps are shown only while it is switched on, and a
+// display mode picked on the panel reaches the next row.
+TEST(DataScreenInCore, OtherPortsLampsOnlyWhileSwitchedOnAndTheModeFromThePanel) {
+    Rig rig;
+    rig.switchBothOn();
+    rig.line2.peerSetRts(true);  // port 2's CTS
+    rig.runAuto();
+    rig.runMs(50);  // the change of port 2's CTS has its own row
+    rig.core.setDisplayMode(1, DisplayMode::Hex);
+    EXPECT_EQ(rig.view().ports[0].mode, DisplayMode::Hex);
+    EXPECT_EQ(rig.view().ports[1].mode, DisplayMode::Text);
 
-TEST_F(DataScreen, SnapshotComparesAllTenFlagsInOrder) {
-    core.Signals_Srav();
-    EXPECT_EQ(core.Signals_Same, 1) << "all zero at start-up";
-    core.port2.CTS = kOn;  // the last of the ten
-    core.Signals_Srav();
-    EXPECT_EQ(core.Signals_Same, 0);
-    core.Signals_Arh();
-    EXPECT_EQ(core.Signals_Snapshot[9], kOn);
-    core.Signals_Srav();
-    EXPECT_EQ(core.Signals_Same, 1);
-    core.port1.RTS = kOn;
-    core.Signals_Srav();
-    EXPECT_EQ(core.Signals_Same, 0);
+    for (bool port2On : {true, false}) {
+        rig.core.switchPort(2, port2On);
+        const int r = rig.nextRow();
+        rig.line1.peerSend("z");
+        rig.runMs(50);
+        EXPECT_EQ(rig.row(r).ports[0].bytes, " 7A");
+        EXPECT_EQ(rig.row(r).ports[0].lamps, (LineStates{.rts = true, .dtr = true}));
+        const LineStates shown =
+            port2On ? LineStates{.rts = true, .dtr = true, .cts = true} : kNone;
+        EXPECT_EQ(rig.row(r).ports[1].lamps, shown);
+    }
 }
 
 }  // namespace

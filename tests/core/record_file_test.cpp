@@ -7,45 +7,46 @@
 
 #include "app/settings_file.h"
 #include "settings_test_support.h"
+#include "sim/rig.h"
 #include "ui/file_record_sink.h"
 
 namespace lt::sim {
 namespace {
 
-// A record of COM1 and COM2 with every flag clear, spelt out here, apart from the program's writer.
-std::string quietRecord(const std::string& stamp, const std::string& hex1,
-                        const std::string& hex2) {
-    return stamp + "  COM1:  RTS=0 DTR=0 DCD=0 DSR=0 CTS=0   Data=" + hex1 +
-           "\r\n             COM2:  RTS=0 DTR=0 DCD=0 DSR=0 CTS=0   Data=" + hex2 + "\r\n\r\n";
+// A record of COM1 and COM2 both switched on (RTS and DTR on, no input), spelt out here, apart
+// from the program's writer.
+std::string recordOf(const std::string& stamp, const std::string& hex1, const std::string& hex2) {
+    return stamp + "  COM1:  RTS=1 DTR=1 DCD=0 DSR=0 CTS=0   Data=" + hex1 +
+           "\r\n             COM2:  RTS=1 DTR=1 DCD=0 DSR=0 CTS=0   Data=" + hex2 + "\r\n\r\n";
 }
 
 TEST(RecordingCapture, PacketIsRecordedWhenItEndsAndARefusedRecordIsDroppedWhileCaptureGoesOn) {
     Rig rig;
-    rig.line2.setPortName(PortName::path("/dev/ttyUSB0"));
-    for (SimLine* l : {&rig.line1, &rig.line2}) l->setLineSettings("9600,n,8,1");
-    rig.openDirect(rig.core.port1);
-    rig.openDirect(rig.core.port2);
+    rig.switchBothOn();
+    rig.core.pickChoice(2, Choice::Port, "/dev/ttyUSB0");
+    rig.runMs(100);  // the pick is applied: port 2 reopens under its path
     rig.runAuto();
-    rig.core.Set_Check(12, 1);
+    rig.core.setRecording(true);
     rig.line1.peerSend(std::string("\x01\x02\x41", 3));
     rig.runMs(100);
-    // Three characters at 9600 baud and the 10 ms gap: the packet ends at 14:05:09.383, whose
-    // seven significant digits are 50709.38. Each port has its own name and present flags.
+    // Three characters of 11 bits at 1200 baud from 100 ms and the 10 ms gap: the packet ends at
+    // 137.5 ms, 14:05:09.507, whose seven significant digits are 50709.51. Each port has its own
+    // label and lines.
     EXPECT_EQ(rig.records.text,
-              "14:05:09,38  COM1:  RTS=1 DTR=1 DCD=0 DSR=0 CTS=0   Data= 01 02 41\r\n"
-              "             /dev/ttyUSB0:  RTS=0 DTR=0 DCD=0 DSR=0 CTS=0   Data=\r\n\r\n");
+              "14:05:09,51  COM1:  RTS=1 DTR=1 DCD=0 DSR=0 CTS=0   Data= 01 02 41\r\n"
+              "             /dev/ttyUSB0:  RTS=1 DTR=1 DCD=0 DSR=0 CTS=0   Data=\r\n\r\n");
 
     rig.records.text.clear();
     rig.records.failing = true;
     rig.line2.peerSend("lost");
     rig.runMs(100);
-    EXPECT_EQ(rig.core.form.Text3[1], "lost") << "the row is shown although its record failed";
-    EXPECT_EQ(rig.core.Recording, 1);
+    EXPECT_EQ(rig.row(1).ports[1].bytes, "lost") << "the row is shown although its record failed";
+    EXPECT_TRUE(rig.core.recording());
     rig.records.failing = false;
     rig.line2.peerSend("ok");
     rig.runMs(100);
-    EXPECT_EQ(rig.core.form.Text3[2], "ok");
-    EXPECT_NE(rig.records.text.find("Data= 6F 6B\r\n"), std::string::npos);
+    EXPECT_EQ(rig.row(2).ports[1].bytes, "ok");
+    EXPECT_NE(rig.records.text.find("Data= 6F 6B\r\n\r\n"), std::string::npos);
     EXPECT_EQ(rig.records.text.find("6C 6F"), std::string::npos);
     EXPECT_TRUE(rig.host.messages.empty());
 }
@@ -60,47 +61,58 @@ TEST(RecordFile, UncreatableFileThenOffAndOnWithinASecondAroundASaveThenANewSeco
     FileRecordSink records;
     Core core{host, line1, line2, records, QLocale(QLocale::C)};
     host.env["ProgramFiles"] = dir.path().toStdString();
-    core.Settings_Load();  // makes the folder the save below writes in
+    core.load();  // makes the folder the saves below write in
+    core.switchPort(1, true);
+    core.switchPort(2, true);
+    core.setAutoFraming(true);
+    core.start();
+    const auto recordFolder = [&](const std::string& path) {
+        core.typeSetting(SettingField::RecordFolder, path);
+        core.saveSettings();
+    };
+    // A one-byte packet at 1200 baud with parity ends 9.17 ms + the 10 ms gap after it is sent.
+    const auto packet = [&](SimLine& line, const std::string& byte) {
+        line.peerSend(byte);
+        loop.runFor(ms(100));
+    };
 
     // A file that cannot be created: one message naming it, the box cleared, no folder made.
-    core.recordFolder = folder + "absent/";
-    core.Set_Check(12, 1);
-    EXPECT_EQ(core.Recording, 0);
-    EXPECT_EQ(core.form.Check[12].Value, 0);
-    EXPECT_FALSE(records.IsOpen());
+    recordFolder(folder + "absent/");
+    core.setRecording(true);
+    EXPECT_FALSE(core.view().recording);
+    EXPECT_FALSE(records.isOpen());
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_NE(host.messages[0].find(folder + "absent/Linetap"), std::string::npos);
     EXPECT_FALSE(pathExists(folder + "absent"));
 
-    core.recordFolder = folder;
-    core.Set_Check(12, 1);
-    core.Record_Write("A", "");
-    core.Set_Check(12, 0);
-    EXPECT_EQ(core.Recording, 0);
-    core.Record_Write("X", "");  // the box is clear: no record
-    loop.runFor(ms(500));        // 14:05:09.870: the same file goes on
-    core.Set_Check(12, 1);
-    core.mnu_Prop_Click();
-    core.form.Text4.Text = folder + "elsewhere";
-    core.form.Text10.Text = "300";
-    core.Command4_Click();  // saving touches the settings file only
+    recordFolder(folder);
+    core.setRecording(true);
+    packet(line1, "A");  // recorded at 14:05:09.389
+    core.setRecording(false);
+    packet(line1, "X");    // the box is clear: no record
+    loop.runFor(ms(300));  // 14:05:09.870: the same file goes on
+    core.setRecording(true);
+    core.toggleSettings();
+    core.typeSetting(SettingField::RecordFolder, folder + "elsewhere");
+    core.typeSetting(SettingField::LineDelay, "300");
+    core.saveSettings();  // saving touches the settings file only
     EXPECT_EQ(readSettings(folder + "Linetap v.2.01/Linetap v.2.01.eng"),
               (StoredSettings{folder + "elsewhere/", 10, 100, 300, "Linetap", "v.2.01"}));
-    EXPECT_EQ(core.Recording, 1);
-    core.Record_Write("", "B");
-    core.Set_Check(12, 0);
-    loop.runFor(ms(200));  // 14:05:10.070: a new file
-    core.recordFolder = folder;
-    core.Set_Check(12, 1);
-    core.Record_Write("C", "");
+    EXPECT_TRUE(core.recording());
+    packet(line2, "B");  // recorded at 14:05:09.889
+    core.setRecording(false);
+    loop.runFor(ms(100));  // 14:05:10.070: a new file
+    recordFolder(folder);
+    core.setRecording(true);
+    packet(line1, "C");  // recorded at 14:05:10.089
 
     const QStringList files = QDir(dir.path()).entryList(QDir::Files, QDir::Name);
     ASSERT_EQ(files,
               (QStringList{"Linetap 6 Dec 2026 14_05_09.txt", "Linetap 6 Dec 2026 14_05_10.txt"}));
     EXPECT_EQ(readBytes(folder + files[0].toStdString()),
-              quietRecord("14:05:09,37", " 41", "") + quietRecord("14:05:09,87", "", " 42"));
+              recordOf("14:05:09,39", " 41", "") + recordOf("14:05:09,89", "", " 42"));
     // Each record is on disk as soon as it is written, while the file is still open.
-    EXPECT_EQ(readBytes(folder + files[1].toStdString()), quietRecord("14:05:10,07", " 43", ""));
+    EXPECT_EQ(readBytes(folder + files[1].toStdString()), recordOf("14:05:10,09", " 43", ""));
     EXPECT_EQ(host.messages.size(), 1u);
 }
 
@@ -109,7 +121,7 @@ TEST(FileRecordSink, WritesRecordsWholeOrNotAtAllAndTriesTheNextAgain) {
     ASSERT_TRUE(dir.isValid());
     const std::string path = dir.path().toStdString() + "/r.txt";
     FileRecordSink sink;
-    ASSERT_TRUE(sink.Open(path));
+    ASSERT_TRUE(sink.open(path));
     // A size limit lets the second record through only in part: write gives a short count, then
     // fails. The part that got through is cut off again.
     rlimit old{};
@@ -118,24 +130,24 @@ TEST(FileRecordSink, WritesRecordsWholeOrNotAtAllAndTriesTheNextAgain) {
     rlimit small = old;
     small.rlim_cur = 100;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool first = sink.Append(std::string(60, 'a'));
-    const bool second = sink.Append(std::string(60, 'b'));
+    const bool first = sink.append(std::string(60, 'a'));
+    const bool second = sink.append(std::string(60, 'b'));
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
     EXPECT_TRUE(first);
     EXPECT_FALSE(second);
-    EXPECT_TRUE(sink.Append("c"));
+    EXPECT_TRUE(sink.append("c"));
     EXPECT_EQ(readBytes(path), std::string(60, 'a') + "c");
 
     // A full disk refuses every record; the file stays open for the next.
-    ASSERT_TRUE(sink.Open("/dev/full"));
-    EXPECT_FALSE(sink.Append("record one\r\n"));
-    EXPECT_TRUE(sink.IsOpen());
-    EXPECT_FALSE(sink.Append("record two\r\n"));
+    ASSERT_TRUE(sink.open("/dev/full"));
+    EXPECT_FALSE(sink.append("record one\r\n"));
+    EXPECT_TRUE(sink.isOpen());
+    EXPECT_FALSE(sink.append("record two\r\n"));
 
-    EXPECT_FALSE(sink.Open(dir.path().toStdString() + "/no/such/r.txt"));
-    EXPECT_FALSE(sink.IsOpen());
-    EXPECT_FALSE(sink.Append("closed")) << "a closed sink refuses";
+    EXPECT_FALSE(sink.open(dir.path().toStdString() + "/no/such/r.txt"));
+    EXPECT_FALSE(sink.isOpen());
+    EXPECT_FALSE(sink.append("closed")) << "a closed sink refuses";
 }
 
 }  // namespace

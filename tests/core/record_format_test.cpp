@@ -24,26 +24,26 @@ TEST(RecordStamp, FractionRuleKeepsWhatThePrintedNumberHoldsInAnyLocale) {
     }
 }
 
-RecordPort port(std::string label, std::array<i16, 5> flags, std::string data = {}) {
-    return RecordPort{std::move(label), flags, std::move(data)};
+RecordPort port(std::string label, LineStates lines, std::string data = {}) {
+    return RecordPort{std::move(label), lines, std::move(data)};
 }
 
 TEST(RecordText, PortOnePortTwoPollAndLineChangeRecordsCharacterForCharacter) {
     const std::tuple<const char*, RecordPort, RecordPort, const char*> cases[] = {
-        {"14:05:09,37", port("COM1", {kOn, kOn, 0, 0, 0}, "\x01\x02\x41"),
-         port("COM2", {0, 0, 0, 0, 0}),
+        {"14:05:09,37", port("COM1", {.rts = true, .dtr = true}, "\x01\x02\x41"), port("COM2", {}),
          "14:05:09,37  COM1:  RTS=1 DTR=1 DCD=0 DSR=0 CTS=0   Data= 01 02 41\r\n"
          "             COM2:  RTS=0 DTR=0 DCD=0 DSR=0 CTS=0   Data=\r\n\r\n"},
         // A line feed among the data stays on its line.
-        {"01:00:00,125", port("COM3", {0, 0, kOn, kOn, kOn}),
-         port("COM12", {kOn, 0, 0, kOn, 0}, "A\nB"),
+        {"01:00:00,125", port("COM3", {.dcd = true, .dsr = true, .cts = true}),
+         port("COM12", {.rts = true, .dsr = true}, "A\nB"),
          "01:00:00,125  COM3:  RTS=0 DTR=0 DCD=1 DSR=1 CTS=1   Data=\r\n"
          "             COM12:  RTS=1 DTR=0 DCD=0 DSR=1 CTS=0   Data= 41 0A 42\r\n\r\n"},
-        {"14:05:09,50", port("COM1", {kOn, kOn, kOn, kOn, kOn}, "\x10"),
-         port("/dev/ttyUSB0", {kOn, kOn, 0, 0, kOn}, std::string("\xab\x00", 2)),
+        {"14:05:09,50", port("COM1", {true, true, true, true, true}, "\x10"),
+         port("/dev/ttyUSB0", {.rts = true, .dtr = true, .cts = true}, std::string("\xab\x00", 2)),
          "14:05:09,50  COM1:  RTS=1 DTR=1 DCD=1 DSR=1 CTS=1   Data= 10\r\n"
          "             /dev/ttyUSB0:  RTS=1 DTR=1 DCD=0 DSR=0 CTS=1   Data= AB 00\r\n\r\n"},
-        {"00:00:00,00", port("COM1", {0, 0, 0, kOn, 0}), port("COM2", {0, kOn, 0, 0, 0}),
+        // Each line on its own, so a swapped pair of words shows.
+        {"00:00:00,00", port("COM1", {.dsr = true}), port("COM2", {.dtr = true}),
          "00:00:00,00  COM1:  RTS=0 DTR=0 DCD=0 DSR=1 CTS=0   Data=\r\n"
          "             COM2:  RTS=0 DTR=1 DCD=0 DSR=0 CTS=0   Data=\r\n\r\n"},
     };

@@ -1,8 +1,9 @@
-// "Пуск", "Стоп", "ОК" and "Авт.": the run states, their transitions and the poll interval.
+// "Пуск", "Стоп", "ОК" and "Авт.": the run states, their transitions and the poll period.
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <optional>
 
+#include "app/run_control.h"
 #include "sim/rig.h"
 
 namespace lt::sim {
@@ -10,210 +11,201 @@ namespace {
 
 const std::vector<std::string> kBadInterval{"Интервал должен быть целым числом"};
 
+// The period's bounds and number format are the run panel's own; the rounding is the conversion's.
+TEST(RunPanel, PeriodIsAWholeNumberOfMillisecondsUpTo65535InTheLocalesFormat) {
+    VirtualLoop loop;
+    TestHost host{loop};
+    QLocale locale = QLocale(QLocale::German);
+    lt::RunControl run(host, locale);
+    for (auto [text, period] : {std::pair{"65535", std::optional<int>(65535)},
+                                {"13,5", 14},
+                                {"0", 0},
+                                {"65536", std::nullopt},
+                                {"-1", std::nullopt}}) {
+        host.messages.clear();
+        run.typePollInterval(text);
+        EXPECT_EQ(run.pollInterval(), period) << text;
+        EXPECT_EQ(host.messages, period ? std::vector<std::string>{} : kBadInterval);
+    }
+}
+
 enum class State { Stopped, Polling, Automatic, HalfStarted };
 
-class RunControl : public ::testing::Test {
+class StartStop : public ::testing::Test {
 protected:
-    void SetUp() override {
-        for (SimLine* l : {&rig.line1, &rig.line2}) l->setLineSettings("9600,n,8,1");
-    }
-    // Checks every column of the run-state table for `s`.
+    // The run panel and the core in state `s`; whether the poll runs is seen from the rows.
     void expectState(State s) {
         const bool running = s != State::Stopped;
-        const bool green = s == State::Polling || s == State::Automatic;
-        EXPECT_EQ(core.Running, running ? 1 : 0);
-        EXPECT_EQ(form.Check[9].Enabled, !running);
+        const RunPanelView run = core.view().run;
+        EXPECT_EQ(core.running(), running);
+        EXPECT_EQ(run.autoFraming.enabled, !running);
         if (running) {
-            EXPECT_EQ(form.Check[9].Value, s == State::Automatic ? 1 : 0);
+            EXPECT_EQ(run.autoFraming.checked, s == State::Automatic);
         }
-        EXPECT_EQ(core.Timer1->enabled(), s == State::Polling);
-        EXPECT_EQ(form.Command1.BackColor, green ? color::BrightGreen : color::ButtonFace);
-        EXPECT_EQ(form.Command2.BackColor, green ? color::ButtonFace : color::BrightGreen);
+        EXPECT_EQ(run.startLit, s == State::Polling || s == State::Automatic);
     }
-    void start(const std::string& interval) {
-        core.Set_Text2(interval);
-        core.Start_Capture();
+    bool applyVisible() const { return core.view().run.applyVisible; }
+    // Rows written in the next `v` milliseconds.
+    unsigned rowsIn(double v) {
+        const unsigned before = rig.rowsWritten();
+        rig.runMs(v);
+        return rig.rowsWritten() - before;
     }
-    void startAuto() {
-        core.Set_Check(9, 1);
-        core.Start_Capture();
+    void start(const std::string& period) {
+        core.typePollInterval(period);
+        core.start();
     }
 
     Rig rig;
     Core& core = rig.core;
-    Form& form = rig.core.form;
-    const double charMs = 10.0 / 9600 * 1000;
 };
 
-TEST_F(RunControl, PolledRunFromStartThroughASecondStartToStop) {
+TEST_F(StartStop, PolledRunThroughFurtherStartsToStopAndAPeriodOfZero) {
     expectState(State::Stopped);
-    EXPECT_EQ(core.Timer1->interval(), 100);
-    EXPECT_FALSE(form.Command7.Visible);
-    core.Screen_Row = 6;
-    core.Timer5->restart(10);  // a packet of port 1 left pending in auto mode
     rig.runMs(3);
     start("10");
     expectState(State::Polling);
-    EXPECT_EQ(static_cast<VirtualTimer&>(*core.Timer1).dueAt(), ms(13));
-    EXPECT_FALSE(core.Timer5->enabled());
-    EXPECT_EQ(core.Run_Started, ms(3));
-    rig.runMs(42);  // rows from the first one on, with both ports off too
-    ASSERT_EQ(core.Screen_Row, 4);
+    EXPECT_EQ(rowsIn(9), 0u);
+    EXPECT_EQ(rowsIn(1), 1u) << "the first poll a period after Start";
+    rig.runMs(30);
+    // Rows with both ports switched off too: empty cells of length 0.
+    ASSERT_EQ(rig.nextRow(), 4);
+    EXPECT_EQ(rig.row(3).ports[0].length, "0");
+    EXPECT_EQ(rig.row(3).ports[1].length, "0");
 
-    core.Start_Capture();
+    core.start();
     expectState(State::Polling);
-    EXPECT_EQ(core.Screen_Row, 0);
+    EXPECT_EQ(rig.nextRow(), 0);
     rig.runMs(10);
-    // A rejected text at a second Start: the running period stays, rows start again at 0.
-    core.Set_Text2("oops");
-    core.Start_Capture();
+    // A refused text at a further Start: the running period stays, rows start again at 0.
+    start("oops");
     EXPECT_EQ(rig.host.messages, kBadInterval);
     expectState(State::Polling);
-    EXPECT_EQ(core.Screen_Row, 0);
-    EXPECT_EQ(core.Timer1->interval(), 10);
-    rig.runMs(30);
-    EXPECT_EQ(core.Screen_Row, 3);
+    EXPECT_EQ(rig.nextRow(), 0);
+    EXPECT_EQ(rowsIn(100), 10u);
+    ASSERT_EQ(rig.row(9).marker, RowMarker::Newest);
 
-    form.Shape2.fill(color::Red);
-    core.Stop_Capture();
+    // Stop turns the newest row's marker, the tenth, to an earlier one, and the poll ends.
+    core.stop();
     expectState(State::Stopped);
-    EXPECT_EQ(form.Shape2[9], color::DarkGreen);
-    EXPECT_EQ(form.Shape2[8], color::Red);
-    rig.runMs(200);
-    EXPECT_EQ(core.Screen_Row, 3);
+    for (const ScreenRow& r : core.screen().rows()) EXPECT_EQ(r.marker, RowMarker::Earlier);
+    EXPECT_EQ(rowsIn(200), 0u);
+
+    start("0");
+    expectState(State::Polling);
+    EXPECT_EQ(rowsIn(5000), 0u) << "an accepted 0 runs without writing rows";
+    EXPECT_EQ(rig.host.messages.size(), 1u);
 }
 
-TEST_F(RunControl, AutoStartNeitherReadsTheFieldNorTouchesPort1sGapTimerAndRestartsAtRowZero) {
-    core.Timer1->restart(50);
-    core.Timer5->restart(10);
-    core.Screen_Row = 4;
-    rig.runMs(2);
-    startAuto();  // with the field empty
+TEST_F(StartStop, StartInEitherModeWhileRunningRestartsTheRowsAndSwitchesTheCapture) {
+    core.switchPort(1, true);
+    start("50");
+    EXPECT_EQ(rowsIn(60), 1u);
+    // "Авт." ticked while running (the window greys it; the core takes the call): the field is
+    // greyed, and Start stops the poll without reading the field.
+    core.setAutoFraming(true);
+    EXPECT_FALSE(core.view().run.pollIntervalEnabled);
+    start("");
     expectState(State::Automatic);
-    EXPECT_FALSE(form.Text2.Enabled) << "greyed by the ticked box";
-    EXPECT_EQ(core.Screen_Row, 0);
-    EXPECT_TRUE(core.Timer5->enabled());
-    EXPECT_EQ(core.Run_Started, ms(2));
-    EXPECT_EQ(core.Timer1->interval(), 50);
+    EXPECT_EQ(rig.nextRow(), 0);
+    EXPECT_EQ(rowsIn(200), 0u);
 
-    core.Screen_Row = 5;
-    core.Set_Text2("no number");
-    EXPECT_TRUE(form.Command7.Visible);
-    core.Start_Capture();
+    // A Start while port 1 collects a packet: rows start again at 0, the packet still ends.
+    rig.line1.peerSend("abc");
+    rig.runMs(50);
+    ASSERT_EQ(rig.nextRow(), 1);
+    rig.line1.peerSend("de");
+    rig.runMs(10);
+    ASSERT_TRUE(rig.collecting(1));
+    start("no number");
     expectState(State::Automatic);
-    EXPECT_EQ(core.Screen_Row, 0);
+    EXPECT_EQ(rig.nextRow(), 0);
+    rig.runMs(50);
+    EXPECT_EQ(rig.row(0).ports[0].bytes, "de");
     EXPECT_TRUE(rig.host.messages.empty());
+
+    // And back: a polled Start drops port 1's packet end, so its bytes come with the poll.
+    rig.line1.peerSend("fgh");
+    rig.runMs(10);
+    ASSERT_TRUE(rig.collecting(1));
+    core.setAutoFraming(false);
+    start("50");
+    expectState(State::Polling);
+    EXPECT_EQ(rowsIn(60), 1u) << "no packet row besides the poll";
+    EXPECT_EQ(rig.row(0).ports[0].bytes, "fgh");
+    EXPECT_EQ(rig.row(0).ports[1].length, "0") << "a poll row";
 }
 
-TEST_F(RunControl, IntervalTextsAtStartRejectedLeaveItHalfStartedAcceptedRoundHalvesToEven) {
-    for (const char* text : {"", "   ", "abc", "-1", "65536", "12ms"}) {
-        SCOPED_TRACE(text);
-        rig.host.messages.clear();
-        core.Screen_Row = 3;
-        start(text);
-        EXPECT_EQ(rig.host.messages, kBadInterval);
-        expectState(State::HalfStarted);
-        EXPECT_EQ(core.Timer1->interval(), 100);
-        EXPECT_EQ(core.Screen_Row, 0);
-    }
-    core.Stop_Capture();
+TEST_F(StartStop, StopWhileBothPortsCollectFinishesPort2sPacketAndKeepsPort1sBytes) {
+    rig.switchBothOn();
+    core.setDataRelay(2, true);
+    rig.runAuto();
+    rig.line1.peerSend("old");
+    rig.line2.peerSend("tail");
+    rig.runMs(20);  // two characters of each at 1200 baud
+    ASSERT_TRUE(rig.collecting(1) && rig.collecting(2));
+    core.stop();
     expectState(State::Stopped);
-
-    rig.host.messages.clear();
-    using Case = std::pair<const char*, int>;
-    for (auto [text, interval] : {Case{"65535", 65535}, Case{"12.5", 12}, Case{"13.5", 14},
-                                  Case{"12,5", 12}, Case{"13,5", 14}, Case{"0", 0}}) {
-        SCOPED_TRACE(text);
-        core.Locale = QLocale(std::strchr(text, ',') ? QLocale::German : QLocale::C);
-        start(text);
-        expectState(State::Polling);
-        EXPECT_EQ(core.Timer1->interval(), interval);
-    }
-    EXPECT_TRUE(rig.host.messages.empty());
-    // An accepted 0 runs without writing rows.
-    rig.runMs(5000);
-    EXPECT_EQ(core.Screen_Row, 0);
-    EXPECT_EQ(form.Shape2[0], color::WindowBackground);
-}
-
-TEST_F(RunControl, StopWhileBothPortsCollectFinishesPort2sPacketAndKeepsPort1sBytes) {
-    rig.openDirect(core.port1);
-    rig.openDirect(core.port2);
-    form.Check[6].Value = 1;
-    startAuto();
-    rig.sendAt(rig.line1, 0, "old");
-    rig.sendAt(rig.line2, 0, "tail");
-    rig.runMs(4 * charMs + 1);
-    ASSERT_EQ(core.Pending_Port1, 1);
-    ASSERT_EQ(core.Pending_Port2, 1);
-    core.Stop_Capture();
-    expectState(State::Stopped);
-    EXPECT_EQ(core.Screen_Row, 0);
+    EXPECT_EQ(rig.nextRow(), 0);
     rig.runMs(200);
-    EXPECT_EQ(core.Screen_Row, 1) << "port 2's packet only";
-    EXPECT_EQ(form.Text3[0], "tail");
+    EXPECT_EQ(rig.nextRow(), 1) << "port 2's packet only";
+    EXPECT_EQ(rig.row(0).ports[1].bytes, "tail");
     EXPECT_EQ(rig.line1.peerReceived(), "tail");
     EXPECT_EQ(rig.line1.bytesWaiting(), 3u);
     // Stopped, "Авт." may change; started again in auto mode long after, the old bytes begin
     // port 1's first packet.
-    core.Set_Check(9, 0);
-    EXPECT_TRUE(form.Text2.Enabled);
-    core.Set_Check(9, 1);
-    core.Start_Capture();
+    core.setAutoFraming(false);
+    EXPECT_TRUE(core.view().run.pollIntervalEnabled);
+    rig.runAuto();
     rig.sendAt(rig.line1, 300, "new");
     rig.runMs(200);
-    EXPECT_EQ(core.Screen_Row, 1);
-    EXPECT_EQ(form.Text1[0], "oldnew");
+    EXPECT_EQ(rig.nextRow(), 1);
+    EXPECT_EQ(rig.row(0).ports[0].bytes, "oldnew");
 }
 
-TEST_F(RunControl, OkAppearsOnEveryChangeWhileRunningAndStaysAfterStop) {
-    core.Set_Text2("70");
-    EXPECT_FALSE(form.Command7.Visible) << "stopped: typing shows nothing";
-    // Half started, an accepted "ОК" sets the interval but does not start polling.
+TEST_F(StartStop, OkAppearsOnEveryChangeWhileRunningAndStaysAfterStop) {
+    core.typePollInterval("70");
+    EXPECT_FALSE(applyVisible()) << "stopped: typing shows nothing";
+    // Half started by a refused text, an accepted "ОК" sets the period but starts no poll.
     start("x");
-    core.Set_Text2("25");
-    EXPECT_TRUE(form.Command7.Visible);
-    core.Apply_Interval();
-    EXPECT_FALSE(form.Command7.Visible);
     expectState(State::HalfStarted);
-    EXPECT_EQ(core.Timer1->interval(), 25);
-    core.Start_Capture();
+    core.typePollInterval("25");
+    EXPECT_TRUE(applyVisible());
+    core.applyPollInterval();
+    EXPECT_FALSE(applyVisible());
+    expectState(State::HalfStarted);
+    EXPECT_EQ(rowsIn(100), 0u);
+    core.start();
     expectState(State::Polling);
-    EXPECT_FALSE(form.Command7.Visible);
-    rig.runMs(30);
-    EXPECT_EQ(core.Screen_Row, 1);
-    core.Set_Text2("20");
-    EXPECT_TRUE(form.Command7.Visible);
-    EXPECT_EQ(core.Timer1->interval(), 25) << "typing alone never changes the period";
-    core.Apply_Interval();
-    EXPECT_FALSE(form.Command7.Visible);
-    EXPECT_EQ(static_cast<VirtualTimer&>(*core.Timer1).dueAt(), ms(50)) << "at once";
+    EXPECT_EQ(rowsIn(27), 1u);  // at 25 ms
+    core.typePollInterval("20");
+    EXPECT_TRUE(applyVisible());
+    EXPECT_EQ(rowsIn(21), 0u) << "typing alone never changes the period";
+    core.applyPollInterval();
+    EXPECT_FALSE(applyVisible());
+    EXPECT_EQ(rowsIn(19), 0u) << "the new period counts from the ОК";
+    EXPECT_EQ(rowsIn(1), 1u);
 
-    // A rejected "ОК" writes the running interval back: a change of the field that shows it again.
-    for (const std::string bad : {"", "abc", "-1", "65536"}) {
-        SCOPED_TRACE(bad);
-        rig.host.messages.clear();
-        core.Set_Text2(bad);
-        core.Apply_Interval();
-        EXPECT_EQ(rig.host.messages, kBadInterval);
-        EXPECT_EQ(form.Text2.Text, "20");
-        EXPECT_TRUE(form.Command7.Visible);
-        EXPECT_EQ(core.Timer1->interval(), 20);
-        EXPECT_TRUE(core.Timer1->enabled());
-    }
+    // A refused "ОК" writes the running period back: a change of the field that shows it again.
+    rig.host.messages.clear();
+    core.typePollInterval("-1");
+    core.applyPollInterval();
+    EXPECT_EQ(rig.host.messages, kBadInterval);
+    EXPECT_EQ(core.view().run.pollInterval, "20");
+    EXPECT_TRUE(applyVisible());
+    EXPECT_EQ(rowsIn(20), 1u) << "still polling every 20 ms";
 
-    // Shown at Stop, it stays, and sets the disabled timer.
-    core.Set_Text2("15");
-    core.Stop_Capture();
-    EXPECT_TRUE(form.Command7.Visible);
-    core.Apply_Interval();
-    EXPECT_FALSE(form.Command7.Visible);
-    EXPECT_EQ(core.Timer1->interval(), 15);
-    expectState(State::Stopped);
-    core.Set_Text2("junk");
-    core.Apply_Interval();
-    EXPECT_EQ(form.Text2.Text, "15");
-    EXPECT_FALSE(form.Command7.Visible);
+    // Shown at Stop, it stays, and sets the stopped poll's period, which a refused text shows.
+    core.typePollInterval("15");
+    core.stop();
+    EXPECT_TRUE(applyVisible());
+    core.applyPollInterval();
+    EXPECT_FALSE(applyVisible());
+    EXPECT_EQ(rowsIn(100), 0u);
+    core.typePollInterval("junk");
+    core.applyPollInterval();
+    EXPECT_EQ(core.view().run.pollInterval, "15");
+    EXPECT_FALSE(applyVisible());
 }
 
 }  // namespace

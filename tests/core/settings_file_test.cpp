@@ -12,9 +12,9 @@
 namespace lt::sim {
 namespace {
 
-StoredSettings settings(std::string path, i16 gap, i16 poll, i16 service,
+StoredSettings settings(std::string path, i16 gap, i16 poll, i16 lineDelay,
                         std::string product = "Linetap", std::string version = "v.2.01") {
-    return {std::move(path), gap, poll, service, std::move(product), std::move(version)};
+    return {std::move(path), gap, poll, lineDelay, std::move(product), std::move(version)};
 }
 
 TEST(SettingsBytes, WrittenFileMatchesTheRecordLayoutAndTextsOver498BytesAreRefused) {
@@ -69,17 +69,6 @@ TEST(SettingsBytes, EveryCorpusFileReadsSafelyAndWritesBackUnchanged) {
         ++count;
     }
     EXPECT_GE(count, 10);
-
-    const std::pair<const char*, StoredSettings> known[] = {
-        {"length_past_record.eng", settings("", 10, 100, 100)},
-        {"length_ffff.eng", settings("", 10, 100, 100, "", "")},
-        {"version_v200.eng", settings("/srv/records/", 25, 250, 50, "Linetap", "v.2.00")},
-        {"negative_intervals.eng", settings("/data/", -1, -32768, -100)},
-        {"longest_path.eng", settings("/" + std::string(497, 'p'), 10, 100, 100)},
-        {"product_lowercase.eng", settings("/data/", 10, 100, 100, "linetap")},
-    };
-    for (const auto& [name, expected] : known)
-        EXPECT_EQ(readSettings((corpus / name).string()), expected) << name;
 }
 
 TEST(SettingsFiles, ReadingTakesOnlyRegularFilesAndAFailedWriteKeepsTheOldFileWhole) {

@@ -4,67 +4,76 @@
 #include <array>
 
 #include "app/settings_file.h"
+#include "app/settings_panel.h"
 #include "settings_test_support.h"
 
 namespace lt::sim {
 namespace {
 
-const std::string kIntervals = "Интервалы должны быть целыми числами";
+const std::string kNotWhole = "Интервалы должны быть целыми числами";
+const std::string kNegative = "Интервалы не могут быть отрицательными";
+const std::string kTooLong =
+    "Путь для хранения данных слишком длинный: в файле настроек помещается не более 498 байт";
 
-class SettingsPanel : public SettingsRig {
+// The panel over a store loaded from a fresh program folder, filled and shown as at start-up.
+class SettingsPanelTest : public SettingsFolder {
 protected:
     void SetUp() override {
-        SettingsRig::SetUp();
-        core.Settings_Load();
+        SettingsFolder::SetUp();
+        store.load();
         saved = readBytes(file);
-        core.mnu_Prop_Click();
-        form.Text10.Text = "100";  // start-up fills it; the menu does not
+        panel.fill(store.values());
+        panel.toggle(store.values());
     }
-    void fill(const std::array<std::string, 4>& texts) {
-        form.Text4.Text = texts[0];
-        form.Text8.Text = texts[1];
-        form.Text9.Text = texts[2];
-        form.Text10.Text = texts[3];
+    void type(const std::array<std::string, 4>& texts) {
+        panel.type(SettingField::RecordFolder, texts[0]);
+        panel.type(SettingField::Gap, texts[1]);
+        panel.type(SettingField::PollInterval, texts[2]);
+        panel.type(SettingField::LineDelay, texts[3]);
     }
     std::tuple<std::string, std::string, std::string, std::string> fields() const {
-        return {form.Text4.Text, form.Text8.Text, form.Text9.Text, form.Text10.Text};
+        const SettingsPanelView& v = panel.view();
+        return {v.recordFolder, v.gap, v.pollInterval, v.lineDelay};
     }
+
+    // The panel, the folder picker and the caption of the button that shows the picker.
+    using Shown = std::tuple<bool, bool, std::string>;
+    Shown shown() const {
+        return {panel.view().visible, panel.view().pickerVisible, panel.view().browseCaption};
+    }
+
+    QLocale locale = QLocale::c();
+    SettingsPanel panel{host, locale};
     std::string saved;
 };
 
-TEST_F(SettingsPanel, MenuSearchAndExitShowAndHideThePartsWithoutSaving) {
-    EXPECT_TRUE(form.Frame7Visible);
-    fill({"/typed", "1", "2", "3"});
-    core.Command5_Click();
-    EXPECT_TRUE(form.PickersVisible);
-    EXPECT_EQ(form.Command5Caption, "закрыть");
-    core.Command5_Click();
-    EXPECT_FALSE(form.PickersVisible);
-    EXPECT_EQ(form.Command5Caption, "поиск");
-    core.Command5_Click();
-    core.Dir_Change("/mnt/usb/logs");
-    core.mnu_Prop_Click();  // hiding changes nothing else
-    EXPECT_FALSE(form.Frame7Visible);
-    EXPECT_TRUE(form.PickersVisible);
+TEST_F(SettingsPanelTest, MenuSearchAndExitShowAndHideThePartsWithoutSaving) {
+    EXPECT_EQ(shown(), Shown(true, false, "поиск"));
+    type({"/typed", "1", "2", "3"});
+    panel.togglePicker();
+    EXPECT_EQ(shown(), Shown(true, true, "закрыть"));
+    panel.togglePicker();
+    EXPECT_EQ(shown(), Shown(true, false, "поиск"));
+    panel.togglePicker();
+    panel.chooseFolder("/mnt/usb/logs");
+    panel.toggle(store.values());  // hiding changes nothing else
+    EXPECT_EQ(shown(), Shown(false, true, "закрыть"));
     EXPECT_EQ(fields(), std::tuple("/mnt/usb/logs", "1", "2", "3"));
 
     // Showing refills the folder, gap and poll fields from the values in force, not the delay.
-    core.gapMs = -5;
-    core.mnu_Prop_Click();
-    EXPECT_TRUE(form.Frame7Visible);
+    store.edit().gapMs = -5;
+    panel.toggle(store.values());
+    EXPECT_TRUE(panel.view().visible);
     EXPECT_EQ(fields(), std::tuple(folder, "-5", "100", "3"));
 
-    fill({"/typed", "55", "2", "3"});
-    core.Command6_Click();
-    EXPECT_FALSE(form.PickersVisible);
-    EXPECT_FALSE(form.Frame7Visible);
-    EXPECT_EQ(form.Command5Caption, "поиск");
-    EXPECT_EQ(valuesOf(core), Values(folder, -5, 100, 100));
+    type({"/typed", "55", "2", "3"});
+    panel.close();
+    EXPECT_EQ(shown(), Shown(false, false, "поиск"));
+    EXPECT_EQ(valuesOf(store.values()), Values(folder, -5, 100, 100));
     EXPECT_EQ(readBytes(file), saved);
 }
 
-TEST_F(SettingsPanel,
-       SaveTakesTheFolderWithASlashAndWholeNumbersInTheLocalesFormatAndWritesWhatItCan) {
+TEST_F(SettingsPanelTest, SaveTakesTheFolderWithASlashAndWholeNumbersInTheLocalesFormat) {
     const std::string longest = "/" + std::string(496, 'p') + "/";  // 498 bytes: fits
     const std::tuple<QLocale, std::array<std::string, 4>, Values> cases[] = {
         // Halves round to even; a delay of 0 is taken (its timer then never fires).
@@ -73,47 +82,46 @@ TEST_F(SettingsPanel,
         {QLocale::c(), {"", "10", "100", "100"}, {"/", 10, 100, 100}},
         {QLocale::c(), {longest, "10", "100", "100"}, {longest, 10, 100, 100}},
     };
-    for (const auto& [locale, texts, taken] : cases) {
-        core.Locale = locale;
-        fill(texts);
-        core.Command4_Click();
-        EXPECT_TRUE(rig.host.messages.empty());
-        EXPECT_EQ(valuesOf(core), taken);
-        const auto& [path, gap, poll, service] = taken;
-        EXPECT_EQ(readBytes(file), goldenSettings(path, gap, poll, service));
-        EXPECT_TRUE(form.Frame7Visible) << "the panel stays open";
-        EXPECT_EQ(form.Text8.Text, texts[1]) << "fields keep what was typed";
+    for (const auto& [caseLocale, texts, taken] : cases) {
+        locale = caseLocale;
+        type(texts);
+        panel.save(store);
+        EXPECT_TRUE(host.messages.empty());
+        EXPECT_EQ(valuesOf(store.values()), taken);
+        const auto& [path, gap, poll, lineDelay] = taken;
+        EXPECT_EQ(readBytes(file), goldenSettings(path, gap, poll, lineDelay));
+        EXPECT_TRUE(panel.view().visible) << "the panel stays open";
+        EXPECT_EQ(panel.view().gap, texts[1]) << "fields keep what was typed";
     }
     // A file that cannot be written is not reported; the values stay in force, no folder is made.
     ASSERT_TRUE(QDir(QString::fromStdString(folder)).removeRecursively());
-    fill({"/v", "20", "200", "300"});
-    core.Command4_Click();
-    EXPECT_TRUE(rig.host.messages.empty());
-    EXPECT_EQ(valuesOf(core), Values("/v/", 20, 200, 300));
+    type({"/v", "20", "200", "300"});
+    panel.save(store);
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(valuesOf(store.values()), Values("/v/", 20, 200, 300));
     EXPECT_FALSE(pathExists(folder));
 }
 
-TEST_F(SettingsPanel, RefusedInputGivesOneMessageTakesWhatItCanAndWritesNothing) {
+TEST_F(SettingsPanelTest, RefusedInputGivesOneMessageTakesWhatItCanAndWritesNothing) {
     const std::string tooLong = "/" + std::string(497, 'p');  // 499 bytes with its slash
-    const std::tuple<std::array<std::string, 4>, bool, Values> cases[] = {
+    const std::tuple<std::array<std::string, 4>, std::string, Values> cases[] = {
         // The folder is taken before the checks, each interval on its own.
-        {{"/new", "abc", "200", ""}, true, {"/new/", 1, 200, 3}},
-        {{"/new", "40000", "1e2", "50"}, true, {"/new/", 1, 100, 50}},  // out of range; 1e2 reads
-        {{"/n", "-1", "150", "-32768"}, false, {"/n/", 1, 150, 3}},
-        {{"/n", "-1", "x", "5"}, true, {"/n/", 1, 2, 5}},  // whole numbers are asked for first
-        {{tooLong, "11", "100", "100"}, false, {tooLong + "/", 11, 100, 100}},
+        {{"/new", "abc", "200", ""}, kNotWhole, {"/new/", 1, 200, 3}},
+        {{"/new", "40000", "1e2", "50"}, kNotWhole, {"/new/", 1, 100, 50}},  // out of range
+        {{"/n", "-1", "150", "-32768"}, kNegative, {"/n/", 1, 150, 3}},
+        {{"/n", "-1", "x", "5"}, kNotWhole, {"/n/", 1, 2, 5}},  // whole numbers are asked first
+        {{tooLong, "11", "100", "100"}, kTooLong, {tooLong + "/", 11, 100, 100}},
     };
-    for (const auto& [texts, wholeNumbers, taken] : cases) {
+    for (const auto& [texts, message, taken] : cases) {
         SCOPED_TRACE(texts[1]);
-        rig.host.messages.clear();
-        core.gapMs = 1;
-        core.pollMs = 2;
-        core.lineDelayMs = 3;
-        fill(texts);
-        core.Command4_Click();
-        ASSERT_EQ(rig.host.messages.size(), 1u);
-        EXPECT_EQ(rig.host.messages[0] == kIntervals, wholeNumbers) << rig.host.messages[0];
-        EXPECT_EQ(valuesOf(core), taken);
+        host.messages.clear();
+        store.edit().gapMs = 1;
+        store.edit().pollMs = 2;
+        store.edit().lineDelayMs = 3;
+        type(texts);
+        panel.save(store);
+        EXPECT_EQ(host.messages, std::vector{message});
+        EXPECT_EQ(valuesOf(store.values()), taken);
         EXPECT_EQ(readBytes(file), saved);
     }
 }

@@ -7,14 +7,17 @@
 #include <string>
 #include <tuple>
 
-#include "sim/rig.h"
+#include <gtest/gtest.h>
+
+#include "app/settings_store.h"
+#include "sim/test_host.h"
 
 namespace lt::sim {
 
 // A settings file put together byte by byte from the record layout, independently of the
 // program's writer: six 500-byte records, texts as a 16-bit length and bytes, integers as 16-bit
 // two's complement, low byte first, the rest zero.
-inline std::string goldenSettings(const std::string& path, int gap, int poll, int service,
+inline std::string goldenSettings(const std::string& path, int gap, int poll, int lineDelay,
                                   const std::string& product = "Linetap",
                                   const std::string& version = "v.2.01") {
     std::string f(3000, '\0');
@@ -29,7 +32,7 @@ inline std::string goldenSettings(const std::string& path, int gap, int poll, in
     text(1, path);
     u16(2, static_cast<std::uint16_t>(gap));
     u16(3, static_cast<std::uint16_t>(poll));
-    u16(4, static_cast<std::uint16_t>(service));
+    u16(4, static_cast<std::uint16_t>(lineDelay));
     text(5, product);
     text(6, version);
     return f;
@@ -50,17 +53,17 @@ inline bool writeBytes(const std::string& path, const std::string& bytes) {
 
 // The record folder and the three intervals in force, compared in one go.
 using Values = std::tuple<std::string, int, int, int>;
-inline Values valuesOf(const Core& c) {
-    return {c.recordFolder, c.gapMs, c.pollMs, c.lineDelayMs};
+inline Values valuesOf(const Settings& s) {
+    return {s.recordFolder, s.gapMs, s.pollMs, s.lineDelayMs};
 }
 
-// A rig whose program folder lies in a fresh temporary folder.
-class SettingsRig : public ::testing::Test {
+// Host services whose program folder lies in a fresh temporary folder, and the settings store.
+class SettingsFolder : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         base = dir.path().toStdString() + "/";
-        rig.host.env["ProgramFiles"] = dir.path().toStdString();
+        host.env["ProgramFiles"] = dir.path().toStdString();
         folder = base + "Linetap v.2.01/";
         file = folder + "Linetap v.2.01.eng";
     }
@@ -71,9 +74,9 @@ protected:
 
     QTemporaryDir dir;
     std::string base, folder, file;
-    Rig rig;
-    Core& core = rig.core;
-    Form& form = rig.core.form;
+    VirtualLoop loop;
+    TestHost host{loop};
+    SettingsStore store{host};
 };
 
 }  // namespace lt::sim

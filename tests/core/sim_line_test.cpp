@@ -1,7 +1,7 @@
 // The simulated line itself: the scenario tests are only as good as its timing and its rules.
 #include <gtest/gtest.h>
 
-#include "sim/rig.h"
+#include "sim/sim_line.h"
 
 namespace lt::sim {
 namespace {

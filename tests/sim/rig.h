@@ -37,6 +37,14 @@ struct Rig {
     ScreenRow row(int r) const { return core.view().rows[r]; }
     // The row the next event fills.
     int nextRow() const { return core.screen().nextRow(); }
+    // Rows written so far, a rewrite of a row counted again.
+    unsigned rowsWritten() const {
+        unsigned n = 0;
+        for (const ScreenRow& r : core.screen().rows()) n += r.writes;
+        return n;
+    }
+    // Whether `port` is between the first byte of a framed packet and its end.
+    bool collecting(int port) const { return core.channel(port).collecting(); }
 };
 
 }  // namespace lt::sim
