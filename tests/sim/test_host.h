@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ public:
     std::unique_ptr<Timer> createTimer() override { return std::make_unique<VirtualTimer>(loop_); }
     void processEvents() override {
         ++yields;
+        if (onYield) onYield();
         loop_.processPending();
     }
     void showMessage(const std::string& text) override { messages.push_back(text); }
@@ -37,6 +39,9 @@ public:
     QDateTime startTime{QDate(2026, 12, 6), QTime(14, 5, 9, 370)};
     bool quitRequested = false;
     int yields = 0;
+    // Runs at every yield, `yields` already counted, before the events waiting: a click made
+    // while the program lets the event loop run.
+    std::function<void()> onYield;
 
 private:
     VirtualLoop& loop_;
