@@ -10,244 +10,208 @@ class Framing : public ::testing::Test {
 protected:
     void SetUp() override {
         for (SimLine* l : {&rig.line1, &rig.line2}) l->setLineSettings("9600,n,8,1");
-        rig.openDirect(rig.core.port1);
-        rig.openDirect(rig.core.port2);
+        rig.switchBothOn();
         rig.runAuto();
     }
+
     Rig rig;
     Core& core = rig.core;
-    Form& form = rig.core.form;
     const double charMs = 10.0 / 9600 * 1000;  // one 8N1 character at 9600 baud
 };
 
-TEST_F(Framing, PauseJustUnderTheGapJoinsAndJustOverSplits) {
-    // Gap 10 ms: the pause between arrivals is the idle time plus one character time.
-    rig.sendAt(rig.line1, 0, "AB");
-    rig.sendAt(rig.line1, 2 * charMs + 9.5 - charMs, "CD");  // arrivals 9.5 ms apart: one packet
-    rig.sendAt(rig.line1, 200, "EF");
-    rig.sendAt(rig.line1, 200 + 2 * charMs + 10.5 - charMs, "GH");  // 10.5 ms apart: two packets
-    rig.runMs(400);
-    EXPECT_EQ(form.Text1[0], "ABCD");
-    EXPECT_EQ(form.Label3[0], "4");
-    EXPECT_EQ(form.Text1[1], "EF");
-    EXPECT_EQ(form.Text1[2], "GH");
-    EXPECT_EQ(core.Screen_Row, 3);
-    EXPECT_EQ(core.Pending_Port1, 0);
-}
-
-TEST_F(Framing, PacketEndsOneGapAfterItsLastByte) {
+TEST_F(Framing, APacketEndsOneGapAfterItsLastByteAndAPauseSplitsItOnlyFromTheGapOn) {
     rig.sendAt(rig.line1, 0, "xyz");
-    const double lastByte = 3 * charMs;
-    rig.loop.runUntil(ms(lastByte + 9.9));
-    EXPECT_EQ(core.Screen_Row, 0) << "finished before the gap had passed";
-    rig.loop.runUntil(ms(lastByte + 10.01));
-    EXPECT_EQ(core.Screen_Row, 1);
-    EXPECT_EQ(form.Text1[0], "xyz");
+    rig.loop.runUntil(ms(3 * charMs + 9.9));
+    EXPECT_EQ(rig.nextRow(), 0) << "finished before the gap had passed";
+    rig.loop.runUntil(ms(3 * charMs + 10.01));
+    EXPECT_EQ(rig.cells(0), "xyz|3||");
+
+    // Gap 10 ms: the pause between arrivals is the idle time plus one character time.
+    rig.sendAt(rig.line1, 100, "AB");
+    rig.sendAt(rig.line1, 100 + charMs + 9.5, "CD");  // arrivals 9.5 ms apart
+    rig.sendAt(rig.line1, 200, "EF");
+    rig.sendAt(rig.line1, 200 + charMs + 10.5, "GH");  // 10.5 ms apart
+    rig.runMs(400);
+    EXPECT_EQ(rig.cells(1), "ABCD|4||");
+    EXPECT_EQ(rig.cells(2), "EF|2||");
+    EXPECT_EQ(rig.cells(3), "GH|2||");
+    EXPECT_EQ(rig.nextRow(), 4);
 }
 
-TEST_F(Framing, TwoPortsGiveRowsInTheOrderTheirPacketsEnd) {
+// A size check that waits for one byte more, or for a pause, fails here: exactly the buffer size
+// back to back, then silence.
+TEST_F(Framing, APacketOfExactlyTheBufferSizeEndsWithItsLastByte) {
+    rig.line1.setLineSettings("115200,n,8,1");
+    rig.sendAt(rig.line1, 0, std::string(CaptureChannel::kMaxPacket, 'q'));
+    rig.loop.runUntil(Nanos{CaptureChannel::kMaxPacket} * rig.line1.characterTime());
+    ASSERT_EQ(rig.nextRow(), 1) << "the full packet waited for a pause";
+    EXPECT_EQ(rig.row(0).ports[0].length, "1024");
+    rig.runMs(50);
+    EXPECT_EQ(rig.nextRow(), 1);
+}
+
+TEST_F(Framing, EndlessStreamIsCutAtTheReceiveBufferSizeWithoutLosingAByte) {
+    for (SimLine* l : {&rig.line1, &rig.line2}) l->setLineSettings("115200,n,8,1");
+    core.setDataRelay(1, true);
+    std::string stream;
+    for (int i = 0; i < 2500; ++i) stream += static_cast<char>(i * 7 % 256);
+    rig.sendAt(rig.line1, 0, stream);
+    rig.runMs(1000);
+    EXPECT_EQ(rig.line2.peerReceived(), stream);
+    ASSERT_EQ(rig.nextRow(), 3);
+    EXPECT_EQ(rig.row(0).ports[0].length, "1024");
+    EXPECT_EQ(rig.row(1).ports[0].length, "1024");
+    EXPECT_EQ(rig.row(2).ports[0].bytes, stream.substr(2048));
+}
+
+TEST_F(Framing, RowsComeInTheOrderPacketsEndAndWrapTheRing) {
     rig.sendAt(rig.line1, 0, "11111");
     rig.sendAt(rig.line2, 0, "22");
-    rig.runMs(100);
-    // Port 2's shorter packet ends first and takes row 0; port 1's cells there stay empty.
-    EXPECT_EQ(form.Text3[0], "22");
-    EXPECT_EQ(form.Label7[0], "2");
-    EXPECT_EQ(form.Text1[0], "");
-    EXPECT_EQ(form.Label3[0], "");
-    EXPECT_EQ(form.Text1[1], "11111");
-    EXPECT_EQ(form.Text3[1], "");
-    EXPECT_EQ(form.Label7[1], "");
-    EXPECT_EQ(form.Shape2[0], color::DarkGreen);
-    EXPECT_EQ(form.Shape2[1], color::Red);
+    rig.runMs(50);
+    // Port 2's shorter packet ends first and takes row 0; the other port's cells stay empty.
+    EXPECT_EQ(rig.cells(0), "||22|2");
+    EXPECT_EQ(rig.cells(1), "11111|5||");
+    for (int i = 0; i < 9; ++i) rig.sendAt(rig.line1, 50.0 * (i + 1), std::string(1, 'a' + i));
+    rig.runMs(500);
+    EXPECT_EQ(rig.cells(9), "h|1||");
+    EXPECT_EQ(rig.cells(0), "i|1||") << "the eleventh packet overwrites row 0";
+    EXPECT_EQ(rig.row(0).writes, 2u);
+    EXPECT_EQ(rig.row(0).marker, RowMarker::Newest);
+    EXPECT_EQ(rig.row(9).marker, RowMarker::Earlier);
+    EXPECT_EQ(rig.row(1).marker, RowMarker::Earlier);
+    EXPECT_EQ(rig.nextRow(), 1);
 }
 
 TEST_F(Framing, SnapshotIsTakenAtTheFirstByteAndLineChangesDuringThePacketAreDropped) {
-    rig.line1.peerSetRts(true);  // our CTS on before the packet
+    rig.line1.peerSetRts(true);  // our CTS on before the packet: a line event and its row
     rig.runMs(1);
-    // The change itself is a line event between packets; forget the rows it may write.
-    const i16 rowsBefore = core.Screen_Row;
+    const int r = rig.nextRow();
     rig.sendAt(rig.line1, 5, "abcdef");
     rig.loop.post(ms(5 + 2.5 * charMs), [&] {
         rig.line1.peerSetRts(false);
         rig.line1.peerSetDtr(true);
     });
     rig.runMs(100);
-    const int r = rowsBefore;
-    EXPECT_EQ(core.Screen_Row, (rowsBefore + 1) % 10) << "a line change inside a packet made a row";
-    EXPECT_EQ(form.Text1[r], "abcdef");
-    EXPECT_EQ(form.Shape12[r], color::DarkGreen) << "CTS as it stood at the first byte";
-    EXPECT_EQ(form.Shape10[r], color::WindowBackground) << "DSR rose only during the packet";
-    EXPECT_EQ(form.Shape4[r], color::Red);  // our RTS
-    EXPECT_EQ(form.Shape6[r], color::Red);  // our DTR
+    EXPECT_EQ(rig.nextRow(), r + 1) << "a line change inside a packet made a row";
+    EXPECT_EQ(rig.row(r).ports[0].bytes, "abcdef");
+    // CTS as it stood at the first byte; DSR rose only during the packet.
+    EXPECT_EQ(rig.row(r).ports[0].lamps, (LineStates{true, true, false, false, true}));
 }
 
-TEST_F(Framing, RelaySetsServiceLinesBeforeTheDataAndTheDrainStartsTheDelay) {
-    form.Check[5].Value = 1;  // data relay 1 -> 2
-    form.Check[7].Value = 1;  // service relay 1 -> 2
-    rig.line2.setRts(false);
-    rig.line2.setDtr(false);
-    rig.line1.peerSetRts(true);  // CTS of port 1
-    rig.line1.peerSetDtr(true);  // DSR of port 1
+// The simulated line cannot order two steps of one instant, so "before the data" is checked as
+// "no later than its first byte starts".
+TEST_F(Framing, RelayedPacketCarriesTheLinesOfItsFirstByteOutNoLaterThanItsData) {
+    core.setDataRelay(1, true);
+    core.setRts(2, false);
+    core.setDtr(2, false);
+    core.setLineRelay(1, true);
+    // CTS and DSR rise inside packet "a", where they make no line event of their own: only the
+    // snapshot of the next packet carries them to port 2.
+    rig.sendAt(rig.line1, 0, "a");
+    rig.loop.post(ms(1.5 * charMs), [&] {
+        rig.line1.peerSetRts(true);
+        rig.line1.peerSetDtr(true);
+    });
+    rig.sendAt(rig.line1, 30, "HELLO");
+    rig.runMs(100);
+
+    ASSERT_EQ(rig.line2.peerReceived(), "aHELLO");
+    Nanos raised = -1;  // when port 2's RTS and DTR last rose together
+    bool up = true;
+    for (const auto& l : rig.line2.peerLineLog()) {
+        if (l.rts && l.dtr && !up) raised = l.at;
+        up = l.rts && l.dtr;
+    }
+    EXPECT_GT(raised, rig.line2.peerLog()[0].at) << "rose before the packet that carries them";
+    EXPECT_LE(raised, rig.line2.peerLog()[1].at - rig.line2.characterTime()) << "after the data";
+}
+
+TEST_F(Framing, NoRelayAndNoLampsOfTheOtherPortWhileItIsSwitchedOff) {
+    core.setDataRelay(1, true);
+    rig.line2.peerSetDtr(true);
     rig.runMs(1);
-    const i16 row = core.Screen_Row;
-    rig.sendAt(rig.line1, 5, "HELLO");
-    rig.runMs(60);  // the packet ends at about 20 ms and has left port 2 at about 26 ms
-
-    EXPECT_EQ(form.Text1[row], "HELLO");
-    ASSERT_EQ(rig.line2.peerReceived(), "HELLO");
-    const Nanos firstByteStart = rig.line2.peerLog().front().at - rig.line2.characterTime();
-    Nanos raised = -1;
-    for (const auto& l : rig.line2.peerLineLog())
-        if (l.rts && l.dtr) {
-            raised = l.at;
-            break;
-        }
-    ASSERT_GE(raised, 0) << "port 2's RTS and DTR never followed port 1's CTS and DSR";
-    EXPECT_LE(raised, firstByteStart);
-
-    // Port 2's send event restarts its service timer: due lineDelayMs after the drain.
-    auto& timer8 = static_cast<VirtualTimer&>(*core.Timer8);
-    EXPECT_EQ(timer8.dueAt(), rig.line2.peerLog().back().at + ms(core.lineDelayMs));
-    EXPECT_FALSE(core.Timer7->enabled());
-}
-
-TEST_F(Framing, NoRelayWhenTheOtherPortIsOff) {
-    form.Check[5].Value = 1;
-    core.Open_Port2 = 0;
-    rig.sendAt(rig.line1, 0, "abc");
+    ASSERT_TRUE(rig.row(0).ports[1].lamps.dsr) << "port 2's DSR shows while it is on";
+    core.switchPort(2, false);
+    rig.sendAt(rig.line1, 5, "abc");
     rig.runMs(100);
     EXPECT_EQ(rig.line2.peerReceived(), "");
-    EXPECT_EQ(form.Text1[0], "abc");
-    // Port 2's lamps stay off in port 1's row while port 2 is switched off.
-    core.port2.DSR = kOn;
-    rig.sendAt(rig.line1, 150, "d");
-    rig.runMs(200);
-    EXPECT_EQ(form.Shape11[1], color::WindowBackground);
+    EXPECT_EQ(rig.cells(1), "abc|3||");
+    EXPECT_EQ(rig.row(1).ports[1].lamps, LineStates{});
 }
 
-TEST_F(Framing, PortSwitchedOffWhilePendingStillGetsAnEmptyRow) {
-    core.Recording = 1;
-    rig.records.open = true;
-    form.Check[5].Value = 1;
+TEST_F(Framing, PortSwitchedOffWhileCollectingStillGetsAnEmptyRowAndNothingElse) {
+    core.setRecording(true);
+    core.setDataRelay(1, true);
     rig.sendAt(rig.line1, 0, "abc");
     rig.runMs(3 * charMs + 1);
-    ASSERT_EQ(core.Pending_Port1, 1);
-    // Switching off as the port panel does it: closed, flags and packet cleared.
-    core.Open_Port1 = 0;
-    rig.line1.setOpen(false);
-    core.Clear_Channel(core.port1);
+    core.switchPort(1, false);
     rig.runMs(50);
-    EXPECT_EQ(core.Screen_Row, 1);
-    EXPECT_EQ(form.Text1[0], "");
-    EXPECT_EQ(form.Label3[0], "0");
-    EXPECT_EQ(form.Shape4[0], color::WindowBackground);
+    EXPECT_EQ(rig.nextRow(), 1);
+    EXPECT_EQ(rig.cells(0), "|0||");
+    EXPECT_EQ(rig.row(0).ports[0].lamps, LineStates{});
     EXPECT_EQ(rig.line2.peerReceived(), "");
+    ASSERT_TRUE(core.recording());
     EXPECT_EQ(rig.records.text, "");
-    EXPECT_EQ(core.Pending_Port1, 0);
 }
 
-TEST_F(Framing, FailedReadNeverRepeatsTheEarlierPacket) {
-    form.Check[5].Value = 1;
+TEST_F(Framing, ARefusedReadNeverRepeatsTheEarlierPacket) {
+    core.setDataRelay(1, true);
     rig.sendAt(rig.line1, 0, "first");
-    rig.runMs(100);
-    ASSERT_EQ(rig.line2.peerReceived(), "first");
-    // A packet pending while its port is closed under it (a picked entry reopens it later).
+    // A picked entry closes the port while a packet is collected; it reopens 100 ms later.
     rig.sendAt(rig.line1, 100, "x");
-    rig.runMs(100 + charMs + 1 - 100);
-    rig.line1.setOpen(false);
-    rig.runMs(100);
-    EXPECT_EQ(rig.line2.peerReceived(), "first");
-    EXPECT_EQ(form.Text1[1], "");
-}
-
-TEST_F(Framing, StopWhilePort1CollectsKeepsItsBytesForTheNextStart) {
-    rig.sendAt(rig.line1, 0, "old");
-    rig.runMs(3 * charMs + 1);
-    core.Running = 0;  // Stop: port 1's gap timer is cancelled
-    core.Timer5->setEnabled(false);
-    rig.runMs(100);
-    EXPECT_EQ(core.Screen_Row, 0);
-    EXPECT_EQ(core.Pending_Port1, 1);
-    rig.sendAt(rig.line1, 150, "mid");  // arrives while stopped
-    rig.runMs(100);
-    rig.runAuto();
-    rig.sendAt(rig.line1, 300, "new");
+    rig.runMs(100 + charMs + 1);
+    core.pickChoice(1, Choice::Baud, "9600");
     rig.runMs(200);
-    EXPECT_EQ(core.Screen_Row, 1);
-    EXPECT_EQ(form.Text1[0], "oldmidnew");
+    EXPECT_EQ(rig.line2.peerReceived(), "first");
+    EXPECT_EQ(rig.cells(0), "first|5||");
+    EXPECT_EQ(rig.cells(1), "|0||");
 }
 
-TEST_F(Framing, StopWhilePort2CollectsStillFinishesItsPacket) {
-    form.Check[6].Value = 1;
-    core.Recording = 1;
-    rig.records.open = true;
+TEST_F(Framing, StopFinishesPort2sPacketAndKeepsPort1sForTheFirstPacketAfterTheNextStart) {
+    core.setDataRelay(2, true);
+    core.setRecording(true);
+    rig.sendAt(rig.line1, 0, "old");
     rig.sendAt(rig.line2, 0, "tail");
     rig.runMs(4 * charMs + 1);
-    core.Running = 0;
-    core.Timer5->setEnabled(false);
-    rig.runMs(50);
-    EXPECT_EQ(form.Text3[0], "tail");
+    core.stop();
+    rig.sendAt(rig.line1, 100, "mid");  // arrives while stopped: nothing framed
+    rig.runMs(200);
+    EXPECT_EQ(rig.nextRow(), 1);
+    EXPECT_EQ(rig.cells(0), "||tail|4");
     EXPECT_EQ(rig.line1.peerReceived(), "tail");
-    EXPECT_EQ(core.Pending_Port2, 0);
+    EXPECT_NE(rig.records.text.find("Data= 74 61 69 6C"), std::string::npos) << rig.records.text;
+
+    core.start();
+    rig.sendAt(rig.line1, 300, "new");
+    rig.runMs(200);
+    EXPECT_EQ(rig.nextRow(), 1);
+    EXPECT_EQ(rig.cells(0), "oldmidnew|9||");
 }
 
-TEST_F(Framing, NothingIsFramedWhileStoppedOrPolling) {
-    core.Running = 0;
+TEST_F(Framing, NothingIsFramedWhilePolling) {
+    core.stop();
+    rig.runPolling(1000);
     rig.sendAt(rig.line1, 0, "abc");
     rig.runMs(100);
-    EXPECT_EQ(core.Screen_Row, 0);
-    EXPECT_EQ(core.Pending_Port1, 0);
-    core.Running = 1;
-    form.Check[9].Value = 0;
-    rig.sendAt(rig.line1, 150, "def");
-    rig.runMs(100);
-    EXPECT_EQ(core.Screen_Row, 0);
-    EXPECT_EQ(rig.line1.bytesWaiting(), 6u) << "bytes wait in the port until they are read";
-}
-
-TEST_F(Framing, ElevenPacketsWrapTheRing) {
-    for (int i = 0; i < 11; ++i) rig.sendAt(rig.line1, 50.0 * i, std::string(1, char('a' + i)));
-    rig.runMs(600);
-    EXPECT_EQ(form.Text1[0], "k");
-    EXPECT_EQ(form.Text1[9], "j");
-    EXPECT_EQ(form.Shape2[0], color::Red);
-    EXPECT_EQ(form.Shape2[9], color::DarkGreen);
-    EXPECT_EQ(form.Shape2[1], color::DarkGreen);
-    EXPECT_EQ(core.Screen_Row, 1);
-}
-
-TEST_F(Framing, EndlessStreamIsCutAtTheReceiveBufferSizeWithoutLosingAByte) {
-    for (SimLine* l : {&rig.line1, &rig.line2}) l->setLineSettings("115200,n,8,1");
-    form.Check[5].Value = 1;
-    std::string stream;
-    for (int i = 0; i < 2500; ++i) stream += static_cast<char>(i * 7 % 256);
-    rig.sendAt(rig.line1, 0, stream);
+    EXPECT_EQ(rig.nextRow(), 0);
     rig.runMs(1000);
-    EXPECT_EQ(rig.line2.peerReceived(), stream);
-    EXPECT_EQ(core.Screen_Row, 3);
-    EXPECT_EQ(form.Label3[0], "1024");
-    EXPECT_EQ(form.Label3[1], "1024");
-    EXPECT_EQ(form.Label3[2], "452");
-    EXPECT_EQ(form.Text1[0] + form.Text1[1] + form.Text1[2], stream);
+    EXPECT_EQ(rig.cells(0), "abc|3||0") << "taken by the poll tick";
 }
 
-TEST_F(Framing, GapBelowOneFinishesEachPacketAtTheNextTurn) {
-    for (i16 gap : {i16{0}, i16{-5}}) {
-        Rig r;
-        r.line1.setLineSettings("9600,n,8,1");
-        r.openDirect(r.core.port1);
-        r.runAuto();
-        r.core.gapMs = gap;
-        r.loop.post(0, [&] { r.line1.peerSend("abc"); });
-        r.runMs(50);
-        EXPECT_EQ(r.core.Pending_Port1, 0) << "gap " << gap << ": the packet never ended";
-        std::string shown;
-        for (int i = 0; i < r.core.Screen_Row; ++i) shown += r.core.form.Text1[i];
-        EXPECT_EQ(shown, "abc") << "gap " << gap;
-    }
+// A negative gap cannot be saved, and one read from the file counts as the default.
+TEST_F(Framing, GapZeroFinishesEachPacketAtTheNextTurn) {
+    rig.saveIntervals(0, 100);
+    ASSERT_EQ(core.settings().gapMs, 0);
+    ASSERT_TRUE(rig.host.messages.empty());
+    rig.sendAt(rig.line1, 0, "abc");
+    rig.runMs(50);
+    EXPECT_FALSE(rig.channel(1).collecting()) << "the packet never ended";
+    std::string shown;
+    for (int i = 0; i < rig.nextRow(); ++i) shown += rig.row(i).ports[0].bytes;
+    EXPECT_EQ(shown, "abc");
 }
 
-TEST_F(Framing, LateReceiveEventsDoNotMoveThePacketBoundaries) {
+TEST_F(Framing, LateReceiveEventsMoveNoPacketBoundary) {
     // The window is busy: every receive event comes 30 ms after its byte.
     rig.line1.eventLatency = ms(30);
     rig.sendAt(rig.line1, 0, "AB");
@@ -255,38 +219,59 @@ TEST_F(Framing, LateReceiveEventsDoNotMoveThePacketBoundaries) {
     rig.sendAt(rig.line1, 100, "EF");
     rig.sendAt(rig.line1, 100 + 2 * charMs + 5, "GH");  // a 5 ms pause: the same packet
     rig.runMs(300);
-    EXPECT_EQ(form.Text1[0], "AB");
-    EXPECT_EQ(form.Text1[1], "CD");
-    EXPECT_EQ(form.Text1[2], "EFGH");
-    EXPECT_EQ(core.Screen_Row, 3);
-}
+    EXPECT_EQ(rig.cells(0), "AB|2||");
+    EXPECT_EQ(rig.cells(1), "CD|2||");
+    EXPECT_EQ(rig.cells(2), "EFGH|4||");
 
-TEST_F(Framing, ATickAheadOfALateReceiveEventDoesNotCutThePacket) {
-    // Receive events come 5 ms after their bytes; the gap timer is on time. At the tick the
-    // buffer already holds a byte that joined the packet, whose own event is still to come.
+    // Events 5 ms late, the gap timer on time: at its tick the buffer already holds a byte that
+    // joined the packet, whose own event is still to come.
     rig.line1.eventLatency = ms(5);
-    rig.sendAt(rig.line1, 0, "AB");
-    rig.sendAt(rig.line1, 2 * charMs + 9 - charMs, "CD");  // arrivals 9 ms apart: one packet
+    rig.sendAt(rig.line1, 300, "IJ");
+    rig.sendAt(rig.line1, 300 + charMs + 9, "KL");  // arrivals 9 ms apart: one packet
     rig.runMs(100);
-    EXPECT_EQ(form.Text1[0], "ABCD");
-    EXPECT_EQ(core.Screen_Row, 1);
+    EXPECT_EQ(rig.cells(3), "IJKL|4||");
+    EXPECT_EQ(rig.nextRow(), 4);
 }
 
-TEST_F(Framing, APacketWhoseEndCameWhileTheLoopWasHeldUpIsNotHeldBackAPause) {
-    // Ticks come 15 ms late. The next packet's first byte, 11 ms after the last one, is seen
-    // before the late tick: the tick still ends the first packet, not one gap after the second.
-    static_cast<VirtualTimer*>(core.port1.GapTimer)->latency = ms(15);
-    form.Check[5].Value = 1;  // data relay 1 -> 2
-    rig.sendAt(rig.line1, 0, "AB");
-    rig.sendAt(rig.line1, 2 * charMs + 11 - charMs, "CD");
+// Every timer tick comes 15 ms after it is due, as when the event loop is held up.
+class HeldUpHost : public TestHost {
+public:
+    explicit HeldUpHost(VirtualLoop& loop) : TestHost(loop), loop_(loop) {}
+    std::unique_ptr<Timer> createTimer() override {
+        auto t = std::make_unique<VirtualTimer>(loop_);
+        t->latency = ms(15);
+        return t;
+    }
+
+private:
+    VirtualLoop& loop_;
+};
+
+TEST(FramingHeldUp, APacketWhoseEndCameWhileTheLoopWasHeldUpIsNotHeldBackAPause) {
+    VirtualLoop loop;
+    HeldUpHost host(loop);
+    SimLine line1(loop, 1), line2(loop, 2);
+    MemoryRecords records;
+    for (SimLine* l : {&line1, &line2}) l->setLineSettings("9600,n,8,1");
+    Core core(host, line1, line2, records, QLocale(QLocale::C));
+    core.switchPort(1, true);
+    core.switchPort(2, true);
+    core.setDataRelay(1, true);
+    core.setAutoFraming(true);
+    core.start();
+    // The next packet's first byte, 11 ms after the last one, is seen before the late tick: the
+    // tick still ends the first packet, not one gap after the second.
+    const double charMs = 10.0 / 9600 * 1000;
+    loop.post(0, [&] { line1.peerSend("AB"); });
+    loop.post(ms(charMs + 11), [&] { line1.peerSend("CD"); });
     const double tick = 2 * charMs + 10 + 15;
-    rig.loop.runUntil(ms(tick + 0.01));
-    EXPECT_EQ(form.Text1[0], "AB");
-    rig.loop.runUntil(ms(tick + 2 * charMs + 0.01));  // relayed at once: on the far wire by now
-    EXPECT_EQ(rig.line2.peerReceived(), "AB");
-    rig.runMs(100);
-    EXPECT_EQ(form.Text1[1], "CD");
-    EXPECT_EQ(core.Screen_Row, 2);
+    loop.runUntil(ms(tick + 0.01));
+    EXPECT_EQ(core.view().rows[0].ports[0].bytes, "AB");
+    loop.runUntil(ms(tick + 2 * charMs + 0.01));  // relayed at once: on the far wire by now
+    EXPECT_EQ(line2.peerReceived(), "AB");
+    loop.runFor(ms(100));
+    EXPECT_EQ(core.view().rows[1].ports[0].bytes, "CD");
+    EXPECT_EQ(core.screen().nextRow(), 2);
 }
 
 }  // namespace

@@ -6,33 +6,48 @@
 namespace lt::sim {
 namespace {
 
+constexpr int kRows = DataScreen::kRows;
+
 class LineRelay : public ::testing::Test {
 protected:
     void SetUp() override {
-        core.Set_Check(10, 1);
-        core.Set_Check(11, 1);
+        rig.switchBothOn();
         rig.runAuto();
-        // A first line event so that the snapshot of the screen matches the lines as they are.
-        core.Line_Change(core.port1);
-        row0 = core.Screen_Row;
+        // A first line event, so that the screen's snapshot matches the lines as they are.
+        rig.line1.peerSetCd(true);
+        rig.line1.peerSetCd(false);
+        rig.runMs(1);
+        row0 = rig.nextRow();
     }
     // Port 2's outputs low by hand, then handed to the relay of port 1's inputs.
     void relayOneToTwo() {
-        core.Set_Check(3, 0);
-        core.Set_Check(4, 0);
-        core.Set_Check(7, 1);
+        core.setRts(2, false);
+        core.setDtr(2, false);
+        core.setLineRelay(1, true);
     }
-    int rowsSince(int from) const { return (core.Screen_Row - from + kRows) % kRows; }
+    // How many of the RTS, DTR and strobe boxes of a port can be used.
+    int enabledOutputs(int port) const {
+        const PortPanelView p = rig.panel(port);
+        return p.rts.enabled + p.dtr.enabled + p.strobe.enabled;
+    }
+    int rowsSince(int from) const { return (rig.nextRow() - from + kRows) % kRows; }
     // Our CTS as the peer of `line` sets it, handled at once.
     void cts(SimLine& line, bool on) {
         line.peerSetRts(on);
         rig.runMs(1);
     }
+    // The peer of port 1 sends `bytes` now and raises its RTS (our CTS) inside them, where it is
+    // no line change of its own.
+    void packetWithCtsRisingInside(const std::string& bytes) {
+        const double now = rig.loop.now() / 1e6;
+        rig.sendAt(rig.line1, now, bytes);
+        rig.loop.post(ms(now + charMs + 0.5), [this] { rig.line1.peerSetRts(true); });
+    }
 
     Rig rig;
     Core& core = rig.core;
-    Form& form = rig.core.form;
     int row0 = 0;
+    const double charMs = 11.0 / 1200 * 1000;  // one 8O1 character at 1200 baud
 };
 
 TEST_F(LineRelay, CtsRaisesTheOtherRtsAtOnceWithARowOfBothPortsAndDcdIsNeverRelayed) {
@@ -42,7 +57,7 @@ TEST_F(LineRelay, CtsRaisesTheOtherRtsAtOnceWithARowOfBothPortsAndDcdIsNeverRela
     rig.line1.peerSetCd(true);
     rig.runMs(1);
     ASSERT_EQ(rowsSince(row0), 1);
-    EXPECT_EQ(form.Shape8[row0], color::DarkGreen);  // port 1 DCD
+    EXPECT_TRUE(rig.row(row0).ports[0].lamps.dcd);
     EXPECT_FALSE(rig.line2.peerSeesRts());
     EXPECT_FALSE(rig.line2.peerSeesDtr());
 
@@ -50,14 +65,13 @@ TEST_F(LineRelay, CtsRaisesTheOtherRtsAtOnceWithARowOfBothPortsAndDcdIsNeverRela
     EXPECT_TRUE(rig.line2.peerSeesRts());
     EXPECT_FALSE(rig.line2.peerSeesDtr()) << "DTR follows port 1's DSR, which is off";
     ASSERT_EQ(rowsSince(row0), 2);
-    const int r = (row0 + 1) % kRows;
-    EXPECT_EQ(form.Shape12[r], color::DarkGreen);  // port 1 CTS
-    EXPECT_EQ(form.Shape4[r], color::Red);         // port 1 RTS
-    EXPECT_EQ(form.Shape5[r], color::Red);         // port 2 RTS, just relayed
-    EXPECT_EQ(form.Shape7[r], color::WindowBackground);
+    // The row shows both ports, port 2's RTS as just relayed.
+    const ScreenRow r = rig.row((row0 + 1) % kRows);
+    EXPECT_EQ(r.ports[0].lamps, (LineStates{true, true, true, false, true}));
+    EXPECT_EQ(r.ports[1].lamps, (LineStates{true, false, false, false, false}));
 
     // DSR follows to DTR the same way, and from the other side too.
-    core.Set_Check(8, 1);
+    core.setLineRelay(2, true);
     rig.line1.peerSetDtr(true);
     rig.runMs(1);
     EXPECT_TRUE(rig.line2.peerSeesDtr());
@@ -66,10 +80,25 @@ TEST_F(LineRelay, CtsRaisesTheOtherRtsAtOnceWithARowOfBothPortsAndDcdIsNeverRela
     EXPECT_FALSE(rig.line1.peerSeesDtr());
 }
 
-TEST_F(LineRelay, UnchangedLinesGiveNoRowAndNoRecord) {
-    core.Recording = 1;
-    rig.records.open = true;
-    core.Data_Port1 = core.Data_Port2 = "kept";
+// Relaying CTS into DTR or DSR into RTS fails here, on the path of a finished packet.
+TEST_F(LineRelay, RelayedPacketWithCtsAloneRaisesTheOtherRtsAndLeavesItsDtrOff) {
+    relayOneToTwo();
+    packetWithCtsRisingInside("a");  // its snapshot still has CTS off
+    rig.runMs(50);
+    ASSERT_FALSE(rig.line2.peerSeesRts());
+    rig.sendAt(rig.line1, rig.loop.now() / 1e6, "b");
+    rig.runMs(50);
+    EXPECT_TRUE(rig.line2.peerSeesRts());
+    EXPECT_FALSE(rig.line2.peerSeesDtr());
+}
+
+TEST_F(LineRelay, UnchangedLinesGiveNoRowAndARecordOfLinesCarriesNoBytes) {
+    core.setRecording(true);
+    rig.sendAt(rig.line1, rig.loop.now() / 1e6, "kept");
+    rig.sendAt(rig.line2, rig.loop.now() / 1e6, "kept");
+    rig.runMs(100);
+    rig.records.text.clear();
+    row0 = rig.nextRow();
     // Up and down again before the events are handled: both see CTS as it was.
     rig.line1.peerSetRts(true);
     cts(rig.line1, false);
@@ -80,61 +109,55 @@ TEST_F(LineRelay, UnchangedLinesGiveNoRowAndNoRecord) {
     EXPECT_EQ(rowsSince(row0), 1);
     const std::string& t = rig.records.text;
     EXPECT_NE(t.find("COM1:"), std::string::npos) << t;
-    EXPECT_EQ(t.find("Data= "), std::string::npos) << "no bytes in a line-state record: " << t;
+    EXPECT_EQ(t.find("Data= "), std::string::npos) << "bytes in a record of lines: " << t;
 }
 
 TEST_F(LineRelay, RelayBoxAndBothSwitchesDecideWhoDrivesTheOtherPortsOutputs) {
-    core.Set_Check(3, 0);  // port 2: RTS box clear, DTR box ticked
+    core.setRts(2, false);  // port 2: RTS box clear, DTR box ticked
     cts(rig.line1, true);
     EXPECT_FALSE(rig.line2.peerSeesRts()) << "relay box clear";
     EXPECT_EQ(rowsSince(row0), 1);
 
     // Ticked, the relay takes port 2's outputs at the next line event, against its boxes.
-    core.Set_Check(7, 1);
-    for (int n : {3, 4, 14}) EXPECT_FALSE(form.Check[n].Enabled) << "Check" << n;
-    for (int n : {1, 2, 13}) EXPECT_TRUE(form.Check[n].Enabled) << "Check" << n;
-    EXPECT_EQ(form.Check[4].Value, 1) << "ticks stay";
+    core.setLineRelay(1, true);
+    EXPECT_EQ(enabledOutputs(2), 0);
+    EXPECT_EQ(enabledOutputs(1), 3);
+    EXPECT_TRUE(rig.panel(2).dtr.checked) << "ticks stay";
     rig.line1.peerSetCd(true);
     rig.runMs(1);
     ASSERT_TRUE(rig.line2.peerSeesRts());
     ASSERT_FALSE(rig.line2.peerSeesDtr());
     // Cleared, the outputs go back to the boxes at once.
-    core.Set_Check(7, 0);
-    for (int n : {3, 4, 14}) EXPECT_TRUE(form.Check[n].Enabled) << "Check" << n;
+    core.setLineRelay(1, false);
+    EXPECT_EQ(enabledOutputs(2), 3);
     EXPECT_FALSE(rig.line2.peerSeesRts());
     EXPECT_TRUE(rig.line2.peerSeesDtr());
 
     // No relay while port 2 is switched off.
-    core.Set_Check(7, 1);
-    core.Set_Check(11, 0);
+    core.setLineRelay(1, true);
+    core.switchPort(2, false);
     rig.line1.peerSetRts(false);
     cts(rig.line1, true);
     EXPECT_FALSE(rig.line2.rts());
     // Back on, its boxes are usable until the next relay moment overrides them.
-    core.Set_Check(11, 1);
-    EXPECT_TRUE(form.Check[3].Enabled);
+    core.switchPort(2, true);
+    EXPECT_TRUE(rig.panel(2).rts.enabled);
     EXPECT_TRUE(rig.line2.peerSeesRts());
     cts(rig.line1, false);
     EXPECT_FALSE(rig.line2.peerSeesRts());
     // The relay cleared while port 2 is switched off leaves its panel disabled.
-    core.Set_Check(11, 0);
-    core.Set_Check(7, 0);
-    for (int n : {3, 4, 14}) EXPECT_FALSE(form.Check[n].Enabled) << "Check" << n;
+    core.switchPort(2, false);
+    core.setLineRelay(1, false);
+    EXPECT_EQ(enabledOutputs(2), 0);
 }
 
 class DelayedRelay : public LineRelay {
 protected:
     void SetUp() override {
         LineRelay::SetUp();
-        core.Set_Check(5, 1);
+        core.setDataRelay(1, true);
         relayOneToTwo();
-        core.lineDelayMs = 100;
-    }
-    // The peer of port 1 sends `bytes` at `atMs`, and raises its RTS (our CTS) inside them, where
-    // it is no line change of its own.
-    void packetWithCtsRisingInside(double atMs, const std::string& bytes) {
-        rig.loop.post(ms(atMs), [this, bytes] { rig.line1.peerSend(bytes); });
-        rig.loop.post(ms(atMs + charMs + 0.5), [this] { rig.line1.peerSetRts(true); });
+        ASSERT_EQ(core.settings().lineDelayMs, 100);  // the default
     }
     // When the bytes that port 2 sent so far had all left it.
     Nanos drained() const { return rig.line2.peerLog().back().at; }
@@ -144,16 +167,16 @@ protected:
             if (l.at <= t) rts = l.rts;
         return rts;
     }
-    const double charMs = 11.0 / 1200 * 1000;  // one 8O1 character at 1200 baud
 };
 
-TEST_F(DelayedRelay, FollowsTheSourceAServiceDelayAfterTheLastRelayedPacketHasLeft) {
-    rig.loop.post(0, [this] { rig.line1.peerSend("a"); });
+TEST_F(DelayedRelay, FollowsTheSourceALineDelayAfterTheLastRelayedPacketHasLeft) {
+    rig.sendAt(rig.line1, rig.loop.now() / 1e6, "a");
     rig.runMs(35);
     ASSERT_EQ(rig.line2.peerReceived(), "a");
     const Nanos first = drained();
     // Packet 2 follows before the delay has run out.
-    packetWithCtsRisingInside(40, "b");
+    rig.runMs(5);
+    packetWithCtsRisingInside("b");
     rig.runMs(3 * charMs + 15);
     ASSERT_EQ(rig.line2.peerReceived(), "ab");
     const Nanos second = drained();
@@ -164,36 +187,36 @@ TEST_F(DelayedRelay, FollowsTheSourceAServiceDelayAfterTheLastRelayedPacketHasLe
     EXPECT_FALSE(rts2At(second + ms(100) - 1));
     EXPECT_TRUE(rts2At(second + ms(100)));
     EXPECT_TRUE(rig.line2.peerSeesRts());
-    EXPECT_FALSE(core.Timer8->enabled());
-    EXPECT_EQ(core.port1.CTS, kOn) << "the tick tracks both ports' lines";
-    EXPECT_EQ(core.port2.RTS, kOn);
+    // The delayed relay tracks both ports' lines: its row shows the new state.
+    const ScreenRow last = rig.row((rig.nextRow() + kRows - 1) % kRows);
+    EXPECT_TRUE(last.ports[0].lamps.cts);
+    EXPECT_TRUE(last.ports[1].lamps.rts);
 }
 
-TEST_F(DelayedRelay, ServiceDelayZeroNeverFires) {
-    core.lineDelayMs = 0;
-    packetWithCtsRisingInside(0, "a");
-    rig.runMs(1000);
-    ASSERT_EQ(rig.line2.peerReceived(), "a");
-    EXPECT_FALSE(rig.line2.peerSeesRts());
-}
-
-TEST_F(DelayedRelay, TickAfterAPortOrTheRelayWasSwitchedOffDoesNothing) {
-    for (int off : {10, 11, 7}) {
-        SCOPED_TRACE(off);
+// After a port or the relay was switched off the running out changes nothing; a delay of 0 never
+// runs out.
+TEST_F(DelayedRelay, OnlyRunsOutWithBothPortsAndTheRelayStillOnAndADelayAbove0) {
+    enum class Off { Nothing, Port1, Port2, Relay, Delay };
+    for (Off off : {Off::Nothing, Off::Port1, Off::Port2, Off::Relay, Off::Delay}) {
+        SCOPED_TRACE(static_cast<int>(off));
         rig.line2.clearPeerLog();
-        for (int box : {10, 11, 7}) core.Set_Check(box, 1);
-        core.Set_Check(3, 0);
-        packetWithCtsRisingInside(rig.loop.now() / 1e6, "a");
+        rig.switchBothOn();
+        core.setLineRelay(1, false);
+        relayOneToTwo();
+        if (off == Off::Delay) rig.saveIntervals(core.settings().gapMs, 0);
+        packetWithCtsRisingInside("a");
         rig.runMs(35);
         ASSERT_EQ(rig.line2.peerReceived(), "a");
-        ASSERT_TRUE(core.Timer8->enabled());
-        core.Set_Check(off, 0);
-        const int row = core.Screen_Row;
-        const bool rts2 = rig.line2.rts();
+        ASSERT_FALSE(rig.line2.rts());
+        if (off == Off::Port1) core.switchPort(1, false);
+        if (off == Off::Port2) core.switchPort(2, false);
+        if (off == Off::Relay) core.setLineRelay(1, false);
+        const int row = rig.nextRow();
         rig.runMs(200);
-        EXPECT_FALSE(core.Timer8->enabled());
-        EXPECT_EQ(core.Screen_Row, row);
-        EXPECT_EQ(rig.line2.rts(), rts2);
+        // Only then does port 2's RTS follow the raised CTS, with a row for the new lines of each
+        // port.
+        EXPECT_EQ(rig.line2.rts(), off == Off::Nothing);
+        EXPECT_EQ(rowsSince(row), off == Off::Nothing ? 2 : 0);
         EXPECT_TRUE(rig.host.messages.empty());
         cts(rig.line1, false);
     }

@@ -10,24 +10,9 @@ class Polling : public ::testing::Test {
 protected:
     void SetUp() override {
         for (SimLine* l : {&rig.line1, &rig.line2}) l->setLineSettings("9600,n,8,1");
-        // Marks in every cell, so that a cell the tick leaves alone shows.
-        for (auto* cells : {&form.Text1, &form.Text3, &form.Label3, &form.Label7}) cells->fill("-");
-        core.Recording = 1;
-        rig.records.open = true;
-    }
-    void openBoth() {
-        rig.openDirect(core.port1);
-        rig.openDirect(core.port2);
-    }
-    // "Пуск" with "Авт." clear and the given poll period.
-    void startPolling(int periodMs) {
-        core.Set_Text2(std::to_string(periodMs));
-        core.Start_Capture();
-        ASSERT_TRUE(core.Timer1->enabled());
-    }
-    // A data-screen row as "port 1 cell|length|port 2 cell|length".
-    std::string row(int r) const {
-        return form.Text1[r] + "|" + form.Label3[r] + "|" + form.Text3[r] + "|" + form.Label7[r];
+        rig.switchBothOn();
+        core.setRecording(true);
+        ASSERT_TRUE(core.recording());
     }
     // The Data= fields of the records so far, port 1 then port 2 of each record.
     std::vector<std::string> recordedData() const {
@@ -40,61 +25,76 @@ protected:
 
     Rig rig;
     Core& core = rig.core;
-    Form& form = rig.core.form;
     const double charMs = 10.0 / 9600 * 1000;  // one 8N1 character at 9600 baud
 };
 
 using Fields = std::vector<std::string>;
 
 TEST_F(Polling, BytesEitherSideOfATickFallIntoConsecutiveRowsWithOneRecordPerTickWithData) {
-    openBoth();
-    core.Option_Click(3);        // port 2 "Bit"
+    // Rows 0..3 first written by framed packets of port 2, so a cell a poll leaves alone shows.
+    rig.runAuto();
+    for (int i = 0; i < 4; ++i) rig.sendAt(rig.line2, 20.0 * i, "-");
+    rig.runMs(100);
+    ASSERT_EQ(rig.cells(3), "||-|1");
+    core.stop();
+    rig.records.text.clear();
+
+    core.setDisplayMode(2, DisplayMode::Hex);
     rig.line1.peerSetDtr(true);  // port 1's DSR and DCD as read at every tick
-    startPolling(50);
+    const double t0 = rig.loop.now() / 1e6;
+    rig.runPolling(50);
     // "A" lands 0.05 ms before the tick at 50 ms, "B" right behind it, 1 ms after the tick.
-    rig.sendAt(rig.line1, 50 - charMs - 0.05, "AB");
-    rig.sendAt(rig.line2, 100 - charMs - 0.05, "CD");
+    rig.sendAt(rig.line1, t0 + 50 - charMs - 0.05, "AB");
+    rig.sendAt(rig.line2, t0 + 100 - charMs - 0.05, "CD");
     rig.runMs(210);
-    EXPECT_EQ(core.Screen_Row, 4);
-    EXPECT_EQ(row(0), "A|1||0");
-    EXPECT_EQ(row(1), "B|1| 43|1");
-    EXPECT_EQ(row(2), "|0| 44|1");
-    EXPECT_EQ(row(3), "|0||0");
-    EXPECT_EQ(form.Shape10[2], color::DarkGreen);  // port 1 DSR
-    EXPECT_EQ(form.Shape8[2], color::DarkGreen);   // port 1 DCD
-    EXPECT_EQ(form.Shape12[2], color::WindowBackground);
-    EXPECT_EQ(form.Shape5[2], color::Red);  // port 2's own RTS
-    EXPECT_EQ(form.Shape2[3], color::Red);
-    EXPECT_EQ(form.Shape2[2], color::DarkGreen);
+    EXPECT_EQ(rig.nextRow(), 4);
+    EXPECT_EQ(rig.cells(0), "A|1||0");
+    EXPECT_EQ(rig.cells(1), "B|1| 43|1");
+    EXPECT_EQ(rig.cells(2), "|0| 44|1");
+    EXPECT_EQ(rig.cells(3), "|0||0");
+    // Both ports' lines as read at the tick: port 1's DSR and DCD from the peer's DTR.
+    EXPECT_EQ(rig.row(2).ports[0].lamps, (LineStates{true, true, true, true, false}));
+    EXPECT_EQ(rig.row(2).ports[1].lamps, (LineStates{true, true, false, false, false}));
+    EXPECT_EQ(rig.row(3).marker, RowMarker::Newest);
+    EXPECT_EQ(rig.row(2).marker, RowMarker::Earlier);
     // One record for each of the three ticks with data; none for the quiet fourth.
     EXPECT_EQ(recordedData(), (Fields{" 41", "", " 42", " 43", "", " 44"}));
 }
 
-TEST_F(Polling, EveryTickWritesARowAlsoWithBothPortsOff) {
-    // Stale packets and flags from before the ports were switched off must not show.
-    core.Data_Port1 = core.Data_Port2 = "old";
-    core.port1.DSR = core.port2.CTS = core.port1.RTS = kOn;
-    for (int box : {5, 6, 7, 8}) form.Check[box].Value = 1;
-    rig.line2.setDtr(true);  // kept by the closed port 2
-    rig.line2.setRts(true);
-    startPolling(20);
-    rig.runMs(65);
-    EXPECT_EQ(core.Screen_Row, 3);
-    for (int r = 0; r < 3; ++r) {
-        EXPECT_EQ(row(r), "|0||0");
-        for (Channel* c : {&core.port1, &core.port2})
-            for (auto* lamps : c->Leds) EXPECT_EQ((*lamps)[r], color::WindowBackground);
+TEST_F(Polling, PortsSwitchedOffWhilePollingGiveEmptyDarkRowsNoRecordAndKeepTheRelayedLines) {
+    core.setRts(2, false);
+    core.setDtr(2, false);
+    for (int n : {1, 2}) {
+        core.setDataRelay(n, true);
+        core.setLineRelay(n, true);
     }
-    EXPECT_EQ(rig.records.text, "");
+    rig.line1.peerSetRts(true);
+    rig.line1.peerSetDtr(true);
+    rig.runPolling(20);
+    rig.sendAt(rig.line1, 5, "old");
+    rig.runMs(21);
+    ASSERT_EQ(rig.cells(0), "old|3||0");
+    ASSERT_TRUE(rig.line2.dtr() && rig.line2.rts()) << "port 2 follows port 1's DSR and CTS";
+    const std::string records = rig.records.text;
+
+    // Stale packets and lines from before the ports were switched off must not show.
+    core.switchPort(1, false);
+    core.switchPort(2, false);
+    rig.runMs(60);
+    EXPECT_EQ(rig.nextRow(), 4);
+    for (int r = 1; r < 4; ++r) {
+        EXPECT_EQ(rig.cells(r), "|0||0");
+        for (const ScreenCell& c : rig.row(r).ports) EXPECT_EQ(c.lamps, LineStates{});
+    }
+    EXPECT_EQ(rig.records.text, records);
     // Port 1's lines cannot be read while it is closed: port 2's outputs stay as they were.
     EXPECT_TRUE(rig.line2.dtr());
     EXPECT_TRUE(rig.line2.rts());
 }
 
-TEST_F(Polling, ServiceRelayFollowsTheSourceLinesAtEveryTickWithoutDataAndIgnoresTheSwitches) {
-    openBoth();
-    form.Check[7].Value = 1;
-    startPolling(50);
+TEST_F(Polling, LineRelayFollowsTheSourceAtEveryTickWithoutDataAndDrivesASwitchedOffPort) {
+    core.setLineRelay(1, true);
+    rig.runPolling(50);
     ASSERT_TRUE(rig.line2.peerSeesRts());
     ASSERT_TRUE(rig.line2.peerSeesDtr());
     rig.runMs(51);  // port 1's CTS and DSR are off
@@ -110,22 +110,26 @@ TEST_F(Polling, ServiceRelayFollowsTheSourceLinesAtEveryTickWithoutDataAndIgnore
     EXPECT_EQ(rig.line2.peerReceived(), "");
     EXPECT_TRUE(rig.line1.peerSeesDtr()) << "port 1's own relay box is clear";
 
-    // Both ways, reading the ports rather than the switches.
-    form.Check[8].Value = 1;
-    rig.line2.peerSetDtr(true);  // port 2's DSR on, CTS off
-    core.Open_Port2 = 0;
+    // Both ways: port 2's DSR on and CTS off reach port 1.
+    core.setLineRelay(2, true);
+    rig.line2.peerSetDtr(true);
     rig.runMs(50);
-    EXPECT_TRUE(rig.line2.rts());
-    EXPECT_FALSE(rig.line2.dtr());
+    EXPECT_FALSE(rig.line1.rts());
+    EXPECT_TRUE(rig.line1.dtr());
+    // Switched off, port 2 still takes port 1's lines; its own cannot be read, so port 1's
+    // outputs stay.
+    core.switchPort(2, false);
+    rig.line1.peerSetRts(false);
+    rig.runMs(50);
+    EXPECT_FALSE(rig.line2.rts());
     EXPECT_FALSE(rig.line1.rts());
     EXPECT_TRUE(rig.line1.dtr());
 }
 
 TEST_F(Polling, DataRelayAfterTheTickNeedsBothPortsOnAndAFailedReadNeverRepeatsAPacket) {
-    openBoth();
-    form.Check[5].Value = form.Check[6].Value = 1;
-    core.Pending_Port1 = 1;  // left by framing: polling leaves it and the gap timers alone
-    startPolling(50);
+    core.setDataRelay(1, true);
+    core.setDataRelay(2, true);
+    rig.runPolling(50);
     rig.sendAt(rig.line1, 5, "ping");
     rig.sendAt(rig.line2, 5, "pong");
     rig.runMs(49);
@@ -133,30 +137,25 @@ TEST_F(Polling, DataRelayAfterTheTickNeedsBothPortsOnAndAFailedReadNeverRepeatsA
     rig.runMs(60);  // ticks at 50 and 100
     EXPECT_EQ(rig.line2.peerReceived(), "ping");
     EXPECT_EQ(rig.line1.peerReceived(), "pong");
-    EXPECT_EQ(row(0), "ping|4|pong|4");
-    EXPECT_EQ(row(1), "|0||0") << "the relayed bytes are not read back";
+    EXPECT_EQ(rig.cells(0), "ping|4|pong|4");
+    EXPECT_EQ(rig.cells(1), "|0||0") << "the relayed bytes are not read back";
 
-    // Port 2 switched off as far as the capture knows: shown and recorded, not relayed.
-    core.Open_Port2 = 0;
+    // Port 2 switched off: shown and recorded, not relayed.
+    core.switchPort(2, false);
     rig.sendAt(rig.line1, 110, "abc");
     rig.runMs(50);
-    EXPECT_EQ(row(2), "abc|3||0");
+    EXPECT_EQ(rig.cells(2), "abc|3||0");
     EXPECT_EQ(rig.line2.peerReceived(), "ping");
 
     // Port 1 stays switched on but its device is gone: empty packets, nothing repeated.
-    core.Open_Port2 = 1;
-    rig.line1.setOpen(false);
+    core.switchPort(2, true);
+    rig.line1.peerVanish();
     rig.runMs(100);
-    EXPECT_EQ(core.Screen_Row, 5);
-    EXPECT_EQ(row(3), "|0||0");
-    EXPECT_EQ(row(4), "|0||0");
+    EXPECT_EQ(rig.nextRow(), 5);
+    EXPECT_EQ(rig.cells(3), "|0||0");
+    EXPECT_EQ(rig.cells(4), "|0||0");
     EXPECT_EQ(rig.line2.peerReceived(), "ping");
     EXPECT_EQ(recordedData(), (Fields{" 70 69 6E 67", " 70 6F 6E 67", " 61 62 63", ""}));
-
-    EXPECT_EQ(core.Pending_Port1, 1);
-    EXPECT_EQ(core.Pending_Port2, 0);
-    for (Timer* t : {core.Timer5.get(), core.Timer6.get(), core.Timer8.get()})
-        EXPECT_FALSE(t->enabled());
 }
 
 }  // namespace

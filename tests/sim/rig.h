@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QTemporaryDir>
+#include <memory>
+
 #include "app/core.h"
 #include "sim/sim_line.h"
 #include "sim/test_host.h"
@@ -35,6 +38,12 @@ struct Rig {
     // What the screen shows now.
     ViewModel view() const { return core.view(); }
     ScreenRow row(int r) const { return core.view().rows[r]; }
+    // A row's cells as "port 1 bytes|length|port 2 bytes|length".
+    std::string cells(int r) const {
+        const ScreenRow s = row(r);
+        return s.ports[0].bytes + "|" + s.ports[0].length + "|" + s.ports[1].bytes + "|" +
+               s.ports[1].length;
+    }
     // The row the next event fills.
     int nextRow() const { return core.screen().nextRow(); }
     // Rows written so far, a rewrite of a row counted again.
@@ -45,6 +54,31 @@ struct Rig {
     }
     // Whether `port` is between the first byte of a framed packet and its end.
     bool collecting(int port) const { return core.channel(port).collecting(); }
+
+    // Started in polling with the given period, as the user does it.
+    void runPolling(int periodMs) {
+        core.setAutoFraming(false);
+        core.typePollInterval(std::to_string(periodMs));
+        core.start();
+    }
+    // What the capture of a port holds (the core's own non-const overload is private).
+    const CaptureChannel& channel(int port) const { return core.channel(port); }
+    // A port panel as the window shows it.
+    PortPanelView panel(int port) const { return core.view().ports[port - 1].panel; }
+    // The pause and the line delay typed into the settings panel and saved, as the user does it
+    // (the poll period stays); they take effect at once. Unless the test chose a program folder,
+    // the settings file goes to a temporary one.
+    void saveIntervals(int gapMs, int lineDelayMs) {
+        if (!host.env.contains("ProgramFiles")) {
+            settingsFolder = std::make_unique<QTemporaryDir>();
+            host.env["ProgramFiles"] = settingsFolder->path().toStdString();
+        }
+        core.typeSetting(SettingField::Gap, std::to_string(gapMs));
+        core.typeSetting(SettingField::PollInterval, std::to_string(core.settings().pollMs));
+        core.typeSetting(SettingField::LineDelay, std::to_string(lineDelayMs));
+        core.saveSettings();
+    }
+    std::unique_ptr<QTemporaryDir> settingsFolder;
 };
 
 }  // namespace lt::sim

@@ -19,6 +19,7 @@ public:
     std::unique_ptr<Timer> createTimer() override { return std::make_unique<VirtualTimer>(loop_); }
     void processEvents() override {
         ++yields;
+        if (onYield) onYield();
         loop_.processPending();
     }
     void showMessage(const std::string& text) override {
@@ -47,6 +48,9 @@ public:
     QDateTime startTime{QDate(2026, 12, 6), QTime(14, 5, 9, 370)};
     bool quitRequested = false;
     int yields = 0;
+    // Runs at every yield, `yields` already counted, before the events waiting: a click made
+    // while the program lets the event loop run.
+    std::function<void()> onYield;
 
 private:
     VirtualLoop& loop_;
