@@ -1,13 +1,7 @@
 #include "ports/linux/linux_serial_port.h"
 
 #include <fcntl.h>
-#include <linux/serial.h>
-#include <poll.h>
-#include <pthread.h>
-#include <sched.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <QMetaObject>
@@ -18,12 +12,15 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <thread>
 
 #include "ports/line_settings.h"
-#include "ports/linux/interruptible_thread.h"
+#include "ports/linux/drain_worker.h"
 #include "ports/linux/line_watcher.h"
+#include "ports/linux/port_driver.h"
+#include "ports/linux/rts_toggle.h"
 #include "ports/linux/rx_queue.h"
+#include "ports/linux/serial_log.h"
+#include "ports/linux/stamping_reader.h"
 
 namespace lt {
 
@@ -39,9 +36,14 @@ std::string errnoText(int err) {
 
 }  // namespace
 
+// The parts of a port and the order in which they are set up and taken down; what each part does
+// is its own business.
 struct LinuxSerialPort::Impl {
     Impl(LinuxSerialPort& o, const Host& h, int number)
-        : owner(o), host(h), name(PortName::number(number)) {
+        : owner(o),
+          host(h),
+          name(PortName::number(number)),
+          reader(rx, [&h] { return h.monotonicNow(); }) {
         QObject::connect(&serial, &QSerialPort::errorOccurred, &receiver,
                          [this](QSerialPort::SerialPortError e) { serialError(e); });
         QObject::connect(&serial, &QSerialPort::bytesWritten, &receiver,
@@ -68,28 +70,22 @@ struct LinuxSerialPort::Impl {
     bool open = false;
     unsigned gen = 0;  // bumps at every opening and closing: stale deliveries are dropped
     bool modem = false;
-    bool toggle = false, kernelToggle = false, softToggle = false, rtsUpForSend = false;
-    bool rs485Saved = false;
-    serial_rs485 savedRs485{};
-    bool lowLatencySet = false;
-    serial_struct savedSerial{};
     bool vanished = false;
     bool applying = false;  // errors QSerialPort reports inside our own settings calls
     int errorReports = 0;
+    bool lowLatencySet = false;
+    serial_struct savedSerial{};
 
     RxQueue rx;
     std::atomic<bool> receivePosted{false};
+    StampingReader reader;
     bool readerThread = false;
-    std::thread reader;
-    int wakeFd = -1;
-    std::atomic<int> readerWakeups{0};
-
-    std::unique_ptr<FdModemLineDriver> lineDriver;
+    DrainWorker drainer;
+    std::uint64_t outputSerial = 0;  // numbers the outputs, for the drain worker and the toggle
+    // Set up for each opening, on the open device.
+    std::unique_ptr<PortDriver> driver;
+    std::unique_ptr<RtsToggle> toggle;
     std::unique_ptr<LineWatcher> watcher;
-
-    InterruptibleThread drainer;
-    std::atomic<std::uint64_t> drainWanted{0};
-    std::uint64_t outputSerial = 0;
 
     // --- Delivery to the owner's thread ----------------------------------------------------
     template <class F>
@@ -131,13 +127,13 @@ struct LinuxSerialPort::Impl {
             ok = serial.setStopBits(s.StopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
         if (ok && !current) ok = serial.setFlowControl(QSerialPort::NoFlowControl);
         applying = false;
-        if (ok && serial.isOpen()) ok = applyParity(s.Parity);
+        if (ok && serial.isOpen()) ok = applyParity(s.Parity) == 0;
         return ok;
     }
 
-    bool applyParity(char letter) const {
-        termios t{};
-        if (::tcgetattr(fd, &t) != 0) return false;
+    int applyParity(char letter) const {
+        LineTermios t;
+        if (const int err = driver->getTermios(t); err != 0) return err;
         t.c_cflag &= ~(PARENB | PARODD | CMSPAR);
         switch (letter) {
             case 'e':
@@ -156,19 +152,23 @@ struct LinuxSerialPort::Impl {
                 break;
         }
         t.c_iflag &= ~(INPCK | PARMRK | IGNPAR);
-        return ::tcsetattr(fd, TCSANOW, &t) == 0;
+        return driver->setTermios(t);
     }
 
     // --- Modem lines -------------------------------------------------------------------------
     void drive(int bit, bool on) const {
-        if (fd < 0 || !modem) return;
-        ::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bit);
+        if (!driver || !modem) return;
+        if (const int err = driver->setOutput(bit, on); err != 0)
+            qCWarning(lcSerial) << device.c_str() << "output not driven:" << errnoText(err).c_str();
     }
     bool input(int bit) const {
         requireOpen();
         if (!modem || vanished) return false;
         int bits = 0;
-        if (::ioctl(fd, TIOCMGET, &bits) != 0) return false;
+        if (const int err = driver->levels(bits); err != 0) {
+            qCDebug(lcSerial) << device.c_str() << "inputs not read:" << errnoText(err).c_str();
+            return false;
+        }
         return (bits & bit) != 0;
     }
 
@@ -199,54 +199,59 @@ struct LinuxSerialPort::Impl {
         }
         ::close(probe);
         fd = static_cast<int>(serial.handle());
-        if (!applyParity(settings.Parity)) {
-            const std::string why = errnoText(errno);
+        driver = std::make_unique<FdPortDriver>(fd);
+        if (const int err = applyParity(settings.Parity); err != 0) {
             serial.close();
+            driver.reset();
             fd = -1;
-            throw PortError(device + ": settings refused: " + why);
-        }
-
-        // The reader thread takes the bytes; QSerialPort's own reading on the GUI thread is
-        // switched off so the two never split the stream between them.
-        readerThread = false;
-        for (QSocketNotifier* n : serial.findChildren<QSocketNotifier*>()) {
-            if (n->type() == QSocketNotifier::Read && n->socket() == fd) {
-                n->setEnabled(false);
-                readerThread = true;
-            }
+            throw PortError(device + ": settings refused: " + errnoText(err));
         }
 
         int bits = 0;
-        modem = ::ioctl(fd, TIOCMGET, &bits) == 0;
+        modem = driver->levels(bits) == 0;
         setLowLatency();
 
         open = true;
         vanished = false;
         ++gen;
-        toggle = kernelToggle = softToggle = rtsUpForSend = false;
-        rs485Saved = false;
+        toggle = std::make_unique<RtsToggle>(*driver, modem);
         drive(TIOCM_RTS, rts);
         drive(TIOCM_DTR, dtr);
 
         startReader();
+        const unsigned g = gen;
         if (modem) {
-            lineDriver = std::make_unique<FdModemLineDriver>(fd);
-            const unsigned g = gen;
-            watcher = std::make_unique<LineWatcher>(*lineDriver,
-                                                    [this, g](PortEvent e) { postEvent(e, g); });
+            watcher =
+                std::make_unique<LineWatcher>(*driver, [this, g](PortEvent e) { postEvent(e, g); });
             watcher->start();
         }
-        startDrainer();
+        drainer.start(
+            [d = driver.get()] { return d->drain(); },
+            [this, g](std::uint64_t served) { post([this, g, served] { drained(g, served); }); });
     }
 
     void setLowLatency() {
         lowLatencySet = false;
         serial_struct ss{};
-        if (::ioctl(fd, TIOCGSERIAL, &ss) != 0) return;  // not offered: quietly skipped
+        if (const int err = driver->getSerialInfo(ss); err != 0) {
+            qCDebug(lcSerial) << device.c_str() << "no low-latency mode:" << errnoText(err).c_str();
+            return;
+        }
         savedSerial = ss;
         if (ss.flags & ASYNC_LOW_LATENCY) return;
         ss.flags |= ASYNC_LOW_LATENCY;
-        lowLatencySet = ::ioctl(fd, TIOCSSERIAL, &ss) == 0;
+        const int err = driver->setSerialInfo(ss);
+        lowLatencySet = err == 0;
+        if (err != 0)
+            qCDebug(lcSerial) << device.c_str() << "low latency refused:" << errnoText(err).c_str();
+    }
+
+    void restoreLatency() {
+        if (!lowLatencySet) return;
+        lowLatencySet = false;
+        if (const int err = driver->setSerialInfo(savedSerial); err != 0)
+            qCWarning(lcSerial) << device.c_str()
+                                << "low-latency flag not restored:" << errnoText(err).c_str();
     }
 
     void closeDevice() {
@@ -255,81 +260,34 @@ struct LinuxSerialPort::Impl {
         vanished = false;
         ++gen;
         grace.stop();
-        stopReader();
+        reader.stop();
         if (watcher) watcher->stop();
         watcher.reset();
-        lineDriver.reset();
         drainer.stop();
-        leaveKernelToggle();
-        if (lowLatencySet) ::ioctl(fd, TIOCSSERIAL, &savedSerial);
-        lowLatencySet = false;
+        toggle.reset();  // leaves toggle mode
+        restoreLatency();
         serial.clear();
         serial.close();
+        driver.reset();
         fd = -1;
         rx.clear();
         receivePosted = false;
-        toggle = softToggle = rtsUpForSend = false;
     }
 
     // --- Reading -----------------------------------------------------------------------------
+    // The reader thread takes the bytes; QSerialPort's own reading on the owner's thread is
+    // switched off so the two never split the stream between them.
     void startReader() {
-        if (!readerThread) return;
-        wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        readerWakeups = 0;
-        const unsigned g = gen;
-        const int devFd = fd;
-        const int stopFd = wakeFd;
-        reader = std::thread([this, g, devFd, stopFd] { readLoop(g, devFd, stopFd); });
-    }
-
-    void stopReader() {
-        if (!reader.joinable()) return;
-        const std::uint64_t one = 1;
-        [[maybe_unused]] auto n = ::write(wakeFd, &one, sizeof one);
-        reader.join();
-        ::close(wakeFd);
-        wakeFd = -1;
-    }
-
-    void readLoop(unsigned g, int devFd, int stopFd) {
-        // The stamps must follow the wire even while other programs keep the processors busy.
-        // Where the system allows it the reader runs in the real-time class: it only ever waits
-        // for the device, so it cannot starve anything. Elsewhere it runs as any thread.
-        sched_param realTime{};
-        realTime.sched_priority = 10;
-        ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &realTime);
-        char buf[4096];
-        pollfd fds[2] = {{devFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
-        for (;;) {
-            const int r = ::poll(fds, 2, -1);
-            if (r < 0) {
-                if (errno == EINTR) continue;
-                break;
-            }
-            if (fds[1].revents) return;
-            ++readerWakeups;
-            const short ev = fds[0].revents;
-            bool gone = (ev & POLLNVAL) != 0;
-            while (!gone) {
-                const ssize_t n = ::read(devFd, buf, sizeof buf);
-                if (n > 0) {
-                    // Stamped the moment they are read: the pause on the wire, not the delay of
-                    // the GUI thread, decides where a packet ends.
-                    rx.push(buf, static_cast<std::size_t>(n), host.monotonicNow());
-                    postReceive(g);
-                    continue;
-                }
-                if (n < 0 && errno == EINTR) continue;
-                if (n < 0 && errno == EAGAIN) break;
-                // Nothing left: an end of input is a hang-up only when poll said so.
-                if (n == 0 && !(ev & (POLLHUP | POLLERR))) break;
-                gone = true;
-            }
-            if (gone) {
-                post([this, g] { onVanished(g); });
-                return;  // nothing more to read: no spinning on a dead descriptor
-            }
+        readerThread = false;
+        QSocketNotifier* readNotifier = nullptr;
+        for (QSocketNotifier* n : serial.findChildren<QSocketNotifier*>()) {
+            if (n->type() == QSocketNotifier::Read && n->socket() == fd) readNotifier = n;
         }
+        if (!readNotifier) return;
+        const unsigned g = gen;
+        readerThread = reader.start(
+            fd, [this, g] { postReceive(g); }, [this, g] { post([this, g] { onVanished(g); }); });
+        if (readerThread) readNotifier->setEnabled(false);
     }
 
     // Fallback where QSerialPort's reading could not be switched off: read on its signal.
@@ -358,11 +316,7 @@ struct LinuxSerialPort::Impl {
         requireOpen();
         if (vanished) throw PortError(device + ": device vanished");
         if (bytes.empty()) return;
-        if (softToggle && !rtsUpForSend) {
-            drive(TIOCM_RTS, true);
-            rtsUpForSend = true;
-        }
-        ++outputSerial;
+        toggle->beforeSend(++outputSerial);
         // Handed to the driver at once when nothing waits before it: a relayed packet leaves
         // now, not at the next turn of the event loop, which a redraw may hold up. What the
         // driver does not take (or a write it refuses, which then reports its error as
@@ -394,39 +348,17 @@ struct LinuxSerialPort::Impl {
     }
 
     // All queued bytes have left QSerialPort: the drain worker waits for the kernel's queue
-    // (and the UART) to empty, off the GUI thread.
+    // (and the UART) to empty, off the owner's thread.
     void written() {
         if (!open || serial.bytesToWrite() > 0) return;
-        drainWanted = outputSerial;
-        drainer.notify();
-    }
-
-    void startDrainer() {
-        const unsigned g = gen;
-        const int devFd = fd;
-        // Taken here, not on the new thread: a write may ask for a drain before it runs.
-        const std::uint64_t alreadyServed = drainWanted.load();
-        drainer.start([this, g, devFd, alreadyServed](const std::atomic<bool>& stopping) {
-            std::uint64_t served = alreadyServed;
-            while (!stopping) {
-                const std::uint64_t want = drainWanted.load();
-                if (want == served) {
-                    drainer.waitFor(1000);
-                    continue;
-                }
-                if (::tcdrain(devFd) != 0 && errno == EINTR) continue;
-                served = want;
-                post([this, g, want] { drained(g, want); });
-            }
-        });
+        drainer.request(outputSerial);
     }
 
     void drained(unsigned g, std::uint64_t served) {
         if (g != gen || !open || vanished) return;
         // More was written since: its own drain brings the event.
         if (served != outputSerial || serial.bytesToWrite() > 0) return;
-        if (softToggle && rtsUpForSend) drive(TIOCM_RTS, false);
-        rtsUpForSend = false;
+        toggle->drained(served);
         owner.deliver(PortEvent::Sent);
     }
 
@@ -434,15 +366,15 @@ struct LinuxSerialPort::Impl {
     int getCommState(CommState& state) const {
         if (!open) return EBADF;
         if (vanished) return EIO;
-        termios t{};
-        if (::tcgetattr(fd, &t) != 0) return errno;
+        LineTermios t;
+        if (const int err = driver->getTermios(t); err != 0) return err;
         std::uint32_t f = 1;                    // fBinary
         if (t.c_iflag & INPCK) f |= 1u << 1;    // fParity
         if (t.c_cflag & CRTSCTS) f |= 1u << 2;  // fOutxCtsFlow
         if (dtr) f |= 1u << 4;                  // fDtrControl = enable
         if (t.c_iflag & IXON) f |= 1u << 8;     // fOutX
         if (t.c_iflag & IXOFF) f |= 1u << 9;    // fInX
-        if (toggle)
+        if (toggle->mode() != RtsToggle::Mode::Off)
             f |= 3u << 12;
         else if (t.c_cflag & CRTSCTS)
             f |= 2u << 12;
@@ -455,63 +387,38 @@ struct LinuxSerialPort::Impl {
     int setCommState(const CommState& state) {
         if (!open) return EBADF;
         if (vanished) return EIO;
-        termios t{};
-        if (::tcgetattr(fd, &t) != 0) return errno;
+        LineTermios t;
+        if (const int err = driver->getTermios(t); err != 0) return err;
         // The line settings stay; flow control, parity checking and character translation go.
         t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | PARMRK | IGNPAR | ISTRIP | INLCR | IGNCR |
                        ICRNL | IGNBRK | BRKINT);
         t.c_cflag &= ~CRTSCTS;
         t.c_cflag |= CLOCAL | CREAD;
-        if (::tcsetattr(fd, TCSANOW, &t) != 0) return errno;
+        if (const int err = driver->setTermios(t); err != 0) return err;
 
         dtr = true;
         if (modem) {
-            int bit = TIOCM_DTR;
-            if (::ioctl(fd, TIOCMBIS, &bit) != 0) return errno;
+            if (const int err = driver->setOutput(TIOCM_DTR, true); err != 0) return err;
         }
         if (rtsToggleOf(state.Flags)) {
-            enterToggle();
+            toggle->enter(outputSerial, serial.bytesToWrite() > 0);
         } else {
-            leaveKernelToggle();
-            toggle = softToggle = false;
-            rtsUpForSend = false;
+            toggle->leave();
             rts = true;
             if (modem) {
-                int bit = TIOCM_RTS;
-                if (::ioctl(fd, TIOCMBIS, &bit) != 0) return errno;
+                if (const int err = driver->setOutput(TIOCM_RTS, true); err != 0) return err;
             }
         }
         return 0;
     }
 
-    void enterToggle() {
-        if (toggle) return;
-        toggle = true;
-        serial_rs485 conf{};
-        if (::ioctl(fd, TIOCGRS485, &conf) == 0) {
-            savedRs485 = conf;
-            rs485Saved = true;
-            conf.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-            conf.flags &= ~SER_RS485_RTS_AFTER_SEND;
-            if (::ioctl(fd, TIOCSRS485, &conf) == 0) {
-                kernelToggle = true;
-                return;
-            }
-        }
-        // No RS-485 mode in the driver: RTS goes up around each write.
-        softToggle = true;
-        rtsUpForSend = serial.bytesToWrite() > 0;
-        drive(TIOCM_RTS, rtsUpForSend);
-    }
-
-    void leaveKernelToggle() {
-        if (kernelToggle && rs485Saved && fd >= 0) ::ioctl(fd, TIOCSRS485, &savedRs485);
-        kernelToggle = false;
-    }
-
     // --- A vanished device -------------------------------------------------------------------
     void serialError(QSerialPort::SerialPortError e) {
-        if (e == QSerialPort::NoError || applying) return;
+        if (e == QSerialPort::NoError) return;
+        if (applying) {
+            qCDebug(lcSerial) << device.c_str() << "refused:" << serial.errorString();
+            return;
+        }
         ++errorReports;
         if (!open || vanished) return;
         // QSerialPort would report the same error again at every turn of the event loop: its
@@ -601,7 +508,7 @@ void LinuxSerialPort::send(const std::string& bytes) {
 void LinuxSerialPort::setRts(bool on) {
     d_->rts = on;
     // In toggle mode the driver owns RTS; the value is kept for later.
-    if (d_->open && !d_->toggle) d_->drive(TIOCM_RTS, on);
+    if (d_->open && d_->toggle->mode() == RtsToggle::Mode::Off) d_->drive(TIOCM_RTS, on);
 }
 
 bool LinuxSerialPort::rts() const {
@@ -641,10 +548,10 @@ bool LinuxSerialPort::hasModemLines() const {
     return d_->open && d_->modem;
 }
 bool LinuxSerialPort::kernelRtsToggle() const {
-    return d_->open && d_->kernelToggle;
+    return d_->open && d_->toggle->mode() == RtsToggle::Mode::Kernel;
 }
 bool LinuxSerialPort::softwareRtsToggle() const {
-    return d_->open && d_->softToggle;
+    return d_->open && d_->toggle->mode() == RtsToggle::Mode::Software;
 }
 bool LinuxSerialPort::lineWatcherRunning() const {
     return d_->watcher && d_->watcher->running();
@@ -653,7 +560,7 @@ int LinuxSerialPort::errorReports() const {
     return d_->errorReports;
 }
 int LinuxSerialPort::readerWakeups() const {
-    return d_->readerWakeups.load();
+    return d_->reader.wakeups();
 }
 
 }  // namespace lt
