@@ -39,10 +39,11 @@ std::string errnoText(int err) {
 // The parts of a port and the order in which they are set up and taken down; what each part does
 // is its own business.
 struct LinuxSerialPort::Impl {
-    Impl(LinuxSerialPort& o, const Host& h, int number)
+    Impl(LinuxSerialPort& o, const Host& h, int number, DriverFactory drivers)
         : owner(o),
           host(h),
           name(PortName::number(number)),
+          makeDriver(std::move(drivers)),
           reader(rx, [&h] { return h.monotonicNow(); }) {
         QObject::connect(&serial, &QSerialPort::errorOccurred, &receiver,
                          [this](QSerialPort::SerialPortError e) { serialError(e); });
@@ -59,6 +60,7 @@ struct LinuxSerialPort::Impl {
     LinuxSerialPort& owner;
     const Host& host;
     PortName name;
+    DriverFactory makeDriver;
     LineSettings settings;  // 1200,o,8,1
     std::string device;
     bool rts = false, dtr = false;
@@ -199,7 +201,7 @@ struct LinuxSerialPort::Impl {
         }
         ::close(probe);
         fd = static_cast<int>(serial.handle());
-        driver = std::make_unique<FdPortDriver>(fd);
+        driver = makeDriver ? makeDriver(fd) : std::make_unique<FdPortDriver>(fd);
         if (const int err = applyParity(settings.Parity); err != 0) {
             serial.close();
             driver.reset();
@@ -225,9 +227,14 @@ struct LinuxSerialPort::Impl {
                 std::make_unique<LineWatcher>(*driver, [this, g](PortEvent e) { postEvent(e, g); });
             watcher->start();
         }
-        drainer.start(
-            [d = driver.get()] { return d->drain(); },
-            [this, g](std::uint64_t served) { post([this, g, served] { drained(g, served); }); });
+        // RTS falls on the drain worker the moment the output has drained, not when the owner's
+        // thread comes to the send event: a busy window would otherwise hold it up while the
+        // peer answers, and an RS-485 converter would talk over the answer.
+        drainer.start([d = driver.get()] { return d->drain(); },
+                      [this, g, t = toggle.get()](std::uint64_t served) {
+                          t->drained(served);
+                          post([this, g, served] { drained(g, served); });
+                      });
     }
 
     void setLowLatency() {
@@ -358,7 +365,6 @@ struct LinuxSerialPort::Impl {
         if (g != gen || !open || vanished) return;
         // More was written since: its own drain brings the event.
         if (served != outputSerial || serial.bytesToWrite() > 0) return;
-        toggle->drained(served);
         owner.deliver(PortEvent::Sent);
     }
 
@@ -445,8 +451,8 @@ struct LinuxSerialPort::Impl {
     }
 };
 
-LinuxSerialPort::LinuxSerialPort(const Host& host, int defaultPortNumber)
-    : d_(std::make_unique<Impl>(*this, host, defaultPortNumber)) {}
+LinuxSerialPort::LinuxSerialPort(const Host& host, int defaultPortNumber, DriverFactory drivers)
+    : d_(std::make_unique<Impl>(*this, host, defaultPortNumber, std::move(drivers))) {}
 
 LinuxSerialPort::~LinuxSerialPort() = default;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -7,6 +8,8 @@
 #include "ports/serial_port.h"
 
 namespace lt {
+
+class PortDriver;
 
 // A real serial port on Linux: QSerialPort opens the device (lock file, exclusive use), applies
 // the line settings and writes; a thin POSIX layer does the rest.
@@ -20,7 +23,7 @@ namespace lt {
 //   transition counters, or polling at 250 Hz where the wait is refused). A port without modem
 //   lines (a pseudo-terminal, some USB devices) reads its inputs as off and raises no line event.
 // - RTS toggle: the kernel's RS-485 mode where the driver has it, otherwise RTS raised before a
-//   write and dropped once the output has drained.
+//   write and dropped by the drain worker as soon as the output has drained.
 // - A vanished device closes the port once and raises PortEvent::Lost; bytes already read stay
 // readable
 //   until taken, for a short grace time.
@@ -28,7 +31,11 @@ namespace lt {
 // The host's monotonicNow() is called from the reader thread, so it must be thread-safe.
 class LinuxSerialPort : public SerialPort {
 public:
-    LinuxSerialPort(const Host& host, int defaultPortNumber);
+    // Makes the driver for the descriptor of a device just opened (FdPortDriver by default);
+    // tests stand in for drivers that a pseudo-terminal cannot play.
+    using DriverFactory = std::function<std::unique_ptr<PortDriver>(int fd)>;
+
+    LinuxSerialPort(const Host& host, int defaultPortNumber, DriverFactory drivers = {});
     ~LinuxSerialPort() override;
     LinuxSerialPort(const LinuxSerialPort&) = delete;
     LinuxSerialPort& operator=(const LinuxSerialPort&) = delete;

@@ -33,6 +33,7 @@ public:
     // Output `serial` is about to be handed to the driver.
     void beforeSend(std::uint64_t serial);
     // Everything up to output `serial` has drained: RTS goes down unless more was sent since.
+    // Called on the drain worker.
     void drained(std::uint64_t serial);
 
 private:

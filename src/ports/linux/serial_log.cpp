@@ -2,6 +2,7 @@
 
 namespace lt {
 
-Q_LOGGING_CATEGORY(lcSerial, "linetap.serial")
+// Debug messages (what a device does not offer) are off unless asked for.
+Q_LOGGING_CATEGORY(lcSerial, "linetap.serial", QtInfoMsg)
 
 }  // namespace lt

@@ -1,0 +1,77 @@
+// The port against drivers a pseudo-terminal cannot play: modem lines and RTS toggle.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "fake_device.h"
+#include "ports/linux/linux_serial_port.h"
+#include "pty_support.h"
+
+namespace lt {
+namespace {
+
+using pty::EventLog;
+using pty::FakeDevice;
+using pty::PtyHost;
+using pty::PtyPair;
+using pty::runUntil;
+
+// Waits for `done` without letting the event loop run, as a thread busy redrawing would.
+bool holdBusyUntil(const std::function<bool()>& done, int limitMs = 3000) {
+    for (int waited = 0; !done(); waited += 1) {
+        if (waited > limitMs) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+struct PortOnFakeDevice : ::testing::Test {
+    void SetUp() override {
+        ASSERT_TRUE(far.ok());
+        host.env["LINETAP_COM1"] = far.slave;
+    }
+    PtyHost host;
+    PtyPair far;
+    FakeDevice device;
+    LinuxSerialPort port{host, 1, device.drivers()};
+};
+
+TEST_F(PortOnFakeDevice, SoftwareToggleDropsRtsRightAfterTheDrainWhileTheOwnerIsBusy) {
+    EventLog log(port);
+    port.setOpen(true);
+    ASSERT_TRUE(port.hasModemLines());
+    ASSERT_EQ(port.writeCommState(CommState{kFlagsToggleRts}), 0);
+    ASSERT_TRUE(port.softwareRtsToggle());
+    EXPECT_FALSE(device.rts());
+
+    for (const char* bytes : {"ping", "pong"}) {
+        SCOPED_TRACE(bytes);
+        const std::size_t before = device.steps().size();
+        port.send(bytes);
+        // The owner's thread stays busy well past the drain: RTS must fall all the same, on the
+        // drain worker, with the send event still to come on the owner's thread.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_TRUE(holdBusyUntil([&] { return !device.rts(); }));
+        EXPECT_EQ(log.count(PortEvent::Sent), 0);
+
+        const auto steps = device.steps();
+        ASSERT_EQ(steps.size(), before + 3);
+        const auto& raised = steps[before];
+        const auto& drained = steps[before + 1];
+        const auto& dropped = steps[before + 2];
+        EXPECT_EQ(raised.kind, FakeDevice::Step::OutputChanged);
+        EXPECT_TRUE(raised.output.bit == TIOCM_RTS && raised.output.on) << "raised before sending";
+        EXPECT_EQ(raised.output.thread, std::this_thread::get_id());
+        EXPECT_EQ(drained.kind, FakeDevice::Step::Drained);
+        EXPECT_EQ(dropped.kind, FakeDevice::Step::OutputChanged);
+        EXPECT_EQ(dropped.output.bit, TIOCM_RTS);
+        EXPECT_EQ(dropped.output.thread, drained.output.thread) << "dropped by the drain worker";
+
+        ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Sent) == 1; }));
+        EXPECT_EQ(far.drain(), bytes);
+        log.events.clear();
+    }
+}
+
+}  // namespace
+}  // namespace lt
