@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -16,7 +17,7 @@ namespace lt::pty {
 // What a pseudo-terminal cannot play: a device with modem lines (inputs off, no wait for them),
 // with or without RS-485 mode. Bytes still travel through the pseudo-terminal; the calls the port
 // makes on the device are recorded. It outlives the driver the port makes at each opening, and
-// its calls come from the port's helper threads too.
+// its calls come from the port's helper threads too. Set its fields before the port opens.
 class FakeDevice {
 public:
     struct Output {
@@ -33,6 +34,12 @@ public:
     LinuxSerialPort::DriverFactory drivers() {
         return [this](int fd) { return std::make_unique<Driver>(fd, *this); };
     }
+
+    // The device's RS-485 state; none where the driver has no RS-485 mode.
+    std::optional<serial_rs485> rs485;
+    int rs485Writes = 0;
+    // Reading or writing the terminal settings fails with this code (0: the pseudo-terminal's).
+    int termiosError = 0;
 
     std::vector<Step> steps() const {
         std::lock_guard lock(mutex_);
@@ -61,7 +68,25 @@ private:
             device_.record({Step::OutputChanged, {bit, on, std::this_thread::get_id()}});
             return 0;
         }
-        int getRs485(serial_rs485&) override { return ENOTTY; }
+        int getRs485(serial_rs485& conf) override {
+            std::lock_guard lock(device_.mutex_);
+            if (!device_.rs485) return ENOTTY;
+            conf = *device_.rs485;
+            return 0;
+        }
+        int setRs485(const serial_rs485& conf) override {
+            std::lock_guard lock(device_.mutex_);
+            if (!device_.rs485) return ENOTTY;
+            device_.rs485 = conf;
+            ++device_.rs485Writes;
+            return 0;
+        }
+        int getTermios(LineTermios& t) override {
+            return device_.termiosError ? device_.termiosError : FdPortDriver::getTermios(t);
+        }
+        int setTermios(const LineTermios& t) override {
+            return device_.termiosError ? device_.termiosError : FdPortDriver::setTermios(t);
+        }
         int drain() override {
             const int err = FdPortDriver::drain();
             device_.record({Step::Drained, {0, false, std::this_thread::get_id()}});

@@ -1,7 +1,8 @@
-// The port against drivers a pseudo-terminal cannot play: modem lines and RTS toggle.
+// The port against drivers a pseudo-terminal cannot play: modem lines, RTS toggle, RS-485 mode.
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <tuple>
 
 #include "fake_device.h"
 #include "ports/linux/linux_serial_port.h"
@@ -71,6 +72,56 @@ TEST_F(PortOnFakeDevice, SoftwareToggleDropsRtsRightAfterTheDrainWhileTheOwnerIs
         EXPECT_EQ(far.drain(), bytes);
         log.events.clear();
     }
+}
+
+// The fields of RS-485 state the port may touch, to compare whole states.
+auto fieldsOf(const serial_rs485& c) {
+    return std::tuple(c.flags, c.delay_rts_before_send, c.delay_rts_after_send);
+}
+
+TEST_F(PortOnFakeDevice, KernelToggleKeepsTheReceiverOnAndTheStateFoundIsPutBack) {
+    serial_rs485 found{};
+    found.flags = SER_RS485_ENABLED | SER_RS485_RTS_AFTER_SEND;  // left on by someone else
+    found.delay_rts_before_send = 3;
+    found.delay_rts_after_send = 5;
+    device.rs485 = found;
+    const auto foundFields = fieldsOf(found);
+    auto now = [&] { return fieldsOf(*device.rs485); };
+
+    // Opened in manual mode: the kernel lets go of RTS, so it stays as the program sets it.
+    port.setOpen(true);
+    EXPECT_EQ(now(), std::tuple(SER_RS485_RTS_AFTER_SEND, 3u, 5u));
+    // Toggle mode: RTS up exactly while sending, and the receiver left on meanwhile.
+    ASSERT_EQ(port.writeCommState(CommState{kFlagsToggleRts}), 0);
+    EXPECT_TRUE(port.kernelRtsToggle());
+    EXPECT_EQ(now(), std::tuple(SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND | SER_RS485_RX_DURING_TX,
+                                3u, 5u));
+    ASSERT_EQ(port.writeCommState(CommState{kFlagsManualRts}), 0);
+    EXPECT_FALSE(port.kernelRtsToggle());
+    EXPECT_FALSE(device.rs485->flags & SER_RS485_ENABLED);
+
+    // Closing puts back what was found, from either mode.
+    for (auto flags : {kFlagsToggleRts, kFlagsManualRts}) {
+        if (!port.isOpen()) port.setOpen(true);
+        ASSERT_EQ(port.writeCommState(CommState{flags}), 0);
+        port.setOpen(false);
+        EXPECT_EQ(now(), foundFields);
+    }
+    // So does the end of the port's life, open in toggle mode.
+    {
+        LinuxSerialPort other(host, 1, device.drivers());
+        other.setOpen(true);
+        ASSERT_EQ(other.writeCommState(CommState{kFlagsToggleRts}), 0);
+        ASSERT_NE(now(), foundFields);
+    }
+    EXPECT_EQ(now(), foundFields);
+    // And an opening that fails after the device was taken over.
+    const int writes = device.rs485Writes;
+    device.termiosError = EIO;
+    EXPECT_THROW(port.setOpen(true), PortError);
+    EXPECT_FALSE(port.isOpen());
+    EXPECT_GT(device.rs485Writes, writes);
+    EXPECT_EQ(now(), foundFields);
 }
 
 }  // namespace

@@ -202,21 +202,21 @@ struct LinuxSerialPort::Impl {
         ::close(probe);
         fd = static_cast<int>(serial.handle());
         driver = makeDriver ? makeDriver(fd) : std::make_unique<FdPortDriver>(fd);
+        int bits = 0;
+        modem = driver->levels(bits) == 0;
+        toggle = std::make_unique<RtsToggle>(*driver, modem);
         if (const int err = applyParity(settings.Parity); err != 0) {
+            toggle.reset();  // puts back the RS-485 state it found
             serial.close();
             driver.reset();
             fd = -1;
             throw PortError(device + ": settings refused: " + errnoText(err));
         }
-
-        int bits = 0;
-        modem = driver->levels(bits) == 0;
         setLowLatency();
 
         open = true;
         vanished = false;
         ++gen;
-        toggle = std::make_unique<RtsToggle>(*driver, modem);
         drive(TIOCM_RTS, rts);
         drive(TIOCM_DTR, dtr);
 
@@ -271,7 +271,7 @@ struct LinuxSerialPort::Impl {
         if (watcher) watcher->stop();
         watcher.reset();
         drainer.stop();
-        toggle.reset();  // leaves toggle mode
+        toggle.reset();  // puts back the RS-485 state found at opening
         restoreLatency();
         serial.clear();
         serial.close();

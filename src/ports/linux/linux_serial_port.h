@@ -22,8 +22,11 @@ class PortDriver;
 // - Modem lines: CTS, DSR and DCD are watched by a helper thread (TIOCMIWAIT with the driver's
 //   transition counters, or polling at 250 Hz where the wait is refused). A port without modem
 //   lines (a pseudo-terminal, some USB devices) reads its inputs as off and raises no line event.
-// - RTS toggle: the kernel's RS-485 mode where the driver has it, otherwise RTS raised before a
-//   write and dropped by the drain worker as soon as the output has drained.
+// - RTS toggle: the kernel's RS-485 mode where the driver has it (the receiver stays on while
+//   sending), otherwise RTS raised before a write and dropped by the drain worker as soon as the
+//   output has drained. Closing the port, a failed opening and the destructor put back the
+//   RS-485 state found at opening; a program ending on SIGTERM or SIGINT closes its ports from
+//   its event loop so that the device is left as it was found.
 // - A vanished device closes the port once and raises PortEvent::Lost; bytes already read stay
 // readable
 //   until taken, for a short grace time.

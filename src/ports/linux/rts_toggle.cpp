@@ -8,24 +8,38 @@
 
 namespace lt {
 
+RtsToggle::RtsToggle(PortDriver& driver, bool modemLines)
+    : driver_(driver), modemLines_(modemLines) {
+    serial_rs485 conf{};
+    if (const int err = driver_.getRs485(conf); err != 0) {
+        qCDebug(lcSerial) << "no RS-485 mode:" << std::strerror(err);
+        return;
+    }
+    found_ = conf;
+    if (conf.flags & SER_RS485_ENABLED) {
+        std::lock_guard lock(mutex_);
+        conf.flags &= ~SER_RS485_ENABLED;
+        setRs485(conf);
+    }
+}
+
 void RtsToggle::enter(std::uint64_t newest, bool sending) {
     std::lock_guard lock(mutex_);
     if (mode_ != Mode::Off) return;
     lastSent_ = newest;
-    serial_rs485 conf{};
-    if (const int err = driver_.getRs485(conf); err == 0) {
-        savedRs485_ = conf;
-        rs485Saved_ = true;
-        conf.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
+    if (found_) {
+        // RTS up for sending and down after; the receiver stays on while sending, so the lines
+        // are watched as before and only RTS changes.
+        serial_rs485 conf = *found_;
+        conf.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND | SER_RS485_RX_DURING_TX;
         conf.flags &= ~SER_RS485_RTS_AFTER_SEND;
-        if (const int setErr = driver_.setRs485(conf); setErr == 0) {
+        changed_ = true;
+        if (const int err = driver_.setRs485(conf); err == 0) {
             mode_ = Mode::Kernel;
             return;
         } else {
-            qCDebug(lcSerial) << "RS-485 mode refused:" << std::strerror(setErr);
+            qCDebug(lcSerial) << "RS-485 mode refused:" << std::strerror(err);
         }
-    } else {
-        qCDebug(lcSerial) << "no RS-485 mode:" << std::strerror(err);
     }
     // No RS-485 mode in the driver: RTS goes up around each write.
     mode_ = Mode::Software;
@@ -35,9 +49,21 @@ void RtsToggle::enter(std::uint64_t newest, bool sending) {
 
 void RtsToggle::leave() {
     std::lock_guard lock(mutex_);
-    if (mode_ == Mode::Kernel && rs485Saved_) {
-        if (const int err = driver_.setRs485(savedRs485_); err != 0)
+    if (mode_ == Mode::Kernel) {
+        serial_rs485 conf = *found_;
+        conf.flags &= ~SER_RS485_ENABLED;
+        setRs485(conf);
+    }
+    mode_ = Mode::Off;
+    up_ = false;
+}
+
+void RtsToggle::restore() {
+    std::lock_guard lock(mutex_);
+    if (found_ && changed_) {
+        if (const int err = driver_.setRs485(*found_); err != 0)
             qCWarning(lcSerial) << "RS-485 state not restored:" << std::strerror(err);
+        changed_ = false;
     }
     mode_ = Mode::Off;
     up_ = false;
@@ -62,6 +88,12 @@ void RtsToggle::drained(std::uint64_t serial) {
     if (serial != lastSent_) return;  // more was sent since: its own drain lowers RTS
     if (mode_ == Mode::Software && up_) driveRts(false);
     up_ = false;
+}
+
+void RtsToggle::setRs485(const serial_rs485& conf) {
+    changed_ = true;
+    if (const int err = driver_.setRs485(conf); err != 0)
+        qCWarning(lcSerial) << "RS-485 state not set:" << std::strerror(err);
 }
 
 void RtsToggle::driveRts(bool on) {
