@@ -58,7 +58,7 @@ private:
     class Driver : public FdPortDriver {
     public:
         Driver(int fd, FakeDevice& device) : FdPortDriver(fd), device_(device) {}
-        int waitChange() override { return EIO; }  // the watcher ends at once
+        int waitChange(int) override { return EIO; }  // the watcher ends at once
         int levels(int& bits) override {
             bits = 0;
             return 0;

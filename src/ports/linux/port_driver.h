@@ -40,7 +40,7 @@ class FdPortDriver : public PortDriver {
 public:
     explicit FdPortDriver(int fd) : fd_(fd), lines_(fd) {}
 
-    int waitChange() override { return lines_.waitChange(); }
+    int waitChange(int timeoutMs) override { return lines_.waitChange(timeoutMs); }
     int levels(int& bits) override { return lines_.levels(bits); }
     int counts(LineCounts& counts) override { return lines_.counts(counts); }
     int getTermios(LineTermios& t) override;
