@@ -24,6 +24,11 @@ void SimLine::setPortName(const PortName& name) {
 void SimLine::setLineSettings(const std::string& text) {
     const auto s = parseLineSettings(text);
     if (!s) throw PortError("invalid settings: " + text);
+    if (open_) {
+        if (driverTakes && !driverTakes(*s))
+            throw SettingsRefused("settings refused by the driver: " + text);
+        device_ = *s;
+    }
     settings_ = *s;
 }
 
@@ -38,6 +43,13 @@ void SimLine::setOpen(bool open) {
         open_ = true;
         ++opens;
         flags_ = kFlagsManualRts;
+        if (driverTakes && !driverTakes(settings_)) {
+            const std::string refused = settings_.text();
+            settings_ = device_;
+            logLines();
+            throw SettingsRefused("settings refused by the driver: " + refused);
+        }
+        device_ = settings_;
     } else {
         open_ = false;
         ++generation_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,11 @@ public:
     void clearPeerLog() { received_.clear(); }
 
     // --- Faults and facts ----------------------------------------------------------------------
+    // The settings the simulated driver takes (unset: every valid text). Others are refused as a
+    // real port refuses them: SettingsRefused, the port open with the last settings taken.
+    std::function<bool(const LineSettings&)> driverTakes;
+    // What the simulated device holds: the last settings taken on it, 9600,n,8,1 before any.
+    const LineSettings& deviceSettings() const { return device_; }
     bool missing = false;    // opening fails: no such device
     bool busy = false;       // opening fails: held by another program
     int getStateError = 0;   // readCommState fails with this code
@@ -85,6 +91,7 @@ private:
     VirtualLoop& loop_;
     PortName name_;
     LineSettings settings_;
+    LineSettings device_{9600, 'n', 8, 1};
     bool open_ = false;
     bool rts_ = false, dtr_ = false;
     bool peerRts_ = false, peerDtr_ = false, peerCd_ = false;

@@ -27,6 +27,39 @@ TEST(SimLine, BytesTakeTheirCharacterTimeAtTheChosenFraming) {
     EXPECT_EQ(events, 2);
 }
 
+TEST(SimLine, SettingsTheDriverRefusesAreRefusedAsByARealPort) {
+    VirtualLoop loop;
+    SimLine line(loop, 1);
+    line.driverTakes = [](const LineSettings& s) { return s.DataBits != 5; };
+    line.setLineSettings("2400,e,5,1");  // held while closed, as given
+    EXPECT_EQ(line.lineSettings(), "2400,e,5,1");
+    // Nothing was ever taken: the port opens with what the device had.
+    EXPECT_THROW(line.setOpen(true), SettingsRefused);
+    EXPECT_TRUE(line.isOpen());
+    EXPECT_EQ(line.lineSettings(), "9600,n,8,1");
+    EXPECT_EQ(line.characterTime(), Nanos{10} * 1'000'000'000 / 9600);
+
+    line.setLineSettings("2400,e,7,1");
+    EXPECT_EQ(line.deviceSettings().text(), "2400,e,7,1");
+    EXPECT_THROW(line.setLineSettings("2400,e,5,1"), SettingsRefused);
+    EXPECT_EQ(line.lineSettings(), "2400,e,7,1");
+    EXPECT_EQ(line.deviceSettings().text(), "2400,e,7,1");
+
+    // Reopened with held settings the driver refuses: back to the last taken.
+    line.setOpen(false);
+    line.setLineSettings("4800,n,5,2");
+    EXPECT_THROW(line.setOpen(true), SettingsRefused);
+    EXPECT_TRUE(line.isOpen());
+    EXPECT_EQ(line.lineSettings(), "2400,e,7,1");
+    line.peerSend("a");  // and bytes still come, at the settings kept
+    loop.runFor(line.characterTime());
+    EXPECT_EQ(line.takeReceived(), "a");
+    line.setOpen(false);
+    line.setLineSettings("4800,n,8,2");
+    EXPECT_NO_THROW(line.setOpen(true));
+    EXPECT_EQ(line.deviceSettings().text(), "4800,n,8,2");
+}
+
 TEST(SimLine, InputSplitsAtPausesAfterTheGivenTime) {
     VirtualLoop loop;
     SimLine line(loop, 1);

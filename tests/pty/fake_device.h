@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 
 #include <cerrno>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -40,6 +41,12 @@ public:
     int rs485Writes = 0;
     // Reading or writing the terminal settings fails with this code (0: the pseudo-terminal's).
     int termiosError = 0;
+    // Terminal settings kept here, as a UART's driver keeps them, rather than on the
+    // pseudo-terminal: `driverAdjusts` may change what it is asked to set, or refuse it with an
+    // errno value.
+    bool ownTermios = false;
+    LineTermios termios;
+    std::function<int(LineTermios&)> driverAdjusts;
 
     std::vector<Step> steps() const {
         std::lock_guard lock(mutex_);
@@ -82,10 +89,24 @@ private:
             return 0;
         }
         int getTermios(LineTermios& t) override {
-            return device_.termiosError ? device_.termiosError : FdPortDriver::getTermios(t);
+            std::lock_guard lock(device_.mutex_);
+            if (device_.termiosError) return device_.termiosError;
+            if (!device_.ownTermios) return FdPortDriver::getTermios(t);
+            t = device_.termios;
+            return 0;
         }
         int setTermios(const LineTermios& t) override {
-            return device_.termiosError ? device_.termiosError : FdPortDriver::setTermios(t);
+            std::lock_guard lock(device_.mutex_);
+            if (device_.termiosError) return device_.termiosError;
+            if (!device_.ownTermios) return FdPortDriver::setTermios(t);
+            LineTermios taken = t;
+            if (device_.driverAdjusts)
+                if (const int err = device_.driverAdjusts(taken); err != 0) return err;
+            device_.termios = taken;
+            return 0;
+        }
+        bool pseudoTerminal() override {
+            return !device_.ownTermios && FdPortDriver::pseudoTerminal();
         }
         int drain() override {
             const int err = FdPortDriver::drain();

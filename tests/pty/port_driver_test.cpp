@@ -1,10 +1,12 @@
-// The port against drivers a pseudo-terminal cannot play: modem lines, RTS toggle, RS-485 mode.
+// The port against drivers a pseudo-terminal cannot play: modem lines, RTS toggle, RS-485 mode,
+// line settings a driver does not take.
 #include <gtest/gtest.h>
 
 #include <thread>
 #include <tuple>
 
 #include "fake_device.h"
+#include "ports/linux/line_termios.h"
 #include "ports/linux/linux_serial_port.h"
 #include "pty_support.h"
 
@@ -122,6 +124,60 @@ TEST_F(PortOnFakeDevice, KernelToggleKeepsTheReceiverOnAndTheStateFoundIsPutBack
     EXPECT_FALSE(port.isOpen());
     EXPECT_GT(device.rs485Writes, writes);
     EXPECT_EQ(now(), foundFields);
+}
+
+TEST_F(PortOnFakeDevice, SettingsTheDriverDoesNotTakeAreRefusedAndTheLastTakenKept) {
+    device.ownTermios = true;
+    putLineSettings(*parseLineSettings("9600,n,8,1"), device.termios);
+    // A driver without 5 data bits makes them 8 and says yes; it has no rate of 3 Mbaud at all.
+    device.driverAdjusts = [](LineTermios& t) {
+        if ((t.c_cflag & CSIZE) == CS5) t.c_cflag = (t.c_cflag & ~CSIZE) | CS8;
+        return t.c_ospeed == 3'000'000 ? EINVAL : 0;
+    };
+    auto onDevice = [&] { return lineSettingsOf(device.termios).text(); };
+    auto stillWorks = [&] {
+        far.send("ok");
+        ASSERT_TRUE(runUntil([&] { return port.bytesWaiting() == 2; }));
+        EXPECT_EQ(port.takeReceived(), "ok");
+    };
+
+    // Nothing was ever taken on this port: it opens with what the device had.
+    port.setLineSettings("19200,e,5,1");  // held while closed, as given
+    EXPECT_EQ(port.lineSettings(), "19200,e,5,1");
+    EXPECT_THROW(port.setOpen(true), SettingsRefused);
+    EXPECT_TRUE(port.isOpen());
+    EXPECT_EQ(port.lineSettings(), "9600,n,8,1");
+    EXPECT_EQ(onDevice(), "9600,n,8,1");
+    stillWorks();
+
+    // Open: settings taken exactly stay; others leave the device and the port as they were.
+    port.setLineSettings("19200,e,7,2");
+    EXPECT_EQ(onDevice(), "19200,e,7,2");
+    for (const char* text : {"19200,e,5,2", "3000000,e,7,2"}) {
+        SCOPED_TRACE(text);
+        EXPECT_THROW(port.setLineSettings(text), SettingsRefused);
+        EXPECT_EQ(port.lineSettings(), "19200,e,7,2");
+        EXPECT_EQ(onDevice(), "19200,e,7,2");
+        EXPECT_TRUE(port.isOpen());
+    }
+    stillWorks();
+
+    // Reopened on a device reset to other settings, with held ones it refuses: the port goes back
+    // to the last settings taken on it.
+    port.setOpen(false);
+    putLineSettings(*parseLineSettings("9600,n,8,1"), device.termios);
+    port.setLineSettings("115200,n,5,1");
+    EXPECT_THROW(port.setOpen(true), SettingsRefused);
+    EXPECT_TRUE(port.isOpen());
+    EXPECT_EQ(port.lineSettings(), "19200,e,7,2");
+    EXPECT_EQ(onDevice(), "19200,e,7,2");
+    stillWorks();
+
+    // Held settings the driver takes open without a word.
+    port.setOpen(false);
+    port.setLineSettings("57600,o,6,1");
+    EXPECT_NO_THROW(port.setOpen(true));
+    EXPECT_EQ(onDevice(), "57600,o,6,1");
 }
 
 }  // namespace

@@ -142,16 +142,27 @@ TEST_F(PortOnPty, BytesTravelBothWaysAndPausesSplitPacketsEvenWhenEventsAreHandl
 }
 
 TEST_F(PortOnPty, CustomBaudRatesAndEveryParityAreAcceptedBadTextsRefused) {
-    // A pseudo-terminal takes only 8 data bits once open, so the open list keeps to them.
     for (const char* s : {"14400,n,8,1", "28800,e,7,2", "9600,s,5,1", "115200,m,6,1"}) {
         port.setLineSettings(s);
         EXPECT_EQ(port.lineSettings(), s);
     }
     openPort();
-    for (const char* s : {"14400,n,8,1", "28800,o,8,1", "250000,e,8,2", "1200,o,8,1"}) {
+    // A pseudo-terminal reports 8 data bits and no parity whatever it is told: having no wire,
+    // that is no refusal. Its rates and stop bits are read back as set.
+    auto slaveTermios = [&] {
+        termios t{};
+        const int fd = ::open(far.slave.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        if (fd >= 0) ::tcgetattr(fd, &t), ::close(fd);
+        return t;
+    };
+    for (const char* s :
+         {"14400,n,8,1", "28800,o,8,1", "250000,e,8,2", "9600,m,7,2", "1200,o,8,1"}) {
         EXPECT_NO_THROW(port.setLineSettings(s)) << s;
         EXPECT_EQ(port.lineSettings(), s);
+        EXPECT_EQ(static_cast<bool>(slaveTermios().c_cflag & CSTOPB), s[std::strlen(s) - 1] == '2');
     }
+    const termios last = slaveTermios();
+    EXPECT_EQ(::cfgetospeed(&last), B1200);
     for (const char* s : {"", "abc", "0,n,8,1", "-9600,n,8,1", "9600,x,8,1", "9600,n,9,1",
                           "9600,n,4,1", "9600,n,8,3", "9600,n,8"}) {
         EXPECT_THROW(port.setLineSettings(s), PortError) << s;

@@ -12,9 +12,11 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "ports/line_settings.h"
 #include "ports/linux/drain_worker.h"
+#include "ports/linux/line_termios.h"
 #include "ports/linux/line_watcher.h"
 #include "ports/linux/port_driver.h"
 #include "ports/linux/rts_toggle.h"
@@ -61,7 +63,8 @@ struct LinuxSerialPort::Impl {
     const Host& host;
     PortName name;
     DriverFactory makeDriver;
-    LineSettings settings;  // 1200,o,8,1
+    LineSettings settings;  // held for the next opening, or those of the open device; 1200,o,8,1
+    std::optional<LineSettings> lastTaken;  // the last settings a device took on this port
     std::string device;
     bool rts = false, dtr = false;
 
@@ -73,7 +76,7 @@ struct LinuxSerialPort::Impl {
     unsigned gen = 0;  // bumps at every opening and closing: stale deliveries are dropped
     bool modem = false;
     bool vanished = false;
-    bool applying = false;  // errors QSerialPort reports inside our own settings calls
+    bool applying = false;  // errors QSerialPort reports inside its own opening
     int errorReports = 0;
     bool lowLatencySet = false;
     serial_struct savedSerial{};
@@ -112,49 +115,21 @@ struct LinuxSerialPort::Impl {
     }
 
     // --- Settings ----------------------------------------------------------------------------
-    // Baud rate (any the driver takes), data and stop bits through QSerialPort; parity through
-    // termios, because QSerialPort leaves CMSPAR set when going from mark or space parity to
-    // even or odd, which would keep sending mark or space. Parity is never checked on input,
-    // so a byte with a parity error is still shown rather than dropped.
-    bool applySettings(const LineSettings& s, const LineSettings* current = nullptr) {
-        // On an open port only what changes is handed to the driver: a pseudo-terminal, for
-        // one, refuses to be told its data bits again.
-        auto changed = [&](auto field) { return !current || s.*field != current->*field; };
-        bool ok = true;
-        applying = true;
-        if (ok && changed(&LineSettings::Baud)) ok = serial.setBaudRate(s.Baud);
-        if (ok && changed(&LineSettings::DataBits))
-            ok = serial.setDataBits(static_cast<QSerialPort::DataBits>(s.DataBits));
-        if (ok && changed(&LineSettings::StopBits))
-            ok = serial.setStopBits(s.StopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
-        if (ok && !current) ok = serial.setFlowControl(QSerialPort::NoFlowControl);
-        applying = false;
-        if (ok && serial.isOpen()) ok = applyParity(s.Parity) == 0;
-        return ok;
-    }
-
-    int applyParity(char letter) const {
-        LineTermios t;
-        if (const int err = driver->getTermios(t); err != 0) return err;
-        t.c_cflag &= ~(PARENB | PARODD | CMSPAR);
-        switch (letter) {
-            case 'e':
-                t.c_cflag |= PARENB;
-                break;
-            case 'o':
-                t.c_cflag |= PARENB | PARODD;
-                break;
-            case 's':
-                t.c_cflag |= PARENB | CMSPAR;
-                break;
-            case 'm':
-                t.c_cflag |= PARENB | CMSPAR | PARODD;
-                break;
-            default:
-                break;
+    // Applies `wanted` to the open device. Taken: they become the last settings taken on this
+    // port. Refused: the device keeps what it had, and the message says why. A device that
+    // cannot be reached throws PortError.
+    bool applySettings(const LineSettings& wanted, std::string& refusal) {
+        const SettingsOutcome o = applyLineSettings(*driver, wanted);
+        if (o.result == SettingsOutcome::Failed)
+            throw PortError(device + ": settings not applied: " + errnoText(o.err));
+        if (o.result == SettingsOutcome::Taken) {
+            lastTaken = wanted;
+            return true;
         }
-        t.c_iflag &= ~(INPCK | PARMRK | IGNPAR);
-        return driver->setTermios(t);
+        refusal =
+            device + ": settings refused by the driver: " + wanted.text() +
+            (o.holds ? " (it made them " + o.holds->text() + ")" : " (" + errnoText(o.err) + ")");
+        return false;
     }
 
     // --- Modem lines -------------------------------------------------------------------------
@@ -190,8 +165,8 @@ struct LinuxSerialPort::Impl {
             throw PortError(device + ": in use by another program");
         }
 
+        // QSerialPort opens with settings every driver takes; ours follow, read back.
         serial.setPortName(QString::fromStdString(device));
-        applySettings(settings);  // kept by QSerialPort and applied as it opens
         applying = true;
         const bool ok = serial.open(QIODevice::ReadWrite);
         applying = false;
@@ -205,12 +180,15 @@ struct LinuxSerialPort::Impl {
         int bits = 0;
         modem = driver->levels(bits) == 0;
         toggle = std::make_unique<RtsToggle>(*driver, modem);
-        if (const int err = applyParity(settings.Parity); err != 0) {
+        std::string refusal;
+        try {
+            openSettings(refusal);
+        } catch (const PortError&) {
             toggle.reset();  // puts back the RS-485 state it found
             serial.close();
             driver.reset();
             fd = -1;
-            throw PortError(device + ": settings refused: " + errnoText(err));
+            throw;
         }
         setLowLatency();
 
@@ -235,6 +213,21 @@ struct LinuxSerialPort::Impl {
                           t->drained(served);
                           post([this, g, served] { drained(g, served); });
                       });
+        if (!refusal.empty()) throw SettingsRefused(refusal);  // refused, but open
+    }
+
+    // The held settings go to the device just opened. Where the driver does not take them, the
+    // device gets the last settings taken on this port, or keeps what it had, and those become
+    // the held settings; `refusal` says why.
+    void openSettings(std::string& refusal) {
+        LineTermios had;
+        if (const int err = driver->getTermios(had); err != 0)
+            throw PortError(device + ": settings not read: " + errnoText(err));
+        if (applySettings(settings, refusal)) return;
+        LineSettings kept = lineSettingsOf(had);
+        std::string ignored;
+        if (lastTaken && applySettings(*lastTaken, ignored)) kept = *lastTaken;
+        settings = kept;
     }
 
     void setLowLatency() {
@@ -468,10 +461,8 @@ PortName LinuxSerialPort::portName() const {
 void LinuxSerialPort::setLineSettings(const std::string& text) {
     const auto s = parseLineSettings(text);
     if (!s) throw PortError("invalid settings: " + text);
-    if (d_->open && !d_->applySettings(*s, &d_->settings)) {
-        d_->applySettings(d_->settings, &*s);
-        throw PortError("settings refused by the driver: " + text);
-    }
+    std::string refusal;
+    if (d_->open && !d_->applySettings(*s, refusal)) throw SettingsRefused(refusal);
     d_->settings = *s;
 }
 

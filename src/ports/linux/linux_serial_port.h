@@ -11,8 +11,11 @@ namespace lt {
 
 class PortDriver;
 
-// A real serial port on Linux: QSerialPort opens the device (lock file, exclusive use), applies
-// the line settings and writes; a thin POSIX layer does the rest.
+// A real serial port on Linux: QSerialPort opens the device (lock file, exclusive use) and
+// writes; a thin POSIX layer does the rest.
+//
+// - Line settings: set through termios2 (any baud rate) and read back, so that settings a driver
+//   changes or refuses are refused (SettingsRefused) rather than taken on trust.
 //
 // - Reading: a reader thread takes bytes from the device as soon as they arrive and stamps every
 //   chunk with the host's monotonic clock, so packet boundaries follow the pauses on the wire
@@ -20,7 +23,8 @@ class PortDriver;
 // - Events: every event is posted to the thread that owns the port (the GUI thread) and raised
 //   from its event loop, never from inside a call.
 // - Modem lines: CTS, DSR and DCD are watched by a helper thread (TIOCMIWAIT with the driver's
-//   transition counters, or polling at 250 Hz where the wait is refused). A port without modem
+//   transition counters and a look at least every 50 ms, or polling at 250 Hz where the wait is
+//   refused). A port without modem
 //   lines (a pseudo-terminal, some USB devices) reads its inputs as off and raises no line event.
 // - RTS toggle: the kernel's RS-485 mode where the driver has it (the receiver stays on while
 //   sending), otherwise RTS raised before a write and dropped by the drain worker as soon as the

@@ -1,6 +1,9 @@
 #include "ports/linux/port_driver.h"
 
+#include <linux/major.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -39,6 +42,13 @@ int FdPortDriver::setTermios(const LineTermios& t) {
     termios2 k{};
     std::memcpy(&k, &t, sizeof k);
     return result(::ioctl(fd_, TCSETS2, &k));
+}
+
+bool FdPortDriver::pseudoTerminal() {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const unsigned int m = major(st.st_rdev);
+    return m >= UNIX98_PTY_SLAVE_MAJOR && m < UNIX98_PTY_SLAVE_MAJOR + UNIX98_PTY_MAJOR_COUNT;
 }
 
 int FdPortDriver::setOutput(int bit, bool on) {

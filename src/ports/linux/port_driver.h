@@ -25,6 +25,8 @@ class PortDriver : public ModemLineDriver {
 public:
     virtual int getTermios(LineTermios& t) = 0;
     virtual int setTermios(const LineTermios& t) = 0;
+    // The device is a pseudo-terminal, which has terminal settings but no wire.
+    virtual bool pseudoTerminal() = 0;
     // Raises or lowers one output: TIOCM_RTS or TIOCM_DTR.
     virtual int setOutput(int bit, bool on) = 0;
     virtual int getRs485(serial_rs485& conf) = 0;
@@ -45,6 +47,7 @@ public:
     int counts(LineCounts& counts) override { return lines_.counts(counts); }
     int getTermios(LineTermios& t) override;
     int setTermios(const LineTermios& t) override;
+    bool pseudoTerminal() override;
     int setOutput(int bit, bool on) override;
     int getRs485(serial_rs485& conf) override;
     int setRs485(const serial_rs485& conf) override;
