@@ -96,6 +96,10 @@ public:
     virtual std::size_t bytesWaiting() const = 0;
     // Monotonic arrival time of the newest byte in the receive buffer (0 when it is empty).
     virtual Nanos lastArrival() const = 0;
+    // While a limit is set, the receive buffer keeps at most `maxBytes` bytes, the first that
+    // arrived (as a driver's buffer does), and drops later ones, counting them; kAll lifts the
+    // limit (the default). Lifting or changing a limit logs how many bytes it dropped.
+    virtual void limitBacklog(std::size_t maxBytes) = 0;
 
     // Queues bytes for sending (throws when closed).
     virtual void send(const std::string& bytes) = 0;

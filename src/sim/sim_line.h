@@ -30,6 +30,7 @@ public:
     std::size_t receivedLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const override;
     std::size_t bytesWaiting() const override { return rx_.size(); }
     Nanos lastArrival() const override { return rx_.empty() ? 0 : rx_.back().at; }
+    void limitBacklog(std::size_t maxBytes) override;
     void send(const std::string& bytes) override;
     void setRts(bool on) override;
     bool rts() const override { return rts_; }
@@ -97,6 +98,8 @@ private:
     bool peerRts_ = false, peerDtr_ = false, peerCd_ = false;
     std::uint32_t flags_ = kFlagsManualRts;
     std::deque<Byte> rx_;
+    std::size_t backlogLimit_ = kAll;
+    std::size_t dropped_ = 0;  // since the backlog limit was set
     std::string tx_;
     bool transmitting_ = false;
     Nanos peerFreeAt_ = 0;

@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "log_capture.h"
 #include "ports/linux/linux_serial_port.h"
 #include "ports/linux/rx_queue.h"
 #include "pty_support.h"
@@ -298,11 +299,11 @@ TEST_F(PortOnPty, OpeningAndClosingManyTimesLeavesNoThreadOrDescriptorBehind) {
 
 TEST(RxQueue, CutsAtPausesFromGapsFromOnAndKeepsTheStampOfASplitChunk) {
     RxQueue q;
-    EXPECT_TRUE(q.push("AA", 2, 1 * kMs));   // the first bytes into an empty queue
-    EXPECT_FALSE(q.push("B", 1, 10 * kMs));  // 9 ms after: same packet
-    q.push("C", 1, 20 * kMs);                // 10 ms after: a new packet
+    q.push("AA", 2, 1 * kMs);
+    q.push("B", 1, 10 * kMs);  // 9 ms after: same packet
+    q.push("C", 1, 20 * kMs);  // 10 ms after: a new packet
     q.push("D", 1, 41 * kMs);
-    EXPECT_FALSE(q.push("", 0, 50 * kMs));
+    EXPECT_EQ(q.push("", 0, 50 * kMs), 0u);
     EXPECT_EQ(q.size(), 5u);
     EXPECT_EQ(q.lastArrival(), 41 * kMs);
     for (const char* packet : {"AAB", "C", "D", ""}) {
@@ -329,6 +330,56 @@ TEST(RxQueue, CutsAtPausesFromGapsFromOnAndKeepsTheStampOfASplitChunk) {
         EXPECT_EQ(q.packetLength(4, 10 * kMs, 0), std::strlen(part));
         EXPECT_EQ(q.take(4, 10 * kMs, 0), part);
     }
+}
+
+TEST(RxQueue, ALimitKeepsTheFirstBytesThatArrivedAndCountsTheRest) {
+    RxQueue q;
+    EXPECT_EQ(q.setLimit(5), 0u);
+    EXPECT_EQ(q.push("abc", 3, 1 * kMs), 3u);
+    EXPECT_EQ(q.push("defg", 4, 2 * kMs), 2u);  // "de" kept, "fg" dropped
+    EXPECT_EQ(q.push("h", 1, 3 * kMs), 0u);
+    EXPECT_EQ(q.size(), 5u);
+    EXPECT_EQ(q.lastArrival(), 2 * kMs);
+    EXPECT_EQ(q.take(2, 0, 0), "ab");  // taking makes room again
+    EXPECT_EQ(q.push("ij", 2, 4 * kMs), 2u);
+    // A lower limit drops the newest bytes at once; they count under it.
+    EXPECT_EQ(q.setLimit(2), 3u);
+    EXPECT_EQ(q.size(), 2u);
+    EXPECT_EQ(q.lastArrival(), 2 * kMs);
+    q.clear();  // closing the port keeps the limit and the count
+    EXPECT_EQ(q.push("klm", 3, 5 * kMs), 2u);
+    EXPECT_EQ(q.setLimit(SerialPort::kAll), 4u);
+    EXPECT_EQ(q.push(std::string(5000, 'x').data(), 5000, 6 * kMs), 5000u);
+    EXPECT_EQ(q.take(SIZE_MAX, 0, 0), "kl" + std::string(5000, 'x'));
+}
+
+TEST_F(PortOnPty, ABacklogLimitKeepsTheFirstBytesRaisesNothingForTheRestAndLogsWhatItDropped) {
+    test::LogCapture logged("linetap.serial");
+    EventLog log(port);
+    port.limitBacklog(4);  // set while closed: it holds for the opening
+    openPort();
+    far.send("abcdefgh");
+    ASSERT_TRUE(runUntil([&] { return port.bytesWaiting() == 4; }));
+    ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Received) >= 1; }));
+    runFor(50);  // every receive event for them has come
+    // What arrives now finds the buffer full: no byte is added, so no event is raised.
+    const int receives = log.count(PortEvent::Received);
+    const int wakeups = port.readerWakeups();
+    far.send("ijk");
+    ASSERT_TRUE(runUntil([&] { return port.readerWakeups() > wakeups; }));
+    runFor(50);
+    EXPECT_EQ(log.count(PortEvent::Received), receives);
+    EXPECT_EQ(port.bytesWaiting(), 4u);
+    port.limitBacklog(4);  // the same limit again changes nothing
+    EXPECT_TRUE(logged.lines().empty());
+
+    port.limitBacklog(2);  // drops "cd" at once
+    port.limitBacklog(SerialPort::kAll);
+    EXPECT_EQ(logged.lines(), (std::vector<std::string>{
+                                  "COM1: bytes dropped while the backlog was limited to 4: 7",
+                                  "COM1: bytes dropped while the backlog was limited to 2: 2"}));
+    EXPECT_EQ(port.takeReceived(), "ab");
+    expectReceived(std::string(3000, 'z'));
 }
 
 }  // namespace

@@ -295,8 +295,9 @@ struct LinuxSerialPort::Impl {
         if (readerThread || !open) return;
         const QByteArray bytes = serial.readAll();
         if (bytes.isEmpty()) return;
-        rx.push(bytes.constData(), static_cast<std::size_t>(bytes.size()), host.monotonicNow());
-        postReceive(gen);
+        if (rx.push(bytes.constData(), static_cast<std::size_t>(bytes.size()),
+                    host.monotonicNow()) > 0)
+            postReceive(gen);
     }
 
     std::string take(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) {
@@ -496,6 +497,18 @@ std::size_t LinuxSerialPort::bytesWaiting() const {
 
 Nanos LinuxSerialPort::lastArrival() const {
     return d_->rx.lastArrival();
+}
+
+void LinuxSerialPort::limitBacklog(std::size_t maxBytes) {
+    const std::size_t before = d_->rx.limit();
+    if (maxBytes == before) return;
+    const std::size_t dropped = d_->rx.setLimit(maxBytes);
+    if (before == kAll) return;
+    qCInfo(lcSerial).noquote() << QStringLiteral(
+                                      "%1: bytes dropped while the backlog was limited to %2: %3")
+                                      .arg(QString::fromStdString(d_->name.recordLabel()))
+                                      .arg(static_cast<qulonglong>(before))
+                                      .arg(static_cast<qulonglong>(dropped));
 }
 
 void LinuxSerialPort::send(const std::string& bytes) {

@@ -58,6 +58,7 @@ public:
     std::size_t receivedLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const override;
     std::size_t bytesWaiting() const override;
     Nanos lastArrival() const override;
+    void limitBacklog(std::size_t maxBytes) override;
     void send(const std::string& bytes) override;
     void setRts(bool on) override;
     bool rts() const override;

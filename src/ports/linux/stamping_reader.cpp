@@ -63,8 +63,7 @@ void StampingReader::run(int fd, int stopFd) {
             if (n > 0) {
                 // Stamped the moment they are read: the pause on the wire, not the delay of
                 // the owner's thread, decides where a packet ends.
-                queue_.push(buf, static_cast<std::size_t>(n), clock_());
-                arrived_();
+                if (queue_.push(buf, static_cast<std::size_t>(n), clock_()) > 0) arrived_();
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;

@@ -21,8 +21,8 @@ public:
     StampingReader(const StampingReader&) = delete;
     StampingReader& operator=(const StampingReader&) = delete;
 
-    // Starts reading `fd`. `arrived` is called after each chunk is queued, `gone` once when the
-    // device has vanished; both on the reader thread. False when no thread could be set up.
+    // Starts reading `fd`. `arrived` is called after each chunk the queue kept, `gone` once when
+    // the device has vanished; both on the reader thread. False when no thread could be set up.
     bool start(int fd, std::function<void()> arrived, std::function<void()> gone);
     // Ends the thread and waits for it. Safe to call when not running.
     void stop();
