@@ -215,6 +215,49 @@ TEST_F(PortOnPty, TheFarEndClosingRaisesOneLossAndNothingSpins) {
     }
 }
 
+TEST_F(PortOnPty, BytesReadBeforeTheDeviceVanishedWaitForTheirReadOrTheNextOpening) {
+    for (bool reopened : {false, true}) {
+        SCOPED_TRACE(reopened);
+        PtyPair end;
+        ASSERT_TRUE(end.ok());
+        host.env["LINETAP_COM1"] = end.slave;
+        LinuxSerialPort p(host, 1);
+        EventLog log(p);
+        p.setOpen(true);
+        end.send("last words");
+        ASSERT_TRUE(runUntil([&] { return p.bytesWaiting() == 10; }));
+        end.closeMaster();
+        // The device is gone, but what it sent is kept, however long nobody reads it.
+        ASSERT_TRUE(runUntil([&] {
+            try {
+                p.send("x");
+                return false;
+            } catch (const PortError&) {
+                return true;
+            }
+        }));
+        runFor(reopened ? 50 : 2500);
+        EXPECT_TRUE(p.isOpen());
+        EXPECT_EQ(p.bytesWaiting(), 10u);
+        EXPECT_EQ(log.count(PortEvent::Lost), 0);
+        if (!reopened) {
+            // Taken, they close the port: then the loss is reported.
+            EXPECT_EQ(p.takeReceived(), "last words");
+            ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Lost) == 1; }));
+            EXPECT_FALSE(p.isOpen());
+        } else {
+            // Closed and opened again, on a device that is there: they are dropped.
+            p.setOpen(false);
+            host.env["LINETAP_COM1"] = far.slave;
+            p.setOpen(true);
+            EXPECT_EQ(p.bytesWaiting(), 0u);
+            runFor(50);
+            EXPECT_EQ(log.count(PortEvent::Lost), 0);
+            EXPECT_TRUE(p.isOpen());
+        }
+    }
+}
+
 TEST_F(PortOnPty, NoModemLinesAreReportedQuietlyAndCommStateSwitchesTheRtsMode) {
     port.setLineSettings("9600,n,8,2");
     EventLog log(port);

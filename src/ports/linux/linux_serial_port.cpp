@@ -8,7 +8,6 @@
 #include <QObject>
 #include <QSerialPort>
 #include <QSocketNotifier>
-#include <QTimer>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -27,10 +26,6 @@
 namespace lt {
 
 namespace {
-
-// Bytes read from the device must stay readable for a while after it vanished, so that the
-// packet being framed is still shown, relayed and recorded; then the port is closed regardless.
-constexpr int kLostGraceMs = 2000;
 
 std::string errnoText(int err) {
     return std::strerror(err);
@@ -53,8 +48,6 @@ struct LinuxSerialPort::Impl {
                          [this](qint64) { written(); });
         QObject::connect(&serial, &QSerialPort::readyRead, &receiver,
                          [this] { readInGuiThread(); });
-        grace.setSingleShot(true);
-        QObject::connect(&grace, &QTimer::timeout, &receiver, [this] { finishLost(); });
     }
 
     ~Impl() { closeDevice(); }
@@ -70,7 +63,6 @@ struct LinuxSerialPort::Impl {
 
     QObject receiver;  // queued deliveries to the owner's thread go through it
     QSerialPort serial;
-    QTimer grace;
     int fd = -1;
     bool open = false;
     unsigned gen = 0;  // bumps at every opening and closing: stale deliveries are dropped
@@ -259,7 +251,6 @@ struct LinuxSerialPort::Impl {
         open = false;
         vanished = false;
         ++gen;
-        grace.stop();
         reader.stop();
         if (watcher) watcher->stop();
         watcher.reset();
@@ -428,14 +419,14 @@ struct LinuxSerialPort::Impl {
         post([this, g] { onVanished(g); });
     }
 
+    // Bytes read before the device vanished stay until they are taken, so that the packet being
+    // framed is still shown, relayed and recorded however late that comes; then the port closes.
+    // Closing it first (to open it again) drops them.
     void onVanished(unsigned g) {
         if (g != gen || !open || vanished) return;
         vanished = true;
         for (QSocketNotifier* n : serial.findChildren<QSocketNotifier*>()) n->setEnabled(false);
-        if (rx.size() == 0)
-            finishLost();
-        else
-            grace.start(kLostGraceMs);
+        if (rx.size() == 0) finishLost();
     }
 
     void finishLost() {

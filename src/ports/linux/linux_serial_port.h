@@ -31,9 +31,9 @@ class PortDriver;
 //   output has drained. Closing the port, a failed opening and the destructor put back the
 //   RS-485 state found at opening; a program ending on SIGTERM or SIGINT closes its ports from
 //   its event loop so that the device is left as it was found.
-// - A vanished device closes the port once and raises PortEvent::Lost; bytes already read stay
-// readable
-//   until taken, for a short grace time.
+// - A vanished device: bytes already read stay readable until they are taken, then the port
+//   closes and raises PortEvent::Lost once (at once when there are none). Closing the port, to
+//   open it again, drops them.
 //
 // The host's monotonicNow() is called from the reader thread, so it must be thread-safe.
 class LinuxSerialPort : public SerialPort {
