@@ -38,6 +38,7 @@ public:
 
     // The device's RS-485 state; none where the driver has no RS-485 mode.
     std::optional<serial_rs485> rs485;
+    bool rs485Settable = true;  // false: reads its state but refuses every change (ENOTTY)
     int rs485Writes = 0;
     // Reading or writing the terminal settings fails with this code (0: the pseudo-terminal's).
     int termiosError = 0;
@@ -83,7 +84,7 @@ private:
         }
         int setRs485(const serial_rs485& conf) override {
             std::lock_guard lock(device_.mutex_);
-            if (!device_.rs485) return ENOTTY;
+            if (!device_.rs485 || !device_.rs485Settable) return ENOTTY;
             device_.rs485 = conf;
             ++device_.rs485Writes;
             return 0;

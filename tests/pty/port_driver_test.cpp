@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "fake_device.h"
+#include "log_capture.h"
 #include "ports/linux/line_termios.h"
 #include "ports/linux/linux_serial_port.h"
 #include "pty_support.h"
@@ -124,6 +125,18 @@ TEST_F(PortOnFakeDevice, KernelToggleKeepsTheReceiverOnAndTheStateFoundIsPutBack
     EXPECT_FALSE(port.isOpen());
     EXPECT_GT(device.rs485Writes, writes);
     EXPECT_EQ(now(), foundFields);
+}
+
+TEST_F(PortOnFakeDevice, ADriverThatOnlyReportsRs485TogglesInSoftwareAndHasNothingToPutBack) {
+    test::LogCapture logged("linetap.serial");
+    device.rs485 = serial_rs485{};  // the state of a UART without RS-485 support
+    device.rs485Settable = false;
+    port.setOpen(true);
+    ASSERT_EQ(port.writeCommState(CommState{kFlagsToggleRts}), 0);
+    EXPECT_TRUE(port.softwareRtsToggle());
+    port.setOpen(false);
+    EXPECT_EQ(device.rs485Writes, 0);
+    EXPECT_TRUE(logged.lines().empty()) << logged.lines().front();
 }
 
 TEST_F(PortOnFakeDevice, SettingsTheDriverDoesNotTakeAreRefusedAndTheLastTakenKept) {

@@ -33,8 +33,8 @@ void RtsToggle::enter(std::uint64_t newest, bool sending) {
         serial_rs485 conf = *found_;
         conf.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND | SER_RS485_RX_DURING_TX;
         conf.flags &= ~SER_RS485_RTS_AFTER_SEND;
-        changed_ = true;
         if (const int err = driver_.setRs485(conf); err == 0) {
+            changed_ = true;
             mode_ = Mode::Kernel;
             return;
         } else {
@@ -91,9 +91,10 @@ void RtsToggle::drained(std::uint64_t serial) {
 }
 
 void RtsToggle::setRs485(const serial_rs485& conf) {
-    changed_ = true;
     if (const int err = driver_.setRs485(conf); err != 0)
         qCWarning(lcSerial) << "RS-485 state not set:" << std::strerror(err);
+    else
+        changed_ = true;
 }
 
 void RtsToggle::driveRts(bool on) {

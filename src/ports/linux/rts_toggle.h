@@ -55,7 +55,7 @@ private:
     bool up_ = false;  // software toggle: RTS raised for bytes on their way
     std::uint64_t lastSent_ = 0;
     std::optional<serial_rs485> found_;  // the RS-485 state at opening, where the driver has one
-    bool changed_ = false;               // set since, so restore() has work to do
+    bool changed_ = false;               // changed since, so restore() has work to do
 };
 
 }  // namespace lt
