@@ -28,6 +28,14 @@ Core::Core(Host& host, SerialPort& port1, SerialPort& port2, RecordSink& records
         capture(n).port().onEvent = dispatched([this, n] { portEvent(n); });
     }
     poller_.onTick(dispatched([this] { pollTick(); }));
+    holdBacklog(true);
+}
+
+// While capture is stopped a port keeps only what its receive buffer would hold, so a night of
+// stale traffic is never relayed at the next Start; while it runs nothing is dropped.
+void Core::holdBacklog(bool stopped) {
+    for (int n : {1, 2})
+        capture(n).port().limitBacklog(stopped ? CaptureChannel::kMaxPacket : SerialPort::kAll);
 }
 
 std::function<void()> Core::dispatched(std::function<void()> handler) {
@@ -307,6 +315,7 @@ void Core::typePollInterval(const std::string& text) {
 
 void Core::start() {
     run_.beginStart();
+    holdBacklog(false);
     screen_.restart();
     if (run_.autoFraming()) {
         poller_.stop();
@@ -325,6 +334,7 @@ void Core::start() {
 // Port 1's unfinished packet stays in its receive buffer for the first packet after a new Start.
 void Core::stop() {
     run_.stop();
+    holdBacklog(true);
     poller_.stop();
     channel1_.cancelGapTimer();
     screen_.markStopped();

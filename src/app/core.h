@@ -113,6 +113,7 @@ private:
     void lineChange(int port);
     void delayedRelay(int target);
     void relayData(int from, const std::string& bytes);
+    void holdBacklog(bool stopped);
     void record(const std::string& data1, const std::string& data2);
     void capturePacket(int port);
     std::array<std::string, 2> deviceNames() const;

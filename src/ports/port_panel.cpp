@@ -52,10 +52,19 @@ void PortPanel::closePort() {
 // A refused opening leaves the port closed with a red lamp; nothing else is said.
 void PortPanel::openAndShow() {
     view_.refusal.clear();
+    bool settingsRefused = false;
     try {
         port_.setOpen(true);
+    } catch (const SettingsRefused& e) {
+        // Open, but the driver did not take the chosen settings: the previous ones stay in force.
+        view_.refusal = e.what();
+        settingsRefused = true;
     } catch (const PortError& e) {
         view_.refusal = e.what();
+    }
+    if (settingsRefused) {
+        host_.showMessage(kRefused);
+        if (!port_.isOpen() || !switchedOn()) return;
     }
     if (port_.isOpen()) {
         view_.lamp = PortLamp::Open;

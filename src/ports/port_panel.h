@@ -40,7 +40,7 @@ struct PortPanelView {
     Toggle dataRelay;  // "Трансляция данных": this port's packets go out of the other
     Toggle lineRelay;  // "Трансляция сервиса": this port's CTS/DSR drive the other's RTS/DTR
     Toggle strobe;        // "RTS Strob": RTS raised only while the port sends
-    std::string refusal;  // why the last opening failed, empty while the port is open
+    std::string refusal;  // why the last opening failed or its settings were refused
 };
 
 // One port panel: switching the port on and off, the line parameters picked in its boxes and

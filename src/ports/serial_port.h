@@ -31,6 +31,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Line settings the driver did not take exactly (read back after applying them). The port stays
+// open, with the settings it had before (see setLineSettings and setOpen).
+class SettingsRefused : public PortError {
+public:
+    using PortError::PortError;
+};
+
 // The comm state of an open port: the flags word the program writes (0x1011 manual RTS,
 // 0x3011 RTS toggle). Bits: fBinary 0, fDtrControl 4-5, fRtsControl 12-13.
 struct CommState {
@@ -63,10 +70,16 @@ public:
     virtual PortName portName() const = 0;
 
     // "baud,parity,data,stop"; an unusable text throws PortError and keeps the previous settings.
+    // On an open port the settings go to the device at once; where the driver does not take them
+    // exactly, the previous ones are put back and SettingsRefused is thrown. On a closed port
+    // they are held for the next opening.
     virtual void setLineSettings(const std::string& text) = 0;
     virtual std::string lineSettings() const = 0;
 
-    // Opening a missing or busy port throws PortError and leaves it closed.
+    // Opening a missing or busy port throws PortError and leaves it closed. Opening applies the
+    // held settings; where the driver does not take them, the port opens with the last settings
+    // taken on it (or, if none ever were, what the device had), the held settings become those,
+    // and SettingsRefused is thrown with the port open.
     virtual void setOpen(bool open) = 0;
     virtual bool isOpen() const = 0;
 
@@ -85,6 +98,10 @@ public:
     virtual Nanos lastArrival() const = 0;
     // Monotonic arrival time of the oldest byte in the receive buffer (0 when it is empty).
     virtual Nanos firstArrival() const = 0;
+    // While a limit is set, the receive buffer keeps at most `maxBytes` bytes, the first that
+    // arrived (as a driver's buffer does), and drops later ones, counting them; kAll lifts the
+    // limit (the default). Lifting or changing a limit logs how many bytes it dropped.
+    virtual void limitBacklog(std::size_t maxBytes) = 0;
 
     // Queues bytes for sending (throws when closed).
     virtual void send(const std::string& bytes) = 0;

@@ -1,9 +1,14 @@
 #include "sim/sim_line.h"
 
+#include <QLoggingCategory>
+#include <QString>
 #include <algorithm>
 #include <cerrno>
 
 namespace lt::sim {
+
+// What the simulated line reports in passing (bytes dropped under a backlog limit).
+Q_LOGGING_CATEGORY(lcSim, "linetap.sim", QtInfoMsg)
 
 SimLine::SimLine(VirtualLoop& loop, int portNumber)
     : loop_(loop), name_(PortName::number(portNumber)) {}
@@ -24,6 +29,11 @@ void SimLine::setPortName(const PortName& name) {
 void SimLine::setLineSettings(const std::string& text) {
     const auto s = parseLineSettings(text);
     if (!s) throw PortError("invalid settings: " + text);
+    if (open_) {
+        if (driverTakes && !driverTakes(*s))
+            throw SettingsRefused("settings refused by the driver: " + text);
+        device_ = *s;
+    }
     settings_ = *s;
 }
 
@@ -38,6 +48,13 @@ void SimLine::setOpen(bool open) {
         open_ = true;
         ++opens;
         flags_ = kFlagsManualRts;
+        if (driverTakes && !driverTakes(settings_)) {
+            const std::string refused = settings_.text();
+            settings_ = device_;
+            logLines();
+            throw SettingsRefused("settings refused by the driver: " + refused);
+        }
+        device_ = settings_;
     } else {
         open_ = false;
         ++generation_;
@@ -68,6 +85,20 @@ std::string SimLine::takeReceived(std::size_t maxBytes, Nanos gapLimit, Nanos ga
         rx_.pop_front();
     }
     return out;
+}
+
+void SimLine::limitBacklog(std::size_t maxBytes) {
+    if (maxBytes == backlogLimit_) return;
+    if (backlogLimit_ != kAll)
+        qCInfo(lcSim).noquote() << QStringLiteral(
+                                       "%1: bytes dropped while the backlog was limited to %2: %3")
+                                       .arg(QString::fromStdString(name_.recordLabel()))
+                                       .arg(static_cast<qulonglong>(backlogLimit_))
+                                       .arg(static_cast<qulonglong>(dropped_));
+    backlogLimit_ = maxBytes;
+    dropped_ = 0;
+    // The newest bytes past the new limit go, as if they had come after it was set.
+    for (; rx_.size() > backlogLimit_; ++dropped_) rx_.pop_back();
 }
 
 void SimLine::send(const std::string& bytes) {
@@ -165,6 +196,10 @@ void SimLine::peerSend(const std::string& bytes) {
         at += step;
         loop_.post(at, [this, b] {
             if (!open_) return;  // nobody listens on a closed port
+            if (rx_.size() >= backlogLimit_) {
+                ++dropped_;  // the buffer is full: nothing arrives, nothing is raised
+                return;
+            }
             rx_.push_back({loop_.now(), b});
             if (eventLatency == 0) {
                 raise(PortEvent::Received);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@ public:
     std::size_t bytesWaiting() const override { return rx_.size(); }
     Nanos lastArrival() const override { return rx_.empty() ? 0 : rx_.back().at; }
     Nanos firstArrival() const override { return rx_.empty() ? 0 : rx_.front().at; }
+    void limitBacklog(std::size_t maxBytes) override;
     void send(const std::string& bytes) override;
     void setRts(bool on) override;
     bool rts() const override { return rts_; }
@@ -68,6 +70,11 @@ public:
     void clearPeerLog() { received_.clear(); }
 
     // --- Faults and facts ----------------------------------------------------------------------
+    // The settings the simulated driver takes (unset: every valid text). Others are refused as a
+    // real port refuses them: SettingsRefused, the port open with the last settings taken.
+    std::function<bool(const LineSettings&)> driverTakes;
+    // What the simulated device holds: the last settings taken on it, 9600,n,8,1 before any.
+    const LineSettings& deviceSettings() const { return device_; }
     bool missing = false;    // opening fails: no such device
     bool busy = false;       // opening fails: held by another program
     int getStateError = 0;   // readCommState fails with this code
@@ -86,11 +93,14 @@ private:
     VirtualLoop& loop_;
     PortName name_;
     LineSettings settings_;
+    LineSettings device_{9600, 'n', 8, 1};
     bool open_ = false;
     bool rts_ = false, dtr_ = false;
     bool peerRts_ = false, peerDtr_ = false, peerCd_ = false;
     std::uint32_t flags_ = kFlagsManualRts;
     std::deque<Byte> rx_;
+    std::size_t backlogLimit_ = kAll;
+    std::size_t dropped_ = 0;  // since the backlog limit was set
     std::string tx_;
     bool transmitting_ = false;
     Nanos peerFreeAt_ = 0;

@@ -1,7 +1,11 @@
 // The simulated line itself: the scenario tests are only as good as its timing and its rules.
 #include <gtest/gtest.h>
 
-#include "sim/sim_line.h"
+#include <QLoggingCategory>
+#include <string>
+#include <vector>
+
+#include "sim/rig.h"
 
 namespace lt::sim {
 namespace {
@@ -25,6 +29,78 @@ TEST(SimLine, BytesTakeTheirCharacterTimeAtTheChosenFraming) {
     loop.runFor(1);
     EXPECT_EQ(line.takeReceived(), "ab");
     EXPECT_EQ(events, 2);
+}
+
+TEST(SimLine, SettingsTheDriverRefusesAreRefusedAsByARealPort) {
+    VirtualLoop loop;
+    SimLine line(loop, 1);
+    line.driverTakes = [](const LineSettings& s) { return s.DataBits != 5; };
+    line.setLineSettings("2400,e,5,1");  // held while closed, as given
+    EXPECT_EQ(line.lineSettings(), "2400,e,5,1");
+    // Nothing was ever taken: the port opens with what the device had.
+    EXPECT_THROW(line.setOpen(true), SettingsRefused);
+    EXPECT_TRUE(line.isOpen());
+    EXPECT_EQ(line.lineSettings(), "9600,n,8,1");
+    EXPECT_EQ(line.characterTime(), Nanos{10} * 1'000'000'000 / 9600);
+
+    line.setLineSettings("2400,e,7,1");
+    EXPECT_EQ(line.deviceSettings().text(), "2400,e,7,1");
+    EXPECT_THROW(line.setLineSettings("2400,e,5,1"), SettingsRefused);
+    EXPECT_EQ(line.lineSettings(), "2400,e,7,1");
+    EXPECT_EQ(line.deviceSettings().text(), "2400,e,7,1");
+
+    // Reopened with held settings the driver refuses: back to the last taken.
+    line.setOpen(false);
+    line.setLineSettings("4800,n,5,2");
+    EXPECT_THROW(line.setOpen(true), SettingsRefused);
+    EXPECT_TRUE(line.isOpen());
+    EXPECT_EQ(line.lineSettings(), "2400,e,7,1");
+    line.peerSend("a");  // and bytes still come, at the settings kept
+    loop.runFor(line.characterTime());
+    EXPECT_EQ(line.takeReceived(), "a");
+    line.setOpen(false);
+    line.setLineSettings("4800,n,8,2");
+    EXPECT_NO_THROW(line.setOpen(true));
+    EXPECT_EQ(line.deviceSettings().text(), "4800,n,8,2");
+}
+
+// The lines the simulated line logs while a test runs.
+std::vector<std::string> simLog;
+void keepSimLog(QtMsgType, const QMessageLogContext& context, const QString& text) {
+    if (context.category && std::string(context.category) == "linetap.sim")
+        simLog.push_back(text.toStdString());
+}
+
+TEST(SimLine, ABacklogLimitKeepsTheFirstBytesRaisesNothingForTheRestAndLogsWhatItDropped) {
+    VirtualLoop loop;
+    SimLine line(loop, 2);
+    line.setLineSettings("115200,n,8,1");
+    int receives = 0;
+    line.onEvent = [&] { receives += line.event() == PortEvent::Received; };
+    simLog.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepSimLog);
+
+    line.limitBacklog(3);  // set while closed: it holds for the opening
+    line.setOpen(true);
+    line.peerSend("abcdef");
+    loop.runFor(ms(10));
+    EXPECT_EQ(line.bytesWaiting(), 3u);
+    EXPECT_EQ(receives, 3) << "one for each byte kept, none for those dropped";
+    EXPECT_EQ(line.takeReceived(1), "a");  // taking makes room again
+    line.peerSend("gh");
+    loop.runFor(ms(10));
+    line.limitBacklog(3);  // the same limit again changes nothing
+    EXPECT_TRUE(simLog.empty());
+    line.limitBacklog(2);  // drops "g" at once
+    line.limitBacklog(SerialPort::kAll);
+    qInstallMessageHandler(previous);
+    EXPECT_EQ(simLog, (std::vector<std::string>{
+                          "COM2: bytes dropped while the backlog was limited to 3: 4",
+                          "COM2: bytes dropped while the backlog was limited to 2: 1"}));
+    EXPECT_EQ(line.takeReceived(), "bc");
+    line.peerSend(std::string(2000, 'x'));
+    loop.runFor(ms(500));
+    EXPECT_EQ(line.bytesWaiting(), 2000u);
 }
 
 TEST(SimLine, InputSplitsAtPausesAfterTheGivenTime) {

@@ -1,12 +1,15 @@
 #include "ports/linux/line_watcher.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <functional>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "pty_support.h"
@@ -16,8 +19,9 @@ namespace {
 
 using pty::runUntil;
 
-// A driver whose wait blocks in a real system call (a read on a pipe), so only a signal can end
-// it early, as with TIOCMIWAIT. The test changes the inputs, then wake() ends the wait.
+// A driver whose wait blocks in a real system call (a poll on a pipe), so only a signal or its
+// time can end it early, as with TIOCMIWAIT. The test changes the inputs, then wake() ends the
+// wait; or it changes them with atNextWait() just as the next wait begins, unseen by that wait.
 class FakeDriver : public ModemLineDriver {
 public:
     FakeDriver() {
@@ -27,11 +31,24 @@ public:
         ::close(pipe_[0]);
         ::close(pipe_[1]);
     }
-    int waitChange() override {
+    int waitChange(int timeoutMs) override {
         ++waits;
+        if (longestWait >= 0 && (timeoutMs < 0 || timeoutMs > longestWait)) longestWait = timeoutMs;
         if (waitError != 0 || returnAtOnce) return waitError;
+        {
+            std::lock_guard lock(m_);
+            if (atNextWait_) std::exchange(atNextWait_, nullptr)();
+        }
+        pollfd p{pipe_[0], POLLIN, 0};
+        const int r = ::poll(&p, 1, timeoutMs);
+        if (r == 0) return EINTR;  // the time ran out
+        if (r < 0) return errno;
         char c;
         return ::read(pipe_[0], &c, 1) == 1 ? 0 : errno;
+    }
+    void atNextWait(std::function<void()> change) {
+        std::lock_guard lock(m_);
+        atNextWait_ = std::move(change);
     }
     int levels(int& out) override {
         out = bits;
@@ -53,12 +70,14 @@ public:
     }
 
     std::atomic<int> bits = 0, cts = 0, dsr = 0, dcd = 0, waits = 0, waitError = 0;
+    std::atomic<int> longestWait = 0;  // -1: a wait without a time limit
     std::atomic<bool> hasCounts = true, returnAtOnce = false;
 
 private:
     int pipe_[2];
     std::mutex m_;
     std::vector<PortEvent> posted_;
+    std::function<void()> atNextWait_;
 };
 
 TEST(LineWatcher, ReportsEachChangedInputAndAPulseSeenOnlyInTheCounters) {
@@ -86,6 +105,28 @@ TEST(LineWatcher, ReportsEachChangedInputAndAPulseSeenOnlyInTheCounters) {
     EXPECT_FALSE(w.running());
     EXPECT_EQ(drv.posted(), (std::vector<PortEvent>{PortEvent::CtsChanged, PortEvent::DsrChanged,
                                                     PortEvent::DcdChanged, PortEvent::DsrChanged}));
+}
+
+TEST(LineWatcher, AChangeJustBeforeAWaitBeginsIsReportedWithoutWaitingForAnother) {
+    FakeDriver drv;
+    LineWatcher w(drv, [&](PortEvent e) { drv.post(e); });
+    w.start();
+    ASSERT_TRUE(runUntil([&] { return drv.waits.load() >= 1; }));
+    // CTS changes and wakes the wait; DCD changes after the watcher has looked, as the next wait
+    // begins, so that wait never sees it and nothing else changes after it.
+    drv.atNextWait([&] {
+        drv.bits |= TIOCM_CD;
+        ++drv.dcd;
+    });
+    drv.bits |= TIOCM_CTS;
+    ++drv.cts;
+    drv.wake();
+    ASSERT_TRUE(runUntil([&] { return drv.posted().size() >= 2; }));
+    w.stop();
+    EXPECT_EQ(drv.posted(), (std::vector<PortEvent>{PortEvent::CtsChanged, PortEvent::DcdChanged}));
+    // Every wait had a time limit within which a change is reported.
+    EXPECT_GE(drv.longestWait.load(), 1);
+    EXPECT_LE(drv.longestWait.load(), 100);
 }
 
 TEST(LineWatcher, PollsWhereTheDriverRefusesOrFakesTheWaitAndEndsWhenTheDeviceIsGone) {

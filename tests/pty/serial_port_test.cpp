@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "log_capture.h"
 #include "ports/linux/linux_serial_port.h"
 #include "ports/linux/rx_queue.h"
 #include "pty_support.h"
@@ -142,16 +143,27 @@ TEST_F(PortOnPty, BytesTravelBothWaysAndPausesSplitPacketsEvenWhenEventsAreHandl
 }
 
 TEST_F(PortOnPty, CustomBaudRatesAndEveryParityAreAcceptedBadTextsRefused) {
-    // A pseudo-terminal takes only 8 data bits once open, so the open list keeps to them.
     for (const char* s : {"14400,n,8,1", "28800,e,7,2", "9600,s,5,1", "115200,m,6,1"}) {
         port.setLineSettings(s);
         EXPECT_EQ(port.lineSettings(), s);
     }
     openPort();
-    for (const char* s : {"14400,n,8,1", "28800,o,8,1", "250000,e,8,2", "1200,o,8,1"}) {
+    // A pseudo-terminal reports 8 data bits and no parity whatever it is told: having no wire,
+    // that is no refusal. Its rates and stop bits are read back as set.
+    auto slaveTermios = [&] {
+        termios t{};
+        const int fd = ::open(far.slave.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        if (fd >= 0) ::tcgetattr(fd, &t), ::close(fd);
+        return t;
+    };
+    for (const char* s :
+         {"14400,n,8,1", "28800,o,8,1", "250000,e,8,2", "9600,m,7,2", "1200,o,8,1"}) {
         EXPECT_NO_THROW(port.setLineSettings(s)) << s;
         EXPECT_EQ(port.lineSettings(), s);
+        EXPECT_EQ(static_cast<bool>(slaveTermios().c_cflag & CSTOPB), s[std::strlen(s) - 1] == '2');
     }
+    const termios last = slaveTermios();
+    EXPECT_EQ(::cfgetospeed(&last), B1200);
     for (const char* s : {"", "abc", "0,n,8,1", "-9600,n,8,1", "9600,x,8,1", "9600,n,9,1",
                           "9600,n,4,1", "9600,n,8,3", "9600,n,8"}) {
         EXPECT_THROW(port.setLineSettings(s), PortError) << s;
@@ -200,6 +212,49 @@ TEST_F(PortOnPty, TheFarEndClosingRaisesOneLossAndNothingSpins) {
         EXPECT_LE(p.errorReports(), 2);
         EXPECT_THROW(p.takeReceived(), PortError);
         EXPECT_THROW(p.send("x"), PortError);
+    }
+}
+
+TEST_F(PortOnPty, BytesReadBeforeTheDeviceVanishedWaitForTheirReadOrTheNextOpening) {
+    for (bool reopened : {false, true}) {
+        SCOPED_TRACE(reopened);
+        PtyPair end;
+        ASSERT_TRUE(end.ok());
+        host.env["LINETAP_COM1"] = end.slave;
+        LinuxSerialPort p(host, 1);
+        EventLog log(p);
+        p.setOpen(true);
+        end.send("last words");
+        ASSERT_TRUE(runUntil([&] { return p.bytesWaiting() == 10; }));
+        end.closeMaster();
+        // The device is gone, but what it sent is kept, however long nobody reads it.
+        ASSERT_TRUE(runUntil([&] {
+            try {
+                p.send("x");
+                return false;
+            } catch (const PortError&) {
+                return true;
+            }
+        }));
+        runFor(reopened ? 50 : 2500);
+        EXPECT_TRUE(p.isOpen());
+        EXPECT_EQ(p.bytesWaiting(), 10u);
+        EXPECT_EQ(log.count(PortEvent::Lost), 0);
+        if (!reopened) {
+            // Taken, they close the port: then the loss is reported.
+            EXPECT_EQ(p.takeReceived(), "last words");
+            ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Lost) == 1; }));
+            EXPECT_FALSE(p.isOpen());
+        } else {
+            // Closed and opened again, on a device that is there: they are dropped.
+            p.setOpen(false);
+            host.env["LINETAP_COM1"] = far.slave;
+            p.setOpen(true);
+            EXPECT_EQ(p.bytesWaiting(), 0u);
+            runFor(50);
+            EXPECT_EQ(log.count(PortEvent::Lost), 0);
+            EXPECT_TRUE(p.isOpen());
+        }
     }
 }
 
@@ -287,11 +342,11 @@ TEST_F(PortOnPty, OpeningAndClosingManyTimesLeavesNoThreadOrDescriptorBehind) {
 
 TEST(RxQueue, CutsAtPausesFromGapsFromOnAndKeepsTheStampOfASplitChunk) {
     RxQueue q;
-    EXPECT_TRUE(q.push("AA", 2, 1 * kMs));   // the first bytes into an empty queue
-    EXPECT_FALSE(q.push("B", 1, 10 * kMs));  // 9 ms after: same packet
-    q.push("C", 1, 20 * kMs);                // 10 ms after: a new packet
+    q.push("AA", 2, 1 * kMs);
+    q.push("B", 1, 10 * kMs);  // 9 ms after: same packet
+    q.push("C", 1, 20 * kMs);  // 10 ms after: a new packet
     q.push("D", 1, 41 * kMs);
-    EXPECT_FALSE(q.push("", 0, 50 * kMs));
+    EXPECT_EQ(q.push("", 0, 50 * kMs), 0u);
     EXPECT_EQ(q.size(), 5u);
     EXPECT_EQ(q.lastArrival(), 41 * kMs);
     for (const char* packet : {"AAB", "C", "D", ""}) {
@@ -318,6 +373,56 @@ TEST(RxQueue, CutsAtPausesFromGapsFromOnAndKeepsTheStampOfASplitChunk) {
         EXPECT_EQ(q.packetLength(4, 10 * kMs, 0), std::strlen(part));
         EXPECT_EQ(q.take(4, 10 * kMs, 0), part);
     }
+}
+
+TEST(RxQueue, ALimitKeepsTheFirstBytesThatArrivedAndCountsTheRest) {
+    RxQueue q;
+    EXPECT_EQ(q.setLimit(5), 0u);
+    EXPECT_EQ(q.push("abc", 3, 1 * kMs), 3u);
+    EXPECT_EQ(q.push("defg", 4, 2 * kMs), 2u);  // "de" kept, "fg" dropped
+    EXPECT_EQ(q.push("h", 1, 3 * kMs), 0u);
+    EXPECT_EQ(q.size(), 5u);
+    EXPECT_EQ(q.lastArrival(), 2 * kMs);
+    EXPECT_EQ(q.take(2, 0, 0), "ab");  // taking makes room again
+    EXPECT_EQ(q.push("ij", 2, 4 * kMs), 2u);
+    // A lower limit drops the newest bytes at once; they count under it.
+    EXPECT_EQ(q.setLimit(2), 3u);
+    EXPECT_EQ(q.size(), 2u);
+    EXPECT_EQ(q.lastArrival(), 2 * kMs);
+    q.clear();  // closing the port keeps the limit and the count
+    EXPECT_EQ(q.push("klm", 3, 5 * kMs), 2u);
+    EXPECT_EQ(q.setLimit(SerialPort::kAll), 4u);
+    EXPECT_EQ(q.push(std::string(5000, 'x').data(), 5000, 6 * kMs), 5000u);
+    EXPECT_EQ(q.take(SIZE_MAX, 0, 0), "kl" + std::string(5000, 'x'));
+}
+
+TEST_F(PortOnPty, ABacklogLimitKeepsTheFirstBytesRaisesNothingForTheRestAndLogsWhatItDropped) {
+    test::LogCapture logged("linetap.serial");
+    EventLog log(port);
+    port.limitBacklog(4);  // set while closed: it holds for the opening
+    openPort();
+    far.send("abcdefgh");
+    ASSERT_TRUE(runUntil([&] { return port.bytesWaiting() == 4; }));
+    ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Received) >= 1; }));
+    runFor(50);  // every receive event for them has come
+    // What arrives now finds the buffer full: no byte is added, so no event is raised.
+    const int receives = log.count(PortEvent::Received);
+    const int wakeups = port.readerWakeups();
+    far.send("ijk");
+    ASSERT_TRUE(runUntil([&] { return port.readerWakeups() > wakeups; }));
+    runFor(50);
+    EXPECT_EQ(log.count(PortEvent::Received), receives);
+    EXPECT_EQ(port.bytesWaiting(), 4u);
+    port.limitBacklog(4);  // the same limit again changes nothing
+    EXPECT_TRUE(logged.lines().empty());
+
+    port.limitBacklog(2);  // drops "cd" at once
+    port.limitBacklog(SerialPort::kAll);
+    EXPECT_EQ(logged.lines(), (std::vector<std::string>{
+                                  "COM1: bytes dropped while the backlog was limited to 4: 7",
+                                  "COM1: bytes dropped while the backlog was limited to 2: 2"}));
+    EXPECT_EQ(port.takeReceived(), "ab");
+    expectReceived(std::string(3000, 'z'));
 }
 
 }  // namespace

@@ -51,6 +51,10 @@ int HeadlessSession::begin() {
         core_.setStrobe(n, p.strobe);
         core_.switchPort(n, true);
         const PortPanelView view = core_.view().ports[n - 1].panel;
+        if (view.lamp == PortLamp::Open && !view.refusal.empty()) {
+            say_(portLabel(n) + ": settings " + p.settings + " refused: " + view.refusal);
+            return kBadInput;
+        }
         if (view.lamp != PortLamp::Open) {
             say_(portLabel(n) + ": " + (view.refusal.empty() ? "cannot be opened" : view.refusal));
             return kCannotOpen;

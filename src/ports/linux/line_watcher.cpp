@@ -1,16 +1,56 @@
 #include "ports/linux/line_watcher.h"
 
 #include <linux/serial.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
+#include "ports/linux/serial_log.h"
 #include "ports/serial_port.h"
 
 namespace lt {
 
-int FdModemLineDriver::waitChange() {
-    return ::ioctl(fd_, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD) == 0 ? 0 : errno;
+FdModemLineDriver::~FdModemLineDriver() {
+    deleteTimer();
+}
+
+void FdModemLineDriver::deleteTimer() {
+    if (timerMade_) ::timer_delete(timer_);
+    timerMade_ = false;
+}
+
+// Arms a one-shot timer that interrupts the calling thread after `ms`.
+int FdModemLineDriver::armTimer(int ms) {
+    const pid_t self = ::gettid();
+    if (timerMade_ && timerThread_ != self) deleteTimer();
+    if (!timerMade_) {
+        sigevent ev{};
+        ev.sigev_notify = SIGEV_THREAD_ID;
+        ev.sigev_signo = InterruptibleThread::interruptSignal();
+        ev._sigev_un._tid = self;
+        if (::timer_create(CLOCK_MONOTONIC, &ev, &timer_) != 0) return errno;
+        timerMade_ = true;
+        timerThread_ = self;
+    }
+    itimerspec when{};
+    when.it_value.tv_sec = ms / 1000;
+    when.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1'000'000;
+    return ::timer_settime(timer_, 0, &when, nullptr) == 0 ? 0 : errno;
+}
+
+int FdModemLineDriver::waitChange(int timeoutMs) {
+    if (const int err = armTimer(timeoutMs); err != 0) {
+        // Without a time limit the wait could miss a change for good: the watcher polls instead.
+        qCWarning(lcSerial) << "no timer for the modem-line wait:" << std::strerror(err);
+        return err;
+    }
+    const int err = ::ioctl(fd_, TIOCMIWAIT, TIOCM_CTS | TIOCM_DSR | TIOCM_CD) == 0 ? 0 : errno;
+    const itimerspec off{};
+    ::timer_settime(timer_, 0, &off, nullptr);
+    return err;
 }
 
 int FdModemLineDriver::levels(int& bits) {
@@ -45,55 +85,63 @@ bool deviceGone(int err) {
 void LineWatcher::run(const std::atomic<bool>& stopping) {
     int bits = 0;
     if (int err = driver_.levels(bits); err != 0) {
+        qCDebug(lcSerial) << "modem lines not watched:" << std::strerror(err);
         mode_ = Mode::Ended;
         return;
     }
     LineCounts counts;
     bool haveCounts = driver_.counts(counts) == 0;
     int spurious = 0;
+    bool woken = false;  // the last wait came back for a change
 
     while (!stopping) {
-        if (mode_ == Mode::Waiting) {
-            const int err = driver_.waitChange();
-            if (stopping) break;
-            if (err == EINTR) continue;
-            if (deviceGone(err)) break;
-            if (err != 0) {
-                mode_ = Mode::Polling;  // the driver has no wait for the inputs
-                continue;
-            }
-        } else {
-            thread_.waitFor(kPollMs);
-            if (stopping) break;
-        }
-
+        // A look before every wait: what changed since the last one is reported now, not at the
+        // next change the wait sees.
         int now = 0;
         if (int err = driver_.levels(now); err != 0) {
             if (deviceGone(err)) break;
-            continue;
-        }
-        LineCounts nowCounts;
-        const bool countsNow = haveCounts && driver_.counts(nowCounts) == 0;
-        auto changed = [&](int bit, int LineCounts::*count) {
-            if ((now & bit) != (bits & bit)) return true;
-            return countsNow && nowCounts.*count != counts.*count;
-        };
-        const bool cts = changed(TIOCM_CTS, &LineCounts::cts);
-        const bool dsr = changed(TIOCM_DSR, &LineCounts::dsr);
-        const bool dcd = changed(TIOCM_CD, &LineCounts::dcd);
-        bits = now;
-        if (countsNow) counts = nowCounts;
-        haveCounts = countsNow;
+            qCDebug(lcSerial) << "modem lines not read:" << std::strerror(err);
+        } else {
+            LineCounts nowCounts;
+            const bool countsNow = haveCounts && driver_.counts(nowCounts) == 0;
+            auto changed = [&](int bit, int LineCounts::*count) {
+                if ((now & bit) != (bits & bit)) return true;
+                return countsNow && nowCounts.*count != counts.*count;
+            };
+            const bool cts = changed(TIOCM_CTS, &LineCounts::cts);
+            const bool dsr = changed(TIOCM_DSR, &LineCounts::dsr);
+            const bool dcd = changed(TIOCM_CD, &LineCounts::dcd);
+            bits = now;
+            if (countsNow) counts = nowCounts;
+            haveCounts = countsNow;
 
-        if (!cts && !dsr && !dcd) {
-            // A wait that keeps coming back at once would spin: poll instead.
-            if (mode_ == Mode::Waiting && ++spurious >= kSpuriousLimit) mode_ = Mode::Polling;
-            continue;
+            if (cts || dsr || dcd) {
+                spurious = 0;
+                if (cts) post_(PortEvent::CtsChanged);
+                if (dsr) post_(PortEvent::DsrChanged);
+                if (dcd) post_(PortEvent::DcdChanged);
+            } else if (woken && mode_ == Mode::Waiting && ++spurious >= kSpuriousLimit) {
+                // A wait that keeps coming back at once would spin: poll instead.
+                mode_ = Mode::Polling;
+            }
         }
-        spurious = 0;
-        if (cts) post_(PortEvent::CtsChanged);
-        if (dsr) post_(PortEvent::DsrChanged);
-        if (dcd) post_(PortEvent::DcdChanged);
+        if (stopping) break;
+
+        woken = false;
+        if (mode_ == Mode::Waiting) {
+            const int err = driver_.waitChange(kLookMs);
+            if (stopping) break;
+            if (err == 0) {
+                woken = true;
+            } else if (deviceGone(err)) {
+                break;
+            } else if (err != EINTR) {
+                qCDebug(lcSerial) << "modem lines polled, no wait:" << std::strerror(err);
+                mode_ = Mode::Polling;  // the driver has no wait for the inputs
+            }
+        } else {
+            thread_.waitFor(kPollMs);
+        }
     }
     mode_ = Mode::Ended;
 }

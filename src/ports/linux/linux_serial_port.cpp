@@ -1,37 +1,31 @@
 #include "ports/linux/linux_serial_port.h"
 
 #include <fcntl.h>
-#include <linux/serial.h>
-#include <poll.h>
-#include <pthread.h>
-#include <sched.h>
-#include <sys/eventfd.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <QMetaObject>
 #include <QObject>
 #include <QSerialPort>
 #include <QSocketNotifier>
-#include <QTimer>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <thread>
+#include <optional>
 
 #include "ports/line_settings.h"
-#include "ports/linux/interruptible_thread.h"
+#include "ports/linux/drain_worker.h"
+#include "ports/linux/line_termios.h"
 #include "ports/linux/line_watcher.h"
+#include "ports/linux/port_driver.h"
+#include "ports/linux/rts_toggle.h"
 #include "ports/linux/rx_queue.h"
+#include "ports/linux/serial_log.h"
+#include "ports/linux/stamping_reader.h"
 
 namespace lt {
 
 namespace {
-
-// Bytes read from the device must stay readable for a while after it vanished, so that the
-// packet being framed is still shown, relayed and recorded; then the port is closed regardless.
-constexpr int kLostGraceMs = 2000;
 
 std::string errnoText(int err) {
     return std::strerror(err);
@@ -39,17 +33,21 @@ std::string errnoText(int err) {
 
 }  // namespace
 
+// The parts of a port and the order in which they are set up and taken down; what each part does
+// is its own business.
 struct LinuxSerialPort::Impl {
-    Impl(LinuxSerialPort& o, const Host& h, int number)
-        : owner(o), host(h), name(PortName::number(number)) {
+    Impl(LinuxSerialPort& o, const Host& h, int number, DriverFactory drivers)
+        : owner(o),
+          host(h),
+          name(PortName::number(number)),
+          makeDriver(std::move(drivers)),
+          reader(rx, [&h] { return h.monotonicNow(); }) {
         QObject::connect(&serial, &QSerialPort::errorOccurred, &receiver,
                          [this](QSerialPort::SerialPortError e) { serialError(e); });
         QObject::connect(&serial, &QSerialPort::bytesWritten, &receiver,
                          [this](qint64) { written(); });
         QObject::connect(&serial, &QSerialPort::readyRead, &receiver,
                          [this] { readInGuiThread(); });
-        grace.setSingleShot(true);
-        QObject::connect(&grace, &QTimer::timeout, &receiver, [this] { finishLost(); });
     }
 
     ~Impl() { closeDevice(); }
@@ -57,39 +55,34 @@ struct LinuxSerialPort::Impl {
     LinuxSerialPort& owner;
     const Host& host;
     PortName name;
-    LineSettings settings;  // 1200,o,8,1
+    DriverFactory makeDriver;
+    LineSettings settings;  // held for the next opening, or those of the open device; 1200,o,8,1
+    std::optional<LineSettings> lastTaken;  // the last settings a device took on this port
     std::string device;
     bool rts = false, dtr = false;
 
     QObject receiver;  // queued deliveries to the owner's thread go through it
     QSerialPort serial;
-    QTimer grace;
     int fd = -1;
     bool open = false;
     unsigned gen = 0;  // bumps at every opening and closing: stale deliveries are dropped
     bool modem = false;
-    bool toggle = false, kernelToggle = false, softToggle = false, rtsUpForSend = false;
-    bool rs485Saved = false;
-    serial_rs485 savedRs485{};
+    bool vanished = false;
+    bool applying = false;  // errors QSerialPort reports inside its own opening
+    int errorReports = 0;
     bool lowLatencySet = false;
     serial_struct savedSerial{};
-    bool vanished = false;
-    bool applying = false;  // errors QSerialPort reports inside our own settings calls
-    int errorReports = 0;
 
     RxQueue rx;
     std::atomic<bool> receivePosted{false};
+    StampingReader reader;
     bool readerThread = false;
-    std::thread reader;
-    int wakeFd = -1;
-    std::atomic<int> readerWakeups{0};
-
-    std::unique_ptr<FdModemLineDriver> lineDriver;
+    DrainWorker drainer;
+    std::uint64_t outputSerial = 0;  // numbers the outputs, for the drain worker and the toggle
+    // Set up for each opening, on the open device.
+    std::unique_ptr<PortDriver> driver;
+    std::unique_ptr<RtsToggle> toggle;
     std::unique_ptr<LineWatcher> watcher;
-
-    InterruptibleThread drainer;
-    std::atomic<std::uint64_t> drainWanted{0};
-    std::uint64_t outputSerial = 0;
 
     // --- Delivery to the owner's thread ----------------------------------------------------
     template <class F>
@@ -114,61 +107,37 @@ struct LinuxSerialPort::Impl {
     }
 
     // --- Settings ----------------------------------------------------------------------------
-    // Baud rate (any the driver takes), data and stop bits through QSerialPort; parity through
-    // termios, because QSerialPort leaves CMSPAR set when going from mark or space parity to
-    // even or odd, which would keep sending mark or space. Parity is never checked on input,
-    // so a byte with a parity error is still shown rather than dropped.
-    bool applySettings(const LineSettings& s, const LineSettings* current = nullptr) {
-        // On an open port only what changes is handed to the driver: a pseudo-terminal, for
-        // one, refuses to be told its data bits again.
-        auto changed = [&](auto field) { return !current || s.*field != current->*field; };
-        bool ok = true;
-        applying = true;
-        if (ok && changed(&LineSettings::Baud)) ok = serial.setBaudRate(s.Baud);
-        if (ok && changed(&LineSettings::DataBits))
-            ok = serial.setDataBits(static_cast<QSerialPort::DataBits>(s.DataBits));
-        if (ok && changed(&LineSettings::StopBits))
-            ok = serial.setStopBits(s.StopBits == 2 ? QSerialPort::TwoStop : QSerialPort::OneStop);
-        if (ok && !current) ok = serial.setFlowControl(QSerialPort::NoFlowControl);
-        applying = false;
-        if (ok && serial.isOpen()) ok = applyParity(s.Parity);
-        return ok;
-    }
-
-    bool applyParity(char letter) const {
-        termios t{};
-        if (::tcgetattr(fd, &t) != 0) return false;
-        t.c_cflag &= ~(PARENB | PARODD | CMSPAR);
-        switch (letter) {
-            case 'e':
-                t.c_cflag |= PARENB;
-                break;
-            case 'o':
-                t.c_cflag |= PARENB | PARODD;
-                break;
-            case 's':
-                t.c_cflag |= PARENB | CMSPAR;
-                break;
-            case 'm':
-                t.c_cflag |= PARENB | CMSPAR | PARODD;
-                break;
-            default:
-                break;
+    // Applies `wanted` to the open device. Taken: they become the last settings taken on this
+    // port. Refused: the device keeps what it had, and the message says why. A device that
+    // cannot be reached throws PortError.
+    bool applySettings(const LineSettings& wanted, std::string& refusal) {
+        const SettingsOutcome o = applyLineSettings(*driver, wanted);
+        if (o.result == SettingsOutcome::Failed)
+            throw PortError(device + ": settings not applied: " + errnoText(o.err));
+        if (o.result == SettingsOutcome::Taken) {
+            lastTaken = wanted;
+            return true;
         }
-        t.c_iflag &= ~(INPCK | PARMRK | IGNPAR);
-        return ::tcsetattr(fd, TCSANOW, &t) == 0;
+        refusal =
+            device + ": settings refused by the driver: " + wanted.text() +
+            (o.holds ? " (it made them " + o.holds->text() + ")" : " (" + errnoText(o.err) + ")");
+        return false;
     }
 
     // --- Modem lines -------------------------------------------------------------------------
     void drive(int bit, bool on) const {
-        if (fd < 0 || !modem) return;
-        ::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bit);
+        if (!driver || !modem) return;
+        if (const int err = driver->setOutput(bit, on); err != 0)
+            qCWarning(lcSerial) << device.c_str() << "output not driven:" << errnoText(err).c_str();
     }
     bool input(int bit) const {
         requireOpen();
         if (!modem || vanished) return false;
         int bits = 0;
-        if (::ioctl(fd, TIOCMGET, &bits) != 0) return false;
+        if (const int err = driver->levels(bits); err != 0) {
+            qCDebug(lcSerial) << device.c_str() << "inputs not read:" << errnoText(err).c_str();
+            return false;
+        }
         return (bits & bit) != 0;
     }
 
@@ -188,8 +157,8 @@ struct LinuxSerialPort::Impl {
             throw PortError(device + ": in use by another program");
         }
 
+        // QSerialPort opens with settings every driver takes; ours follow, read back.
         serial.setPortName(QString::fromStdString(device));
-        applySettings(settings);  // kept by QSerialPort and applied as it opens
         applying = true;
         const bool ok = serial.open(QIODevice::ReadWrite);
         applying = false;
@@ -199,54 +168,82 @@ struct LinuxSerialPort::Impl {
         }
         ::close(probe);
         fd = static_cast<int>(serial.handle());
-        if (!applyParity(settings.Parity)) {
-            const std::string why = errnoText(errno);
-            serial.close();
-            fd = -1;
-            throw PortError(device + ": settings refused: " + why);
-        }
-
-        // The reader thread takes the bytes; QSerialPort's own reading on the GUI thread is
-        // switched off so the two never split the stream between them.
-        readerThread = false;
-        for (QSocketNotifier* n : serial.findChildren<QSocketNotifier*>()) {
-            if (n->type() == QSocketNotifier::Read && n->socket() == fd) {
-                n->setEnabled(false);
-                readerThread = true;
-            }
-        }
-
+        driver = makeDriver ? makeDriver(fd) : std::make_unique<FdPortDriver>(fd);
         int bits = 0;
-        modem = ::ioctl(fd, TIOCMGET, &bits) == 0;
+        modem = driver->levels(bits) == 0;
+        toggle = std::make_unique<RtsToggle>(*driver, modem);
+        std::string refusal;
+        try {
+            openSettings(refusal);
+        } catch (const PortError&) {
+            toggle.reset();  // puts back the RS-485 state it found
+            serial.close();
+            driver.reset();
+            fd = -1;
+            throw;
+        }
         setLowLatency();
 
         open = true;
         vanished = false;
         ++gen;
-        toggle = kernelToggle = softToggle = rtsUpForSend = false;
-        rs485Saved = false;
         drive(TIOCM_RTS, rts);
         drive(TIOCM_DTR, dtr);
 
         startReader();
+        const unsigned g = gen;
         if (modem) {
-            lineDriver = std::make_unique<FdModemLineDriver>(fd);
-            const unsigned g = gen;
-            watcher = std::make_unique<LineWatcher>(*lineDriver,
-                                                    [this, g](PortEvent e) { postEvent(e, g); });
+            watcher =
+                std::make_unique<LineWatcher>(*driver, [this, g](PortEvent e) { postEvent(e, g); });
             watcher->start();
         }
-        startDrainer();
+        // RTS falls on the drain worker the moment the output has drained, not when the owner's
+        // thread comes to the send event: a busy window would otherwise hold it up while the
+        // peer answers, and an RS-485 converter would talk over the answer.
+        drainer.start([d = driver.get()] { return d->drain(); },
+                      [this, g, t = toggle.get()](std::uint64_t served) {
+                          t->drained(served);
+                          post([this, g, served] { drained(g, served); });
+                      });
+        if (!refusal.empty()) throw SettingsRefused(refusal);  // refused, but open
+    }
+
+    // The held settings go to the device just opened. Where the driver does not take them, the
+    // device gets the last settings taken on this port, or keeps what it had, and those become
+    // the held settings; `refusal` says why.
+    void openSettings(std::string& refusal) {
+        LineTermios had;
+        if (const int err = driver->getTermios(had); err != 0)
+            throw PortError(device + ": settings not read: " + errnoText(err));
+        if (applySettings(settings, refusal)) return;
+        LineSettings kept = lineSettingsOf(had);
+        std::string ignored;
+        if (lastTaken && applySettings(*lastTaken, ignored)) kept = *lastTaken;
+        settings = kept;
     }
 
     void setLowLatency() {
         lowLatencySet = false;
         serial_struct ss{};
-        if (::ioctl(fd, TIOCGSERIAL, &ss) != 0) return;  // not offered: quietly skipped
+        if (const int err = driver->getSerialInfo(ss); err != 0) {
+            qCDebug(lcSerial) << device.c_str() << "no low-latency mode:" << errnoText(err).c_str();
+            return;
+        }
         savedSerial = ss;
         if (ss.flags & ASYNC_LOW_LATENCY) return;
         ss.flags |= ASYNC_LOW_LATENCY;
-        lowLatencySet = ::ioctl(fd, TIOCSSERIAL, &ss) == 0;
+        const int err = driver->setSerialInfo(ss);
+        lowLatencySet = err == 0;
+        if (err != 0)
+            qCDebug(lcSerial) << device.c_str() << "low latency refused:" << errnoText(err).c_str();
+    }
+
+    void restoreLatency() {
+        if (!lowLatencySet) return;
+        lowLatencySet = false;
+        if (const int err = driver->setSerialInfo(savedSerial); err != 0)
+            qCWarning(lcSerial) << device.c_str()
+                                << "low-latency flag not restored:" << errnoText(err).c_str();
     }
 
     void closeDevice() {
@@ -254,82 +251,34 @@ struct LinuxSerialPort::Impl {
         open = false;
         vanished = false;
         ++gen;
-        grace.stop();
-        stopReader();
+        reader.stop();
         if (watcher) watcher->stop();
         watcher.reset();
-        lineDriver.reset();
         drainer.stop();
-        leaveKernelToggle();
-        if (lowLatencySet) ::ioctl(fd, TIOCSSERIAL, &savedSerial);
-        lowLatencySet = false;
+        toggle.reset();  // puts back the RS-485 state found at opening
+        restoreLatency();
         serial.clear();
         serial.close();
+        driver.reset();
         fd = -1;
         rx.clear();
         receivePosted = false;
-        toggle = softToggle = rtsUpForSend = false;
     }
 
     // --- Reading -----------------------------------------------------------------------------
+    // The reader thread takes the bytes; QSerialPort's own reading on the owner's thread is
+    // switched off so the two never split the stream between them.
     void startReader() {
-        if (!readerThread) return;
-        wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        readerWakeups = 0;
-        const unsigned g = gen;
-        const int devFd = fd;
-        const int stopFd = wakeFd;
-        reader = std::thread([this, g, devFd, stopFd] { readLoop(g, devFd, stopFd); });
-    }
-
-    void stopReader() {
-        if (!reader.joinable()) return;
-        const std::uint64_t one = 1;
-        [[maybe_unused]] auto n = ::write(wakeFd, &one, sizeof one);
-        reader.join();
-        ::close(wakeFd);
-        wakeFd = -1;
-    }
-
-    void readLoop(unsigned g, int devFd, int stopFd) {
-        // The stamps must follow the wire even while other programs keep the processors busy.
-        // Where the system allows it the reader runs in the real-time class: it only ever waits
-        // for the device, so it cannot starve anything. Elsewhere it runs as any thread.
-        sched_param realTime{};
-        realTime.sched_priority = 10;
-        ::pthread_setschedparam(::pthread_self(), SCHED_FIFO, &realTime);
-        char buf[4096];
-        pollfd fds[2] = {{devFd, POLLIN, 0}, {stopFd, POLLIN, 0}};
-        for (;;) {
-            const int r = ::poll(fds, 2, -1);
-            if (r < 0) {
-                if (errno == EINTR) continue;
-                break;
-            }
-            if (fds[1].revents) return;
-            ++readerWakeups;
-            const short ev = fds[0].revents;
-            bool gone = (ev & POLLNVAL) != 0;
-            while (!gone) {
-                const ssize_t n = ::read(devFd, buf, sizeof buf);
-                if (n > 0) {
-                    // Stamped the moment they are read: the pause on the wire, not the delay of
-                    // the GUI thread, decides where a packet ends.
-                    rx.push(buf, static_cast<std::size_t>(n), host.monotonicNow());
-                    postReceive(g);
-                    continue;
-                }
-                if (n < 0 && errno == EINTR) continue;
-                if (n < 0 && errno == EAGAIN) break;
-                // Nothing left: an end of input is a hang-up only when poll said so.
-                if (n == 0 && !(ev & (POLLHUP | POLLERR))) break;
-                gone = true;
-            }
-            if (gone) {
-                post([this, g] { onVanished(g); });
-                return;  // nothing more to read: no spinning on a dead descriptor
-            }
+        readerThread = false;
+        QSocketNotifier* readNotifier = nullptr;
+        for (QSocketNotifier* n : serial.findChildren<QSocketNotifier*>()) {
+            if (n->type() == QSocketNotifier::Read && n->socket() == fd) readNotifier = n;
         }
+        if (!readNotifier) return;
+        const unsigned g = gen;
+        readerThread = reader.start(
+            fd, [this, g] { postReceive(g); }, [this, g] { post([this, g] { onVanished(g); }); });
+        if (readerThread) readNotifier->setEnabled(false);
     }
 
     // Fallback where QSerialPort's reading could not be switched off: read on its signal.
@@ -337,8 +286,9 @@ struct LinuxSerialPort::Impl {
         if (readerThread || !open) return;
         const QByteArray bytes = serial.readAll();
         if (bytes.isEmpty()) return;
-        rx.push(bytes.constData(), static_cast<std::size_t>(bytes.size()), host.monotonicNow());
-        postReceive(gen);
+        if (rx.push(bytes.constData(), static_cast<std::size_t>(bytes.size()),
+                    host.monotonicNow()) > 0)
+            postReceive(gen);
     }
 
     std::string take(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) {
@@ -358,11 +308,7 @@ struct LinuxSerialPort::Impl {
         requireOpen();
         if (vanished) throw PortError(device + ": device vanished");
         if (bytes.empty()) return;
-        if (softToggle && !rtsUpForSend) {
-            drive(TIOCM_RTS, true);
-            rtsUpForSend = true;
-        }
-        ++outputSerial;
+        toggle->beforeSend(++outputSerial);
         // Handed to the driver at once when nothing waits before it: a relayed packet leaves
         // now, not at the next turn of the event loop, which a redraw may hold up. What the
         // driver does not take (or a write it refuses, which then reports its error as
@@ -394,39 +340,16 @@ struct LinuxSerialPort::Impl {
     }
 
     // All queued bytes have left QSerialPort: the drain worker waits for the kernel's queue
-    // (and the UART) to empty, off the GUI thread.
+    // (and the UART) to empty, off the owner's thread.
     void written() {
         if (!open || serial.bytesToWrite() > 0) return;
-        drainWanted = outputSerial;
-        drainer.notify();
-    }
-
-    void startDrainer() {
-        const unsigned g = gen;
-        const int devFd = fd;
-        // Taken here, not on the new thread: a write may ask for a drain before it runs.
-        const std::uint64_t alreadyServed = drainWanted.load();
-        drainer.start([this, g, devFd, alreadyServed](const std::atomic<bool>& stopping) {
-            std::uint64_t served = alreadyServed;
-            while (!stopping) {
-                const std::uint64_t want = drainWanted.load();
-                if (want == served) {
-                    drainer.waitFor(1000);
-                    continue;
-                }
-                if (::tcdrain(devFd) != 0 && errno == EINTR) continue;
-                served = want;
-                post([this, g, want] { drained(g, want); });
-            }
-        });
+        drainer.request(outputSerial);
     }
 
     void drained(unsigned g, std::uint64_t served) {
         if (g != gen || !open || vanished) return;
         // More was written since: its own drain brings the event.
         if (served != outputSerial || serial.bytesToWrite() > 0) return;
-        if (softToggle && rtsUpForSend) drive(TIOCM_RTS, false);
-        rtsUpForSend = false;
         owner.deliver(PortEvent::Sent);
     }
 
@@ -434,15 +357,15 @@ struct LinuxSerialPort::Impl {
     int getCommState(CommState& state) const {
         if (!open) return EBADF;
         if (vanished) return EIO;
-        termios t{};
-        if (::tcgetattr(fd, &t) != 0) return errno;
+        LineTermios t;
+        if (const int err = driver->getTermios(t); err != 0) return err;
         std::uint32_t f = 1;                    // fBinary
         if (t.c_iflag & INPCK) f |= 1u << 1;    // fParity
         if (t.c_cflag & CRTSCTS) f |= 1u << 2;  // fOutxCtsFlow
         if (dtr) f |= 1u << 4;                  // fDtrControl = enable
         if (t.c_iflag & IXON) f |= 1u << 8;     // fOutX
         if (t.c_iflag & IXOFF) f |= 1u << 9;    // fInX
-        if (toggle)
+        if (toggle->mode() != RtsToggle::Mode::Off)
             f |= 3u << 12;
         else if (t.c_cflag & CRTSCTS)
             f |= 2u << 12;
@@ -455,63 +378,38 @@ struct LinuxSerialPort::Impl {
     int setCommState(const CommState& state) {
         if (!open) return EBADF;
         if (vanished) return EIO;
-        termios t{};
-        if (::tcgetattr(fd, &t) != 0) return errno;
+        LineTermios t;
+        if (const int err = driver->getTermios(t); err != 0) return err;
         // The line settings stay; flow control, parity checking and character translation go.
         t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | PARMRK | IGNPAR | ISTRIP | INLCR | IGNCR |
                        ICRNL | IGNBRK | BRKINT);
         t.c_cflag &= ~CRTSCTS;
         t.c_cflag |= CLOCAL | CREAD;
-        if (::tcsetattr(fd, TCSANOW, &t) != 0) return errno;
+        if (const int err = driver->setTermios(t); err != 0) return err;
 
         dtr = true;
         if (modem) {
-            int bit = TIOCM_DTR;
-            if (::ioctl(fd, TIOCMBIS, &bit) != 0) return errno;
+            if (const int err = driver->setOutput(TIOCM_DTR, true); err != 0) return err;
         }
         if (rtsToggleOf(state.Flags)) {
-            enterToggle();
+            toggle->enter(outputSerial, serial.bytesToWrite() > 0);
         } else {
-            leaveKernelToggle();
-            toggle = softToggle = false;
-            rtsUpForSend = false;
+            toggle->leave();
             rts = true;
             if (modem) {
-                int bit = TIOCM_RTS;
-                if (::ioctl(fd, TIOCMBIS, &bit) != 0) return errno;
+                if (const int err = driver->setOutput(TIOCM_RTS, true); err != 0) return err;
             }
         }
         return 0;
     }
 
-    void enterToggle() {
-        if (toggle) return;
-        toggle = true;
-        serial_rs485 conf{};
-        if (::ioctl(fd, TIOCGRS485, &conf) == 0) {
-            savedRs485 = conf;
-            rs485Saved = true;
-            conf.flags |= SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND;
-            conf.flags &= ~SER_RS485_RTS_AFTER_SEND;
-            if (::ioctl(fd, TIOCSRS485, &conf) == 0) {
-                kernelToggle = true;
-                return;
-            }
-        }
-        // No RS-485 mode in the driver: RTS goes up around each write.
-        softToggle = true;
-        rtsUpForSend = serial.bytesToWrite() > 0;
-        drive(TIOCM_RTS, rtsUpForSend);
-    }
-
-    void leaveKernelToggle() {
-        if (kernelToggle && rs485Saved && fd >= 0) ::ioctl(fd, TIOCSRS485, &savedRs485);
-        kernelToggle = false;
-    }
-
     // --- A vanished device -------------------------------------------------------------------
     void serialError(QSerialPort::SerialPortError e) {
-        if (e == QSerialPort::NoError || applying) return;
+        if (e == QSerialPort::NoError) return;
+        if (applying) {
+            qCDebug(lcSerial) << device.c_str() << "refused:" << serial.errorString();
+            return;
+        }
         ++errorReports;
         if (!open || vanished) return;
         // QSerialPort would report the same error again at every turn of the event loop: its
@@ -521,14 +419,14 @@ struct LinuxSerialPort::Impl {
         post([this, g] { onVanished(g); });
     }
 
+    // Bytes read before the device vanished stay until they are taken, so that the packet being
+    // framed is still shown, relayed and recorded however late that comes; then the port closes.
+    // Closing it first (to open it again) drops them.
     void onVanished(unsigned g) {
         if (g != gen || !open || vanished) return;
         vanished = true;
         for (QSocketNotifier* n : serial.findChildren<QSocketNotifier*>()) n->setEnabled(false);
-        if (rx.size() == 0)
-            finishLost();
-        else
-            grace.start(kLostGraceMs);
+        if (rx.size() == 0) finishLost();
     }
 
     void finishLost() {
@@ -538,8 +436,8 @@ struct LinuxSerialPort::Impl {
     }
 };
 
-LinuxSerialPort::LinuxSerialPort(const Host& host, int defaultPortNumber)
-    : d_(std::make_unique<Impl>(*this, host, defaultPortNumber)) {}
+LinuxSerialPort::LinuxSerialPort(const Host& host, int defaultPortNumber, DriverFactory drivers)
+    : d_(std::make_unique<Impl>(*this, host, defaultPortNumber, std::move(drivers))) {}
 
 LinuxSerialPort::~LinuxSerialPort() = default;
 
@@ -555,10 +453,8 @@ PortName LinuxSerialPort::portName() const {
 void LinuxSerialPort::setLineSettings(const std::string& text) {
     const auto s = parseLineSettings(text);
     if (!s) throw PortError("invalid settings: " + text);
-    if (d_->open && !d_->applySettings(*s, &d_->settings)) {
-        d_->applySettings(d_->settings, &*s);
-        throw PortError("settings refused by the driver: " + text);
-    }
+    std::string refusal;
+    if (d_->open && !d_->applySettings(*s, refusal)) throw SettingsRefused(refusal);
     d_->settings = *s;
 }
 
@@ -598,6 +494,18 @@ Nanos LinuxSerialPort::lastArrival() const {
     return d_->rx.lastArrival();
 }
 
+void LinuxSerialPort::limitBacklog(std::size_t maxBytes) {
+    const std::size_t before = d_->rx.limit();
+    if (maxBytes == before) return;
+    const std::size_t dropped = d_->rx.setLimit(maxBytes);
+    if (before == kAll) return;
+    qCInfo(lcSerial).noquote() << QStringLiteral(
+                                      "%1: bytes dropped while the backlog was limited to %2: %3")
+                                      .arg(QString::fromStdString(d_->name.recordLabel()))
+                                      .arg(static_cast<qulonglong>(before))
+                                      .arg(static_cast<qulonglong>(dropped));
+}
+
 void LinuxSerialPort::send(const std::string& bytes) {
     d_->output(bytes);
 }
@@ -605,7 +513,7 @@ void LinuxSerialPort::send(const std::string& bytes) {
 void LinuxSerialPort::setRts(bool on) {
     d_->rts = on;
     // In toggle mode the driver owns RTS; the value is kept for later.
-    if (d_->open && !d_->toggle) d_->drive(TIOCM_RTS, on);
+    if (d_->open && d_->toggle->mode() == RtsToggle::Mode::Off) d_->drive(TIOCM_RTS, on);
 }
 
 bool LinuxSerialPort::rts() const {
@@ -645,10 +553,10 @@ bool LinuxSerialPort::hasModemLines() const {
     return d_->open && d_->modem;
 }
 bool LinuxSerialPort::kernelRtsToggle() const {
-    return d_->open && d_->kernelToggle;
+    return d_->open && d_->toggle->mode() == RtsToggle::Mode::Kernel;
 }
 bool LinuxSerialPort::softwareRtsToggle() const {
-    return d_->open && d_->softToggle;
+    return d_->open && d_->toggle->mode() == RtsToggle::Mode::Software;
 }
 bool LinuxSerialPort::lineWatcherRunning() const {
     return d_->watcher && d_->watcher->running();
@@ -657,7 +565,7 @@ int LinuxSerialPort::errorReports() const {
     return d_->errorReports;
 }
 int LinuxSerialPort::readerWakeups() const {
-    return d_->readerWakeups.load();
+    return d_->reader.wakeups();
 }
 
 }  // namespace lt

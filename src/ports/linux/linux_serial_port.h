@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -8,8 +9,13 @@
 
 namespace lt {
 
-// A real serial port on Linux: QSerialPort opens the device (lock file, exclusive use), applies
-// the line settings and writes; a thin POSIX layer does the rest.
+class PortDriver;
+
+// A real serial port on Linux: QSerialPort opens the device (lock file, exclusive use) and
+// writes; a thin POSIX layer does the rest.
+//
+// - Line settings: set through termios2 (any baud rate) and read back, so that settings a driver
+//   changes or refuses are refused (SettingsRefused) rather than taken on trust.
 //
 // - Reading: a reader thread takes bytes from the device as soon as they arrive and stamps every
 //   chunk with the host's monotonic clock, so packet boundaries follow the pauses on the wire
@@ -17,18 +23,26 @@ namespace lt {
 // - Events: every event is posted to the thread that owns the port (the GUI thread) and raised
 //   from its event loop, never from inside a call.
 // - Modem lines: CTS, DSR and DCD are watched by a helper thread (TIOCMIWAIT with the driver's
-//   transition counters, or polling at 250 Hz where the wait is refused). A port without modem
+//   transition counters and a look at least every 50 ms, or polling at 250 Hz where the wait is
+//   refused). A port without modem
 //   lines (a pseudo-terminal, some USB devices) reads its inputs as off and raises no line event.
-// - RTS toggle: the kernel's RS-485 mode where the driver has it, otherwise RTS raised before a
-//   write and dropped once the output has drained.
-// - A vanished device closes the port once and raises PortEvent::Lost; bytes already read stay
-// readable
-//   until taken, for a short grace time.
+// - RTS toggle: the kernel's RS-485 mode where the driver has it (the receiver stays on while
+//   sending), otherwise RTS raised before a write and dropped by the drain worker as soon as the
+//   output has drained. Closing the port, a failed opening and the destructor put back the
+//   RS-485 state found at opening; a program ending on SIGTERM or SIGINT closes its ports from
+//   its event loop so that the device is left as it was found.
+// - A vanished device: bytes already read stay readable until they are taken, then the port
+//   closes and raises PortEvent::Lost once (at once when there are none). Closing the port, to
+//   open it again, drops them.
 //
 // The host's monotonicNow() is called from the reader thread, so it must be thread-safe.
 class LinuxSerialPort : public SerialPort {
 public:
-    LinuxSerialPort(const Host& host, int defaultPortNumber);
+    // Makes the driver for the descriptor of a device just opened (FdPortDriver by default);
+    // tests stand in for drivers that a pseudo-terminal cannot play.
+    using DriverFactory = std::function<std::unique_ptr<PortDriver>(int fd)>;
+
+    LinuxSerialPort(const Host& host, int defaultPortNumber, DriverFactory drivers = {});
     ~LinuxSerialPort() override;
     LinuxSerialPort(const LinuxSerialPort&) = delete;
     LinuxSerialPort& operator=(const LinuxSerialPort&) = delete;
@@ -45,6 +59,7 @@ public:
     std::size_t bytesWaiting() const override;
     Nanos lastArrival() const override;
     Nanos firstArrival() const override;
+    void limitBacklog(std::size_t maxBytes) override;
     void send(const std::string& bytes) override;
     void setRts(bool on) override;
     bool rts() const override;

@@ -6,10 +6,12 @@
 
 namespace lt {
 
-bool RxQueue::push(const char* bytes, std::size_t count, Nanos at) {
-    if (count == 0) return false;
+std::size_t RxQueue::push(const char* bytes, std::size_t count, Nanos at) {
     std::lock_guard lock(mutex_);
-    const bool wasEmpty = size_ == 0;
+    const std::size_t room = limit_ > size_ ? limit_ - size_ : 0;
+    dropped_ += count - std::min(count, room);
+    count = std::min(count, room);
+    if (count == 0) return 0;
     // Stamps never go backwards, even if a caller's clock did.
     if (!chunks_.empty()) at = std::max(at, chunks_.back().at);
     if (!chunks_.empty() && chunks_.back().at == at) {
@@ -18,7 +20,29 @@ bool RxQueue::push(const char* bytes, std::size_t count, Nanos at) {
         chunks_.push_back(Chunk{at, std::string(bytes, count)});
     }
     size_ += count;
-    return wasEmpty;
+    return count;
+}
+
+std::size_t RxQueue::setLimit(std::size_t maxBytes) {
+    std::lock_guard lock(mutex_);
+    const std::size_t dropped = dropped_;
+    limit_ = maxBytes;
+    dropped_ = 0;
+    // The newest bytes past the new limit go, as if they had come after it was set.
+    while (size_ > limit_) {
+        Chunk& c = chunks_.back();
+        const std::size_t n = std::min(c.bytes.size() - c.used, size_ - limit_);
+        c.bytes.resize(c.bytes.size() - n);
+        size_ -= n;
+        dropped_ += n;
+        if (c.used == c.bytes.size()) chunks_.pop_back();
+    }
+    return dropped;
+}
+
+std::size_t RxQueue::limit() const {
+    std::lock_guard lock(mutex_);
+    return limit_;
 }
 
 std::size_t RxQueue::lengthLocked(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const {
