@@ -304,9 +304,9 @@ void Core::setCaptureBesideRecord(bool on) {
     store_.setCaptureBesideRecord(on);
 }
 
-bool Core::openCaptureFile(const std::string& path) {
+bool Core::openCaptureFile(const std::string& path, const std::function<bool()>& keepWaiting) {
     captureWithRecord_ = false;
-    return captureFile_.open(path, deviceNames());
+    return captureFile_.open(path, deviceNames(), keepWaiting);
 }
 
 void Core::typePollInterval(const std::string& text) {

@@ -75,7 +75,7 @@ public:
     void setCaptureBesideRecord(bool on);
     // A pcapng capture to `path` (a file or a named pipe) for the whole run, whatever "Запись"
     // does (a front end's option). A named pipe waits for its reader here.
-    bool openCaptureFile(const std::string& path);
+    bool openCaptureFile(const std::string& path, const std::function<bool()>& keepWaiting = {});
     void typePollInterval(const std::string& text);
     void start();
     void stop();

@@ -89,7 +89,7 @@ std::string SimLine::takeReceived(std::size_t maxBytes, Nanos gapLimit, Nanos ga
 
 void SimLine::limitBacklog(std::size_t maxBytes) {
     if (maxBytes == backlogLimit_) return;
-    if (backlogLimit_ != kAll)
+    if (backlogLimit_ != kAll && dropped_ > 0)
         qCInfo(lcSim).noquote() << QStringLiteral(
                                        "%1: bytes dropped while the backlog was limited to %2: %3")
                                        .arg(QString::fromStdString(name_.recordLabel()))

@@ -4,9 +4,10 @@
 
 namespace lt {
 
-bool CaptureFile::open(const std::string& path, const std::array<std::string, 2>& devices) {
+bool CaptureFile::open(const std::string& path, const std::array<std::string, 2>& devices,
+                       const std::function<bool()>& keepWaiting) {
     failureTold_ = false;
-    if (writer_.open(path, devices)) return true;
+    if (writer_.open(path, devices, keepWaiting)) return true;
     host_.showMessage("Не удалось создать файл pcapng: " + writer_.lastError());
     return false;
 }

@@ -20,7 +20,8 @@ public:
 
     // Creates the file (or opens the named pipe) with one interface per port, named after the
     // ports' devices. A file that cannot be created is told, and nothing is open.
-    bool open(const std::string& path, const std::array<std::string, 2>& devices);
+    bool open(const std::string& path, const std::array<std::string, 2>& devices,
+              const std::function<bool()>& keepWaiting = {});
     void close() { writer_.close(); }
 
     // One packet of `port` (1 or 2) whose first byte arrived at `firstArrival` (monotonic).

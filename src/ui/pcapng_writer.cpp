@@ -157,7 +157,8 @@ PcapngWriter::~PcapngWriter() {
     close();
 }
 
-bool PcapngWriter::open(const std::string& path, const std::array<std::string, 2>& devices) {
+bool PcapngWriter::open(const std::string& path, const std::array<std::string, 2>& devices,
+                        const std::function<bool()>& keepWaiting) {
     close();
     readerGone_ = false;
     lastError_.clear();
@@ -167,9 +168,24 @@ bool PcapngWriter::open(const std::string& path, const std::array<std::string, 2
         return false;
     }
     int fd;
-    do {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    } while (fd < 0 && errno == EINTR);
+    struct stat pipe {};
+    if (::stat(path.c_str(), &pipe) == 0 && S_ISFIFO(pipe.st_mode)) {
+        // A named pipe opens for writing once a reader has it open; until then it is tried again
+        // every 20 ms, as long as the caller still wants to wait.
+        while ((fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0 &&
+               (errno == ENXIO || errno == EINTR)) {
+            if (keepWaiting && !keepWaiting()) {
+                lastError_ = path + ": no reader opened the pipe";
+                return false;
+            }
+            ::usleep(20'000);
+        }
+        if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    } else {
+        do {
+            fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        } while (fd < 0 && errno == EINTR);
+    }
     if (fd < 0) {
         lastError_ = path + ": " + reason(errno);
         return false;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace lt {
@@ -68,7 +69,9 @@ public:
     // header and one interface per port, named after `devices`. Opening a named pipe waits until
     // a reader has opened it, so call it for a pipe only where waiting is acceptable. On failure
     // returns false with lastError() set, and a regular file is left empty.
-    bool open(const std::string& path, const std::array<std::string, 2>& devices);
+    // `keepWaiting` is asked while a named pipe has no reader; false gives up.
+    bool open(const std::string& path, const std::array<std::string, 2>& devices,
+              const std::function<bool()>& keepWaiting = {});
 
     // Writes one packet received on `port` (0 or 1); `micros` is the wall-clock arrival time of
     // its first byte in microseconds since the Unix epoch, `comment` the line states.

@@ -379,11 +379,8 @@ TEST(CliPcapng, ANamedPipeGetsEachPacketAtOnceAndCaptureGoesOnWhenItsReaderLeave
     EXPECT_EQ(recorded.substr(recorded.size() - 4), "\r\n\r\n");
 }
 
-// FIXME program: headlessMain (src/app/qt/headless_main.cpp) sets its SIGINT/SIGTERM handling
-// only after HeadlessSession::begin() has returned, and begin() waits in the opening of a named
-// pipe until a reader comes. A SIGTERM meanwhile takes the default action: the program dies by
-// the signal (status 143) with its ports left as it set them, instead of stopping cleanly with
-// status 0.
+// The start waits in the opening of a named pipe until a reader comes; a SIGTERM meanwhile stops
+// the program cleanly, as one while it runs does.
 TEST(CliPcapng, ASignalWhileWaitingForThePipesReaderStopsCleanly) {
     TempDir dir;
     ASSERT_TRUE(dir.valid());

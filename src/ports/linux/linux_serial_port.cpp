@@ -498,7 +498,8 @@ void LinuxSerialPort::limitBacklog(std::size_t maxBytes) {
     const std::size_t before = d_->rx.limit();
     if (maxBytes == before) return;
     const std::size_t dropped = d_->rx.setLimit(maxBytes);
-    if (before == kAll) return;
+    // Only a limit that dropped something is worth a line.
+    if (before == kAll || dropped == 0) return;
     qCInfo(lcSerial).noquote() << QStringLiteral(
                                       "%1: bytes dropped while the backlog was limited to %2: %3")
                                       .arg(QString::fromStdString(d_->name.recordLabel()))
