@@ -2,6 +2,7 @@
 #include <QGroupBox>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStyle>
 
 #include "window_fixture.h"
 
@@ -16,34 +17,46 @@ QString captionOf(QWidget* w) {
 }
 
 TEST_F(WindowTest, EveryControlCarriesItsCaptionAndTheWindowItsMenuAndIcon) {
-    // "names=caption" entries. Look-alike letters are escapes: Cyrillic С in "СOM", "ОК", "Сом".
+    // "names=caption" entries; "*." stands for both port panels. Look-alike letters are escapes:
+    // Cyrillic С in port 1's "СOM", "ОК", "Сом".
     const QString captions(
-        "Frame1=Первый порт;Frame5=Второй порт;Frame3=Интервал опроса;Frame7=Настройки;"
-        "Frame2=Экран данных полученных от \u0421\u043E\u043C порта;Label1_0=\u0421OM;Label8=COM;"
-        "Label1_1 Label9=Baud;Label1_2 Label10=Parity;Label1_3 Label11=Bit;"
-        "Label1_4 Label12=Stop Bit;Check1 Check3 Label5=RTS;Check2 Check4 Label6=DTR;"
-        "Option1 Option3=Bit;Option2 Option4=Text;Check5 Check6=Трансляция данных;"
-        "Check7 Check8=Трансляция сервиса;Check13 Check14=RTS Strob;"
-        "Check10 Check11=Включить порт;Check9=Авт.;Check12=Запись;Command1=Пуск;Command2=Стоп;"
-        "Command7=\u041E\u041A;Label31=Интервал опроса портов по умолчанию, мс;"
-        "Label30=Минимальный интервал времени между посылками, мс;"
-        "Label2=Время задержки сервисных сигналов относительно данных, мс;"
-        "Label29=Путь для хранения трансируемых данных ;Command5=поиск;Command4=Сохранить;"
-        "Command6=Выйти;Label13=DCD;Label14=DSR;Label15=CTS;Label4=Длина");
+        "port1.panel=Первый порт;port2.panel=Второй порт;run.panel=Интервал опроса;"
+        "settings.panel=Настройки;screen=Экран данных полученных от \u0421\u043E\u043C порта;"
+        "port1.portLabel=\u0421OM;port2.portLabel=COM;*.baudLabel=Baud;*.parityLabel=Parity;"
+        "*.dataBitsLabel=Bit;*.stopBitsLabel=Stop Bit;*.rts screen.heading.rts=RTS;"
+        "*.dtr screen.heading.dtr=DTR;*.hex=Bit;*.text=Text;*.dataRelay=Трансляция данных;"
+        "*.lineRelay=Трансляция сервиса;*.strobe=RTS Strob;*.enable=Включить порт;run.auto=Авт.;"
+        "run.record=Запись;run.start=Пуск;run.stop=Стоп;run.apply=\u041E\u041A;"
+        "settings.pollIntervalLabel=Интервал опроса портов по умолчанию, мс;"
+        "settings.gapLabel=Минимальный интервал времени между посылками, мс;"
+        "settings.lineDelayLabel=Время задержки сервисных сигналов относительно данных, мс;"
+        "settings.recordFolderLabel=Путь для хранения трансируемых данных ;settings.browse=поиск;"
+        "settings.save=Сохранить;settings.close=Выйти;screen.heading.dcd=DCD;"
+        "screen.heading.dsr=DSR;screen.heading.cts=CTS;screen.heading.length=Длина");
     for (const QString& entry : captions.split(';')) {
-        for (const QString& name : entry.section('=', 0, 0).split(' '))
+        QStringList names;
+        for (const QString& name : entry.section('=', 0, 0).split(' ')) {
+            if (name.startsWith("*."))
+                names << "port1." + name.mid(2) << "port2." + name.mid(2);
+            else
+                names << name;
+        }
+        for (const QString& name : names)
             EXPECT_EQ(captionOf(find(name)), entry.section('=', 1)) << name.toStdString();
     }
 
-    // The menu bar: "Меню" holding only "Выход", then the command "Настройка".
+    // The menu bar: "Меню" holding the pcapng tick and "Выход", then the command "Настройка".
     const QList<QAction*> top = window->menuBar()->actions();
     ASSERT_EQ(top.size(), 2);
     ASSERT_NE(top[0]->menu(), nullptr);
+    EXPECT_EQ(top[0]->menu(), window->findChild<QMenu*>("menu"));
     EXPECT_EQ(top[0]->menu()->title(), "Меню");
-    ASSERT_EQ(top[0]->menu()->actions().size(), 1);
-    EXPECT_EQ(top[0]->menu()->actions()[0], action("mnu_Exit"));
-    EXPECT_EQ(action("mnu_Exit")->text(), "Выход");
-    EXPECT_EQ(top[1], action("mnu_Prop"));
+    EXPECT_EQ(top[0]->menu()->actions(), (QList{action("menu.pcapng"), action("menu.exit")}));
+    EXPECT_EQ(action("menu.pcapng")->text(), "Также pcapng (Wireshark)");
+    EXPECT_TRUE(action("menu.pcapng")->isCheckable());
+    EXPECT_FALSE(action("menu.pcapng")->isChecked());
+    EXPECT_EQ(action("menu.exit")->text(), "Выход");
+    EXPECT_EQ(top[1], action("menu.settings"));
     EXPECT_EQ(top[1]->text(), "Настройка");
     EXPECT_EQ(top[1]->menu(), nullptr);  // a command, not a menu
 
@@ -62,20 +75,21 @@ TEST_F(WindowTest, PortListsOffer14400OnPortOneOnlyAndSerialDevicesAfterTwelve) 
                             "14400", "19200", "28800", "38400", "57600", "115200"};
     QStringList bauds2 = bauds;
     bauds2.removeAll("14400");
-    EXPECT_EQ(items(combo(1, 1)), bauds);
-    EXPECT_EQ(items(combo(2, 1)), bauds2);
+    EXPECT_EQ(items(combo(1, Choice::Baud)), bauds);
+    EXPECT_EQ(items(combo(2, Choice::Baud)), bauds2);
     for (int port = 1; port <= 2; ++port) {
-        EXPECT_EQ(items(combo(port, 0)), numbers);
-        EXPECT_EQ(items(combo(port, 2)), (QStringList{"n", "e", "o", "s", "m"}));
-        EXPECT_EQ(items(combo(port, 3)), (QStringList{"5", "6", "7", "8"}));
-        EXPECT_EQ(items(combo(port, 4)), (QStringList{"1", "2"}));
+        EXPECT_EQ(items(combo(port, Choice::Port)), numbers);
+        EXPECT_EQ(items(combo(port, Choice::Parity)), (QStringList{"n", "e", "o", "s", "m"}));
+        EXPECT_EQ(items(combo(port, Choice::DataBits)), (QStringList{"5", "6", "7", "8"}));
+        EXPECT_EQ(items(combo(port, Choice::StopBits)), (QStringList{"1", "2"}));
     }
 
-    Add_Serial_Devices(rig.core.form, {"/dev/ttyACM0", "/dev/ttyUSB0"});
+    rig.core.addPortEntries({"/dev/ttyACM0", "/dev/ttyUSB0"});
     window->showState();
     for (int port = 1; port <= 2; ++port) {
-        EXPECT_EQ(items(combo(port, 0)), (numbers + QStringList{"/dev/ttyACM0", "/dev/ttyUSB0"}));
-        EXPECT_EQ(combo(port, 0)->currentText(), QString::number(port));  // text unchanged
+        EXPECT_EQ(items(combo(port, Choice::Port)),
+                  (numbers + QStringList{"/dev/ttyACM0", "/dev/ttyUSB0"}));
+        EXPECT_EQ(combo(port, Choice::Port)->currentText(), QString::number(port));  // unchanged
     }
 }
 
@@ -93,36 +107,39 @@ void expectApart(QWidget* parent, const QList<QWidget*>& kids) {
 TEST_F(WindowTest, PanelsAndControlsStandApartInTheirColoursAndLampsOnTheirCellsLine) {
     EXPECT_EQ(window->px(1440), window->logicalDpiX());
     EXPECT_EQ(window->centralWidget()->size(), QSize(window->px(12120), window->px(8595)));
-    for (const char* frameName : {"Frame1", "Frame5", "Frame3", "Frame7"}) {
+    for (const char* panel : {"port1.panel", "port2.panel", "run.panel", "settings.panel"}) {
         QList<QWidget*> kids;
-        for (QObject* o : find(frameName)->children())
+        for (QObject* o : find(panel)->children())
             if (auto* w = qobject_cast<QWidget*>(o); w && w->objectName() != "") kids << w;
-        expectApart(find(frameName), kids);
+        expectApart(find(panel), kids);
     }
     // The panels lie over the data screen; the settings panel over everything.
     const QObjectList order = window->centralWidget()->children();
-    EXPECT_LT(order.indexOf(find("Frame2")), order.indexOf(find("Frame1")));
-    EXPECT_EQ(order.indexOf(find("Frame7")), order.size() - 1);
+    EXPECT_LT(order.indexOf(find("screen")), order.indexOf(find("port1.panel")));
+    EXPECT_EQ(order.indexOf(find("settings.panel")), order.size() - 1);
     // Each lamp of a row stands on the line of its own port's cell.
     for (int i = 0; i < 10; ++i) {
-        for (int n = 4; n <= 13; ++n) {
-            const QRect cell = find(QString("Text%1_%2").arg(n % 2 ? 3 : 1).arg(i))->geometry();
-            const int y = find(QString("Shape%1_%2").arg(n).arg(i))->geometry().center().y();
-            EXPECT_TRUE(y > cell.top() && y < cell.bottom()) << n << "_" << i;
+        for (int port = 1; port <= 2; ++port) {
+            const QRect line = data(i, port)->geometry();
+            for (const char* which : {"rts", "dtr", "dcd", "dsr", "cts"}) {
+                const int y = find(cell(i, port, which))->geometry().center().y();
+                EXPECT_TRUE(y > line.top() && y < line.bottom())
+                    << cell(i, port, which).toStdString();
+            }
         }
     }
 
-    const QColor green(192, 255, 192), yellow(255, 255, 192);
-    EXPECT_TRUE(find("Frame1")->autoFillBackground());
-    EXPECT_NE(find("Frame3")->palette().color(QPalette::Window), green);
-    for (const char* name : {"Frame1", "Check10", "Check1", "Option1", "Combo1_0", "Label1_0"})
-        EXPECT_EQ(find(name)->palette().color(QPalette::Window), green) << name;
-    for (const char* name : {"Frame5", "Check11", "Check3", "Option3", "Combo2_0", "Label8"})
-        EXPECT_EQ(find(name)->palette().color(QPalette::Window), yellow) << name;
-    EXPECT_EQ(combo(1, 1)->palette().color(QPalette::Base), green);
-    for (int i = 0; i < 10; ++i) {
-        EXPECT_EQ(field(QString("Text1_%1").arg(i))->palette().color(QPalette::Base), green);
-        EXPECT_EQ(field(QString("Text3_%1").arg(i))->palette().color(QPalette::Base), yellow);
+    EXPECT_TRUE(find("port1.panel")->autoFillBackground());
+    EXPECT_NE(find("run.panel")->palette().color(QPalette::Window), kPanelGreen);
+    for (int port = 1; port <= 2; ++port) {
+        const QColor colour = port == 1 ? kPanelGreen : kPanelYellow;
+        for (const char* name : {"panel", "enable", "rts", "hex", "port", "portLabel"}) {
+            const QString full = QString("port%1.%2").arg(port).arg(name);
+            EXPECT_EQ(find(full)->palette().color(QPalette::Window), colour) << full.toStdString();
+        }
+        EXPECT_EQ(combo(port, Choice::Baud)->palette().color(QPalette::Base), colour);
+        for (int i = 0; i < 10; ++i)
+            EXPECT_EQ(data(i, port)->palette().color(QPalette::Base), colour) << i;
     }
 }
 

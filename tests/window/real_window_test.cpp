@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QFile>
 
-#include "engine/core.h"
+#include "app/core.h"
 #include "ports/linux/linux_serial_port.h"
 #include "pty/pty_support.h"
 #include "ui/file_record_sink.h"
@@ -28,7 +28,7 @@ TEST(RealWindow, MissingDeviceTurnsTheLampRedThenARelayedExchangeIsShownRecorded
     FileRecordSink records;
     Core core(host, comm1, comm2, records, QLocale(QLocale::C));
     MainWindow window(core);
-    core.Form_Load();
+    core.load();
     window.showState();
     window.show();
     auto click = [&](const char* name) {
@@ -38,27 +38,30 @@ TEST(RealWindow, MissingDeviceTurnsTheLampRedThenARelayedExchangeIsShownRecorded
     };
     auto lamp = [&](const char* name) { return window.findChild<RoundLamp*>(name)->shownColor(); };
 
-    click("Check10");  // "Включить порт" on a device that is not there
-    EXPECT_EQ(core.form.Check[10].Value, 1);
+    click("port1.enable");  // "Включить порт" on a device that is not there
+    EXPECT_TRUE(core.view().ports[0].panel.enable.checked);
     EXPECT_FALSE(comm1.isOpen());
-    EXPECT_EQ(lamp("Shape1"), kLampRed);
-    EXPECT_EQ(lamp("Shape3"), kLampOff);
+    EXPECT_EQ(lamp("port1.lamp"), kLampRed);
+    EXPECT_EQ(lamp("port2.lamp"), kLampUnused);
     EXPECT_TRUE(messages.empty());
-    click("Check10");  // switched off again: the lamp goes to the scroll-bar grey
-    EXPECT_EQ(lamp("Shape1"), window.palette().color(QPalette::Mid));
+    click("port1.enable");  // switched off again: the lamp goes to the scroll-bar grey
+    EXPECT_EQ(lamp("port1.lamp"), window.palette().color(QPalette::Mid));
 
     host.env["LINETAP_COM1"] = far1.slave;
-    for (const char* box : {"Check10", "Check11"}) click(box);
+    for (const char* box : {"port1.enable", "port2.enable"}) click(box);
     ASSERT_TRUE(comm1.isOpen() && comm2.isOpen());
-    EXPECT_EQ(lamp("Shape1"), kLampGreen);
-    EXPECT_EQ(lamp("Shape3"), kLampGreen);
+    EXPECT_EQ(lamp("port1.lamp"), kLampGreen);
+    EXPECT_EQ(lamp("port2.lamp"), kLampGreen);
     // Both relays of data and service lines, "Авт.", "Запись", then "Пуск".
-    for (const char* box : {"Check5", "Check6", "Check7", "Check8", "Check9", "Check12"})
-        click(box);
-    for (int n : {5, 6, 7, 8, 9, 12}) EXPECT_EQ(core.form.Check[n].Value, 1) << n;
+    const char* boxes[] = {"port1.dataRelay", "port2.dataRelay", "port1.lineRelay",
+                           "port2.lineRelay", "run.auto",        "run.record"};
+    for (const char* box : boxes) click(box);
+    for (const PortView& port : core.view().ports)
+        EXPECT_TRUE(port.panel.dataRelay.checked && port.panel.lineRelay.checked);
+    EXPECT_TRUE(core.view().run.autoFraming.checked);
     ASSERT_TRUE(records.isOpen());
-    click("Command1");
-    ASSERT_EQ(core.Running, 1);
+    click("run.start");
+    ASSERT_TRUE(core.running());
 
     // The controller asks through port 1; the device answers through port 2.
     const std::string request("REQ\x01\xC0", 5), answer("ANSWER\xFF", 7);
@@ -71,19 +74,20 @@ TEST(RealWindow, MissingDeviceTurnsTheLampRedThenARelayedExchangeIsShownRecorded
     EXPECT_EQ(atController, answer);
 
     // Both packets on the data screen, as text, with their lengths.
-    auto* cell1 = window.findChild<QLineEdit*>("Text1_0");
-    auto* cell2 = window.findChild<QLineEdit*>("Text3_1");
+    auto* cell1 = window.findChild<QLineEdit*>("screen.row0.port1.data");
+    auto* cell2 = window.findChild<QLineEdit*>("screen.row1.port2.data");
     ASSERT_TRUE(pty::runUntil([&] { return cell2->text().size() == 7; }));
     EXPECT_EQ(cell1->text(), "REQ\u0001А");
     EXPECT_EQ(cell2->text(), "ANSWERя");
-    EXPECT_EQ(window.findChild<QLabel*>("Label3_0")->text(), "5");
-    EXPECT_EQ(window.findChild<QLabel*>("Label7_1")->text(), "7");
-    EXPECT_EQ(lamp("Shape2_1"), kLampRed);
-    click("Command2");
-    EXPECT_EQ(core.Running, 0);
+    EXPECT_EQ(window.findChild<QLabel*>("screen.row0.port1.length")->text(), "5");
+    EXPECT_EQ(window.findChild<QLabel*>("screen.row1.port2.length")->text(), "7");
+    EXPECT_EQ(lamp("screen.row1.marker"), kLampRed);
+    EXPECT_EQ(lamp("screen.row0.marker"), kLampGreen);
+    click("run.stop");
+    EXPECT_FALSE(core.running());
 
     // The record file in the record folder holds both packets in hexadecimal.
-    const QDir folder(QString::fromStdString(core.recordFolder));
+    const QDir folder(QString::fromStdString(core.settings().recordFolder));
     const QStringList files = folder.entryList({"*.txt"}, QDir::Files);
     ASSERT_EQ(files.size(), 1);
     QFile file(folder.filePath(files[0]));

@@ -1,4 +1,7 @@
 // Start-up: the title line with the date, the fields filled from the settings; and shutdown.
+#include <QFileInfo>
+#include <QTreeView>
+
 #include "app/startup.h"
 #include "window_fixture.h"
 
@@ -26,87 +29,99 @@ TEST(TitleLine, GivesTheDateInTheLocalesWordsWithARussianMonthInTheGenitive) {
 }
 
 TEST_F(WindowTest, StartUpFillsTheTitleAndFieldsWithPortsClosedAndCaptureStopped) {
-    rig.core.Mode_Port1 = 0;
-    rig.core.form.Option[1] = true;
-    rig.core.form.Option[2] = false;
+    rig.core.setDisplayMode(1, DisplayMode::Hex);  // start-up puts both ports back to text
     load();
-    EXPECT_EQ(rig.core.Mode_Port1, 1);
-    EXPECT_EQ(rig.core.Mode_Port2, 1);
-    EXPECT_EQ(states("Option", 4, &QAbstractButton::isChecked), "0101");  // both ports in text
+    for (const PortView& port : rig.view().ports) EXPECT_EQ(port.mode, DisplayMode::Text);
+    EXPECT_EQ(states("port1.", {"hex", "text"}, &QAbstractButton::isChecked), "01");
+    EXPECT_EQ(states("port2.", {"hex", "text"}, &QAbstractButton::isChecked), "01");
     // The rig's clock stands on 6 December 2026; its locale is C.
-    EXPECT_EQ(rig.core.form.Caption, kHead + "6  December  2026 года  Sunday");
-    EXPECT_EQ(window->windowTitle().toStdString(), rig.core.form.Caption);
+    EXPECT_EQ(window->windowTitle().toStdString(), kHead + "6  December  2026 года  Sunday");
     const std::string folder = home.path().toStdString() + "/Linetap v.2.01/";
-    EXPECT_EQ(rig.core.recordFolder, folder);
+    EXPECT_EQ(rig.core.settings().recordFolder, folder);
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(folder + "Linetap v.2.01.eng")));
-    EXPECT_EQ(field("Text4")->text().toStdString(), folder);
-    EXPECT_EQ(field("Text2")->text(), "100");
-    EXPECT_EQ(field("Text8")->text(), "10");
-    EXPECT_EQ(field("Text9")->text(), "100");
-    EXPECT_EQ(field("Text10")->text(), "100");
+    EXPECT_EQ(field("settings.recordFolder")->text().toStdString(), folder);
+    EXPECT_EQ(field("run.pollInterval")->text(), "100");
+    EXPECT_EQ(field("settings.gap")->text(), "10");
+    EXPECT_EQ(field("settings.pollInterval")->text(), "100");
+    EXPECT_EQ(field("settings.lineDelay")->text(), "100");
     EXPECT_TRUE(rig.host.messages.empty());
-    EXPECT_EQ(rig.core.Running, 0);
-    for (auto* t : {&rig.core.Timer1, &rig.core.Timer2, &rig.core.Timer5, &rig.core.Timer8})
-        EXPECT_FALSE((*t)->enabled());
+    EXPECT_FALSE(rig.core.running());
 
-    EXPECT_EQ(states("Check", 14, &QAbstractButton::isChecked), "00000000000000");
-    EXPECT_EQ(states("Check", 14, &QWidget::isEnabled), "00000000111100");
-    const char* texts[5] = {"", "1200", "o", "8", "1"};
+    // Of the ticks, only "Включить порт", "Авт." and "Запись" are usable; none is ticked.
     for (int port = 1; port <= 2; ++port) {
-        for (int box = 0; box < 5; ++box) {
-            EXPECT_FALSE(combo(port, box)->isEnabled()) << port << box;
-            EXPECT_TRUE(combo(port, box)->isEditable());
-            EXPECT_EQ(combo(port, box)->currentText(), box ? texts[box] : QString::number(port));
+        EXPECT_EQ(ticks(port, &QAbstractButton::isChecked), "000000") << port;
+        EXPECT_EQ(ticks(port, &QWidget::isEnabled), "000001") << port;
+    }
+    EXPECT_EQ(states("run.", {"auto", "record"}, &QAbstractButton::isChecked), "00");
+    EXPECT_EQ(states("run.", {"auto", "record"}, &QWidget::isEnabled), "11");
+    const char* texts[kChoices] = {"", "1200", "o", "8", "1"};
+    for (int port = 1; port <= 2; ++port) {
+        for (int box = 0; box < kChoices; ++box) {
+            QComboBox* c = combo(port, Choice(box));
+            EXPECT_FALSE(c->isEnabled()) << port << box;
+            EXPECT_TRUE(c->isEditable());
+            EXPECT_EQ(c->currentText(), box ? texts[box] : QString::number(port));
         }
     }
-    EXPECT_EQ(lamp("Shape1"), kLampOff);
-    EXPECT_EQ(lamp("Shape3"), kLampOff);
-    EXPECT_EQ(button("Command2")->palette().color(QPalette::Button), kActiveButton);
-    EXPECT_EQ(button("Command1")->palette().color(QPalette::Button),
-              find("Frame3")->palette().color(QPalette::Button));
-    EXPECT_TRUE(field("Text2")->isEnabled());
-    // No "ОК" for Text2 filled while stopped; no settings panel, no folder lists.
-    for (const char* hidden : {"Command7", "Frame7", "Drive1", "Dir1"})
+    EXPECT_EQ(lamp("port1.lamp"), kLampUnused);
+    EXPECT_EQ(lamp("port2.lamp"), kLampUnused);
+    EXPECT_EQ(button("run.stop")->palette().color(QPalette::Button), kLitButton);
+    EXPECT_EQ(button("run.start")->palette().color(QPalette::Button),
+              find("run.panel")->palette().color(QPalette::Button));
+    EXPECT_TRUE(field("run.pollInterval")->isEnabled());
+    // No "ОК" for the interval filled while stopped; no settings panel, no folder lists.
+    for (const char* hidden : {"run.apply", "settings.panel"})
         EXPECT_TRUE(find(hidden)->isHidden()) << hidden;
+    EXPECT_TRUE(picker()->drive()->isHidden());
+    EXPECT_TRUE(picker()->dir()->isHidden());
 
     const QColor background = window->palette().color(QPalette::Base);
     for (int i = 0; i < 10; ++i) {
-        for (int n : {2, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13})
-            EXPECT_EQ(lamp(QString("Shape%1_%2").arg(n).arg(i)), background) << n;
-        EXPECT_EQ(label(QString("Label3_%1").arg(i)), "0");
-        EXPECT_EQ(label(QString("Label7_%1").arg(i)), "0");
-        EXPECT_TRUE(field(QString("Text1_%1").arg(i))->text().isEmpty());
+        EXPECT_EQ(lamp(QString("screen.row%1.marker").arg(i)), background) << i;
+        for (int port = 1; port <= 2; ++port) {
+            for (const char* which : {"rts", "dtr", "dcd", "dsr", "cts"})
+                EXPECT_EQ(lamp(cell(i, port, which)), background) << i << port << which;
+            EXPECT_EQ(label(cell(i, port, "length")), "0");
+            EXPECT_TRUE(data(i, port)->text().isEmpty());
+        }
     }
+
+    // Nothing runs by itself: no poll, no apply, no opening.
+    rig.runMs(1000);
+    for (const ScreenRow& row : rig.view().rows) EXPECT_EQ(row.writes, 0u);
+    EXPECT_EQ(rig.line1.opens + rig.line2.opens, 0);
 }
 
 // Closing the window with both ports and the record file open is played in real_window_test.
-TEST_F(WindowTest, UnloadClosesWhatIsOpenAndExitWhileRunningLeavesNoFurtherRowRecordOrRelay) {
+TEST_F(WindowTest, ShutDownClosesWhatIsOpenAndExitWhileRunningLeavesNoFurtherRowRecordOrRelay) {
     load();
-    rig.openDirect(rig.core.port2);
-    rig.core.Form_Unload();
+    click(button("port2.enable"));
+    ASSERT_TRUE(rig.line2.isOpen());
+    rig.core.shutDown();
     EXPECT_FALSE(rig.line2.isOpen());
     EXPECT_EQ(rig.line1.opens, 0);  // a closed port is left alone
-    rig.core.Form_Unload();         // nothing open: nothing happens, nothing fails
+    rig.core.shutDown();            // nothing open: nothing happens, nothing fails
     EXPECT_FALSE(rig.host.quitRequested);
 
-    rig.openDirect(rig.core.port1);
-    rig.openDirect(rig.core.port2);
-    rig.core.form.Check[5].Value = 1;  // relay port 1's data into port 2
-    click(button("Check12"));
-    ASSERT_TRUE(rig.records.open);
+    click(button("port2.enable"));  // off, and on again below
+    for (const char* box : {"port1.enable", "port2.enable", "port1.dataRelay", "run.record"})
+        click(button(box));
+    ASSERT_TRUE(rig.line1.isOpen() && rig.line2.isOpen());
+    ASSERT_TRUE(rig.view().ports[0].panel.dataRelay.checked);
+    ASSERT_TRUE(rig.records.opened);
     rig.runAuto();
     rig.line1.peerSend("ABC");
-    for (int ms = 0; ms < 100 && rig.core.Pending_Port1 == 0; ++ms) rig.runMs(1);
-    ASSERT_TRUE(rig.core.Timer5->enabled());  // the first byte is in, the packet not yet ended
-    const int row = rig.core.Screen_Row;
+    for (int ms = 0; ms < 100 && !rig.core.channel(1).collecting(); ++ms) rig.runMs(1);
+    ASSERT_TRUE(rig.core.channel(1).collecting());  // the first byte is in, the packet not ended
+    const int row = rig.nextRow();
     const std::string recorded = rig.records.text;
 
-    action("mnu_Exit")->trigger();
+    action("menu.exit")->trigger();
     EXPECT_TRUE(rig.host.quitRequested);
     rig.runMs(500);
-    EXPECT_EQ(rig.core.Screen_Row, row);
+    EXPECT_EQ(rig.nextRow(), row);
     EXPECT_EQ(rig.records.text, recorded);
-    EXPECT_FALSE(rig.records.open);
+    EXPECT_FALSE(rig.records.opened);
     EXPECT_EQ(rig.line2.peerReceived(), "");
     EXPECT_FALSE(rig.line1.isOpen());
     EXPECT_FALSE(rig.line2.isOpen());

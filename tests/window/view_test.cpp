@@ -1,267 +1,336 @@
-// The view in use: widget events reach the core's handlers, and the window shows what the
-// handlers and the event loop changed, without calling back into the core.
-#include <QAction>
+// The view in use: widget events reach the core's intents, and the window shows what the intents
+// and the event loop changed, without calling back into the core.
+#include <QDir>
 #include <QFileSystemModel>
 #include <QTreeView>
 
-#include "engine/colors.h"
 #include "ui/window/code_page.h"
-#include "ui/window/folder_picker.h"
 #include "window_fixture.h"
 
 namespace lt::test {
 namespace {
 
-TEST_F(WindowTest, ClicksRunTheirHandlersAndStateSetByTheProgramRunsNone) {
+TEST_F(WindowTest, ClicksRunTheirIntentsAndStateSetByTheProgramRunsNone) {
     load();
-    click(button("Check9"));  // "Авт.": the polling interval is no longer used
-    EXPECT_EQ(rig.core.form.Check[9].Value, 1);
-    EXPECT_FALSE(field("Text2")->isEnabled());
-    click(button("Check9"));
-    EXPECT_EQ(rig.core.form.Check[9].Value, 0);
-    EXPECT_TRUE(field("Text2")->isEnabled());
-    click(button("Check12"));  // "Запись" opens a record file
-    EXPECT_TRUE(rig.records.open);
-    click(button("Check12"));
-    EXPECT_FALSE(rig.records.open);
+    click(button("run.auto"));  // "Авт.": the polling interval is no longer used
+    EXPECT_TRUE(rig.view().run.autoFraming.checked);
+    EXPECT_FALSE(field("run.pollInterval")->isEnabled());
+    click(button("run.auto"));
+    EXPECT_FALSE(rig.view().run.autoFraming.checked);
+    EXPECT_TRUE(field("run.pollInterval")->isEnabled());
+    click(button("run.record"));  // "Запись" opens a record file
+    EXPECT_TRUE(rig.records.opened);
+    click(button("run.record"));
+    EXPECT_FALSE(rig.records.opened);
     ASSERT_EQ(rig.records.opens, 1);
 
     // Ticks, options and list texts set by the program are shown without a click coming back.
-    rig.core.form.Check[12].Value = 1;
-    rig.core.form.Check[5].Enabled = true;
-    rig.core.form.Option[1] = true;
-    rig.core.form.Option[2] = false;
-    rig.core.form.Combo1[1].Text = "9600";
+    rig.core.setRecording(true);
+    rig.core.switchPort(1, true);
+    rig.core.setDisplayMode(1, DisplayMode::Hex);
+    rig.core.typeChoice(1, Choice::Baud, "9600");
+    const int opens = rig.line1.opens;
+    const std::string settings = rig.line1.lineSettings();
     window->showState();
-    EXPECT_TRUE(button("Check12")->isChecked());
-    EXPECT_TRUE(button("Check5")->isEnabled());
-    EXPECT_TRUE(button("Option1")->isChecked());
-    EXPECT_FALSE(button("Option2")->isChecked());
-    EXPECT_EQ(combo(1, 1)->currentText(), "9600");
-    EXPECT_EQ(rig.records.opens, 1);
-    EXPECT_EQ(rig.core.Mode_Port1, 1);
-    EXPECT_FALSE(rig.core.Timer2->enabled());
+    EXPECT_TRUE(button("run.record")->isChecked());
+    EXPECT_TRUE(button("port1.dataRelay")->isEnabled());
+    EXPECT_TRUE(button("port1.hex")->isChecked());
+    EXPECT_FALSE(button("port1.text")->isChecked());
+    EXPECT_EQ(combo(1, Choice::Baud)->currentText(), "9600");
+    action("menu.pcapng")->trigger();  // "Также pcapng (Wireshark)"
+    EXPECT_TRUE(rig.view().captureBesideRecord);
+    EXPECT_TRUE(action("menu.pcapng")->isChecked());
+    EXPECT_EQ(rig.view().ports[0].mode, DisplayMode::Hex);
+    rig.runMs(500);  // no pick came back: the port is not reopened with the typed rate
+    EXPECT_EQ(rig.line1.opens, opens);
+    EXPECT_EQ(rig.line1.lineSettings(), settings);
 
-    // A handler that refuses a tick puts the box back: the widget follows the state.
+    // An intent that refuses a tick puts the box back: the widget follows the view.
     rig.records.failOpen = true;
-    rig.core.form.Check[12].Value = 0;
+    rig.core.setRecording(false);
     window->showState();
-    click(button("Check12"));
-    EXPECT_EQ(rig.core.form.Check[12].Value, 0);
-    EXPECT_FALSE(button("Check12")->isChecked());
+    click(button("run.record"));
+    EXPECT_FALSE(rig.core.recording());
+    EXPECT_FALSE(button("run.record")->isChecked());
     EXPECT_EQ(rig.host.messages.size(), 1u);
 }
 
 TEST_F(WindowTest, SwitchingAPortOnEnablesItsPanelAndAPickedBaudRateIsApplied) {
     load();
-    click(button("Check10"));
+    click(button("port1.enable"));
     EXPECT_TRUE(rig.line1.isOpen());
     EXPECT_FALSE(rig.line2.isOpen());
-    EXPECT_EQ(lamp("Shape1"), kLampGreen);
-    for (int box = 0; box < 5; ++box) {
-        EXPECT_TRUE(combo(1, box)->isEnabled());
-        EXPECT_FALSE(combo(2, box)->isEnabled());
+    EXPECT_EQ(lamp("port1.lamp"), kLampGreen);
+    EXPECT_EQ(lamp("port2.lamp"), kLampUnused);
+    for (int box = 0; box < kChoices; ++box) {
+        EXPECT_TRUE(combo(1, Choice(box))->isEnabled());
+        EXPECT_FALSE(combo(2, Choice(box))->isEnabled());
     }
-    // Port 1's boxes become usable, port 2's stay as they were; opening ticks DTR.
-    EXPECT_EQ(states("Check", 14, &QWidget::isEnabled), "11001010111110");
-    EXPECT_TRUE(button("Check2")->isChecked());
+    // Port 1's boxes become usable, port 2's stay as they were; opening ticks RTS and DTR.
+    EXPECT_EQ(ticks(1, &QWidget::isEnabled), "111111");
+    EXPECT_EQ(ticks(2, &QWidget::isEnabled), "000001");
+    EXPECT_EQ(ticks(1, &QAbstractButton::isChecked), "110001");
+    EXPECT_TRUE(rig.line1.rts() && rig.line1.dtr());
 
     // Typing changes the box's text and nothing else.
-    type(combo(1, 1)->lineEdit(), "28800");
-    EXPECT_EQ(rig.core.form.Combo1[1].Text, "28800");
-    EXPECT_FALSE(rig.core.Timer2->enabled());
+    const std::string settings = rig.line1.lineSettings();
+    type(combo(1, Choice::Baud)->lineEdit(), "28800");
+    EXPECT_EQ(rig.view().ports[0].panel.choices[int(Choice::Baud)].text, "28800");
+    rig.runMs(500);
     EXPECT_TRUE(rig.line1.isOpen());
-    // A pick from the list closes the port and schedules the apply.
-    const int index = combo(1, 1)->findText("14400");
-    ASSERT_GE(index, 0);
-    combo(1, 1)->setCurrentIndex(index);
-    emit combo(1, 1)->activated(index);
-    EXPECT_EQ(rig.core.form.Combo1[1].Text, "14400");
-    EXPECT_TRUE(rig.core.Timer2->enabled());
+    EXPECT_EQ(rig.line1.opens, 1);
+    EXPECT_EQ(rig.line1.lineSettings(), settings);
+    // A pick from the list closes the port and applies the choices a moment later.
+    pick(1, Choice::Baud, "14400");
+    EXPECT_EQ(rig.view().ports[0].panel.choices[int(Choice::Baud)].text, "14400");
+    EXPECT_FALSE(rig.line1.isOpen());
     rig.runMs(150);
     EXPECT_TRUE(rig.line1.isOpen());
     EXPECT_EQ(rig.line1.lineSettings(), "14400,o,8,1");
     EXPECT_TRUE(rig.host.messages.empty());
+
+    // The ticks drive the port's outputs.
+    for (const char* name : {"port1.rts", "port1.dtr"}) click(button(name));
+    EXPECT_FALSE(rig.line1.rts() || rig.line1.dtr());
 }
 
-TEST_F(WindowTest, OptionGroupsOfThePortsAreIndependent) {
+TEST_F(WindowTest, DisplayModesOfThePortsAreIndependent) {
     load();
+    // The option clicked; port1.hex, port1.text, port2.hex, port2.text; the modes ('h' for hex).
     const char* steps[][3] = {
-        {"Option1", "1001", "01"}, {"Option3", "1010", "00"}, {"Option2", "0110", "10"}};
+        {"port1.hex", "1001", "ht"}, {"port2.hex", "1010", "hh"}, {"port1.text", "0110", "th"}};
     for (const auto& [option, checked, modes] : steps) {
         click(button(option));
-        EXPECT_EQ(states("Option", 4, &QAbstractButton::isChecked), checked) << option;
-        EXPECT_EQ(QString("%1%2").arg(rig.core.Mode_Port1).arg(rig.core.Mode_Port2), modes);
+        EXPECT_EQ(states("", {"port1.hex", "port1.text", "port2.hex", "port2.text"},
+                         &QAbstractButton::isChecked),
+                  checked);
+        QString shown;
+        for (const PortView& port : rig.view().ports)
+            shown += port.mode == DisplayMode::Hex ? 'h' : 't';
+        EXPECT_EQ(shown, modes) << option;
     }
 }
 
 TEST_F(WindowTest, StartAndStopSwapTheGreenAndOkAppliesAChangedInterval) {
     load();
-    QAbstractButton* start = button("Command1");
-    QAbstractButton* stop = button("Command2");
+    QAbstractButton* start = button("run.start");
+    QAbstractButton* stop = button("run.stop");
     const QColor face = stop->parentWidget()->palette().color(QPalette::Button);
     click(start);
-    EXPECT_EQ(rig.core.Running, 1);
-    EXPECT_EQ(start->palette().color(QPalette::Button), kActiveButton);
+    EXPECT_TRUE(rig.core.running());
+    EXPECT_EQ(start->palette().color(QPalette::Button), kLitButton);
     EXPECT_EQ(stop->palette().color(QPalette::Button), face);
-    EXPECT_FALSE(button("Check9")->isEnabled());
-    EXPECT_TRUE(rig.core.Timer1->enabled());
+    EXPECT_FALSE(button("run.auto")->isEnabled());
 
     // A changed interval while running offers "ОК"; "ОК" applies it and hides itself.
-    type(field("Text2"), "250");
-    EXPECT_EQ(rig.core.form.Text2.Text, "250");
-    ASSERT_FALSE(find("Command7")->isHidden());
-    click(find("Command7"));
-    EXPECT_EQ(rig.core.Timer1->interval(), 250);
-    EXPECT_TRUE(find("Command7")->isHidden());
+    type(field("run.pollInterval"), "250");
+    EXPECT_EQ(rig.view().run.pollInterval, "250");
+    ASSERT_FALSE(find("run.apply")->isHidden());
+    click(find("run.apply"));
+    EXPECT_TRUE(find("run.apply")->isHidden());
 
     click(stop);
-    EXPECT_EQ(rig.core.Running, 0);
-    EXPECT_EQ(stop->palette().color(QPalette::Button), kActiveButton);
+    EXPECT_FALSE(rig.core.running());
+    EXPECT_EQ(stop->palette().color(QPalette::Button), kLitButton);
     EXPECT_EQ(start->palette().color(QPalette::Button), face);
-    EXPECT_TRUE(button("Check9")->isEnabled());
+    EXPECT_TRUE(button("run.auto")->isEnabled());
 }
 
-TEST_F(WindowTest, RowsLampsAndColoursOfTheCoreAreShownAndUnchangedWidgetsLeftAlone) {
+// Polls until the row about to be written is `row`; nothing else is left pending.
+void pollUntilNext(sim::Rig& rig, int row) {
+    for (int ms = 0; ms < 70000 && rig.nextRow() != row; ++ms) rig.runMs(1);
+    ASSERT_EQ(rig.nextRow(), row);
+}
+
+TEST_F(WindowTest, RowsLampsAndColoursOfTheViewAreShownAndUnchangedWidgetsLeftAlone) {
     load();
-    Form& f = rig.core.form;
-    f.Text1[0] = "0123456789";
-    f.Text1[2] = std::string(40000, 'A') + "\xC0";  // a long packet is shown whole
-    f.Text3[2] = std::string(40000, 'B');
-    f.Text1[3] = "\xC0\xE1\xE2 OK";
-    f.Text3[3] = " 01 FF";
-    f.Label3[3] = "6";
-    f.Label7[3] = "2";
-    f.Shape2[3] = f.Shape4[3] = color::Red;
-    f.Shape2[2] = f.Shape13[3] = color::DarkGreen;
-    f.Shape1 = color::ScrollBar;
+    for (const char* name : {"port1.enable", "port2.enable", "port2.hex"}) click(button(name));
+    for (int port = 1; port <= 2; ++port) pick(port, Choice::Baud, "115200");
+    rig.runMs(150);
+    ASSERT_EQ(rig.line2.lineSettings(), "115200,o,8,1");
+    click(button("port2.rts"));
+    rig.line2.peerSetRts(true);  // port 2's CTS
+    type(field("run.pollInterval"), "5000");
+    click(button("run.start"));
+
+    // Row 0: a long packet on each port, shown whole (port 2's in hexadecimal).
+    rig.line1.peerSend(std::string(40000, 'A') + "\xC0");
+    rig.line2.peerSend(std::string(13000, 'B'));
+    pollUntilNext(rig, 1);
+    // Row 1: Cyrillic text on port 1, two bytes in hexadecimal on port 2.
+    rig.line1.peerSend("\xC0\xE1\xE2 OK");
+    rig.line2.peerSend("\x01\xFF");
+    pollUntilNext(rig, 2);
+    click(button("port1.enable"));  // port 1 switched off: its lamp goes grey
     window->showState();
-    EXPECT_EQ(field("Text1_3")->text(), "Абв OK");
-    EXPECT_EQ(field("Text3_3")->text(), " 01 FF");
-    EXPECT_EQ(label("Label3_3"), "6");
-    EXPECT_EQ(label("Label7_3"), "2");
-    EXPECT_EQ(lamp("Shape2_3"), kLampRed);
-    EXPECT_EQ(lamp("Shape4_3"), kLampRed);
-    EXPECT_EQ(lamp("Shape2_2"), kLampGreen);
-    EXPECT_EQ(lamp("Shape13_3"), kLampGreen);
-    EXPECT_EQ(lamp("Shape5_3"), window->palette().color(QPalette::Base));
-    EXPECT_EQ(lamp("Shape1"), window->palette().color(QPalette::Mid));
-    ASSERT_EQ(field("Text1_2")->text().size(), 40001);
-    EXPECT_EQ(field("Text1_2")->text().back(), QChar(0x0410));
-    EXPECT_EQ(field("Text1_2")->cursorPosition(), 0);  // the start of the packet in view
-    EXPECT_EQ(field("Text3_2")->text().size(), 40000);
-    EXPECT_FALSE(field("Text3_2")->isReadOnly());
+
+    EXPECT_EQ(data(1, 1)->text(), "Абв OK");
+    EXPECT_EQ(data(1, 2)->text(), " 01 FF");
+    EXPECT_EQ(label(cell(1, 1, "length")), "6");
+    EXPECT_EQ(label(cell(1, 2, "length")), "2");
+    EXPECT_EQ(lamp("screen.row1.marker"), kLampRed);
+    EXPECT_EQ(lamp("screen.row0.marker"), kLampGreen);
+    EXPECT_EQ(lamp(cell(1, 1, "rts")), kLampRed);
+    EXPECT_EQ(lamp(cell(1, 1, "dtr")), kLampRed);
+    EXPECT_EQ(lamp(cell(1, 2, "dtr")), kLampRed);
+    EXPECT_EQ(lamp(cell(1, 2, "rts")), window->palette().color(QPalette::Base));
+    EXPECT_EQ(lamp(cell(1, 2, "cts")), kLampGreen);
+    EXPECT_EQ(lamp(cell(1, 1, "cts")), window->palette().color(QPalette::Base));
+    EXPECT_EQ(lamp("port1.lamp"), window->palette().color(QPalette::Mid));
+    EXPECT_EQ(lamp("port2.lamp"), kLampGreen);
+    ASSERT_EQ(data(0, 1)->text().size(), 40001);
+    EXPECT_EQ(data(0, 1)->text().back(), QChar(0x0410));
+    EXPECT_EQ(data(0, 1)->cursorPosition(), 0);  // the start of the packet in view
+    EXPECT_EQ(data(0, 2)->text().size(), 3 * 13000);
 
     // Widgets whose state did not change are not set again (the cursor stays).
-    field("Text1_0")->setCursorPosition(5);
-    field("Text2")->setCursorPosition(1);
+    data(0, 1)->setCursorPosition(5);
+    field("run.pollInterval")->setCursorPosition(1);
     window->showState();
-    EXPECT_EQ(field("Text1_0")->cursorPosition(), 5);
-    EXPECT_EQ(field("Text2")->cursorPosition(), 1);
-    f.Text1[0] = "x";
-    window->showState();
-    EXPECT_EQ(field("Text1_0")->text(), "x");
+    EXPECT_EQ(data(0, 1)->cursorPosition(), 5);
+    EXPECT_EQ(field("run.pollInterval")->cursorPosition(), 1);
 }
 
 TEST_F(WindowTest, TrafficIsShownAfterTheEventLoopCoalescesIt) {
     load();
-    rig.openDirect(rig.core.port1);
+    click(button("port1.enable"));
     rig.runAuto();
     rig.line1.peerSend("\x01\x02\x03");
     rig.runMs(50);  // receive events and the end of the packet, on the virtual clock
-    EXPECT_EQ(rig.core.form.Text1[0], "\x01\x02\x03");
+    EXPECT_EQ(rig.row(0).ports[0].bytes, "\x01\x02\x03");
     // Shown a moment later, by one refresh for all the events that came.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return label("Label3_0") == "3"; }, 5000));
+    EXPECT_EQ(label(cell(0, 1, "length")), "0");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return label(cell(0, 1, "length")) == "3"; }, 5000));
 
     // A burst of handler runs costs no redraw of its own.
-    rig.core.form.Label3[0] = "99";
-    for (int i = 0; i < 1000; ++i) rig.core.Changed();
-    EXPECT_EQ(label("Label3_0"), "3");
-    EXPECT_TRUE(QTest::qWaitFor([&] { return label("Label3_0") == "99"; }, 5000));
+    for (int i = 0; i < 100; ++i) {
+        rig.line1.peerSend("\x04\x05");
+        rig.runMs(50);
+    }
+    EXPECT_EQ(rig.row(1).ports[0].length, "2");
+    EXPECT_EQ(label(cell(1, 1, "length")), "0");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return label(cell(1, 1, "length")) == "2"; }, 5000));
 }
 
-TEST_F(WindowTest, SettingsPanelTogglesRefillsSavesAndPicksFolders) {
+// The user may type into a cell; the next write of its row by the core replaces the typing even
+// when it writes the same bytes as before, or wipes an empty cell again.
+TEST_F(WindowTest, ARowWrittenAgainReplacesWhatTheUserTypedInItsCells) {
     load();
-    QAction* prop = action("mnu_Prop");
-    ASSERT_NE(prop, nullptr);
-    prop->trigger();
-    ASSERT_FALSE(find("Frame7")->isHidden());
-    EXPECT_EQ(field("Text8")->text(), "10");
-    click(find("Command5"));  // "поиск" shows the drive and folder lists
-    EXPECT_FALSE(find("Drive1")->isHidden());
-    EXPECT_FALSE(find("Dir1")->isHidden());
-    EXPECT_EQ(button("Command5")->text(), "закрыть");
-    click(find("Command5"));
-    EXPECT_TRUE(find("Dir1")->isHidden());
-    EXPECT_EQ(button("Command5")->text(), "поиск");
+    click(button("port1.enable"));
+    click(button("run.start"));  // polled every 100 ms: one row per poll
+    // Every round of ten polls: "AB" on port 1 in row 0, nothing in row 1.
+    const auto round = [&] {
+        pollUntilNext(rig, 0);
+        rig.line1.peerSend("AB");
+        pollUntilNext(rig, 1);
+        pollUntilNext(rig, 2);
+        window->showState();
+    };
+    round();
+    ASSERT_EQ(rig.row(0).ports[0].bytes, "AB");
+    ASSERT_EQ(rig.row(1).ports[0].bytes, "");
+    EXPECT_EQ(data(0, 1)->text(), "AB");
+    EXPECT_EQ(data(1, 1)->text(), "");
 
-    // Edits stay in the fields until "Выйти"; the menu then shows the stored values again.
-    type(field("Text8"), "77");
-    EXPECT_EQ(rig.core.form.Text8.Text, "77");
-    EXPECT_EQ(rig.core.gapMs, 10);
-    click(find("Command5"));
-    click(find("Command6"));
-    EXPECT_TRUE(find("Frame7")->isHidden());
-    EXPECT_TRUE(find("Dir1")->isHidden());
-    EXPECT_EQ(button("Command5")->text(), "поиск");
-    EXPECT_EQ(field("Text8")->text(), "77");
-    prop->trigger();
-    EXPECT_EQ(field("Text8")->text(), "10");
-    prop->trigger();  // the menu alone hides the panel
-    EXPECT_TRUE(find("Frame7")->isHidden());
+    for (int row : {0, 1}) {
+        type(data(row, 1), "typed");
+        ASSERT_EQ(data(row, 1)->text(), "typed");
+    }
+    // Another row written: the typing stays until its own row is written.
+    pollUntilNext(rig, 3);
+    window->showState();
+    EXPECT_EQ(data(0, 1)->text(), "typed");
+    EXPECT_EQ(data(1, 1)->text(), "typed");
+
+    round();
+    ASSERT_EQ(rig.row(0).ports[0].bytes, "AB");  // the same bytes as before
+    ASSERT_EQ(rig.row(1).ports[0].bytes, "");
+    EXPECT_EQ(data(0, 1)->text(), "AB");
+    EXPECT_EQ(data(1, 1)->text(), "");
+}
+
+TEST_F(WindowTest, SettingsPanelShowsSavesAndPicksFolders) {
+    load();
+    QAction* settings = action("menu.settings");
+    ASSERT_NE(settings, nullptr);
+    QWidget* panel = find("settings.panel");
+    FolderPicker* folders = picker();
+    ASSERT_NE(folders, nullptr);
+    settings->trigger();
+    ASSERT_FALSE(panel->isHidden());
+    EXPECT_EQ(field("settings.gap")->text(), "10");
+    click(button("settings.browse"));  // "поиск" shows the drive and folder lists
+    EXPECT_FALSE(folders->drive()->isHidden());
+    EXPECT_FALSE(folders->dir()->isHidden());
+    EXPECT_EQ(button("settings.browse")->text(), "закрыть");
+    click(button("settings.browse"));
+    EXPECT_TRUE(folders->dir()->isHidden());
+    EXPECT_EQ(button("settings.browse")->text(), "поиск");
+
+    // "Выйти" hides the panel and the lists, saving nothing; the menu shows it again.
+    type(field("settings.gap"), "77");
+    click(button("settings.browse"));
+    click(button("settings.close"));
+    EXPECT_TRUE(panel->isHidden());
+    EXPECT_TRUE(folders->dir()->isHidden());
+    EXPECT_EQ(rig.core.settings().gapMs, 10);
+    settings->trigger();
+    EXPECT_FALSE(panel->isHidden());
+    EXPECT_EQ(field("settings.gap")->text(), "10");
 
     // "Сохранить" reads the fields, keeps the panel open and reports bad intervals.
-    prop->trigger();
-    type(field("Text8"), "25");
-    type(field("Text4"), home.path() + "/records");
-    click(find("Command4"));
-    EXPECT_EQ(rig.core.gapMs, 25);
-    EXPECT_EQ(rig.core.recordFolder, home.path().toStdString() + "/records/");
+    type(field("settings.gap"), "25");
+    type(field("settings.pollInterval"), "250");
+    type(field("settings.lineDelay"), "40");
+    type(field("settings.recordFolder"), home.path() + "/records");
+    click(button("settings.save"));
+    EXPECT_EQ(rig.core.settings().gapMs, 25);
+    EXPECT_EQ(rig.core.settings().pollMs, 250);
+    EXPECT_EQ(rig.core.settings().lineDelayMs, 40);
+    EXPECT_EQ(rig.core.settings().recordFolder, home.path().toStdString() + "/records/");
     EXPECT_TRUE(rig.host.messages.empty());
-    EXPECT_FALSE(find("Frame7")->isHidden());
-    type(field("Text9"), "abc");
-    click(find("Command4"));
+    EXPECT_FALSE(panel->isHidden());
+    type(field("settings.pollInterval"), "abc");
+    click(button("settings.save"));
     EXPECT_EQ(rig.host.messages, std::vector<std::string>{"Интервалы должны быть целыми числами"});
 
     // The folder list writes the chosen folder and refuses missing ones.
-    click(find("Command5"));
+    click(button("settings.browse"));
     ASSERT_TRUE(QDir(home.path()).mkpath("data"));
     const QString folder = home.path() + "/data";
-    auto* tree = find<QTreeView>("Dir1");
+    QTreeView* tree = folders->dir();
     auto* model = qobject_cast<QFileSystemModel*>(tree->model());
     ASSERT_NE(model, nullptr);
     tree->setCurrentIndex(model->index(folder));  // as a click on the folder does
-    EXPECT_EQ(rig.core.form.Text4.Text, folder.toStdString());
-    EXPECT_EQ(field("Text4")->text(), folder);
+    EXPECT_EQ(rig.view().settings.recordFolder, folder.toStdString());
+    EXPECT_EQ(field("settings.recordFolder")->text(), folder);
 
-    auto* picker = window->findChild<FolderPicker*>();
-    ASSERT_NE(picker, nullptr);
-    EXPECT_FALSE(picker->openFolder(home.path() + "/missing"));
-    EXPECT_EQ(picker->currentFolder(), folder);
+    EXPECT_FALSE(folders->openFolder(home.path() + "/missing"));
+    EXPECT_EQ(folders->currentFolder(), folder);
     EXPECT_EQ(model->filePath(tree->currentIndex()), folder);
     // A folder that vanished while shown is refused when chosen; the previous one stays.
     ASSERT_TRUE(QDir(home.path()).mkpath("gone"));
     const QModelIndex gone = model->index(home.path() + "/gone");
     ASSERT_TRUE(QDir(home.path() + "/gone").removeRecursively());
     tree->setCurrentIndex(gone);
-    EXPECT_EQ(rig.core.form.Text4.Text, folder.toStdString());
-    EXPECT_EQ(picker->currentFolder(), folder);
+    EXPECT_EQ(rig.view().settings.recordFolder, folder.toStdString());
+    EXPECT_EQ(folders->currentFolder(), folder);
 
     // A drive picked from the list moves the folder list to its mount point.
-    const int root = picker->drive()->findData(QDir::rootPath());
+    const int root = folders->drive()->findData(QDir::rootPath());
     ASSERT_GE(root, 0);
-    QSignalSpy chosen(picker, &FolderPicker::folderChosen);
-    emit picker->drive()->activated(root);
+    QSignalSpy chosen(folders, &FolderPicker::folderChosen);
+    emit folders->drive()->activated(root);
     ASSERT_EQ(chosen.size(), 1);
     EXPECT_EQ(chosen[0][0].toString(), QDir::rootPath());
-    EXPECT_EQ(rig.core.form.Text4.Text, "/");
+    EXPECT_EQ(rig.view().settings.recordFolder, "/");
 }
 
 TEST(CodePage, BytesShowAsWindows1251Characters) {
     const std::pair<unsigned char, char16_t> samples[] = {
         {0x41, u'A'}, {0xC0, u'А'}, {0xDF, u'Я'}, {0xE0, u'а'}, {0xFF, u'я'}, {0xA8, u'Ё'},
         {0xB8, u'ё'}, {0xB9, u'№'}, {0x88, u'€'}, {0x80, u'Ђ'}, {0xAA, u'Є'}, {0xB2, u'І'}};
-    for (auto [byte, shown] : samples) EXPECT_EQ(Cp1251_Char(byte), shown) << int(byte);
+    for (auto [byte, shown] : samples) EXPECT_EQ(cp1251Char(byte), shown) << int(byte);
 
     // Every byte has a character of its own, so a cell keeps the packet's length and bytes.
     std::string all;

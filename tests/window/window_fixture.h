@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +15,7 @@
 #include <ostream>
 
 #include "sim/rig.h"
+#include "ui/window/folder_picker.h"
 #include "ui/window/main_window.h"
 #include "ui/window/round_lamp.h"
 
@@ -27,10 +29,12 @@ inline void PrintTo(const QColor& c, std::ostream* os) {
 
 namespace lt::test {
 
-const QColor kLampOff(224, 224, 224);
+const QColor kLampUnused(224, 224, 224);
 const QColor kLampGreen(0, 192, 0);
 const QColor kLampRed(255, 0, 0);
-const QColor kActiveButton(0, 255, 0);
+const QColor kLitButton(0, 255, 0);
+const QColor kPanelGreen(192, 255, 192);
+const QColor kPanelYellow(255, 255, 192);
 
 // A user's click in the middle of a button or box.
 inline void click(QWidget* w) {
@@ -41,6 +45,11 @@ inline void type(QLineEdit* field, const QString& text) {
     field->selectAll();
     QTest::keyClicks(field, text);
 }
+
+// The names of a port panel's five boxes, in the order of Choice.
+inline const char* const kChoiceNames[] = {"port", "baud", "parity", "dataBits", "stopBits"};
+// A port panel's tick boxes, in their order on the panel.
+inline const QStringList kPanelTicks{"rts", "dtr", "dataRelay", "lineRelay", "strobe", "enable"};
 
 // The real core on simulated lines and a virtual clock, with its window.
 class WindowTest : public ::testing::Test {
@@ -53,7 +62,7 @@ protected:
     void TearDown() override { window.reset(); }
 
     void load() {
-        rig.core.Form_Load();
+        rig.core.load();
         window->showState();
     }
 
@@ -64,20 +73,39 @@ protected:
         return w;
     }
     QAbstractButton* button(const QString& name) const { return find<QAbstractButton>(name); }
-    QComboBox* combo(int port, int box) const {
-        return find<QComboBox>(QString("Combo%1_%2").arg(port).arg(box));
+    QComboBox* combo(int port, Choice box) const {
+        return find<QComboBox>(QString("port%1.%2").arg(port).arg(kChoiceNames[int(box)]));
+    }
+    // A user's pick of `text` from the list of a port's box.
+    void pick(int port, Choice box, const QString& text) const {
+        QComboBox* c = combo(port, box);
+        const int index = c->findText(text);
+        ASSERT_GE(index, 0) << text.toStdString();
+        c->setCurrentIndex(index);
+        emit c->activated(index);
     }
     QLineEdit* field(const QString& name) const { return find<QLineEdit>(name); }
     QString label(const QString& name) const { return find<QLabel>(name)->text(); }
     QColor lamp(const QString& name) const { return find<RoundLamp>(name)->shownColor(); }
     QAction* action(const char* name) const { return window->findChild<QAction*>(name); }
+    FolderPicker* picker() const { return window->findChild<FolderPicker*>(); }
 
-    // "1" or "0" for each of the buttons Prefix1..PrefixN: checked, enabled, ...
-    QString states(const QString& prefix, int n, bool (QAbstractButton::*state)() const) const {
+    // The name of a row's widget: cell(3, 2, "data") is "screen.row3.port2.data".
+    static QString cell(int row, int port, const char* what) {
+        return QString("screen.row%1.port%2.%3").arg(row).arg(port).arg(what);
+    }
+    QLineEdit* data(int row, int port) const { return field(cell(row, port, "data")); }
+
+    // "1" or "0" for each button named prefix + name: checked, enabled, ...
+    QString states(const QString& prefix, const QStringList& names,
+                   bool (QAbstractButton::*state)() const) const {
         QString out;
-        for (int i = 1; i <= n; ++i)
-            out += (button(prefix + QString::number(i))->*state)() ? '1' : '0';
+        for (const QString& name : names) out += (button(prefix + name)->*state)() ? '1' : '0';
         return out;
+    }
+    // The tick boxes of port panel `port`, in the order of kPanelTicks.
+    QString ticks(int port, bool (QAbstractButton::*state)() const) const {
+        return states(QString("port%1.").arg(port), kPanelTicks, state);
     }
     static QStringList items(const QComboBox* c) {
         QStringList list;

@@ -633,6 +633,166 @@ std::pair<double, double> idleRun(const Options& o, const std::string& dir) {
     return {open, autoRun};
 }
 
+// --- The headless front end, as a process of its own ---------------------------------------------
+
+// `linetap --headless` beside the bench: the built program, on two cables, relaying both ways in
+// automatic framing with a 10 ms pause, its standard output thrown away.
+struct HeadlessProgram {
+    Cable a, b;
+    pid_t pid = -1;
+    double startupMs = -1;  // from the spawn to both ports open
+
+    explicit HeadlessProgram(const std::string& recordDir) {
+        char self[4096];
+        const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+        std::string program = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : "";
+        program = program.substr(0, program.rfind('/') + 1) + "linetap";
+        std::vector<std::string> args{program,   "--headless", "--port1", a.path,
+                                      "--port2", b.path,       "--relay", "both",
+                                      "--auto",  "--gap",      "10"};
+        if (!recordDir.empty()) args.insert(args.end(), {"--record", recordDir, "--print"});
+        std::vector<char*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        ::posix_spawn_file_actions_init(&actions);
+        ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        const Nanos spawned = now();
+        if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+            pid = -1;
+        ::posix_spawn_file_actions_destroy(&actions);
+        // Both ports are open once neither cable's device end reports a hang-up.
+        for (int i = 0; pid > 0 && i < 5000; ++i) {
+            pollfd pf[2] = {{a.master, POLLIN, 0}, {b.master, POLLIN, 0}};
+            ::poll(pf, 2, 0);
+            if (!(pf[0].revents & POLLHUP) && !(pf[1].revents & POLLHUP)) {
+                startupMs = (now() - spawned) / 1e6;
+                break;
+            }
+            ::usleep(200);
+        }
+        if (startupMs < 0) std::fprintf(stderr, "linetap --headless did not open its ports\n");
+    }
+    ~HeadlessProgram() {
+        if (pid <= 0) return;
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, nullptr, 0);
+    }
+    HeadlessProgram(const HeadlessProgram&) = delete;
+    HeadlessProgram& operator=(const HeadlessProgram&) = delete;
+
+    // CPU seconds the process has used, and its resident size.
+    double cpuSeconds() const {
+        std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+        std::string stat((std::istreambuf_iterator<char>(f)), {});
+        std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        double ticks = 0;
+        for (int i = 3; i <= 15 && rest >> field; ++i)
+            if (i == 14 || i == 15) ticks += std::atof(field.c_str());
+        return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    }
+    long rssKb() const {
+        std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+        std::string line;
+        while (std::getline(f, line))
+            if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+        return 0;
+    }
+};
+
+struct HeadlessResult {
+    double startupMs = -1, idleCpu = -1;
+    std::vector<double> latencyMs, socatMs;
+    FlowResult flow;
+};
+
+HeadlessResult headlessRun(const Options& o, const std::string& dir) {
+    HeadlessResult r;
+    {
+        // Relay latency: 8-byte packets 20 ms apart into port 1, out of port 2, with socat fed the
+        // same packets at the same moments on cables of its own.
+        HeadlessProgram h("");
+        r.startupMs = h.startupMs;
+        ::usleep(300'000);
+        const double c0 = h.cpuSeconds();
+        const Nanos t0 = now();
+        ::usleep(3'000'000);
+        r.idleCpu = (h.cpuSeconds() - c0) / ((now() - t0) / 1e9) * 100;
+
+        Collector relayed(h.b);
+        SocatRelay socat;
+        Collector socatOut(socat.out);
+        const int packets = o.pauses;
+        std::vector<Nanos> sentAt(packets), socatAt(packets);
+        std::thread gen([&] {
+            realTime(20);
+            Nanos t = now() + 50 * kMs;
+            for (int i = 0; i < packets; ++i, t += 20 * kMs) {
+                sleepUntil(t);
+                const char pkt[8] = {
+                    '\x55', static_cast<char>(i >> 8), static_cast<char>(i), 'h', 'l', 's', '\r',
+                    '\n'};
+                h.a.writeAll(pkt, 8);
+                sentAt[i] = now();
+                if (socat.running) socat.in.writeAll(pkt, 8);
+                socatAt[i] = now();
+            }
+        });
+        gen.join();
+        for (int i = 0; i < 300 && relayed.size() < std::size_t(packets) * 8; ++i) ::usleep(10'000);
+        relayed.stop();
+        socatOut.stop();
+        for (int i = 0; i < packets; ++i) {
+            const std::size_t last = std::size_t(i) * 8 + 7;
+            if (const Nanos out = relayed.arrivalOf(last); out > 0)
+                r.latencyMs.push_back((out - sentAt[i] - 10 * kMs) / 1e6);
+            if (const Nanos out = socatOut.arrivalOf(last); out > 0)
+                r.socatMs.push_back((out - socatAt[i]) / 1e6);
+        }
+    }
+    {
+        // Throughput both ways, recording and printing every record.
+        HeadlessProgram h(dir);
+        Collector atB(h.b, true), atA(h.a, true);
+        FlowResult& f = r.flow;
+        f.rate = 1e6;
+        ::usleep(300'000);
+        f.rssStartKb = h.rssKb();
+        auto generate = [&](const Cable& c, std::size_t& count) {
+            const std::size_t chunk = 1024;
+            const Nanos step = static_cast<Nanos>(chunk / f.rate * 1e9);
+            const Nanos end = now() + Nanos{o.seconds} * 1'000'000'000;
+            std::string buf(chunk, '\0');
+            std::uint32_t counter = 0;
+            for (Nanos t = now(); t < end; t += step) {
+                sleepUntil(t);
+                for (std::size_t i = 0; i < chunk; i += 4, ++counter)
+                    std::memcpy(&buf[i], &counter, 4);
+                c.writeAll(buf.data(), chunk);
+                count += chunk;
+            }
+        };
+        std::thread g1([&] { generate(h.a, f.sent[0]); });
+        std::thread g2([&] { generate(h.b, f.sent[1]); });
+        g1.join();
+        g2.join();
+        for (int i = 0; i < 500 && (atB.size() < f.sent[0] || atA.size() < f.sent[1]); ++i)
+            ::usleep(10'000);
+        atA.stop();
+        atB.stop();
+        f.rssEndKb = h.rssKb();
+        Collector* at[2] = {&atB, &atA};
+        for (int k = 0; k < 2; ++k) {
+            f.received[k] = at[k]->size();
+            f.lost[k] = at[k]->gaps();
+            f.dup[k] = at[k]->repeats();
+            f.missing[k] = f.received[k] < f.sent[k] ? f.sent[k] - f.received[k] : 0;
+        }
+    }
+    return r;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -695,6 +855,10 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "idle CPU...\n");
     const auto [idleOpen, idleAuto] = idleRun(o, records);
+    std::fprintf(stderr,
+                 "headless: start-up, idle CPU, relay latency, %d s at 1 MB/s each way...\n",
+                 o.seconds);
+    const HeadlessResult hl = headlessRun(o, records);
 
     auto framingJson = [](const FramingResult& r) {
         std::ostringstream s;
@@ -736,6 +900,18 @@ int main(int argc, char** argv) {
     j.num("highest_lossless_rate_each_way_Bps", highest);
     j.num("idle_cpu_percent_ports_open_stopped", idleOpen);
     j.num("idle_cpu_percent_auto_running_no_traffic", idleAuto);
+    {
+        std::ostringstream s;
+        s << "{\"startup_to_ports_open_ms\": " << hl.startupMs
+          << ", \"idle_cpu_percent_auto_running_no_traffic\": " << hl.idleCpu
+          << ", \"relay_added_latency_median_ms\": " << percentile(hl.latencyMs, 0.5)
+          << ", \"relay_added_latency_p99_ms\": " << percentile(hl.latencyMs, 0.99)
+          << ", \"relay_latency_samples\": " << hl.latencyMs.size()
+          << ", \"socat_latency_median_ms\": " << percentile(hl.socatMs, 0.5)
+          << ", \"socat_latency_p99_ms\": " << percentile(hl.socatMs, 0.99)
+          << ", \"throughput_1MBps_recording_print\": " << flowJson(hl.flow) << "}";
+        j.raw("headless", s.str());
+    }
     std::printf("%s\n", j.str().c_str());
 
     std::printf("\n%-44s %s\n", "figure", "value");
@@ -778,6 +954,14 @@ int main(int argc, char** argv) {
     std::printf("%-44s %.0f MB/s\n", "highest lossless rate each way", highest / 1e6);
     std::printf("%-44s %.2f %% / %.2f %%\n", "idle CPU: open+stopped / auto no traffic", idleOpen,
                 idleAuto);
+    std::printf("%-44s %.1f ms\n", "headless: start-up to ports open", hl.startupMs);
+    std::printf("%-44s %.2f %%\n", "headless: idle CPU, auto, no traffic", hl.idleCpu);
+    std::printf("%-44s %s (socat %s)\n", "headless: relay added latency ms, median / p99",
+                latency(hl.latencyMs).c_str(), latency(hl.socatMs).c_str());
+    std::printf("%-44s lost %zu/%zu, missing %zu/%zu, dup %zu/%zu, RSS +%ld kB\n",
+                "headless: 1 MB/s each way, record + print", hl.flow.lost[0], hl.flow.lost[1],
+                hl.flow.missing[0], hl.flow.missing[1], hl.flow.dup[0], hl.flow.dup[1],
+                hl.flow.rssEndKb - hl.flow.rssStartKb);
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
     return 0;

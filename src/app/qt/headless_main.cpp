@@ -1,5 +1,8 @@
 #include "app/qt/headless_main.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <QCoreApplication>
 #include <QLocale>
 #include <cstdio>
@@ -60,22 +63,31 @@ int headlessMain(int argc, char* argv[]) {
     Core core(host, port1, port2, records, QLocale::system());
     core.load();
 
-    HeadlessSession session(core, options, sayLine, &SignalWatch::signalled);
-    // Watched from before the start, so a signal while starting (a pipe waiting for its reader)
-    // stops as cleanly as one while running.
+    // SIGINT and SIGTERM wait while the run starts (every thread started meanwhile keeps them
+    // blocked too); a wait for a capture pipe's reader gives up when one is pending. Once the run
+    // is going they stop it cleanly from the event loop, one that came while starting included.
+    sigset_t stops, before;
+    ::sigemptyset(&stops);
+    ::sigaddset(&stops, SIGINT);
+    ::sigaddset(&stops, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &stops, &before);
+    const auto stopPending = [] {
+        sigset_t pending;
+        ::sigpending(&pending);
+        return ::sigismember(&pending, SIGINT) == 1 || ::sigismember(&pending, SIGTERM) == 1;
+    };
+
+    HeadlessSession session(core, options, sayLine, stopPending);
+    const int status = session.begin();
+    if (status != HeadlessSession::kRunning) {
+        session.end();
+        return stopPending() ? 0 : status;
+    }
     SignalWatch stopOnSignal([&session](int) {
         session.end();
         QCoreApplication::exit(0);
     });
-    const int status = session.begin();
-    if (SignalWatch::signalled()) {
-        session.end();
-        return 0;
-    }
-    if (status != HeadlessSession::kRunning) {
-        session.end();
-        return status;
-    }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
     return app.exec();
 }
 

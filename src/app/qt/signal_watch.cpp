@@ -11,10 +11,8 @@ namespace lt {
 namespace {
 
 int g_fds[2] = {-1, -1};
-volatile sig_atomic_t g_signalled = 0;
 
 void onSignal(int sig) {
-    g_signalled = 1;
     const unsigned char b = static_cast<unsigned char>(sig);
     const int saved = errno;
     (void)!::write(g_fds[0], &b, 1);
@@ -36,10 +34,6 @@ SignalWatch::SignalWatch(std::function<void(int)> handler) : onSignal_(std::move
     sa.sa_flags = SA_RESTART;
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
-}
-
-bool SignalWatch::signalled() {
-    return g_signalled != 0;
 }
 
 SignalWatch::~SignalWatch() {

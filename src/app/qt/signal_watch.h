@@ -16,10 +16,6 @@ public:
     explicit SignalWatch(std::function<void(int signal)> onSignal);
     ~SignalWatch() override;
 
-    // Whether a signal has come, also before the event loop runs (for waits that cannot return
-    // to it).
-    static bool signalled();
-
 private:
     std::function<void(int)> onSignal_;
     std::unique_ptr<QSocketNotifier> notifier_;

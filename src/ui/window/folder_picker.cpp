@@ -24,8 +24,8 @@ FolderPicker::FolderPicker(QWidget* parent)
       drive_(new QComboBox(parent)),
       dir_(new QTreeView(parent)),
       model_(new QFileSystemModel(this)) {
-    drive_->setObjectName("Drive1");
-    dir_->setObjectName("Dir1");
+    drive_->setObjectName("settings.drive");
+    dir_->setObjectName("settings.folders");
 
     model_->setFilter(QDir::AllDirs | QDir::Drives | QDir::NoDotAndDotDot);
     model_->setRootPath(QDir::rootPath());

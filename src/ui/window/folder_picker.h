@@ -11,8 +11,8 @@ class QWidget;
 
 namespace lt {
 
-// The drive list and the folder list of the settings panel: a combo of mount points (`Drive1`)
-// and a tree of folders only (`Dir1`). Both start on the process's current folder. A folder or
+// The drive list and the folder list of the settings panel: a combo of mount points
+// and a tree of folders only. Both start on the process's current folder. A folder or
 // mount point that cannot be read is refused: the pickers keep what they showed before.
 class FolderPicker : public QObject {
     Q_OBJECT

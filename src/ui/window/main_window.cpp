@@ -128,12 +128,11 @@ void showCombo(QComboBox* combo, const ChoiceBox& state) {
     showEnabled(combo, state.enabled);
 }
 
-// A cell is set again whenever the core wrote its row, even with the same bytes, so a user's
-// typing in the cell never outlasts the next write.
+// A cell is set whenever the core wrote its row, even with the same bytes, and only then: a
+// user's typing in the cell stays until the next write of its row, and never outlasts it.
 void showCell(QLineEdit* cell, const std::string& bytes, bool rewritten) {
-    const QString text = cp1251Text(bytes);
-    if (!rewritten && cell->text() == text) return;
-    cell->setText(text);
+    if (!rewritten) return;
+    cell->setText(cp1251Text(bytes));
     cell->setCursorPosition(0);  // the start of a long packet stays in view
 }
 
