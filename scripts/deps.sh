@@ -3,7 +3,7 @@
 set -euo pipefail
 # dpkg-dev and file: the Debian package's dependencies (dpkg-shlibdeps); man-db: man page check.
 packages=(cmake ninja-build g++ ccache qt6-base-dev qt6-serialport-dev libgl-dev
-          libgtest-dev libgmock-dev xvfb xauth socat clang libclang-rt-14-dev
+          libgtest-dev libgmock-dev xvfb xauth socat clang clang-format libclang-rt-14-dev
           dpkg-dev file man-db)
 missing=()
 for p in "${packages[@]}"; do
