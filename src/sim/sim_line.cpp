@@ -160,6 +160,7 @@ int SimLine::readCommState(CommState& state) {
 }
 
 int SimLine::writeCommState(const CommState& state) {
+    ++stateWrites;
     if (!open_) return EBADF;
     if (setStateError) return setStateError;
     flags_ = state.Flags;

@@ -80,6 +80,7 @@ public:
     int getStateError = 0;   // readCommState fails with this code
     int setStateError = 0;   // writeCommState fails with this code
     int opens = 0;           // successful openings so far
+    int stateWrites = 0;     // writeCommState calls so far
     Nanos eventLatency = 0;  // receive events reach the program this late (a busy window)
     std::uint32_t flags() const { return flags_; }
     Nanos characterTime() const;

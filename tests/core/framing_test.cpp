@@ -233,6 +233,41 @@ TEST_F(Framing, LateReceiveEventsMoveNoPacketBoundary) {
     EXPECT_EQ(rig.nextRow(), 4);
 }
 
+// The pause that ends a packet is the one given at its latest receive event: a gap saved after
+// that applies from the next receive event on.
+TEST_F(Framing, AGapSavedDuringAPacketAppliesFromTheNextReceiveEvent) {
+    rig.sendAt(rig.line1, 0, "ab");
+    rig.loop.post(ms(2 * charMs + 2), [&] { rig.saveIntervals(50, 100); });
+    rig.loop.runUntil(ms(2 * charMs + 10.01));
+    EXPECT_EQ(rig.cells(0), "ab|2||") << "ended 10 ms after its last byte, as set at its events";
+
+    rig.sendAt(rig.line1, 100, "c");
+    rig.sendAt(rig.line1, 100 + charMs + 30, "d");  // 30 ms apart: one packet at a 50 ms gap
+    rig.runMs(300);
+    EXPECT_EQ(rig.cells(1), "cd|2||");
+    EXPECT_EQ(rig.nextRow(), 2);
+}
+
+// While stopped a port keeps only the first 1024 bytes, as a driver's buffer would; after Start
+// nothing is dropped.
+TEST_F(Framing, WhileStoppedAPortKeepsOnlyWhatItsReceiveBufferHolds) {
+    core.stop();
+    core.setDataRelay(1, true);
+    for (SimLine* l : {&rig.line1, &rig.line2}) l->setLineSettings("115200,n,8,1");
+    std::string night;
+    for (int i = 0; i < 3000; ++i) night += static_cast<char>('A' + i % 26);
+    rig.sendAt(rig.line1, 0, night);
+    rig.runMs(400);
+    ASSERT_EQ(rig.line1.bytesWaiting(), 1024u);
+    // The bytes kept come out with the first packet after Start; then every byte goes through.
+    rig.runAuto();
+    rig.sendAt(rig.line1, 500, night);
+    rig.runMs(600);
+    const std::string relayed = rig.line2.peerReceived();
+    EXPECT_EQ(relayed.size(), 1024u + night.size());
+    EXPECT_TRUE(relayed == night.substr(0, 1024) + night) << "no stale night is relayed";
+}
+
 // Every timer tick comes 15 ms after it is due, as when the event loop is held up.
 class HeldUpHost : public TestHost {
 public:

@@ -70,9 +70,20 @@ TEST_F(ModemLines, StrobeOnAndOffOnAPortThatFailedToOpenChangesNothing) {
 TEST_F(ModemLines, CommStateFailuresAreReportedReadFirstAndTheBoxesStillFollow) {
     rig.line1.getStateError = 5;
     rig.line1.setStateError = 13;
+    // Each box is closed before the procedure goes on: the read's before the write is tried.
+    std::vector<std::size_t> shownAtOnce;
+    std::vector<int> writesTried;
+    const int writesBefore = rig.line1.stateWrites;
+    rig.host.whileMessageShown = [&](const std::string&) {
+        shownAtOnce.push_back(rig.host.messages.size());
+        writesTried.push_back(rig.line1.stateWrites - writesBefore);
+    };
     core.setStrobe(1, true);
     EXPECT_EQ(rig.host.messages,
               (std::vector<std::string>{"DCB Read Error:5", "DCB Write Error:13"}));
+    EXPECT_EQ(shownAtOnce, (std::vector<std::size_t>{1, 2}));
+    EXPECT_EQ(writesTried, (std::vector<int>{0, 1}));
+    rig.host.whileMessageShown = nullptr;
     EXPECT_FALSE(rig.panel(1).rts.enabled);
     EXPECT_TRUE(rig.panel(1).dtr.checked);
     EXPECT_EQ(rig.line1.flags(), kFlagsManualRts) << "the refused write changed nothing";

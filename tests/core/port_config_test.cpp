@@ -221,5 +221,49 @@ TEST_F(PortPanels, SwitchedOffDuringTheWaitSkipsTheApplyButOffAndOnAgainStillApp
     EXPECT_TRUE(rig.host.messages.empty());
 }
 
+TEST_F(PortPanels, SettingsTheDriverDoesNotTakeAreRefusedAfterOpeningAndThePreviousStayInForce) {
+    // The driver has no 5 data bits and no 14400 baud.
+    rig.line1.driverTakes = [](const LineSettings& s) {
+        return s.DataBits != 5 && s.Baud != 14400;
+    };
+    core.switchPort(1, true);
+    pick(1, Choice::Baud, "9600", 100);
+    ASSERT_EQ(rig.line1.deviceSettings().text(), "9600,o,8,1");
+    ASSERT_TRUE(rig.host.messages.empty());
+
+    for (const auto& [box, text] : std::vector<std::pair<Choice, const char*>>{
+             {Choice::DataBits, "5"}, {Choice::Baud, "14400"}}) {
+        SCOPED_TRACE(text);
+        rig.host.messages.clear();
+        // The message comes once the port is open again, before its outputs are set.
+        bool openAtMessage = false;
+        rig.host.whileMessageShown = [&](const std::string&) {
+            openAtMessage = rig.line1.isOpen();
+        };
+        pick(1, box, text, 100);
+        EXPECT_EQ(rig.host.messages, std::vector<std::string>{"Недопустимо"});
+        EXPECT_TRUE(openAtMessage);
+        EXPECT_EQ(rig.line1.deviceSettings().text(), "9600,o,8,1");
+        EXPECT_EQ(rig.panel(1).lamp, PortLamp::Open);
+        EXPECT_TRUE(rig.line1.peerSeesDtr()) << "the outputs are set as after any opening";
+        rig.host.whileMessageShown = nullptr;
+        core.typeChoice(1, box, box == Choice::Baud ? "9600" : "8");
+    }
+}
+
+TEST_F(PortPanels, TheRefusalMessageIsClosedBeforeThePortReopensAndASwitchOffMeanwhileHolds) {
+    core.switchPort(1, true);
+    bool openAtMessage = true;
+    rig.host.whileMessageShown = [&](const std::string&) { openAtMessage = rig.line1.isOpen(); };
+    pick(1, Choice::Baud, "fast", 100);
+    EXPECT_FALSE(openAtMessage) << "\"Недопустимо\" comes before the port reopens";
+    EXPECT_TRUE(rig.line1.isOpen());
+
+    // The user switches the port off while the message is open: the apply ends there.
+    rig.host.whileMessageShown = [&](const std::string&) { core.switchPort(1, false); };
+    pick(1, Choice::Baud, "fast", 100);
+    expectAtRest(1);
+}
+
 }  // namespace
 }  // namespace lt::sim

@@ -192,8 +192,14 @@ TEST_F(StartStop, OkAppearsOnEveryChangeWhileRunningAndStaysAfterStop) {
     // A refused "ОК" writes the running period back: a change of the field that shows it again.
     rig.host.messages.clear();
     core.typePollInterval("-1");
+    std::string fieldWhileShown;
+    rig.host.whileMessageShown = [&](const std::string&) {
+        fieldWhileShown = core.view().run.pollInterval;
+    };
     core.applyPollInterval();
+    rig.host.whileMessageShown = nullptr;
     EXPECT_EQ(rig.host.messages, kBadInterval);
+    EXPECT_EQ(fieldWhileShown, "-1") << "the period is put back once the message is closed";
     EXPECT_EQ(core.view().run.pollInterval, "20");
     EXPECT_TRUE(applyVisible());
     EXPECT_EQ(rowsIn(20), 1u) << "still polling every 20 ms";
