@@ -2,6 +2,9 @@
 // and the event loop changed, without calling back into the core.
 #include <QDir>
 #include <QFileSystemModel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 #include <QTreeView>
 
 #include "ui/window/code_page.h"
@@ -72,10 +75,13 @@ TEST_F(WindowTest, SwitchingAPortOnEnablesItsPanelAndAPickedBaudRateIsApplied) {
     EXPECT_EQ(ticks(1, &QAbstractButton::isChecked), "110001");
     EXPECT_TRUE(rig.line1.rts() && rig.line1.dtr());
 
-    // Typing changes the box's text and nothing else.
+    // Typing changes the box's text and nothing else, Enter on a text that matches an entry
+    // included: only a pick applies.
     const std::string settings = rig.line1.lineSettings();
     type(combo(1, Choice::Baud)->lineEdit(), "28800");
     EXPECT_EQ(rig.view().ports[0].panel.choices[int(Choice::Baud)].text, "28800");
+    QTest::keyClick(combo(1, Choice::Baud)->lineEdit(), Qt::Key_Return);
+    QTest::keyClick(combo(1, Choice::Baud)->lineEdit(), Qt::Key_Enter);
     rig.runMs(500);
     EXPECT_TRUE(rig.line1.isOpen());
     EXPECT_EQ(rig.line1.opens, 1);
@@ -92,6 +98,37 @@ TEST_F(WindowTest, SwitchingAPortOnEnablesItsPanelAndAPickedBaudRateIsApplied) {
     // The ticks drive the port's outputs.
     for (const char* name : {"port1.rts", "port1.dtr"}) click(button(name));
     EXPECT_FALSE(rig.line1.rts() || rig.line1.dtr());
+}
+
+// A message box holds up the handler that asked for it until it is closed, while timers and
+// port events keep running; a notice does not wait.
+TEST_F(WindowTest, AMessageBoxWaitsForItsOkWhileTheEventLoopRuns) {
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(5);
+    bool returned = false;
+    QString shown;
+    QTimer::singleShot(100, [&] {
+        for (auto* box : window->findChildren<QMessageBox*>())
+            if (box->isVisible()) {
+                shown = box->text();
+                EXPECT_FALSE(returned);
+                box->button(QMessageBox::Ok)->click();
+            }
+    });
+    window->showMessage("Недопустимо");
+    returned = true;
+    EXPECT_EQ(shown, "Недопустимо");
+    EXPECT_GE(ticks, 5) << "timers ran while the box was open";
+
+    window->notify("pcapng");
+    QMessageBox* notice = nullptr;
+    for (auto* box : window->findChildren<QMessageBox*>())
+        if (box->text() == "pcapng") notice = box;
+    ASSERT_NE(notice, nullptr);
+    EXPECT_TRUE(notice->isVisible());
+    notice->button(QMessageBox::Ok)->click();
 }
 
 TEST_F(WindowTest, DisplayModesOfThePortsAreIndependent) {

@@ -1,6 +1,5 @@
 #include <QApplication>
 #include <QLocale>
-#include <QMessageBox>
 
 #include "app/core.h"
 #include "app/qt/qt_host.h"
@@ -28,18 +27,9 @@ extern "C" __attribute__((visibility("default"))) int linetapWindowMain(int argc
     lt::MainWindow window(core);
     // A message box holds up the handler that asked for it until it is closed; timers and port
     // events run meanwhile.
-    host.onMessage = [&window](const std::string& text) {
-        QMessageBox box(QMessageBox::NoIcon, "Linetap", QString::fromStdString(text),
-                        QMessageBox::Ok, &window);
-        box.exec();
-    };
+    host.onMessage = [&window](const std::string& text) { window.showMessage(text); };
     // A notice from the middle of a packet's handling opens without waiting.
-    host.onNotify = [&window](const std::string& text) {
-        auto* box = new QMessageBox(QMessageBox::NoIcon, "Linetap", QString::fromStdString(text),
-                                    QMessageBox::Ok, &window);
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
-    };
+    host.onNotify = [&window](const std::string& text) { window.notify(text); };
     // "Выход" ends the program at once: nothing queued runs after it.
     host.onQuit = [] { QCoreApplication::exit(0); };
     // SIGINT and SIGTERM close the window as "Выход" does: the ports are closed, and what the

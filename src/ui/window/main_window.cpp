@@ -13,6 +13,7 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
@@ -574,6 +575,17 @@ void MainWindow::showRows(const DataScreen::Rows& rows) {
                                           : RoundLamp::Fill(QPalette::Base));
         }
     }
+}
+
+void MainWindow::showMessage(const std::string& text) {
+    QMessageBox box(QMessageBox::NoIcon, "Linetap", qs(text), QMessageBox::Ok, this);
+    box.exec();
+}
+
+void MainWindow::notify(const std::string& text) {
+    auto* box = new QMessageBox(QMessageBox::NoIcon, "Linetap", qs(text), QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 // Window close: the open ports are closed; the program ends with the window.

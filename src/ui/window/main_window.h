@@ -42,6 +42,12 @@ public:
     // Brings every widget in line with the view now (a pending refresh is dropped).
     void showState();
 
+    // A message box with a single OK button, titled "Linetap": returns when it is closed, while
+    // timers and port events go on.
+    void showMessage(const std::string& text);
+    // The same box, opened without waiting for it.
+    void notify(const std::string& text);
+
     // Twips (1/1440 inch) in pixels at the screen's logical resolution.
     int px(int twips) const;
 

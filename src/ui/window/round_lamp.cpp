@@ -15,8 +15,7 @@ void RoundLamp::setFill(const Fill& fill) {
 }
 
 QColor RoundLamp::shownColor() const {
-    if (const auto* role = std::get_if<QPalette::ColorRole>(&fill_))
-        return palette().color(*role);
+    if (const auto* role = std::get_if<QPalette::ColorRole>(&fill_)) return palette().color(*role);
     return std::get<QColor>(fill_);
 }
 
