@@ -557,11 +557,36 @@ struct FlowResult {
     std::size_t sent[2] = {}, received[2] = {}, lost[2] = {}, dup[2] = {};
     std::size_t missing[2] = {};  // not through within 5 s of the end: lost or far behind
     long rssStartKb = 0, rssEndKb = 0;
+    // What reached the far ends: port 1's stream at port 2's device, port 2's at port 1's.
+    void count(Collector& atPort2, Collector& atPort1) {
+        Collector* at[2] = {&atPort2, &atPort1};
+        for (int k = 0; k < 2; ++k) {
+            received[k] = at[k]->size();
+            lost[k] = at[k]->gaps();
+            dup[k] = at[k]->repeats();
+            missing[k] = received[k] < sent[k] ? sent[k] - received[k] : 0;
+        }
+    }
     bool lossless() const {
         return missing[0] == 0 && missing[1] == 0 && lost[0] == 0 && lost[1] == 0 && dup[0] == 0 &&
                dup[1] == 0 && received[0] == sent[0] && received[1] == sent[1];
     }
 };
+
+// Writes 32-bit counters in 1024-byte chunks at `rate` bytes a second for `seconds`.
+void feedCounters(const Cable& c, double rate, int seconds, std::size_t& count) {
+    const std::size_t chunk = 1024;
+    const Nanos step = static_cast<Nanos>(chunk / rate * 1e9);
+    const Nanos end = now() + Nanos{seconds} * 1'000'000'000;
+    std::string buf(chunk, '\0');
+    std::uint32_t counter = 0;
+    for (Nanos t = now(); t < end; t += step) {
+        sleepUntil(t);
+        for (std::size_t i = 0; i < chunk; i += 4, ++counter) std::memcpy(&buf[i], &counter, 4);
+        c.writeAll(buf.data(), chunk);
+        count += chunk;
+    }
+}
 
 FlowResult flowRun(const Options& o, const std::string& dir, double rate, int seconds) {
     Cable a, b;
@@ -576,22 +601,14 @@ FlowResult flowRun(const Options& o, const std::string& dir, double rate, int se
     std::atomic<int> finished{0};
     runFor(300);
     r.rssStartKb = rssKb();
-    auto generate = [&](const Cable& c, std::size_t& count) {
-        const std::size_t chunk = 1024;
-        const Nanos step = static_cast<Nanos>(chunk / rate * 1e9);
-        const Nanos end = now() + Nanos{seconds} * 1'000'000'000;
-        std::string buf(chunk, '\0');
-        std::uint32_t counter = 0;
-        for (Nanos t = now(); t < end; t += step) {
-            sleepUntil(t);
-            for (std::size_t i = 0; i < chunk; i += 4, ++counter) std::memcpy(&buf[i], &counter, 4);
-            c.writeAll(buf.data(), chunk);
-            count += chunk;
-        }
+    std::thread g1([&] {
+        feedCounters(a, rate, seconds, r.sent[0]);
         ++finished;
-    };
-    std::thread g1([&] { generate(a, r.sent[0]); });
-    std::thread g2([&] { generate(b, r.sent[1]); });
+    });
+    std::thread g2([&] {
+        feedCounters(b, rate, seconds, r.sent[1]);
+        ++finished;
+    });
     runLoop([&] { return finished.load() == 2; }, (seconds + 60) * 1000);
     g1.join();
     g2.join();
@@ -599,13 +616,7 @@ FlowResult flowRun(const Options& o, const std::string& dir, double rate, int se
     atA.stop();
     atB.stop();
     r.rssEndKb = rssKb();
-    Collector* at[2] = {&atB, &atA};
-    for (int k = 0; k < 2; ++k) {
-        r.received[k] = at[k]->size();
-        r.lost[k] = at[k]->gaps();
-        r.dup[k] = at[k]->repeats();
-        r.missing[k] = r.received[k] < r.sent[k] ? r.sent[k] - r.received[k] : 0;
-    }
+    r.count(atB, atA);
     p.stop();
     return r;
 }
@@ -759,22 +770,8 @@ HeadlessResult headlessRun(const Options& o, const std::string& dir) {
         f.rate = 1e6;
         ::usleep(300'000);
         f.rssStartKb = h.rssKb();
-        auto generate = [&](const Cable& c, std::size_t& count) {
-            const std::size_t chunk = 1024;
-            const Nanos step = static_cast<Nanos>(chunk / f.rate * 1e9);
-            const Nanos end = now() + Nanos{o.seconds} * 1'000'000'000;
-            std::string buf(chunk, '\0');
-            std::uint32_t counter = 0;
-            for (Nanos t = now(); t < end; t += step) {
-                sleepUntil(t);
-                for (std::size_t i = 0; i < chunk; i += 4, ++counter)
-                    std::memcpy(&buf[i], &counter, 4);
-                c.writeAll(buf.data(), chunk);
-                count += chunk;
-            }
-        };
-        std::thread g1([&] { generate(h.a, f.sent[0]); });
-        std::thread g2([&] { generate(h.b, f.sent[1]); });
+        std::thread g1([&] { feedCounters(h.a, f.rate, o.seconds, f.sent[0]); });
+        std::thread g2([&] { feedCounters(h.b, f.rate, o.seconds, f.sent[1]); });
         g1.join();
         g2.join();
         for (int i = 0; i < 500 && (atB.size() < f.sent[0] || atA.size() < f.sent[1]); ++i)
@@ -782,13 +779,7 @@ HeadlessResult headlessRun(const Options& o, const std::string& dir) {
         atA.stop();
         atB.stop();
         f.rssEndKb = h.rssKb();
-        Collector* at[2] = {&atB, &atA};
-        for (int k = 0; k < 2; ++k) {
-            f.received[k] = at[k]->size();
-            f.lost[k] = at[k]->gaps();
-            f.dup[k] = at[k]->repeats();
-            f.missing[k] = f.received[k] < f.sent[k] ? f.sent[k] - f.received[k] : 0;
-        }
+        f.count(atB, atA);
     }
     return r;
 }
