@@ -246,12 +246,16 @@ void Core::typeChoice(int port, Choice box, const std::string& text) {
     panel(port).type(box, text);
 }
 
+// The outputs set by hand are what the port's RTS and DTR show from now on, in rows, records and
+// capture comments alike.
 void Core::setRts(int port, bool on) {
     panel(port).setRts(on);
+    if (panel(port).switchedOn()) capture(port).readOutputs();
 }
 
 void Core::setDtr(int port, bool on) {
     panel(port).setDtr(on);
+    if (panel(port).switchedOn()) capture(port).readOutputs();
 }
 
 void Core::setStrobe(int port, bool on) {
