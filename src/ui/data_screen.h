@@ -18,9 +18,9 @@ enum class RowMarker { Off, Earlier, Newest };
 
 // One port's half of a row: its data, its length label and its five lamps.
 struct ScreenCell {
-    std::string bytes;           // one character per byte, as the port received them
-    std::string length = "0";    // empty on a row that shows no data of this port
-    LineStates lamps;            // a lamp is lit while its line is on
+    std::string bytes;         // one character per byte, as the port received them
+    std::string length = "0";  // empty on a row that shows no data of this port
+    LineStates lamps;          // a lamp is lit while its line is on
 };
 
 struct ScreenRow {
