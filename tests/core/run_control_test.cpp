@@ -139,6 +139,7 @@ TEST_F(StartStop, StartInEitherModeWhileRunningRestartsTheRowsAndSwitchesTheCapt
 TEST_F(StartStop, StopWhileBothPortsCollectFinishesPort2sPacketAndKeepsPort1sBytes) {
     rig.switchBothOn();
     core.setDataRelay(2, true);
+    core.setRecording(true);
     rig.runAuto();
     rig.line1.peerSend("old");
     rig.line2.peerSend("tail");
@@ -153,6 +154,7 @@ TEST_F(StartStop, StopWhileBothPortsCollectFinishesPort2sPacketAndKeepsPort1sByt
     // by then; the byte after that waits for the next Start, and nothing moves the end further.
     EXPECT_EQ(rig.row(0).ports[1].bytes, "tai");
     EXPECT_EQ(rig.line1.peerReceived(), "tai");
+    EXPECT_NE(rig.records.text.find("Data= 74 61 69\r\n"), std::string::npos) << rig.records.text;
     EXPECT_EQ(rig.line2.bytesWaiting(), 1u);
     EXPECT_EQ(rig.line1.bytesWaiting(), 3u);
     // Stopped, "Авт." may change; started again in auto mode long after, the old bytes begin
