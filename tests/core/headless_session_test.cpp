@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <regex>
 
+#include "settings_test_support.h"
 #include "sim/rig.h"
 #include "support/pcapng_reader.h"
 #include "ui/print_record_sink.h"
@@ -73,21 +73,23 @@ struct SessionRun {
 
 class HeadlessRun : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(records.isValid()); }
-    std::string recordDir() const { return records.path().toStdString(); }
+    // An existing folder to write records in: the settings' own serves.
+    std::string recordDir() const { return run.config.path().toStdString(); }
 
-    QTemporaryDir records;  // an existing record folder
     SessionRun run;
     Rig& rig = run.rig;
     Core& core = run.rig.core;
 };
 
-TEST_F(HeadlessRun, PortsOpenAtTheirSettingsAndRelayOnlyFromTheNamedPort) {
-    ASSERT_EQ(run.begin(bothPorts({"--relay", "21", "--auto"})), HeadlessSession::kRunning);
+TEST_F(HeadlessRun, PortsOpenAtTheirSettingsWithTheAskedOutputsAndRelayOnlyFromTheNamedPort) {
+    ASSERT_EQ(run.begin(bothPorts({"--relay", "21", "--auto", "--rts", "2", "--dtr", "1"})),
+              HeadlessSession::kRunning);
     EXPECT_TRUE(run.said.empty());
     EXPECT_TRUE(core.view().run.autoFraming.checked);
     EXPECT_EQ(rig.line1.lineSettings(), "9600,n,8,1");
     EXPECT_EQ(rig.line2.lineSettings(), "19200,n,8,1");
+    EXPECT_EQ(peerSees(rig.line1), "-D");
+    EXPECT_EQ(peerSees(rig.line2), "R-");
     rig.line1.peerSend("not relayed");
     rig.line2.peerSend("relayed");
     rig.runMs(50);
@@ -143,17 +145,6 @@ TEST_F(HeadlessRun, LineRelayMovesCtsAndDsrOfTheNamedPortToTheOthersRtsAndDtr) {
     EXPECT_EQ(peerSees(rig.line1), "--");
 }
 
-TEST(HeadlessSession, RtsAndDtrOptionsLeaveExactlyTheAskedOutputsOn) {
-    for (const auto& [options, port1, port2] :
-         {std::tuple{Args{}, "--", "--"}, {Args{"--rts", "2", "--dtr", "1"}, "-D", "R-"}}) {
-        SessionRun run;
-        ASSERT_EQ(run.begin(bothPorts(options)), HeadlessSession::kRunning);
-        run.rig.runMs(50);
-        EXPECT_EQ(peerSees(run.rig.line1), port1);
-        EXPECT_EQ(peerSees(run.rig.line2), port2);
-    }
-}
-
 TEST_F(HeadlessRun, StrobeRaisesRtsOnlyWhileThePortSends) {
     ASSERT_EQ(run.begin(bothPorts({"--strobe", "1", "--relay", "21", "--auto"})),
               HeadlessSession::kRunning);
@@ -169,22 +160,50 @@ TEST_F(HeadlessRun, StrobeRaisesRtsOnlyWhileThePortSends) {
     EXPECT_EQ(rts, (std::vector<bool>{true, false}));
 }
 
-TEST(HeadlessSession, APortThatCannotBeOpenedEndsTheRunWithStatusOneAndItsReason) {
-    {
-        SessionRun run;
-        run.rig.line2.missing = true;
-        EXPECT_EQ(run.begin(bothPorts({"--auto"})), HeadlessSession::kCannotOpen);
-        EXPECT_EQ(run.said, Said{"port 2 (/dev/sim-b): no such device"});
-        EXPECT_FALSE(run.rig.core.running());
-        run.session->end();
-        EXPECT_FALSE(run.rig.line1.isOpen()) << "the port opened before is closed again";
-    }
-    // Only the port given is opened: port 2 stays off, however it would fare.
-    SessionRun run;
-    run.rig.line2.missing = true;
-    EXPECT_EQ(run.begin(Args{"--port1", kDevice1, "--auto"}), HeadlessSession::kRunning);
+TEST_F(HeadlessRun, OnlyThePortGivenIsOpenedAndPrintAloneRecordsWithoutARecordFolder) {
+    rig.line2.missing = true;  // port 2 stays off, however it would fare
+    EXPECT_EQ(run.begin(Args{"--port1", kDevice1, "--auto", "--print"}), HeadlessSession::kRunning);
     EXPECT_TRUE(run.said.empty());
-    EXPECT_EQ(run.rig.core.view().ports[1].panel.lamp, PortLamp::Unused) << "never switched on";
+    EXPECT_EQ(core.view().ports[1].panel.lamp, PortLamp::Unused) << "never switched on";
+    EXPECT_TRUE(core.recording());
+}
+
+TEST(HeadlessSession, EachProblemEndsTheRunWithItsStatusAndOneLine) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string plain = dir.path().toStdString() + "/plain";  // no folder, for root too
+    ASSERT_TRUE(writeBytes(plain, "x"));
+    ASSERT_EQ(::chmod(plain.c_str(), 0644), 0);
+    const std::string absent = "/nonexistent-linetap";
+    // With port 2 missing, a record folder is seen to be checked before any port opens.
+    const std::tuple<Args, bool, int, std::string> cases[] = {
+        {{"--auto"}, true, HeadlessSession::kCannotOpen, "port 2 (/dev/sim-b): no such device"},
+        {{"--record", absent},
+         true,
+         HeadlessSession::kBadInput,
+         "--record /nonexistent-linetap: no such folder"},
+        {{"--record", plain},
+         true,
+         HeadlessSession::kBadInput,
+         "--record " + plain + ": " + std::strerror(EACCES)},
+        {{"--pcap", absent + "/c.pcapng"},
+         false,
+         HeadlessSession::kBadInput,
+         "Не удалось создать файл pcapng: /nonexistent-linetap/c.pcapng: " +
+             std::string(std::strerror(ENOENT))},
+    };
+    for (const auto& [args, missing, status, line] : cases) {
+        SessionRun run;
+        run.rig.line2.missing = missing;
+        EXPECT_EQ(run.begin(bothPorts(args)), status);
+        Said told = run.said;
+        told.insert(told.end(), run.rig.host.messages.begin(), run.rig.host.messages.end());
+        EXPECT_EQ(told, Said{line});
+        EXPECT_FALSE(run.rig.core.running());
+        EXPECT_FALSE(run.rig.records.opened);
+        run.session->end();
+        EXPECT_FALSE(run.rig.line1.isOpen()) << "a port opened before is closed again";
+    }
 }
 
 TEST(HeadlessSession, SettingsThePortRefusesEndTheRunWithStatusTwo) {
@@ -197,52 +216,17 @@ TEST(HeadlessSession, SettingsThePortRefusesEndTheRunWithStatusTwo) {
     EXPECT_EQ(run.rig.line1.opens, 0);
 }
 
-TEST(HeadlessSession, ARecordFolderThatCannotBeUsedEndsTheRunWithStatusTwo) {
-    {
-        SessionRun run;
-        EXPECT_EQ(run.begin(bothPorts({"--record", "/nonexistent-linetap/records"})),
-                  HeadlessSession::kBadInput);
-        EXPECT_EQ(run.said, Said{"--record /nonexistent-linetap/records: no such folder"});
-        EXPECT_EQ(run.rig.line1.opens + run.rig.line2.opens, 0) << "checked before any port opens";
-    }
-    // A plain file is no folder to write records in, for root too.
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const std::string file = dir.path().toStdString() + "/plain";
-    std::ofstream(file) << "x";
-    ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
-    SessionRun run;
-    EXPECT_EQ(run.begin(bothPorts({"--record", file})), HeadlessSession::kBadInput);
-    EXPECT_EQ(run.said, Said{"--record " + file + ": " + std::strerror(EACCES)});
-    EXPECT_FALSE(run.rig.records.opened);
-}
-
-TEST(HeadlessSession, ACaptureFileThatCannotBeCreatedEndsTheRunWithStatusTwo) {
-    SessionRun run;
-    EXPECT_EQ(run.begin(bothPorts({"--auto", "--pcap", "/nonexistent-linetap/c.pcapng"})),
-              HeadlessSession::kBadInput);
-    EXPECT_EQ(run.rig.host.messages,
-              Said{"Не удалось создать файл pcapng: /nonexistent-linetap/c.pcapng: " +
-                   std::string(std::strerror(ENOENT))});
-    EXPECT_FALSE(run.rig.core.running());
-}
-
-TEST(HeadlessSession, ACaptureFileGetsEveryFramedPacketOnItsPortsInterface) {
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const std::string path = dir.path().toStdString() + "/c.pcapng";
-    SessionRun run;
+TEST_F(HeadlessRun, ACaptureFileGetsEveryFramedPacketOnItsPortsInterface) {
+    const std::string path = recordDir() + "/c.pcapng";
     ASSERT_EQ(run.begin(bothPorts({"--auto", "--rts", "both", "--dtr", "both", "--pcap", path})),
               HeadlessSession::kRunning);
-    run.rig.line1.peerSend("one");
-    run.rig.runMs(50);
-    run.rig.line2.peerSend("two!");
-    run.rig.runMs(50);
+    rig.line1.peerSend("one");
+    rig.runMs(50);
+    rig.line2.peerSend("two!");
+    rig.runMs(50);
     run.session->end();
 
-    std::ifstream in(path, std::ios::binary);
-    const test::PcapngFile f =
-        test::readPcapng({std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()});
+    const test::PcapngFile f = test::readPcapng(readBytes(path));
     ASSERT_TRUE(f.ok()) << f.error;
     ASSERT_EQ(f.blocks.size(), 5u);
     EXPECT_EQ(f.blocks[1].ifName, "port 1 (/dev/sim-a)");
@@ -253,11 +237,6 @@ TEST(HeadlessSession, ACaptureFileGetsEveryFramedPacketOnItsPortsInterface) {
         EXPECT_EQ(f.blocks[at].comment, kOutputsOn + " | " + kOutputsOn);
     }
     EXPECT_LT(f.blocks[3].timestamp, f.blocks[4].timestamp);
-}
-
-TEST_F(HeadlessRun, PrintAloneRecordsWithoutARecordFolder) {
-    ASSERT_EQ(run.begin(bothPorts({"--auto", "--print"})), HeadlessSession::kRunning);
-    EXPECT_TRUE(core.recording());
 }
 
 // Standard output as the test sees it: a FILE* writing into memory.
@@ -274,20 +253,21 @@ struct MemoryStream {
 };
 
 TEST(PrintRecordSink, EachRecordReachesTheStreamAtOnceAndTheRecordFileWhenThereIsOne) {
-    for (const bool toFile : {false, true}) {
-        MemoryRecords file;
-        MemoryStream stream;
-        PrintRecordSink sink(toFile ? &file : nullptr, stream.file);
-        ASSERT_TRUE(sink.open("/r/Linetap.txt"));
-        EXPECT_TRUE(sink.append("one\r\n"));
-        EXPECT_EQ(stream.text(), "one\r\n");
-        EXPECT_TRUE(sink.append("two\r\n"));
-        EXPECT_EQ(stream.text(), "one\r\ntwo\r\n");
-        EXPECT_EQ(file.text, toFile ? stream.text() : "");
-        sink.close();
-        EXPECT_FALSE(sink.isOpen());
-        EXPECT_FALSE(file.opened);
-    }
+    MemoryRecords file;
+    MemoryStream stream;
+    PrintRecordSink sink(&file, stream.file);
+    ASSERT_TRUE(sink.open("/r/Linetap.txt"));
+    EXPECT_TRUE(sink.append("one\r\n"));
+    EXPECT_EQ(stream.text(), "one\r\n");
+    EXPECT_TRUE(sink.append("two\r\n"));
+    EXPECT_EQ(stream.text(), "one\r\ntwo\r\n");
+    EXPECT_EQ(file.text, stream.text());
+    sink.close();
+    EXPECT_FALSE(file.opened);
+    // Without a record file the stream alone takes them.
+    PrintRecordSink alone(nullptr, stream.file);
+    EXPECT_TRUE(alone.open("/r/Linetap.txt") && alone.append("three\r\n"));
+    EXPECT_EQ(stream.text(), "one\r\ntwo\r\nthree\r\n");
 }
 
 TEST_F(HeadlessRun, AVanishedDeviceIsToldOnceAndTheOtherPortGoesOn) {

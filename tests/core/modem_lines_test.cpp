@@ -17,16 +17,6 @@ protected:
     Core& core = rig.core;
 };
 
-TEST_F(ModemLines, OutputBoxesDriveTheLines) {
-    core.setRts(2, false);
-    EXPECT_FALSE(rig.line2.peerSeesRts());
-    EXPECT_TRUE(rig.line2.peerSeesDtr());
-    core.setDtr(2, false);
-    EXPECT_FALSE(rig.line2.peerSeesDtr());
-    core.setRts(2, true);
-    EXPECT_TRUE(rig.line2.peerSeesRts());
-}
-
 TEST_F(ModemLines, StrobeHandsRtsToTheSendingAndClearedGivesSteadyRtsWithBothBoxesTicked) {
     core.setRts(1, false);
     core.setDtr(1, false);
@@ -36,17 +26,14 @@ TEST_F(ModemLines, StrobeHandsRtsToTheSendingAndClearedGivesSteadyRtsWithBothBox
     EXPECT_FALSE(rig.panel(1).rts.enabled);
     EXPECT_FALSE(rig.panel(1).rts.checked) << "the RTS tick stays as it was";
     EXPECT_TRUE(rig.panel(1).dtr.checked);
-    EXPECT_TRUE(rig.line1.peerSeesDtr());
-    EXPECT_FALSE(rig.line1.peerSeesRts()) << "RTS is down while nothing is sent";
+    EXPECT_EQ(peerSees(rig.line1), "-D") << "RTS is down while nothing is sent";
 
     core.setDtr(1, false);
     core.setStrobe(1, false);
     EXPECT_EQ(rig.line1.flags(), kFlagsManualRts);
     EXPECT_TRUE(rig.panel(1).rts.enabled);
-    EXPECT_TRUE(rig.panel(1).rts.checked);
-    EXPECT_TRUE(rig.panel(1).dtr.checked);
-    EXPECT_TRUE(rig.line1.peerSeesRts());
-    EXPECT_TRUE(rig.line1.peerSeesDtr());
+    EXPECT_TRUE(rig.panel(1).rts.checked && rig.panel(1).dtr.checked);
+    EXPECT_EQ(peerSees(rig.line1), "RD");
 }
 
 TEST_F(ModemLines, StrobeOnAndOffOnAPortThatFailedToOpenChangesNothing) {
@@ -60,8 +47,7 @@ TEST_F(ModemLines, StrobeOnAndOffOnAPortThatFailedToOpenChangesNothing) {
     for (bool tick : {true, false}) {
         core.setStrobe(1, tick);
         EXPECT_TRUE(rig.panel(1).rts.enabled);
-        EXPECT_FALSE(rig.panel(1).rts.checked);
-        EXPECT_FALSE(rig.panel(1).dtr.checked);
+        EXPECT_FALSE(rig.panel(1).rts.checked || rig.panel(1).dtr.checked);
     }
     EXPECT_EQ(rig.host.yields, 0);
     EXPECT_TRUE(rig.host.messages.empty());
@@ -109,7 +95,6 @@ TEST_F(ModemLines, NestedStrobeOfTheOtherPortDoesNotRedirectTheOuterOne) {
     EXPECT_TRUE(rig.panel(2).rts.enabled);
     EXPECT_TRUE(rig.line2.peerSeesRts());
     EXPECT_FALSE(rig.line1.peerSeesRts());
-    EXPECT_TRUE(rig.host.messages.empty());
 }
 
 TEST_F(ModemLines, NestedApplyOfTheOtherPortDuringTheStrobe) {

@@ -67,11 +67,7 @@ TEST_F(StartStop, PolledRunThroughFurtherStartsToStopAndAPeriodOfZero) {
     expectState(State::Polling);
     EXPECT_EQ(rowsIn(9), 0u);
     EXPECT_EQ(rowsIn(1), 1u) << "the first poll a period after Start";
-    rig.runMs(30);
-    // Rows with both ports switched off too: empty cells of length 0.
-    ASSERT_EQ(rig.nextRow(), 4);
-    EXPECT_EQ(rig.row(3).ports[0].length, "0");
-    EXPECT_EQ(rig.row(3).ports[1].length, "0");
+    EXPECT_EQ(rowsIn(30), 3u) << "with both ports switched off too";
 
     core.start();
     expectState(State::Polling);
@@ -122,7 +118,6 @@ TEST_F(StartStop, StartInEitherModeWhileRunningRestartsTheRowsAndSwitchesTheCapt
     EXPECT_EQ(rig.nextRow(), 0);
     rig.runMs(50);
     EXPECT_EQ(rig.row(0).ports[0].bytes, "de");
-    EXPECT_TRUE(rig.host.messages.empty());
 
     // And back: a polled Start drops port 1's packet end, so its bytes come with the poll.
     rig.line1.peerSend("fgh");
