@@ -1,5 +1,6 @@
-// The data screen: packets in "Bit" and "Text" form, the ring of rows and its markers, the lamps,
-// and the snapshot against which a change of the lines is judged.
+// The data screen: packets in "Bit" and "Text" form, the ring of rows and its markers, and the
+// snapshot against which a change of the lines is judged; the kinds of rows are seen through the
+// scenarios.
 #include <gtest/gtest.h>
 
 #include "sim/rig.h"
@@ -36,36 +37,6 @@ TEST(DataScreen, HexAndTextFormsPerPortWithTheFullLength) {
     EXPECT_EQ(rows[3].ports[0].length, "40000") << "lengths past 16 bits in full";
     EXPECT_EQ(rows[3].ports[0].bytes.size(), 120000u);
     EXPECT_EQ(cell(rows[4].ports[0]), "AB|2");
-}
-
-TEST(DataScreen, PacketAndSignalRowsWipeTheRowAndAPollRowWritesEveryCell) {
-    lt::DataScreen screen;
-    const LineStates mine{.rts = true, .dcd = true, .cts = true};
-    const LineStates other{.dtr = true, .dsr = true};
-    screen.pollRow("old1", other, "old2", other);
-    screen.restart();
-    // A packet row: the other port's cell is wiped, its lamps shown only when given.
-    screen.packetRow(1, "x", mine, other);
-    screen.packetRow(2, "y", mine, std::nullopt);
-    const auto& rows = screen.rows();
-    EXPECT_EQ(cell(rows[0].ports[0]) + cell(rows[0].ports[1]), "x|1|") << "wiped, not written";
-    EXPECT_EQ(rows[0].ports[0].lamps, mine);
-    EXPECT_EQ(rows[0].ports[1].lamps, other);
-    EXPECT_EQ(rows[1].ports[0].lamps, kNone);
-
-    // A poll row over it: both cells and both sets of lamps.
-    screen.restart();
-    screen.pollRow("", mine, "p2", other);
-    EXPECT_EQ(cell(rows[0].ports[0]) + cell(rows[0].ports[1]), "|0p2|2");
-    EXPECT_EQ(rows[0].ports[0].lamps, mine);
-    EXPECT_EQ(rows[0].ports[1].lamps, other);
-
-    // A signal row over it: lamps only.
-    screen.restart();
-    screen.signalRow(2, other, mine);
-    EXPECT_EQ(cell(rows[0].ports[0]) + cell(rows[0].ports[1]), "||");
-    EXPECT_EQ(rows[0].ports[1].lamps, other);
-    EXPECT_EQ(rows[0].ports[0].lamps, mine);
 }
 
 // The markers of the ten rows: '.' never written, 'e' written earlier, 'N' the newest.

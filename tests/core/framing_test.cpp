@@ -72,30 +72,6 @@ TEST_F(Framing, SnapshotIsTakenAtTheFirstByteAndLineChangesDuringThePacketAreDro
     EXPECT_EQ(rig.row(r).ports[0].lamps, (LineStates{true, true, false, false, true}));
 }
 
-// The simulated line cannot order two steps of one instant, so "before the data" is checked as
-// "no later than its first byte starts".
-TEST_F(Framing, RelayedPacketCarriesTheLinesOfItsFirstByteOutNoLaterThanItsData) {
-    core.setDataRelay(1, true);
-    core.setRts(2, false);
-    core.setDtr(2, false);
-    core.setLineRelay(1, true);
-    // CTS and DSR rise inside packet "a", where they make no line event of their own: only the
-    // snapshot of the next packet carries them to port 2.
-    rig.sendAt(rig.line1, 0, "a");
-    rig.loop.post(ms(1.5 * charMs), [&] {
-        rig.line1.peerSetRts(true);
-        rig.line1.peerSetDtr(true);
-    });
-    rig.sendAt(rig.line1, 30, "HELLO");
-    rig.runMs(100);
-
-    ASSERT_EQ(rig.line2.peerReceived(), "aHELLO");
-    ASSERT_EQ(peerSees(rig.line2), "RD");
-    const Nanos raised = rig.line2.peerLineLog().back().at;
-    EXPECT_GT(raised, rig.line2.peerLog()[0].at) << "rose before the packet that carries them";
-    EXPECT_LE(raised, rig.line2.peerLog()[1].at - rig.line2.characterTime()) << "after the data";
-}
-
 TEST_F(Framing, NoRelayWhileTheOtherPortIsOffAndAPortSwitchedOffWhileCollectingGetsAnEmptyRow) {
     core.setRecording(true);
     core.setDataRelay(1, true);

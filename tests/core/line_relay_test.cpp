@@ -67,8 +67,11 @@ TEST_F(LineRelay, CtsRaisesTheOtherRtsAtOnceWithARowOfBothPortsAndDcdIsNeverRela
     EXPECT_EQ(r.ports[1].lamps, (LineStates{true, false, false, false, false}));
 }
 
-// Relaying CTS into DTR or DSR into RTS fails here, on the path of a finished packet.
+// Relaying CTS into DTR or DSR into RTS fails here, on the path of a finished packet. The lines go
+// out with the packet, no later than its first byte (the simulated line cannot order two steps of
+// one instant).
 TEST_F(LineRelay, RelayedPacketWithCtsAloneRaisesTheOtherRtsAndLeavesItsDtrOff) {
+    core.setDataRelay(1, true);
     relayOneToTwo();
     packetWithCtsRisingInside("a");  // its snapshot still has CTS off
     rig.runMs(50);
@@ -76,6 +79,10 @@ TEST_F(LineRelay, RelayedPacketWithCtsAloneRaisesTheOtherRtsAndLeavesItsDtrOff) 
     rig.sendAt(rig.line1, rig.loop.now() / 1e6, "b");
     rig.runMs(50);
     EXPECT_EQ(peerSees(rig.line2), "R-");
+    ASSERT_EQ(rig.line2.peerReceived(), "ab");
+    const Nanos raised = rig.line2.peerLineLog().back().at;
+    EXPECT_GT(raised, rig.line2.peerLog()[0].at) << "rose with the packet that carries CTS";
+    EXPECT_LE(raised, rig.line2.peerLog()[1].at - rig.line2.characterTime());
 }
 
 TEST_F(LineRelay, UnchangedLinesGiveNoRowAndARecordOfLinesCarriesNoBytes) {

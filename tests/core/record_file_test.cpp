@@ -89,12 +89,8 @@ TEST(RecordFile, UncreatableFileThenOffAndOnWithinASecondAroundASaveThenANewSeco
     packet(line1, "X");    // the box is clear: no record
     loop.runFor(ms(300));  // 14:05:09.870: the same file goes on
     core.setRecording(true);
-    core.toggleSettings();
-    core.typeSetting(SettingField::RecordFolder, folder + "elsewhere");
-    core.typeSetting(SettingField::LineDelay, "300");
-    core.saveSettings();  // saving touches the settings file only
-    EXPECT_EQ(readSettings(folder + "Linetap v.2.01/Linetap v.2.01.eng"),
-              (StoredSettings{folder + "elsewhere/", 10, 100, 300, "Linetap", "v.2.01"}));
+    recordFolder(folder + "elsewhere");  // saving touches the settings only, not the open file
+    ASSERT_EQ(core.settings().recordFolder, folder + "elsewhere/");
     EXPECT_TRUE(core.recording());
     packet(line2, "B");  // recorded at 14:05:09.889
     core.setRecording(false);
