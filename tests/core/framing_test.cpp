@@ -174,45 +174,21 @@ TEST_F(Framing, WhileStoppedAPortKeepsOnlyWhatItsReceiveBufferHolds) {
     EXPECT_TRUE(relayed == night.substr(0, 1024) + night) << "no stale night is relayed";
 }
 
-// Every timer tick comes 15 ms after it is due, as when the event loop is held up.
-class HeldUpHost : public TestHost {
-public:
-    explicit HeldUpHost(VirtualLoop& loop) : TestHost(loop), loop_(loop) {}
-    std::unique_ptr<Timer> createTimer() override {
-        auto t = std::make_unique<VirtualTimer>(loop_);
-        t->latency = ms(15);
-        return t;
-    }
-
-private:
-    VirtualLoop& loop_;
-};
-
-TEST(FramingHeldUp, APacketWhoseEndCameWhileTheLoopWasHeldUpIsNotHeldBackAPause) {
-    VirtualLoop loop;
-    HeldUpHost host(loop);
-    SimLine line1(loop, 1), line2(loop, 2);
-    MemoryRecords records;
-    for (SimLine* l : {&line1, &line2}) l->setLineSettings("9600,n,8,1");
-    Core core(host, line1, line2, records, QLocale(QLocale::C));
-    core.switchPort(1, true);
-    core.switchPort(2, true);
+TEST_F(Framing, APacketWhoseEndCameWhileTheLoopWasHeldUpIsNotHeldBackAPause) {
+    for (VirtualTimer* t : rig.host.timers) t->latency = ms(15);  // every tick 15 ms late
     core.setDataRelay(1, true);
-    core.setAutoFraming(true);
-    core.start();
     // The next packet's first byte, 11 ms after the last one, is seen before the late tick: the
     // tick still ends the first packet, not one gap after the second.
-    const double charMs = 10.0 / 9600 * 1000;
-    loop.post(0, [&] { line1.peerSend("AB"); });
-    loop.post(ms(charMs + 11), [&] { line1.peerSend("CD"); });
+    rig.sendAt(rig.line1, 0, "AB");
+    rig.sendAt(rig.line1, charMs + 11, "CD");
     const double tick = 2 * charMs + 10 + 15;
-    loop.runUntil(ms(tick + 0.01));
-    EXPECT_EQ(core.view().rows[0].ports[0].bytes, "AB");
-    loop.runUntil(ms(tick + 2 * charMs + 0.01));  // relayed at once: on the far wire by now
-    EXPECT_EQ(line2.peerReceived(), "AB");
-    loop.runFor(ms(100));
-    EXPECT_EQ(core.view().rows[1].ports[0].bytes, "CD");
-    EXPECT_EQ(core.screen().nextRow(), 2);
+    rig.loop.runUntil(ms(tick + 0.01));
+    EXPECT_EQ(rig.row(0).ports[0].bytes, "AB");
+    rig.loop.runUntil(ms(tick + 2 * charMs + 0.01));  // relayed at once: on the far wire by now
+    EXPECT_EQ(rig.line2.peerReceived(), "AB");
+    rig.runMs(100);
+    EXPECT_EQ(rig.row(1).ports[0].bytes, "CD");
+    EXPECT_EQ(rig.nextRow(), 2);
 }
 
 }  // namespace

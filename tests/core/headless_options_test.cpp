@@ -52,7 +52,7 @@ Args withPort(Args more) {
 const std::string kPort1 = "[/dev/ttyUSB0 1200,o,8,1";
 const std::string kPort2 = "[ 1200,o,8,1";
 
-TEST(HeadlessOptions, EachOptionChoosesForItsOwnPort) {
+TEST(HeadlessOptions, EachOptionChoosesForItsOwnPortAndHelpOrVersionNeedNoPort) {
     const std::pair<Args, std::string> cases[] = {
         {{"--headless", "--port2", "/dev/ttyUSB1"}, "[ 1200,o,8,1][/dev/ttyUSB1 1200,o,8,1]"},
         {{"--port1", "12", "--port2", "7", "--settings1", "9600,n,8,1", "--settings2",
@@ -78,6 +78,13 @@ TEST(HeadlessOptions, EachOptionChoosesForItsOwnPort) {
          "[/dev/a=b 1200,o,8,1][2 4800,n,7,1 strobe] gap=12 poll=40 delay=7 record=/srv/rec "
          "pcap=/tmp/c.pcapng"},
         {{"--port1", "/dev/ttyUSB0", "--headless", "--auto"}, kPort1 + "]" + kPort2 + "] auto"},
+        // Help and version, asked for before anything is wrong, need no port.
+        {{"--help"}, "help"},
+        {{"-h"}, "help"},
+        {withPort({"--help"}), "help"},
+        {{"--help", "--bogus"}, "help"},
+        {{"--version"}, "version"},
+        {{"--headless", "--version"}, "version"},
     };
     for (const auto& [args, chosen] : cases) EXPECT_EQ(outcome(args), chosen);
 }
@@ -122,15 +129,6 @@ TEST(HeadlessOptions, RefusalsTellTheFirstProblem) {
     for (const Args& args :
          {Args{}, Args{"--headless"}, Args{"--auto", "--settings1", "9600,n,8,1"}})
         EXPECT_EQ(outcome(args), "no port given: use --port1 and/or --port2");
-}
-
-TEST(HeadlessOptions, HelpAndVersionAskedForBeforeAnythingIsWrongNeedNoPort) {
-    const std::pair<Args, std::string> cases[] = {
-        {{"--help"}, "help"},           {{"-h"}, "help"},
-        {withPort({"--help"}), "help"}, {{"--help", "--bogus"}, "help"},
-        {{"--version"}, "version"},     {{"--headless", "--version"}, "version"},
-    };
-    for (const auto& [args, asked] : cases) EXPECT_EQ(outcome(args), asked);
 }
 
 }  // namespace

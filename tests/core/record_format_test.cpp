@@ -27,7 +27,7 @@ RecordPort port(std::string label, LineStates lines, std::string data = {}) {
     return RecordPort{std::move(label), lines, std::move(data)};
 }
 
-TEST(RecordText, EachLineOnItsOwnCharacterForCharacter) {
+TEST(RecordText, EachLineOnItsOwnAndTheFileNameInTheLocalesShortDate) {
     const std::tuple<const char*, RecordPort, RecordPort, const char*> cases[] = {
         // A line feed among the data stays on its line.
         {"01:00:00,125", port("COM3", {.dcd = true, .dsr = true, .cts = true}),
@@ -41,9 +41,7 @@ TEST(RecordText, EachLineOnItsOwnCharacterForCharacter) {
     };
     for (const auto& [stamp, port1, port2, text] : cases)
         EXPECT_EQ(recordText(stamp, port1, port2), text);
-}
-
-TEST(RecordFileName, ShortDateOfTheLocaleWithUnderscoresForSlashesAndColons) {
+    // The file name: underscores for the slashes and colons.
     EXPECT_EQ(recordFileName("/d/", QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 370)),
                              QLocale(QLocale::English, QLocale::UnitedStates)),
               "/d/Linetap 1_2_26 03_04_05.txt");
