@@ -17,11 +17,8 @@ TEST(RunPanel, PeriodIsAWholeNumberOfMillisecondsUpTo65535InTheLocalesFormat) {
     TestHost host{loop};
     QLocale locale = QLocale(QLocale::German);
     lt::RunControl run(host, locale);
-    for (auto [text, period] : {std::pair{"65535", std::optional<int>(65535)},
-                                {"13,5", 14},
-                                {"0", 0},
-                                {"65536", std::nullopt},
-                                {"-1", std::nullopt}}) {
+    for (auto [text, period] :
+         {std::pair{"65535", std::optional<int>(65535)}, {"13,5", 14}, {"65536", std::nullopt}}) {
         host.messages.clear();
         run.typePollInterval(text);
         EXPECT_EQ(run.pollInterval(), period) << text;
@@ -67,11 +64,7 @@ TEST_F(StartStop, PolledRunThroughFurtherStartsToStopAndAPeriodOfZero) {
     expectState(State::Polling);
     EXPECT_EQ(rowsIn(9), 0u);
     EXPECT_EQ(rowsIn(1), 1u) << "the first poll a period after Start";
-    rig.runMs(30);
-    // Rows with both ports switched off too: empty cells of length 0.
-    ASSERT_EQ(rig.nextRow(), 4);
-    EXPECT_EQ(rig.row(3).ports[0].length, "0");
-    EXPECT_EQ(rig.row(3).ports[1].length, "0");
+    EXPECT_EQ(rowsIn(30), 3u) << "with both ports switched off too";
 
     core.start();
     expectState(State::Polling);
@@ -122,7 +115,6 @@ TEST_F(StartStop, StartInEitherModeWhileRunningRestartsTheRowsAndSwitchesTheCapt
     EXPECT_EQ(rig.nextRow(), 0);
     rig.runMs(50);
     EXPECT_EQ(rig.row(0).ports[0].bytes, "de");
-    EXPECT_TRUE(rig.host.messages.empty());
 
     // And back: a polled Start drops port 1's packet end, so its bytes come with the poll.
     rig.line1.peerSend("fgh");
@@ -139,6 +131,7 @@ TEST_F(StartStop, StartInEitherModeWhileRunningRestartsTheRowsAndSwitchesTheCapt
 TEST_F(StartStop, StopWhileBothPortsCollectFinishesPort2sPacketAndKeepsPort1sBytes) {
     rig.switchBothOn();
     core.setDataRelay(2, true);
+    core.setRecording(true);
     rig.runAuto();
     rig.line1.peerSend("old");
     rig.line2.peerSend("tail");
@@ -153,6 +146,7 @@ TEST_F(StartStop, StopWhileBothPortsCollectFinishesPort2sPacketAndKeepsPort1sByt
     // by then; the byte after that waits for the next Start, and nothing moves the end further.
     EXPECT_EQ(rig.row(0).ports[1].bytes, "tai");
     EXPECT_EQ(rig.line1.peerReceived(), "tai");
+    EXPECT_NE(rig.records.text.find("Data= 74 61 69\r\n"), std::string::npos) << rig.records.text;
     EXPECT_EQ(rig.line2.bytesWaiting(), 1u);
     EXPECT_EQ(rig.line1.bytesWaiting(), 3u);
     // Stopped, "Авт." may change; started again in auto mode long after, the old bytes begin

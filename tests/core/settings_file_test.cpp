@@ -17,7 +17,7 @@ StoredSettings settings(std::string path, i16 gap, i16 poll, i16 lineDelay,
     return {std::move(path), gap, poll, lineDelay, std::move(product), std::move(version)};
 }
 
-TEST(SettingsBytes, WrittenFileMatchesTheRecordLayoutAndTextsOver498BytesAreRefused) {
+TEST(SettingsBytes, TheRecordLayoutWrittenAndReadWhateverTheFileHolds) {
     const std::string longest = "/" + std::string(497, 'p');
     for (const StoredSettings& s :
          {settings("/home/u/data/", 10, 100, 100), settings(longest, -2, 32767, -32768),
@@ -34,9 +34,8 @@ TEST(SettingsBytes, WrittenFileMatchesTheRecordLayoutAndTextsOver498BytesAreRefu
     EXPECT_EQ(neg.substr(1500, 2), std::string("\x00\x80", 2));
     EXPECT_FALSE(serializeSettings(settings(longest + "/", 1, 2, 3)));
     EXPECT_FALSE(serializeSettings(settings("", 1, 2, 3, std::string(499, 'L'))));
-}
 
-TEST(SettingsBytes, MissingCutOrBrokenRecordsReadAsEmptyTextOrZero) {
+    // Missing, cut or broken records read as empty text or zero.
     const std::string good = goldenSettings("/data/", 25, 250, 50);
     std::string bad = good;
     bad.replace(0, 2, "\xf3\x01");  // 499: runs one byte into record 2

@@ -43,7 +43,6 @@ TEST_F(SettingsLoad, StoredValuesAreUsedAndAFileOfAnotherVersionIsRewrittenKeepi
         // The identity is compared exactly, case and all.
         {goldenSettings("/x/", 1, 2, 3, "linetap", "v.2.01"), "/x/"},
         {goldenSettings("/x/", 1, 2, 3, "Linetap", "V.2.01"), "/x/"},
-        {goldenSettings("/x/", 1, 2, 3, "", ""), "/x/"},
         {"", ""},
         {goldenSettings("/kept/", 5, 5, 5).substr(0, 1200), "/kept/"},
         {std::string(3000, '\xff'), ""},

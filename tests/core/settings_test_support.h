@@ -3,11 +3,13 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <csignal>
 #include <cstdint>
 #include <string>
 #include <tuple>
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include "app/settings_store.h"
 #include "sim/test_host.h"
@@ -49,6 +51,21 @@ inline bool writeBytes(const std::string& path, const std::string& bytes) {
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
            f.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
                static_cast<qint64>(bytes.size());
+}
+
+// Runs `f` with files limited to `bytes`: a write past the limit gives a short count, then fails.
+template <class F>
+auto withFileSizeLimit(rlim_t bytes, F f) {
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &small);
+    const auto result = f();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    return result;
 }
 
 // The record folder and the three intervals in force, compared in one go.

@@ -9,6 +9,11 @@
 
 namespace lt::sim {
 
+// Our RTS and DTR as the peer of `line` sees them: "RD", "R-", "-D" or "--".
+inline std::string peerSees(const SimLine& line) {
+    return std::string(line.peerSeesRts() ? "R" : "-") + (line.peerSeesDtr() ? "D" : "-");
+}
+
 // The whole program without its window, on two simulated lines and a virtual clock.
 struct Rig {
     VirtualLoop loop;

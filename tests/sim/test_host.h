@@ -16,7 +16,11 @@ class TestHost : public Host {
 public:
     explicit TestHost(VirtualLoop& loop) : loop_(loop) {}
 
-    std::unique_ptr<Timer> createTimer() override { return std::make_unique<VirtualTimer>(loop_); }
+    std::unique_ptr<Timer> createTimer() override {
+        auto timer = std::make_unique<VirtualTimer>(loop_);
+        timers.push_back(timer.get());
+        return timer;
+    }
     void processEvents() override {
         ++yields;
         if (onYield) onYield();
@@ -48,6 +52,8 @@ public:
     QDateTime startTime{QDate(2026, 12, 6), QTime(14, 5, 9, 370)};
     bool quitRequested = false;
     int yields = 0;
+    // Every timer made, so that a test can hold up their ticks (`latency`) while their owner lives.
+    std::vector<VirtualTimer*> timers;
     // Runs at every yield, `yields` already counted, before the events waiting: a click made
     // while the program lets the event loop run.
     std::function<void()> onYield;
