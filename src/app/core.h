@@ -93,7 +93,7 @@ public:
     void closeSettings();
     // Values in force for this run only, not written to the settings file (a front end's
     // options, checked as "Сохранить" checks them).
-    void useSettings(const Settings& s) { store_.edit() = s; }
+    void useSettings(const Settings& s) { store_.use(s); }
 
     // --- What the capture holds, for front ends without a window and for tests ---------------
     const CaptureChannel& channel(int port) const { return port == 1 ? channel1_ : channel2_; }

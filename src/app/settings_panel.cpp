@@ -76,7 +76,7 @@ void SettingsPanel::type(SettingField field, const std::string& text) {
 }
 
 void SettingsPanel::save(SettingsStore& store) {
-    Settings& s = store.edit();
+    Settings s = store.values();
     s.recordFolder = withSlash(view_.recordFolder);
 
     const Conversion results[] = {
@@ -84,6 +84,8 @@ void SettingsPanel::save(SettingsStore& store) {
         convertInterval(locale_, view_.pollInterval, s.pollMs),
         convertInterval(locale_, view_.lineDelay, s.lineDelayMs),
     };
+    // What was taken stays in force, whatever is refused below.
+    store.use(s);
     bool notANumber = false, negative = false;
     for (Conversion r : results) {
         notANumber |= r == Conversion::NotANumber;

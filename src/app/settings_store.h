@@ -22,8 +22,8 @@ public:
     explicit SettingsStore(const Host& host) : host_(host) {}
 
     const Settings& values() const { return values_; }
-    // Changes take effect at once, whether or not they are saved.
-    Settings& edit() { return values_; }
+    // New values take effect at once, whether or not they are saved.
+    void use(const Settings& values) { values_ = values; }
 
     // The program folder is made when missing, the file read, a missing file or one of another
     // version replaced by the defaults (a stored record folder survives). Nothing here stops the

@@ -55,7 +55,7 @@ TEST_F(SettingsPanelTest, HidingKeepsTheFieldsShowingRefillsAllButTheDelayAndExi
     panel.toggle(store.values());
     EXPECT_EQ(shown(), Shown(false, true, "закрыть"));
     EXPECT_EQ(fields(), std::tuple("/mnt/usb/logs", "1", "2", "3"));
-    store.edit().gapMs = -5;
+    store.use(with(store.values(), &Settings::gapMs, -5));
     panel.toggle(store.values());
     EXPECT_EQ(fields(), std::tuple(folder, "-5", "100", "3"));
     type({"/typed", "55", "2", "3"});
@@ -107,9 +107,9 @@ TEST_F(SettingsPanelTest, RefusedInputGivesOneMessageTakesWhatItCanAndWritesNoth
     for (const auto& [texts, message, taken] : cases) {
         SCOPED_TRACE(texts[1]);
         host.messages.clear();
-        store.edit().gapMs = 1;
-        store.edit().pollMs = 2;
-        store.edit().lineDelayMs = 3;
+        store.use(with(store.values(), &Settings::gapMs, 1));
+        store.use(with(store.values(), &Settings::pollMs, 2));
+        store.use(with(store.values(), &Settings::lineDelayMs, 3));
         type(texts);
         panel.save(store);
         EXPECT_EQ(host.messages, std::vector{message});

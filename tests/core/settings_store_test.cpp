@@ -58,7 +58,7 @@ TEST_F(SettingsLoad, StoredValuesAreUsedAndAFileOfAnotherVersionIsRewrittenKeepi
 
 TEST_F(SettingsLoad, FolderOrFileThatCannotBeMadeOrReadLeavesTheDefaults) {
     host.env["ProgramFiles"] = base + "absent/deeper";
-    store.edit().gapMs = 33;
+    store.use(with(store.values(), &Settings::gapMs, 33));
     store.load();
     EXPECT_FALSE(pathExists(base + "absent")) << "only one folder level is made";
     EXPECT_EQ(valuesOf(store.values()),
@@ -67,7 +67,7 @@ TEST_F(SettingsLoad, FolderOrFileThatCannotBeMadeOrReadLeavesTheDefaults) {
     // A folder where the file should be: it exists but cannot be read, and is not overwritten.
     host.env["ProgramFiles"] = dir.path().toStdString();
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(file)));
-    store.edit().gapMs = 33;
+    store.use(with(store.values(), &Settings::gapMs, 33));
     store.load();
     EXPECT_EQ(valuesOf(store.values()), Values(folder, 10, 100, 100));
     EXPECT_TRUE(QFileInfo(QString::fromStdString(file)).isDir());

@@ -40,6 +40,13 @@ inline std::string goldenSettings(const std::string& path, int gap, int poll, in
     return f;
 }
 
+// The settings `s` with one value changed.
+template <class T, class V>
+Settings with(Settings s, T Settings::*field, V value) {
+    s.*field = static_cast<T>(value);
+    return s;
+}
+
 inline std::string readBytes(const std::string& path) {
     QFile f(QString::fromStdString(path));
     if (!f.open(QIODevice::ReadOnly)) return "<unreadable>";
