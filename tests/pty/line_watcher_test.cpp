@@ -7,10 +7,8 @@
 
 #include <atomic>
 #include <cerrno>
-#include <functional>
 #include <mutex>
 #include <utility>
-#include <vector>
 
 #include "pty_support.h"
 
@@ -18,6 +16,7 @@ namespace lt {
 namespace {
 
 using pty::runUntil;
+using Events = std::vector<PortEvent>;
 
 // A driver whose wait blocks in a real system call (a poll on a pipe), so only a signal or its
 // time can end it early, as with TIOCMIWAIT. The test changes the inputs, then wake() ends the
@@ -37,18 +36,13 @@ public:
         if (waitError != 0 || returnAtOnce) return waitError;
         {
             std::lock_guard lock(m_);
-            if (atNextWait_) std::exchange(atNextWait_, nullptr)();
+            if (next_) std::exchange(next_, nullptr)();
         }
         pollfd p{pipe_[0], POLLIN, 0};
         const int r = ::poll(&p, 1, timeoutMs);
-        if (r == 0) return EINTR;  // the time ran out
-        if (r < 0) return errno;
+        if (r <= 0) return r == 0 ? EINTR : errno;  // EINTR: the time ran out
         char c;
         return ::read(pipe_[0], &c, 1) == 1 ? 0 : errno;
-    }
-    void atNextWait(std::function<void()> change) {
-        std::lock_guard lock(m_);
-        atNextWait_ = std::move(change);
     }
     int levels(int& out) override {
         out = bits;
@@ -58,13 +52,16 @@ public:
         out = {cts, dsr, dcd};
         return hasCounts ? 0 : EINVAL;
     }
+    void atNextWait(std::function<void()> change) {
+        std::lock_guard lock(m_);
+        next_ = std::move(change);
+    }
     void wake() { [[maybe_unused]] auto n = ::write(pipe_[1], "w", 1); }
-    // The watcher's events, posted from its helper thread.
     void post(PortEvent e) {
         std::lock_guard lock(m_);
         posted_.push_back(e);
     }
-    std::vector<PortEvent> posted() {
+    Events posted() {
         std::lock_guard lock(m_);
         return posted_;
     }
@@ -76,101 +73,97 @@ public:
 private:
     int pipe_[2];
     std::mutex m_;
-    std::vector<PortEvent> posted_;
-    std::function<void()> atNextWait_;
+    Events posted_;
+    std::function<void()> next_;
+};
+
+struct Watched {
+    FakeDriver drv;
+    LineWatcher w{drv, [this](PortEvent e) { drv.post(e); }};
 };
 
 TEST(LineWatcher, ReportsEachChangedInputAndAPulseSeenOnlyInTheCounters) {
-    FakeDriver drv;
-    LineWatcher w(drv, [&](PortEvent e) { drv.post(e); });
-    w.start();
-    ASSERT_TRUE(runUntil([&] { return drv.waits.load() >= 1; }));
-    EXPECT_EQ(w.mode(), LineWatcher::Mode::Waiting);
-
-    drv.bits |= TIOCM_CTS;
-    ++drv.cts;
-    drv.wake();
-    ASSERT_TRUE(runUntil([&] { return drv.posted().size() >= 1; }));
-    // DSR and DCD together: two events in one look.
-    ++drv.dsr;
-    ++drv.dcd;
-    drv.bits |= TIOCM_DSR | TIOCM_CD;
-    drv.wake();
-    ASSERT_TRUE(runUntil([&] { return drv.posted().size() >= 3; }));
-    // A DSR pulse that is over before the watcher looks: the level is the same, the count is not.
-    drv.dsr += 2;
-    drv.wake();
-    ASSERT_TRUE(runUntil([&] { return drv.posted().size() >= 4; }));
-    w.stop();
-    EXPECT_FALSE(w.running());
-    EXPECT_EQ(drv.posted(), (std::vector<PortEvent>{PortEvent::CtsChanged, PortEvent::DsrChanged,
-                                                    PortEvent::DcdChanged, PortEvent::DsrChanged}));
+    Watched t;
+    t.w.start();
+    ASSERT_TRUE(runUntil([&] { return t.drv.waits.load() >= 1; }));
+    EXPECT_EQ(t.w.mode(), LineWatcher::Mode::Waiting);
+    // CTS; DSR and DCD together (two events in one look); a DSR pulse that is over before the
+    // watcher looks: the level is the same, the count is not.
+    const auto step = [&](int levels, int dcts, int ddsr, int ddcd, std::size_t events) {
+        t.drv.bits |= levels;
+        t.drv.cts += dcts;
+        t.drv.dsr += ddsr;
+        t.drv.dcd += ddcd;
+        t.drv.wake();
+        ASSERT_TRUE(runUntil([&] { return t.drv.posted().size() >= events; }));
+    };
+    step(TIOCM_CTS, 1, 0, 0, 1);
+    step(TIOCM_DSR | TIOCM_CD, 0, 1, 1, 3);
+    step(0, 0, 2, 0, 4);
+    t.w.stop();
+    EXPECT_FALSE(t.w.running());
+    EXPECT_EQ(t.drv.posted(), (Events{PortEvent::CtsChanged, PortEvent::DsrChanged,
+                                      PortEvent::DcdChanged, PortEvent::DsrChanged}));
 }
 
 TEST(LineWatcher, AChangeJustBeforeAWaitBeginsIsReportedWithoutWaitingForAnother) {
-    FakeDriver drv;
-    LineWatcher w(drv, [&](PortEvent e) { drv.post(e); });
-    w.start();
-    ASSERT_TRUE(runUntil([&] { return drv.waits.load() >= 1; }));
+    Watched t;
+    t.w.start();
+    ASSERT_TRUE(runUntil([&] { return t.drv.waits.load() >= 1; }));
     // CTS changes and wakes the wait; DCD changes after the watcher has looked, as the next wait
     // begins, so that wait never sees it and nothing else changes after it.
-    drv.atNextWait([&] {
-        drv.bits |= TIOCM_CD;
-        ++drv.dcd;
+    t.drv.atNextWait([&] {
+        t.drv.bits |= TIOCM_CD;
+        ++t.drv.dcd;
     });
-    drv.bits |= TIOCM_CTS;
-    ++drv.cts;
-    drv.wake();
-    ASSERT_TRUE(runUntil([&] { return drv.posted().size() >= 2; }));
-    w.stop();
-    EXPECT_EQ(drv.posted(), (std::vector<PortEvent>{PortEvent::CtsChanged, PortEvent::DcdChanged}));
+    t.drv.bits |= TIOCM_CTS;
+    ++t.drv.cts;
+    t.drv.wake();
+    ASSERT_TRUE(runUntil([&] { return t.drv.posted().size() >= 2; }));
+    t.w.stop();
+    EXPECT_EQ(t.drv.posted(), (Events{PortEvent::CtsChanged, PortEvent::DcdChanged}));
     // Every wait had a time limit within which a change is reported.
-    EXPECT_GE(drv.longestWait.load(), 1);
-    EXPECT_LE(drv.longestWait.load(), 100);
+    EXPECT_GE(t.drv.longestWait.load(), 1);
+    EXPECT_LE(t.drv.longestWait.load(), 100);
 }
 
 TEST(LineWatcher, PollsWhereTheDriverRefusesOrFakesTheWaitAndEndsWhenTheDeviceIsGone) {
     for (int refusal : {EINVAL, ENOTTY, 0}) {
         SCOPED_TRACE(refusal);
-        FakeDriver drv;
-        drv.waitError = refusal;
-        drv.returnAtOnce = refusal == 0;  // a wait that comes back at once with nothing changed
-        drv.hasCounts = false;
-        LineWatcher w(drv, [&](PortEvent e) { drv.post(e); });
-        w.start();
-        ASSERT_TRUE(runUntil([&] { return w.mode() == LineWatcher::Mode::Polling; }));
-        const int waitsWhenPolling = drv.waits.load();
+        Watched t;
+        t.drv.waitError = refusal;
+        t.drv.returnAtOnce = refusal == 0;  // a wait that comes back at once with nothing changed
+        t.drv.hasCounts = false;
+        t.w.start();
+        ASSERT_TRUE(runUntil([&] { return t.w.mode() == LineWatcher::Mode::Polling; }));
+        const int waitsWhenPolling = t.drv.waits.load();
         EXPECT_LE(waitsWhenPolling, LineWatcher::kSpuriousLimit);
-        drv.bits = TIOCM_CTS;
-        ASSERT_TRUE(runUntil([&] { return !drv.posted().empty(); }));
-        w.stop();
-        EXPECT_EQ(drv.posted(), (std::vector<PortEvent>{PortEvent::CtsChanged}));
-        EXPECT_EQ(drv.waits.load(), waitsWhenPolling);  // polling never went back to the wait
+        t.drv.bits = TIOCM_CTS;
+        ASSERT_TRUE(runUntil([&] { return !t.drv.posted().empty(); }));
+        t.w.stop();
+        EXPECT_EQ(t.drv.posted(), Events{PortEvent::CtsChanged});
+        EXPECT_EQ(t.drv.waits.load(), waitsWhenPolling);  // polling never went back to the wait
     }
-
-    FakeDriver gone;
-    gone.waitError = EIO;
-    LineWatcher w(gone, [&](PortEvent e) { gone.post(e); });
-    w.start();
-    ASSERT_TRUE(runUntil([&] { return w.mode() == LineWatcher::Mode::Ended; }));
-    EXPECT_EQ(gone.waits.load(), 1);
-    EXPECT_TRUE(gone.posted().empty());
+    Watched gone;
+    gone.drv.waitError = EIO;
+    gone.w.start();
+    ASSERT_TRUE(runUntil([&] { return gone.w.mode() == LineWatcher::Mode::Ended; }));
+    EXPECT_EQ(gone.drv.waits.load(), 1);
+    EXPECT_TRUE(gone.drv.posted().empty());
 }
 
 TEST(LineWatcher, StartsAndStopsManyTimesWhileBlockedInTheWait) {
-    FakeDriver drv;
-    LineWatcher w(drv, [&](PortEvent e) { drv.post(e); });
+    Watched t;
     for (int i = 0; i < 300; ++i) {
-        w.start();
-        if (i % 3 == 0) runUntil([&] { return drv.waits.load() > i / 3; }, 1000);
-        w.stop();
-        ASSERT_FALSE(w.running()) << "round " << i;
+        t.w.start();
+        if (i % 3 == 0) runUntil([&] { return t.drv.waits.load() > i / 3; }, 1000);
+        t.w.stop();
+        ASSERT_FALSE(t.w.running()) << "round " << i;
     }
-    EXPECT_TRUE(drv.posted().empty());
+    EXPECT_TRUE(t.drv.posted().empty());
 }
 
-// Stopping a body blocked in a system call is covered by the watcher above; a polling body
-// sleeps in waitFor() and is woken by notify() without a signal.
+// A polling body sleeps in waitFor() and is woken by notify() without a signal.
 TEST(InterruptibleThread, NotifyWakesAWait) {
     InterruptibleThread t;
     std::atomic<int> turns{0};

@@ -12,39 +12,32 @@ namespace lt::test {
 class LogCapture {
 public:
     explicit LogCapture(const char* category) : category_(category) {
-        std::lock_guard lock(mutex());
-        current() = this;
+        std::lock_guard lock(mutex_);
+        current_ = this;
         previous_ = qInstallMessageHandler(&LogCapture::handle);
     }
     ~LogCapture() {
-        std::lock_guard lock(mutex());
+        std::lock_guard lock(mutex_);
         qInstallMessageHandler(previous_);
-        current() = nullptr;
+        current_ = nullptr;
     }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
     std::vector<std::string> lines() const {
-        std::lock_guard lock(mutex());
+        std::lock_guard lock(mutex_);
         return lines_;
     }
 
 private:
     static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-        std::lock_guard lock(mutex());
-        LogCapture* self = current();
-        if (!self || type == QtDebugMsg || !context.category) return;
-        if (std::string(context.category) == self->category_)
-            self->lines_.push_back(text.toStdString());
+        std::lock_guard lock(mutex_);
+        if (current_ && type != QtDebugMsg && context.category &&
+            current_->category_ == context.category)
+            current_->lines_.push_back(text.toStdString());
     }
-    static std::mutex& mutex() {
-        static std::mutex m;
-        return m;
-    }
-    static LogCapture*& current() {
-        static LogCapture* c = nullptr;
-        return c;
-    }
+    static inline std::mutex mutex_;
+    static inline LogCapture* current_ = nullptr;
 
     std::string category_;
     QtMessageHandler previous_ = nullptr;

@@ -55,17 +55,5 @@ TEST(QtHost, TimersTickPeriodicallyNeverWithIntervalZeroAndTheFirstExpiryComesOn
     EXPECT_EQ(order, std::vector<char>{'o'});
 }
 
-TEST(QtHost, EnvironmentAndMessagesGoWhereTheyShould) {
-    QtHost host;
-    ::setenv("LINETAP_TEST_VARIABLE", "/dev/ttyUSB7", 1);
-    EXPECT_EQ(host.environment("LINETAP_TEST_VARIABLE"), "/dev/ttyUSB7");
-    ::unsetenv("LINETAP_TEST_VARIABLE");
-    EXPECT_EQ(host.environment("LINETAP_TEST_VARIABLE"), std::nullopt);
-    std::string shown;
-    host.onMessage = [&](const std::string& s) { shown += s; };
-    host.showMessage("DCB Write Error:22");
-    EXPECT_EQ(shown, "DCB Write Error:22");
-}
-
 }  // namespace
 }  // namespace lt
