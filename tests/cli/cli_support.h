@@ -8,6 +8,8 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -34,24 +36,6 @@ inline std::string readFile(const std::string& path) {
 inline bool waitForBytes(PtyPair& pty, std::size_t size) {
     return waitUntil([&] { return pty.drain(), pty.received.size() >= size; });
 }
-
-// A fresh folder under the system's temporary one, removed with everything in it.
-struct TempDir {
-    TempDir() = default;
-    TempDir(const TempDir&) = delete;
-    ~TempDir() {
-        if (!path.empty()) std::filesystem::remove_all(path);
-    }
-    std::string file(const std::string& name) const { return path + "/" + name; }
-    std::string folder(const std::string& name) const {
-        std::filesystem::create_directory(file(name));
-        return file(name);
-    }
-    std::string path = [] {
-        std::string p = std::filesystem::temp_directory_path() / "linetap-cli-XXXXXX";
-        return ::mkdtemp(p.data()) ? p : "";
-    }();
-};
 
 // The built program, started with `args`, standard input from /dev/null, standard output and
 // error into pipes the test reads, XDG_CONFIG_HOME set to `configHome`, ProgramFiles and
@@ -131,19 +115,18 @@ public:
             if (std::filesystem::read_symlink(e.path(), ec) == path) return true;
         return false;
     }
-    // Whether the child catches `sig` now: it sets its SIGINT and SIGTERM handlers once it runs,
-    // just before its event loop.
-    bool catches(int sig) const {
-        std::ifstream in(proc("status"));
-        for (std::string line; std::getline(in, line);)
-            if (line.rfind("SigCgt:", 0) == 0)
-                return (std::strtoull(line.c_str() + 7, nullptr, 16) >> (sig - 1)) & 1u;
-        return false;
-    }
-    // Waits until the child runs with its signal handlers set; false when it ended.
+    // Waits until the child runs with its SIGTERM and SIGINT handlers set, which it sets just
+    // before its event loop; false when it ended.
     bool waitRunning() {
-        return waitFor([&] { return (catches(SIGTERM) && catches(SIGINT)) || !running(); }) &&
-               running();
+        const auto handlers = [&] {
+            std::ifstream in(proc("status"));
+            for (std::string line; std::getline(in, line);)
+                if (line.rfind("SigCgt:", 0) == 0)
+                    return (~std::strtoull(line.c_str() + 7, nullptr, 16) &
+                            (1u << (SIGTERM - 1) | 1u << (SIGINT - 1))) == 0;
+            return false;
+        };
+        return waitFor([&] { return handlers() || !running(); }) && running();
     }
 
     std::string out, err;  // standard output and error so far
@@ -157,13 +140,17 @@ private:
 // Two far devices, a folder for the run and the arguments that put the program on them.
 class CliTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(!dir.path.empty() && one.ok() && two.ok()); }
+    void SetUp() override { ASSERT_TRUE(dir.isValid() && one.ok() && two.ok()); }
     std::vector<std::string> on(std::vector<std::string> more) const {
         more.insert(more.begin(), {"--headless", "--port1", one.slave, "--port2", two.slave});
         return more;
     }
-    TempDir dir;
-    std::string config = dir.folder("config");
+    std::string file(const QString& name) const { return dir.filePath(name).toStdString(); }
+    std::string folder(const QString& name) const {
+        return QDir(dir.path()).mkdir(name), file(name);
+    }
+    QTemporaryDir dir;
+    std::string config = folder("config");
     PtyPair one, two;  // the far devices of port 1 and port 2
 };
 

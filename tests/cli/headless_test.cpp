@@ -12,7 +12,7 @@ namespace {
 class CliHeadless : public CliTest {};
 
 TEST_F(CliHeadless, RelaysPrintsAndRecordsBothWaysThenStopsOnSigterm) {
-    const std::string records = dir.folder("records");
+    const std::string records = folder("records");
     Child child(on({"--relay", "both", "--auto", "--record", records, "--print", "--settings1",
                     "9600,n,8,1", "--settings2", "9600,n,8,1"}),
                 config);
@@ -69,7 +69,7 @@ TEST_F(CliHeadless, LoadsNoGuiLibraryAndStopsCleanlyOnSigint) {
 }
 
 TEST_F(CliHeadless, BadInputAndMissingDevicesAreToldInOneLineWithTheirStatus) {
-    const std::string missing = dir.file("missing"), plain = dir.file("plain");
+    const std::string missing = file("missing"), plain = file("plain");
     std::ofstream(plain) << "not a folder";  // no execute bits: no folder to write in, for root too
     const std::string help = " (see linetap --help)\n", gone = std::strerror(ENOENT);
     const struct {

@@ -87,7 +87,7 @@ protected:
         EXPECT_EQ(child.waitExit(), 0);
         EXPECT_EQ(child.err, "");
     }
-    const std::string capture = dir.file("capture.pcapng");
+    const std::string capture = file("capture.pcapng");
     std::vector<Sent> sent;
 };
 
@@ -130,17 +130,17 @@ TEST_F(CliPcapng, TsharkDecodesEveryPacketAsModbusRtu) {
     ASSERT_NO_FATAL_FAILURE(playModbus());
     // USER0 (link type 147) decoded as Modbus RTU; tshark keeps its preferences under HOME.
     const std::string command =
-        "HOME='" + dir.path + "' /usr/bin/tshark -r '" + capture +
+        "HOME='" + dir.path().toStdString() + "' /usr/bin/tshark -r '" + capture +
         "' -o 'uat:user_dlts:\"User 0 (DLT=147)\",\"mbrtu\",\"0\",\"\",\"0\",\"\"'"
         " -o mbrtu.crc_verification:TRUE -T fields -e frame.interface_id -e mbrtu.unit_id"
         " -e modbus.func_code -e mbrtu.crc16.status -e _ws.col.Info 2>'" +
-        dir.file("tshark.err") + "'";
+        file("tshark.err") + "'";
     FILE* out = ::popen(command.c_str(), "r");
     ASSERT_NE(out, nullptr);
     std::string text;
     char buf[4096];
     for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, out)) > 0;) text.append(buf, n);
-    ASSERT_EQ(::pclose(out), 0) << text << readFile(dir.file("tshark.err"));
+    ASSERT_EQ(::pclose(out), 0) << text << readFile(file("tshark.err"));
 
     // Interface, unit 17, read holding registers, CRC checked and good; port 1's device asks.
     std::istringstream rows(text);
@@ -156,7 +156,7 @@ TEST_F(CliPcapng, TsharkDecodesEveryPacketAsModbusRtu) {
 }
 
 TEST_F(CliPcapng, ANamedPipeGetsEachPacketAtOnceAndCaptureGoesOnWhenItsReaderLeaves) {
-    const std::string fifo = dir.file("live.pcapng"), records = dir.folder("records");
+    const std::string fifo = file("live.pcapng"), records = folder("records");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     // The reader opens without waiting for the writer, and reads whatever has come.
     int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -217,7 +217,7 @@ TEST_F(CliPcapng, ANamedPipeGetsEachPacketAtOnceAndCaptureGoesOnWhenItsReaderLea
 // The start waits in the opening of a named pipe until a reader comes; a SIGTERM meanwhile stops
 // the program cleanly, as one while it runs does.
 TEST_F(CliPcapng, ASignalWhileWaitingForThePipesReaderStopsCleanly) {
-    const std::string fifo = dir.file("nobody-reads.pcapng");
+    const std::string fifo = file("nobody-reads.pcapng");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     Child child(on({"--pcap", fifo, "--auto"}), config);
     // Both ports are open: the program goes on to the pipe, where it waits for a reader.

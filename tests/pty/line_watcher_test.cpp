@@ -12,10 +12,9 @@
 
 #include "pty_support.h"
 
-namespace lt {
+namespace lt::pty {
 namespace {
 
-using pty::runUntil;
 using Events = std::vector<PortEvent>;
 
 // A driver whose wait blocks in a real system call (a poll on a pipe), so only a signal or its
@@ -177,4 +176,4 @@ TEST(InterruptibleThread, NotifyWakesAWait) {
 }
 
 }  // namespace
-}  // namespace lt
+}  // namespace lt::pty

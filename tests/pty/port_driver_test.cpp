@@ -11,21 +11,10 @@
 #include "ports/linux/linux_serial_port.h"
 #include "pty_support.h"
 
-namespace lt {
+namespace lt::pty {
 namespace {
 
-using pty::EventLog;
-using pty::expectReceived;
-using pty::FakeDevice;
-using pty::runUntil;
-
-struct PortOnFakeDevice : ::testing::Test {
-    void SetUp() override {
-        ASSERT_TRUE(far.ok());
-        host.env["LINETAP_COM1"] = far.slave;
-    }
-    pty::PtyHost host;
-    pty::PtyPair far;
+struct PortOnFakeDevice : OnPty {
     FakeDevice device;
     LinuxSerialPort port{host, 1, device.drivers()};
 };
@@ -167,4 +156,4 @@ TEST_F(PortOnFakeDevice, SettingsTheDriverDoesNotTakeAreRefusedAndTheLastTakenKe
 }
 
 }  // namespace
-}  // namespace lt
+}  // namespace lt::pty

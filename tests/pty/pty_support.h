@@ -25,6 +25,16 @@ public:
     std::map<std::string, std::string> env;
 };
 
+// The far end of a pseudo-terminal pair, named as COM1.
+struct OnPty : ::testing::Test {
+    void SetUp() override {
+        ASSERT_TRUE(far.ok());
+        host.env["LINETAP_COM1"] = far.slave;
+    }
+    PtyHost host;
+    PtyPair far;
+};
+
 // Runs the event loop until `done` holds or `limitMs` has passed.
 inline bool runUntil(const std::function<bool()>& done, int limitMs = 3000) {
     return test::waitUntil(done, limitMs, [] { QCoreApplication::processEvents(); });

@@ -6,11 +6,8 @@
 
 #include "pty_support.h"
 
-namespace lt {
+namespace lt::pty {
 namespace {
-
-using pty::runFor;
-using pty::runUntil;
 
 TEST(QtHost, TimersTickPeriodicallyNeverWithIntervalZeroAndTheFirstExpiryComesOnce) {
     QtHost host;
@@ -56,4 +53,4 @@ TEST(QtHost, TimersTickPeriodicallyNeverWithIntervalZeroAndTheFirstExpiryComesOn
 }
 
 }  // namespace
-}  // namespace lt
+}  // namespace lt::pty

@@ -9,10 +9,12 @@
 namespace lt::test {
 namespace {
 
-QString captionOf(QWidget* w) {
-    if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
-    if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
-    if (auto* g = qobject_cast<QGroupBox*>(w)) return g->title();
+QString captionOf(QObject* o) {
+    if (auto* b = qobject_cast<QAbstractButton*>(o)) return b->text();
+    if (auto* l = qobject_cast<QLabel*>(o)) return l->text();
+    if (auto* g = qobject_cast<QGroupBox*>(o)) return g->title();
+    if (auto* m = qobject_cast<QMenu*>(o)) return m->title();
+    if (auto* a = qobject_cast<QAction*>(o)) return a->text();
     return "<no caption>";
 }
 
@@ -32,32 +34,25 @@ TEST_F(WindowTest, EveryControlCarriesItsCaptionAndTheWindowItsMenuAndIcon) {
         "settings.lineDelayLabel=Время задержки сервисных сигналов относительно данных, мс;"
         "settings.recordFolderLabel=Путь для хранения трансируемых данных ;settings.browse=поиск;"
         "settings.save=Сохранить;settings.close=Выйти;screen.heading.dcd=DCD;"
-        "screen.heading.dsr=DSR;screen.heading.cts=CTS;screen.heading.length=Длина");
+        "screen.heading.dsr=DSR;screen.heading.cts=CTS;screen.heading.length=Длина;menu=Меню;"
+        "menu.pcapng=Также pcapng (Wireshark);menu.exit=Выход;menu.settings=Настройка");
     for (const QString& entry : captions.split(';')) {
-        QStringList names;
-        for (const QString& name : entry.section('=', 0, 0).split(' ')) {
-            if (name.startsWith("*."))
-                names << "port1." + name.mid(2) << "port2." + name.mid(2);
-            else
-                names << name;
+        for (QString name : entry.section('=', 0, 0).split(' ')) {
+            if (name.startsWith("*.")) name = "port1." + name.mid(2) + " port2." + name.mid(2);
+            for (const QString& one : name.split(' ')) {
+                QObject* o = window->findChild<QObject*>(one);
+                EXPECT_EQ(o ? captionOf(o) : "<none>", entry.section('=', 1)) << one.toStdString();
+            }
         }
-        for (const QString& name : names)
-            EXPECT_EQ(captionOf(find(name)), entry.section('=', 1)) << name.toStdString();
     }
 
     // The menu bar: "Меню" holding the pcapng tick and "Выход", then the command "Настройка".
     const QList<QAction*> top = window->menuBar()->actions();
     ASSERT_EQ(top.size(), 2);
-    ASSERT_NE(top[0]->menu(), nullptr);
     EXPECT_EQ(top[0]->menu(), window->findChild<QMenu*>("menu"));
-    EXPECT_EQ(top[0]->menu()->title(), "Меню");
     EXPECT_EQ(top[0]->menu()->actions(), (QList{action("menu.pcapng"), action("menu.exit")}));
-    EXPECT_EQ(action("menu.pcapng")->text(), "Также pcapng (Wireshark)");
     EXPECT_TRUE(action("menu.pcapng")->isCheckable());
-    EXPECT_FALSE(action("menu.pcapng")->isChecked());
-    EXPECT_EQ(action("menu.exit")->text(), "Выход");
     EXPECT_EQ(top[1], action("menu.settings"));
-    EXPECT_EQ(top[1]->text(), "Настройка");
     EXPECT_EQ(top[1]->menu(), nullptr);  // a command, not a menu
 
     // The icon comes at the large and the small size.
@@ -68,28 +63,30 @@ TEST_F(WindowTest, EveryControlCarriesItsCaptionAndTheWindowItsMenuAndIcon) {
     }
 }
 
+QStringList items(const QComboBox* c) {
+    QStringList list;
+    for (int i = 0; i < c->count(); ++i) list << c->itemText(i);
+    return list;
+}
+
 TEST_F(WindowTest, PortListsOffer14400OnPortOneOnlyAndSerialDevicesAfterTwelve) {
-    QStringList numbers;
-    for (int n = 1; n <= 12; ++n) numbers << QString::number(n);
-    const QStringList bauds{"110",   "300",   "600",   "1200",  "2400",  "4800",  "9600",
-                            "14400", "19200", "28800", "38400", "57600", "115200"};
-    QStringList bauds2 = bauds;
-    bauds2.removeAll("14400");
+    QStringList bauds{"110",   "300",   "600",   "1200",  "2400",  "4800",  "9600",
+                      "14400", "19200", "28800", "38400", "57600", "115200"};
     EXPECT_EQ(items(combo(1, Choice::Baud)), bauds);
-    EXPECT_EQ(items(combo(2, Choice::Baud)), bauds2);
+    bauds.removeAll("14400");
+    EXPECT_EQ(items(combo(2, Choice::Baud)), bauds);
+    rig.core.addPortEntries({"/dev/ttyACM0", "/dev/ttyUSB0"});
+    window->showState();
+    QStringList ports;
+    for (int n = 1; n <= 12; ++n) ports << QString::number(n);
+    ports << "/dev/ttyACM0"
+          << "/dev/ttyUSB0";
     for (int port = 1; port <= 2; ++port) {
-        EXPECT_EQ(items(combo(port, Choice::Port)), numbers);
+        EXPECT_EQ(items(combo(port, Choice::Port)), ports);
+        EXPECT_EQ(combo(port, Choice::Port)->currentText(), QString::number(port));  // unchanged
         EXPECT_EQ(items(combo(port, Choice::Parity)), (QStringList{"n", "e", "o", "s", "m"}));
         EXPECT_EQ(items(combo(port, Choice::DataBits)), (QStringList{"5", "6", "7", "8"}));
         EXPECT_EQ(items(combo(port, Choice::StopBits)), (QStringList{"1", "2"}));
-    }
-
-    rig.core.addPortEntries({"/dev/ttyACM0", "/dev/ttyUSB0"});
-    window->showState();
-    for (int port = 1; port <= 2; ++port) {
-        EXPECT_EQ(items(combo(port, Choice::Port)),
-                  (numbers + QStringList{"/dev/ttyACM0", "/dev/ttyUSB0"}));
-        EXPECT_EQ(combo(port, Choice::Port)->currentText(), QString::number(port));  // unchanged
     }
 }
 
@@ -118,16 +115,14 @@ TEST_F(WindowTest, PanelsAndControlsStandApartInTheirColoursAndLampsOnTheirCells
     EXPECT_LT(order.indexOf(find("screen")), order.indexOf(find("port1.panel")));
     EXPECT_EQ(order.indexOf(find("settings.panel")), order.size() - 1);
     // Each lamp of a row stands on the line of its own port's cell.
-    for (int i = 0; i < 10; ++i) {
-        for (int port = 1; port <= 2; ++port) {
-            const QRect line = data(i, port)->geometry();
+    for (int i = 0; i < 10; ++i)
+        for (int port = 1; port <= 2; ++port)
             for (const char* which : {"rts", "dtr", "dcd", "dsr", "cts"}) {
                 const int y = find(cell(i, port, which))->geometry().center().y();
+                const QRect line = data(i, port)->geometry();
                 EXPECT_TRUE(y > line.top() && y < line.bottom())
                     << cell(i, port, which).toStdString();
             }
-        }
-    }
 
     EXPECT_TRUE(find("port1.panel")->autoFillBackground());
     EXPECT_NE(find("run.panel")->palette().color(QPalette::Window), kPanelGreen);
