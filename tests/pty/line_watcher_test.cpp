@@ -81,49 +81,51 @@ struct Watched {
     LineWatcher w{drv, [this](PortEvent e) { drv.post(e); }};
 };
 
-TEST(LineWatcher, ReportsEachChangedInputAndAPulseSeenOnlyInTheCounters) {
-    Watched t;
-    t.w.start();
-    ASSERT_TRUE(runUntil([&] { return t.drv.waits.load() >= 1; }));
-    EXPECT_EQ(t.w.mode(), LineWatcher::Mode::Waiting);
+// A watcher started and blocked in its first wait.
+struct LineWatcherTest : ::testing::Test, Watched {
+    void SetUp() override {
+        w.start();
+        ASSERT_TRUE(runUntil([&] { return drv.waits.load() >= 1; }));
+        EXPECT_EQ(w.mode(), LineWatcher::Mode::Waiting);
+    }
+};
+
+TEST_F(LineWatcherTest, ReportsEachChangedInputAndAPulseSeenOnlyInTheCounters) {
     // CTS; DSR and DCD together (two events in one look); a DSR pulse that is over before the
     // watcher looks: the level is the same, the count is not.
     const auto step = [&](int levels, int dcts, int ddsr, int ddcd, std::size_t events) {
-        t.drv.bits |= levels;
-        t.drv.cts += dcts;
-        t.drv.dsr += ddsr;
-        t.drv.dcd += ddcd;
-        t.drv.wake();
-        ASSERT_TRUE(runUntil([&] { return t.drv.posted().size() >= events; }));
+        drv.bits |= levels;
+        drv.cts += dcts;
+        drv.dsr += ddsr;
+        drv.dcd += ddcd;
+        drv.wake();
+        ASSERT_TRUE(runUntil([&] { return drv.posted().size() >= events; }));
     };
     step(TIOCM_CTS, 1, 0, 0, 1);
     step(TIOCM_DSR | TIOCM_CD, 0, 1, 1, 3);
     step(0, 0, 2, 0, 4);
-    t.w.stop();
-    EXPECT_FALSE(t.w.running());
-    EXPECT_EQ(t.drv.posted(), (Events{PortEvent::CtsChanged, PortEvent::DsrChanged,
-                                      PortEvent::DcdChanged, PortEvent::DsrChanged}));
+    w.stop();
+    EXPECT_FALSE(w.running());
+    EXPECT_EQ(drv.posted(), (Events{PortEvent::CtsChanged, PortEvent::DsrChanged,
+                                    PortEvent::DcdChanged, PortEvent::DsrChanged}));
 }
 
-TEST(LineWatcher, AChangeJustBeforeAWaitBeginsIsReportedWithoutWaitingForAnother) {
-    Watched t;
-    t.w.start();
-    ASSERT_TRUE(runUntil([&] { return t.drv.waits.load() >= 1; }));
+TEST_F(LineWatcherTest, AChangeJustBeforeAWaitBeginsIsReportedWithoutWaitingForAnother) {
     // CTS changes and wakes the wait; DCD changes after the watcher has looked, as the next wait
     // begins, so that wait never sees it and nothing else changes after it.
-    t.drv.atNextWait([&] {
-        t.drv.bits |= TIOCM_CD;
-        ++t.drv.dcd;
+    drv.atNextWait([&] {
+        drv.bits |= TIOCM_CD;
+        ++drv.dcd;
     });
-    t.drv.bits |= TIOCM_CTS;
-    ++t.drv.cts;
-    t.drv.wake();
-    ASSERT_TRUE(runUntil([&] { return t.drv.posted().size() >= 2; }));
-    t.w.stop();
-    EXPECT_EQ(t.drv.posted(), (Events{PortEvent::CtsChanged, PortEvent::DcdChanged}));
+    drv.bits |= TIOCM_CTS;
+    ++drv.cts;
+    drv.wake();
+    ASSERT_TRUE(runUntil([&] { return drv.posted().size() >= 2; }));
+    w.stop();
+    EXPECT_EQ(drv.posted(), (Events{PortEvent::CtsChanged, PortEvent::DcdChanged}));
     // Every wait had a time limit within which a change is reported.
-    EXPECT_GE(t.drv.longestWait.load(), 1);
-    EXPECT_LE(t.drv.longestWait.load(), 100);
+    EXPECT_GE(drv.longestWait.load(), 1);
+    EXPECT_LE(drv.longestWait.load(), 100);
 }
 
 TEST(LineWatcher, PollsWhereTheDriverRefusesOrFakesTheWaitAndEndsWhenTheDeviceIsGone) {
@@ -151,15 +153,14 @@ TEST(LineWatcher, PollsWhereTheDriverRefusesOrFakesTheWaitAndEndsWhenTheDeviceIs
     EXPECT_TRUE(gone.drv.posted().empty());
 }
 
-TEST(LineWatcher, StartsAndStopsManyTimesWhileBlockedInTheWait) {
-    Watched t;
+TEST_F(LineWatcherTest, StopsAndStartsManyTimesWhileBlockedInTheWait) {
     for (int i = 0; i < 300; ++i) {
-        t.w.start();
-        if (i % 3 == 0) runUntil([&] { return t.drv.waits.load() > i / 3; }, 1000);
-        t.w.stop();
-        ASSERT_FALSE(t.w.running()) << "round " << i;
+        w.stop();
+        ASSERT_FALSE(w.running()) << "round " << i;
+        w.start();
+        if (i % 3 == 0) runUntil([&] { return drv.waits.load() > 1 + i / 3; }, 1000);
     }
-    EXPECT_TRUE(t.drv.posted().empty());
+    EXPECT_TRUE(drv.posted().empty());
 }
 
 // A polling body sleeps in waitFor() and is woken by notify() without a signal.

@@ -11,18 +11,19 @@ namespace lt::test {
 // Collects the messages of one logging category at info level and above while it lives.
 class LogCapture {
 public:
-    explicit LogCapture(const char* category) : category_(category) {
+    explicit LogCapture(const char* category) {
         std::lock_guard lock(mutex_);
-        current_ = this;
-        previous_ = qInstallMessageHandler(&LogCapture::handle);
+        category_ = category;
+        lines_.clear();
+        previous_ = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+                std::lock_guard lock(mutex_);
+                if (type != QtDebugMsg && context.category && category_ == context.category)
+                    lines_.push_back(text.toStdString());
+            });
     }
-    ~LogCapture() {
-        std::lock_guard lock(mutex_);
-        qInstallMessageHandler(previous_);
-        current_ = nullptr;
-    }
+    ~LogCapture() { qInstallMessageHandler(previous_); }
     LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
 
     std::vector<std::string> lines() const {
         std::lock_guard lock(mutex_);
@@ -30,18 +31,10 @@ public:
     }
 
 private:
-    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-        std::lock_guard lock(mutex_);
-        if (current_ && type != QtDebugMsg && context.category &&
-            current_->category_ == context.category)
-            current_->lines_.push_back(text.toStdString());
-    }
     static inline std::mutex mutex_;
-    static inline LogCapture* current_ = nullptr;
-
-    std::string category_;
-    QtMessageHandler previous_ = nullptr;
-    std::vector<std::string> lines_;
+    static inline std::string category_;
+    static inline std::vector<std::string> lines_;
+    QtMessageHandler previous_;
 };
 
 }  // namespace lt::test

@@ -264,34 +264,28 @@ TEST_F(PortOnPty, OpeningAndClosingManyTimesLeavesNoDescriptorOrLateEventBehind)
 
 TEST(RxQueue, CutsAtPausesFromGapsFromOnAndKeepsTheStampOfASplitChunk) {
     RxQueue q;
-    q.push("AA", 2, 1 * kMs);
-    q.push("B", 1, 10 * kMs);  // 9 ms after: same packet
-    q.push("C", 1, 20 * kMs);  // 10 ms after: a new packet
-    q.push("D", 1, 41 * kMs);
-    EXPECT_EQ(q.lastArrival(), 41 * kMs);
-    for (const char* packet : {"AAB", "C", "D", ""}) {
-        EXPECT_EQ(q.packetLength(SIZE_MAX, 10 * kMs, 0), std::strlen(packet));
-        EXPECT_EQ(q.take(SIZE_MAX, 10 * kMs, 0), packet);
-    }
-    EXPECT_EQ(q.lastArrival(), 0);
-
+    const auto push = [&](std::initializer_list<std::pair<const char*, int>> chunks) {
+        for (auto [bytes, ms] : chunks) q.push(bytes, std::strlen(bytes), ms * kMs);
+    };
+    const auto take = [&](std::size_t maxBytes, int gapMs, int fromMs) {
+        const std::size_t ahead = q.packetLength(maxBytes, gapMs * kMs, fromMs * kMs);
+        const std::string got = q.take(maxBytes, gapMs * kMs, fromMs * kMs);
+        EXPECT_EQ(ahead, got.size()) << "looking ahead tells what the take gives";
+        return got;
+    };
+    push({{"AA", 1}, {"B", 10}, {"C", 20}});  // 9 ms apart: one packet; 10 ms: a new one
+    EXPECT_EQ(take(SIZE_MAX, 10, 0), "AAB");
+    EXPECT_EQ(take(SIZE_MAX, 10, 0), "C");
     // Bytes waiting from before gapsFrom join the first packet after it; no gap limit, no cut.
-    q.push("old", 3, 1 * kMs);
-    q.push("new", 3, 50 * kMs);
-    q.push("late", 4, 100 * kMs);
-    EXPECT_EQ(q.take(SIZE_MAX, 10 * kMs, 20 * kMs), "oldnew");
-    EXPECT_EQ(q.take(SIZE_MAX, 10 * kMs, 20 * kMs), "late");
-    q.push("x", 1, 200 * kMs);
-    q.push("y", 1, 900 * kMs);
-    EXPECT_EQ(q.take(SIZE_MAX, 0, 0), "xy");
-
+    push({{"old", 1}, {"new", 50}, {"late", 100}});
+    EXPECT_EQ(take(SIZE_MAX, 10, 20), "oldnew");
+    EXPECT_EQ(take(SIZE_MAX, 10, 20), "late");
+    push({{"x", 200}, {"y", 900}});
+    EXPECT_EQ(take(SIZE_MAX, 0, 0), "xy");
     // The rest of a chunk split by the size limit keeps its stamp: cut from a byte 29 ms later.
-    q.push("0123456789", 10, 1 * kMs);
-    q.push("Z", 1, 30 * kMs);
-    for (const char* part : {"0123", "4567", "89", "Z"}) {
-        EXPECT_EQ(q.packetLength(4, 10 * kMs, 0), std::strlen(part));
-        EXPECT_EQ(q.take(4, 10 * kMs, 0), part);
-    }
+    push({{"0123456789", 1}, {"Z", 30}});
+    for (const char* part : {"0123", "4567", "89", "Z", ""}) EXPECT_EQ(take(4, 10, 0), part);
+    EXPECT_EQ(q.lastArrival(), 0);
 }
 
 TEST_F(PortOnPty, ABacklogLimitKeepsTheFirstBytesRaisesNothingForTheRestAndLogsWhatItDropped) {
