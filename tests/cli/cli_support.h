@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 
 #include <QDir>
@@ -13,10 +14,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <regex>
-#include <vector>
 
 #include "support/pty_pair.h"
 
@@ -37,54 +36,39 @@ inline bool waitForBytes(PtyPair& pty, std::size_t size) {
     return waitUntil([&] { return pty.drain(), pty.received.size() >= size; });
 }
 
-// The built program, started with `args`, standard input from /dev/null, standard output and
-// error into pipes the test reads, XDG_CONFIG_HOME set to `configHome`, ProgramFiles and
-// LINETAP_COM* unset.
+// The built program, started with `args` and the test's environment, standard input from
+// /dev/null, standard output and error into memory files the test reads.
 class Child {
 public:
-    Child(std::vector<std::string> args, const std::string& configHome) {
-        int out[2], err[2];
-        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
+    explicit Child(std::vector<std::string> args) {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        std::vector<std::string> env{"XDG_CONFIG_HOME=" + configHome};
-        for (char** e = environ; *e; ++e) {
-            const std::string v = *e;
-            if (v.rfind("ProgramFiles=", 0) && v.rfind("XDG_CONFIG_HOME=", 0) &&
-                v.rfind("LINETAP_COM", 0))
-                env.push_back(v);
-        }
+        posix_spawn_file_actions_adddup2(&actions, outFd_, 1);
+        posix_spawn_file_actions_adddup2(&actions, errFd_, 2);
         args.insert(args.begin(), LINETAP_BINARY);
-        std::vector<char*> argv, envp;
+        std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
-        for (std::string& e : env) envp.push_back(e.data());
         argv.push_back(nullptr);
-        envp.push_back(nullptr);
-        if (::posix_spawn(&pid_, LINETAP_BINARY, &actions, nullptr, argv.data(), envp.data()) != 0)
+        if (::posix_spawn(&pid_, LINETAP_BINARY, &actions, nullptr, argv.data(), environ) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        ::close(err[1]);
-        for (int fd : {out_ = out[0], err_ = err[0]}) ::fcntl(fd, F_SETFL, O_NONBLOCK);
     }
     ~Child() {
         if (running()) {  // a child the test did not see to its end is killed, by its own id
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
-        ::close(out_);
-        ::close(err_);
+        ::close(outFd_);
+        ::close(errFd_);
     }
     Child(const Child&) = delete;
 
     // Reads what the child has written so far.
     void pump() {
-        for (auto [fd, into] : {std::pair{out_, &out}, {err_, &err}}) {
+        for (auto [fd, into] : {std::pair{outFd_, &out}, {errFd_, &err}}) {
             char buf[4096];
-            for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
+            for (ssize_t n; (n = ::pread(fd, buf, sizeof buf, into->size())) > 0;)
                 into->append(buf, static_cast<std::size_t>(n));
         }
     }
@@ -132,15 +116,20 @@ public:
     std::string out, err;  // standard output and error so far
 
 private:
+    int outFd_ = ::memfd_create("out", MFD_CLOEXEC), errFd_ = ::memfd_create("err", MFD_CLOEXEC);
     pid_t pid_ = -1;
     std::optional<int> status_;
-    int out_ = -1, err_ = -1;
 };
 
-// Two far devices, a folder for the run and the arguments that put the program on them.
+// Two far devices, a folder for the run with the program's configuration folder in it, and the
+// arguments that put the program on the devices.
 class CliTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid() && one.ok() && two.ok()); }
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid() && one.ok() && two.ok());
+        ::setenv("XDG_CONFIG_HOME", folder("config").c_str(), 1);
+        ::unsetenv("ProgramFiles");
+    }
     std::vector<std::string> on(std::vector<std::string> more) const {
         more.insert(more.begin(), {"--headless", "--port1", one.slave, "--port2", two.slave});
         return more;
@@ -150,7 +139,6 @@ protected:
         return QDir(dir.path()).mkdir(name), file(name);
     }
     QTemporaryDir dir;
-    std::string config = folder("config");
     PtyPair one, two;  // the far devices of port 1 and port 2
 };
 

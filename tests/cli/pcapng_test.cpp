@@ -60,9 +60,8 @@ protected:
     // Runs the program with --pcap; the device of port 1 asks unit 17 for three registers, the
     // device of port 2 answers, three times, with pauses well above the 10 ms minimum.
     void playModbus() {
-        Child child(on({"--settings1", "9600,n,8,1", "--settings2", "9600,n,8,1", "--pcap", capture,
-                        "--auto", "--relay", "both", "--rts", "both", "--dtr", "both"}),
-                    config);
+        Child child(
+            on({"--pcap", capture, "--auto", "--relay", "both", "--rts", "both", "--dtr", "both"}));
         // The capture file is made just before capture starts.
         ASSERT_TRUE(
             child.waitFor([&] { return readFile(capture).size() > 28 || !child.running(); }));
@@ -138,8 +137,7 @@ TEST_F(CliPcapng, TsharkDecodesEveryPacketAsModbusRtu) {
     FILE* out = ::popen(command.c_str(), "r");
     ASSERT_NE(out, nullptr);
     std::string text;
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, out)) > 0;) text.append(buf, n);
+    for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
     ASSERT_EQ(::pclose(out), 0) << text << readFile(file("tshark.err"));
 
     // Interface, unit 17, read holding registers, CRC checked and good; port 1's device asks.
@@ -168,9 +166,7 @@ TEST_F(CliPcapng, ANamedPipeGetsEachPacketAtOnceAndCaptureGoesOnWhenItsReaderLea
             live.append(buf, static_cast<std::size_t>(n));
         return readPcapng(live);
     };
-    Child child(on({"--settings1", "9600,n,8,1", "--settings2", "9600,n,8,1", "--pcap", fifo,
-                    "--record", records, "--auto", "--relay", "12"}),
-                config);
+    Child child(on({"--pcap", fifo, "--record", records, "--auto", "--relay", "12"}));
     // The header and both interfaces come first; the record file is opened after the pipe, just
     // before capture starts.
     ASSERT_TRUE(child.waitFor([&] {
@@ -178,9 +174,6 @@ TEST_F(CliPcapng, ANamedPipeGetsEachPacketAtOnceAndCaptureGoesOnWhenItsReaderLea
                !child.running();
     }));
     ASSERT_TRUE(child.waitRunning()) << child.err;
-    const auto interfaces = read().ofType(kInterface);
-    EXPECT_EQ(interfaces[0].ifName, "port 1 (" + one.slave + ")");
-    EXPECT_EQ(interfaces[1].ifName, "port 2 (" + two.slave + ")");
 
     std::string relayed, pattern;
     for (std::size_t i = 0; i < 6; ++i) {
@@ -214,18 +207,18 @@ TEST_F(CliPcapng, ANamedPipeGetsEachPacketAtOnceAndCaptureGoesOnWhenItsReaderLea
     EXPECT_TRUE(std::regex_match(recorded, std::regex(pattern))) << recorded;
 }
 
-// The start waits in the opening of a named pipe until a reader comes; a SIGTERM meanwhile stops
+// The start waits in the opening of a named pipe until a reader comes; a SIGINT meanwhile stops
 // the program cleanly, as one while it runs does.
 TEST_F(CliPcapng, ASignalWhileWaitingForThePipesReaderStopsCleanly) {
     const std::string fifo = file("nobody-reads.pcapng");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    Child child(on({"--pcap", fifo, "--auto"}), config);
+    Child child(on({"--pcap", fifo, "--auto"}));
     // Both ports are open: the program goes on to the pipe, where it waits for a reader.
     ASSERT_TRUE(child.waitFor([&] {
         return (child.hasOpen(one.slave) && child.hasOpen(two.slave)) || !child.running();
     }));
     ASSERT_TRUE(child.running()) << child.err;
-    child.signal(SIGTERM);
+    child.signal(SIGINT);
     EXPECT_EQ(child.waitExit(), 0) << child.err;
 }
 

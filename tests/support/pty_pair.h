@@ -36,7 +36,6 @@ struct PtyPair {
     }
     ~PtyPair() { closeMaster(); }
     PtyPair(const PtyPair&) = delete;
-    PtyPair& operator=(const PtyPair&) = delete;
 
     bool ok() const { return master >= 0 && !slave.empty(); }
     void closeMaster() {
@@ -61,10 +60,6 @@ struct PtyPair {
             out.append(buf, static_cast<std::size_t>(n));
         received += out;
         return out;
-    }
-    speed_t speed() const {
-        termios t{};
-        return ::tcgetattr(master, &t) == 0 ? ::cfgetospeed(&t) : 0;
     }
 };
 
