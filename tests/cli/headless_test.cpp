@@ -88,16 +88,5 @@ TEST_F(CliHeadless, BadInputAndMissingDevicesAreToldInOneLineWithTheirStatus) {
     }
 }
 
-TEST_F(CliHeadless, VersionAndHelpGoToStandardOutput) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"--version", "linetap 2.01\n"}, {"--help", "Usage: linetap --headless [options]\n"}};
-    for (auto [option, start] : cases) {
-        Child child({option});
-        EXPECT_EQ(child.waitExit(), 0);
-        EXPECT_EQ(child.out.rfind(start, 0), 0u) << child.out;
-        EXPECT_EQ(child.err, "");
-    }
-}
-
 }  // namespace
 }  // namespace lt::cli
