@@ -6,7 +6,6 @@
 #include <tuple>
 
 #include "fake_device.h"
-#include "log_capture.h"
 #include "ports/linux/line_termios.h"
 #include "ports/linux/linux_serial_port.h"
 #include "pty_support.h"
@@ -100,7 +99,7 @@ TEST_F(PortOnFakeDevice, KernelToggleKeepsTheReceiverOnAndTheStateFoundIsPutBack
 }
 
 TEST_F(PortOnFakeDevice, ADriverThatOnlyReportsRs485TogglesInSoftwareAndHasNothingToPutBack) {
-    test::LogCapture logged("linetap.serial");
+    SerialLog logged;
     device.rs485 = serial_rs485{};  // the state of a UART without RS-485 support
     device.rs485Settable = false;
     port.setOpen(true);

@@ -4,7 +4,9 @@
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <cstring>
 #include <map>
+#include <mutex>
 #include <vector>
 
 #include "../support/pty_pair.h"
@@ -50,6 +52,32 @@ inline void expectReceived(PtyPair& far, SerialPort& port, const std::string& by
     ASSERT_TRUE(runUntil([&] { return port.bytesWaiting() == bytes.size(); }));
     EXPECT_EQ(port.takeReceived(), bytes);
 }
+
+// Keeps the serial ports' log messages at info level and above while it lives.
+class SerialLog {
+public:
+    SerialLog() {
+        std::lock_guard lock(mutex_);
+        lines_.clear();
+        previous_ = qInstallMessageHandler(&keep);
+    }
+    ~SerialLog() { qInstallMessageHandler(previous_); }
+    std::vector<std::string> lines() const {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+
+private:
+    static void keep(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        std::lock_guard lock(mutex_);
+        if (type != QtDebugMsg && context.category &&
+            std::strcmp(context.category, "linetap.serial") == 0)
+            lines_.push_back(text.toStdString());
+    }
+    static inline std::mutex mutex_;
+    static inline std::vector<std::string> lines_;
+    QtMessageHandler previous_;
+};
 
 // Every event a port raised, in order.
 struct EventLog {
