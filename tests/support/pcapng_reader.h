@@ -50,84 +50,22 @@ struct PcapngFile {
     }
 };
 
-namespace pcapng_detail {
-
-// The little-endian number of `bytes` bytes at `at`.
-inline std::uint64_t le(const std::string& s, std::size_t at, int bytes) {
-    std::uint64_t v = 0;
-    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(s[at + i]);
-    return v;
-}
-inline std::size_t padded(std::size_t n) {
-    return (n + 3) / 4 * 4;
-}
-inline bool zeros(const std::string& s, std::size_t from, std::size_t to) {
-    return s.find_first_not_of('\0', from) >= to;
-}
-
-// Reads the body of a section header, interface description or enhanced packet block with its
-// options; returns an error or "".
-inline std::string readBody(const std::string& body, PcapngBlock& b, std::size_t interfaces) {
-    std::size_t at = 0;
-    if (b.type == 0x0A0D0D0A) {
-        if (body.size() < 16) return "section header too short";
-        if ((b.magic = le(body, 0, 4)) != 0x1A2B3C4D) return "byte-order magic not little-endian";
-        b.major = le(body, 4, 2);
-        b.minor = le(body, 6, 2);
-        b.sectionLength = static_cast<std::int64_t>(le(body, 8, 8));
-        at = 16;
-    } else if (b.type == 1) {
-        if (body.size() < 8) return "interface description too short";
-        b.linkType = le(body, 0, 2);
-        if (le(body, 2, 2) != 0) return "interface reserved field not zero";
-        b.snapLength = le(body, 4, 4);
-        at = 8;
-    } else if (b.type == 6) {
-        if (body.size() < 20) return "enhanced packet too short";
-        if ((b.interfaceId = le(body, 0, 4)) >= interfaces) return "packet on no interface";
-        b.timestamp = le(body, 4, 4) << 32 | le(body, 8, 4);
-        b.capturedLength = le(body, 12, 4);
-        b.originalLength = le(body, 16, 4);
-        at = 20 + padded(b.capturedLength);
-        if (at > body.size()) return "packet data runs past its block";
-        if (!zeros(body, 20 + b.capturedLength, at)) return "packet padding not zero";
-        b.data = body.substr(20, b.capturedLength);
-    } else {
-        return "";  // a block this reader does not look into
-    }
-    while (at < body.size()) {
-        if (b.endOfOptions) return "bytes after the end-of-options marker";
-        if (body.size() - at < 4) return "option header cut off";
-        const std::uint16_t code = le(body, at, 2), length = le(body, at + 2, 2);
-        at += 4;
-        if (code == 0 && length != 0) return "end-of-options marker with a length";
-        if (padded(length) > body.size() - at) return "option runs past its block";
-        if (!zeros(body, at + length, at + padded(length))) return "option padding not zero";
-        if (code == 0) b.endOfOptions = true;
-        if (code != 0) b.options.push_back({code, body.substr(at, length)});
-        at += padded(length);
-    }
-    for (const PcapngOption& o : b.options) {
-        const bool interface = b.type == 1, packet = b.type == 6;
-        if (interface && o.code == 2) b.ifName = o.value;
-        if (interface && o.code == 9 && o.value.size() != 1) return "if_tsresol not one byte";
-        if (interface && o.code == 9) b.tsResolution = static_cast<std::uint8_t>(o.value[0]);
-        if (packet && o.code == 2 && o.value.size() != 4) return "epb_flags not four bytes";
-        if (packet && o.code == 2) b.flags = le(o.value, 0, 4);
-        if (packet && o.code == 1) b.comment = o.value;
-    }
-    return "";
-}
-
-}  // namespace pcapng_detail
-
 inline PcapngFile readPcapng(const std::string& bytes) {
-    using namespace pcapng_detail;
     PcapngFile file;
     std::size_t at = 0, interfaces = 0;
-    auto fail = [&](const std::string& why) {
+    const auto fail = [&](const std::string& why) {
         file.error = "at byte " + std::to_string(at) + ": " + why;
         return file;
+    };
+    // The little-endian number of `size` bytes at `from` of `s`.
+    const auto le = [](const std::string& s, std::size_t from, int size) {
+        std::uint64_t v = 0;
+        for (int i = size - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(s[from + i]);
+        return v;
+    };
+    const auto padded = [](std::size_t n) { return (n + 3) / 4 * 4; };
+    const auto zeros = [](const std::string& s, std::size_t from, std::size_t to) {
+        return s.find_first_not_of('\0', from) >= to;
     };
     if (bytes.empty()) return fail("empty file");
     while (at < bytes.size()) {
@@ -140,11 +78,58 @@ inline PcapngFile readPcapng(const std::string& bytes) {
         if (b.totalLength > bytes.size() - at) return fail("block cut off");
         if (le(bytes, at + b.totalLength - 4, 4) != b.totalLength)
             return fail("trailing block length differs");
-        if (std::string e = readBody(bytes.substr(at + 8, b.totalLength - 12), b, interfaces);
-            !e.empty())
-            return fail(e);
-        if (b.type == 0x0A0D0D0A) interfaces = 0;  // a new section describes its own
-        if (b.type == 1) ++interfaces;
+        const std::string body = bytes.substr(at + 8, b.totalLength - 12);
+        std::size_t in = 0;  // where the options begin, in the body
+        const bool section = b.type == 0x0A0D0D0A, interface = b.type == 1, packet = b.type == 6;
+        if (section) {
+            if (body.size() < 16) return fail("section header too short");
+            if ((b.magic = le(body, 0, 4)) != 0x1A2B3C4D) return fail("byte-order magic");
+            b.major = le(body, 4, 2);
+            b.minor = le(body, 6, 2);
+            b.sectionLength = static_cast<std::int64_t>(le(body, 8, 8));
+            in = 16;
+            interfaces = 0;  // a new section describes its own
+        } else if (interface) {
+            if (body.size() < 8) return fail("interface description too short");
+            b.linkType = le(body, 0, 2);
+            if (le(body, 2, 2) != 0) return fail("interface reserved field not zero");
+            b.snapLength = le(body, 4, 4);
+            in = 8;
+            ++interfaces;
+        } else if (packet) {
+            if (body.size() < 20) return fail("enhanced packet too short");
+            if ((b.interfaceId = le(body, 0, 4)) >= interfaces)
+                return fail("packet on no interface");
+            b.timestamp = le(body, 4, 4) << 32 | le(body, 8, 4);
+            b.capturedLength = le(body, 12, 4);
+            b.originalLength = le(body, 16, 4);
+            in = 20 + padded(b.capturedLength);
+            if (in > body.size()) return fail("packet data runs past its block");
+            if (!zeros(body, 20 + b.capturedLength, in)) return fail("packet padding not zero");
+            b.data = body.substr(20, b.capturedLength);
+        } else {
+            in = body.size();  // a block this reader does not look into
+        }
+        while (in < body.size()) {
+            if (b.endOfOptions) return fail("bytes after the end-of-options marker");
+            if (body.size() - in < 4) return fail("option header cut off");
+            const std::uint16_t code = le(body, in, 2), length = le(body, in + 2, 2);
+            in += 4;
+            if (code == 0 && length != 0) return fail("end-of-options marker with a length");
+            if (padded(length) > body.size() - in) return fail("option runs past its block");
+            if (!zeros(body, in + length, in + padded(length))) return fail("option padding");
+            if (code == 0) b.endOfOptions = true;
+            if (code != 0) b.options.push_back({code, body.substr(in, length)});
+            in += padded(length);
+        }
+        for (const PcapngOption& o : b.options) {
+            if (interface && o.code == 2) b.ifName = o.value;
+            if (interface && o.code == 9 && o.value.size() != 1) return fail("if_tsresol size");
+            if (interface && o.code == 9) b.tsResolution = static_cast<std::uint8_t>(o.value[0]);
+            if (packet && o.code == 2 && o.value.size() != 4) return fail("epb_flags size");
+            if (packet && o.code == 2) b.flags = le(o.value, 0, 4);
+            if (packet && o.code == 1) b.comment = o.value;
+        }
         at += b.totalLength;
         file.blocks.push_back(std::move(b));
     }

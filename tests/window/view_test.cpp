@@ -216,11 +216,9 @@ TEST_F(WindowTest, SettingsPanelShowsSavesAndPicksFolders) {
     // "Выйти" hides the panel and the lists, saving nothing; the menu shows it again.
     type(field("settings.gap"), "77");
     click(button("settings.close"));
-    EXPECT_TRUE(panel->isHidden());
-    EXPECT_TRUE(folders->dir()->isHidden());
+    EXPECT_TRUE(panel->isHidden() && folders->dir()->isHidden());
     action("menu.settings")->trigger();
     EXPECT_EQ(field("settings.gap")->text(), "10");
-    EXPECT_EQ(button("settings.browse")->text(), "поиск");
 
     // "Сохранить" reads the fields and keeps the panel open.
     type(field("settings.gap"), "25");
