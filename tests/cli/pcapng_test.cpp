@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
-#include <sstream>
 #include <thread>
 
 #include "cli/cli_support.h"
@@ -131,16 +130,11 @@ TEST_F(CliPcapng, AModbusExchangeIsCapturedOnePacketBlockPerFrameThatTsharkDecod
     for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
     ASSERT_EQ(::pclose(out), 0) << text << readFile(file("tshark.err"));
     // Interface, unit 17, read holding registers, CRC checked and good; port 1's device asks.
-    std::istringstream rows(text);
-    std::size_t i = 0;
-    for (std::string row; std::getline(rows, row); ++i) {
-        ASSERT_LT(i, sent.size()) << text;
-        const int port = sent[i].port;
-        EXPECT_TRUE(std::regex_match(row, std::regex(std::to_string(port - 1) + "\t17\t3\t1\t.*" +
-                                                     (port == 1 ? "Query" : "Response") + ".*")))
-            << row;
-    }
-    EXPECT_EQ(i, sent.size()) << text;
+    std::string rows;
+    for (const Sent& f : sent)
+        rows += std::to_string(f.port - 1) + "\t17\t3\t1\t[^\n]*" +
+                (f.port == 1 ? "Query" : "Response") + "[^\n]*\n";
+    EXPECT_TRUE(std::regex_match(text, std::regex(rows))) << text;
 }
 
 TEST_F(CliPcapng, ANamedPipeGetsEachPacketAtOnceAndCaptureGoesOnWhenItsReaderLeaves) {

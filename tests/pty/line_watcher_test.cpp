@@ -2,13 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <mutex>
-#include <utility>
 
 #include "pty_support.h"
 
@@ -17,31 +12,24 @@ namespace {
 
 using Events = std::vector<PortEvent>;
 
-// A driver whose wait blocks in a real system call (a poll on a pipe), so only a signal or its
-// time can end it early, as with TIOCMIWAIT. The test changes the inputs, then wake() ends the
-// wait; or it changes them with atNextWait() just as the next wait begins, unseen by that wait.
+// A driver whose wait blocks in a real system call (a poll on an event descriptor), so only a
+// signal or its time can end it early, as with TIOCMIWAIT. The test changes the inputs, then
+// wake() ends the wait; or it has DCD change just as the next wait begins, unseen by that wait.
 class FakeDriver : public ModemLineDriver {
 public:
-    FakeDriver() {
-        if (::pipe(pipe_) != 0) pipe_[0] = pipe_[1] = -1;
-    }
-    ~FakeDriver() override {
-        ::close(pipe_[0]);
-        ::close(pipe_[1]);
-    }
+    ~FakeDriver() override { ::close(fd_); }
     int waitChange(int timeoutMs) override {
         ++waits;
         if (longestWait >= 0 && (timeoutMs < 0 || timeoutMs > longestWait)) longestWait = timeoutMs;
         if (waitError != 0 || returnAtOnce) return waitError;
-        {
-            std::lock_guard lock(m_);
-            if (next_) std::exchange(next_, nullptr)();
+        if (dcdAtNextWait.exchange(false)) {
+            bits |= TIOCM_CD;
+            ++dcd;
         }
-        pollfd p{pipe_[0], POLLIN, 0};
-        const int r = ::poll(&p, 1, timeoutMs);
-        if (r <= 0) return r == 0 ? EINTR : errno;  // EINTR: the time ran out
-        char c;
-        return ::read(pipe_[0], &c, 1) == 1 ? 0 : errno;
+        pollfd p{fd_, POLLIN, 0};
+        if (const int r = ::poll(&p, 1, timeoutMs); r <= 0) return r == 0 ? EINTR : errno;
+        eventfd_t n;
+        return ::eventfd_read(fd_, &n) == 0 ? 0 : errno;
     }
     int levels(int& out) override {
         out = bits;
@@ -51,11 +39,7 @@ public:
         out = {cts, dsr, dcd};
         return hasCounts ? 0 : EINVAL;
     }
-    void atNextWait(std::function<void()> change) {
-        std::lock_guard lock(m_);
-        next_ = std::move(change);
-    }
-    void wake() { [[maybe_unused]] auto n = ::write(pipe_[1], "w", 1); }
+    void wake() { ::eventfd_write(fd_, 1); }
     void post(PortEvent e) {
         std::lock_guard lock(m_);
         posted_.push_back(e);
@@ -67,13 +51,12 @@ public:
 
     std::atomic<int> bits = 0, cts = 0, dsr = 0, dcd = 0, waits = 0, waitError = 0;
     std::atomic<int> longestWait = 0;  // -1: a wait without a time limit
-    std::atomic<bool> hasCounts = true, returnAtOnce = false;
+    std::atomic<bool> hasCounts = true, returnAtOnce = false, dcdAtNextWait = false;
 
 private:
-    int pipe_[2];
+    int fd_ = ::eventfd(0, EFD_CLOEXEC);
     std::mutex m_;
     Events posted_;
-    std::function<void()> next_;
 };
 
 struct Watched {
@@ -113,10 +96,7 @@ TEST_F(LineWatcherTest, ReportsEachChangedInputAndAPulseSeenOnlyInTheCounters) {
 TEST_F(LineWatcherTest, AChangeJustBeforeAWaitBeginsIsReportedWithoutWaitingForAnother) {
     // CTS changes and wakes the wait; DCD changes after the watcher has looked, as the next wait
     // begins, so that wait never sees it and nothing else changes after it.
-    drv.atNextWait([&] {
-        drv.bits |= TIOCM_CD;
-        ++drv.dcd;
-    });
+    drv.dcdAtNextWait = true;
     drv.bits |= TIOCM_CTS;
     ++drv.cts;
     drv.wake();
