@@ -1,10 +1,14 @@
-// The window as built: captions, menu, icon, lists, geometry, colours.
+// The window as built and started: captions, menu, icon, lists, geometry, colours; the title
+// line with the date, the fields filled from the settings; and the exit.
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QMenu>
 #include <QMenuBar>
 #include <QRegularExpression>
 #include <QStyle>
+#include <QTreeView>
 
+#include "app/startup.h"
 #include "window_fixture.h"
 
 namespace lt::test {
@@ -130,6 +134,101 @@ TEST_F(WindowTest, PanelsAndControlsStandApartInTheirColoursAndLampsOnTheirCells
         for (int i = 0; i < 10; ++i)
             EXPECT_EQ(data(i, port)->palette().color(QPalette::Base), colour) << i;
     }
+}
+
+const std::string kHead = "Velmora       Linetap v.2.0               Сегодня: ";
+
+TEST(TitleLine, GivesTheDateInTheLocalesWordsWithARussianMonthInTheGenitive) {
+    const QLocale ru(QLocale::Russian, QLocale::Russia);
+    const QLocale en(QLocale::English, QLocale::UnitedStates);
+    EXPECT_EQ(titleLine(ru, QDate(2026, 12, 6)), kHead + "6  Декабря  2026 года  воскресенье");
+    EXPECT_EQ(titleLine(en, QDate(2026, 12, 6)), kHead + "6  December  2026 года  Sunday");
+    EXPECT_EQ(titleLine(ru, QDate(2027, 3, 1)), kHead + "1  Марта  2027 года  понедельник");
+    // Other languages keep their month name, as the locale gives it.
+    EXPECT_EQ(monthGenitive(QLocale(QLocale::German, QLocale::Germany), QDate(2026, 3, 6)), "März");
+    EXPECT_EQ(genitiveOf("Декабрь"), "Декабря");
+    EXPECT_EQ(genitiveOf("ДЕКАБРЬ"), "ДЕКАБРЬ");
+}
+
+TEST_F(WindowTest, StartUpFillsTheTitleAndFieldsWithPortsClosedAndCaptureStopped) {
+    rig.core.setDisplayMode(1, DisplayMode::Hex);  // start-up puts both ports back to text
+    load();
+    EXPECT_EQ(states("", {"port1.hex", "port1.text", "port2.hex", "port2.text"},
+                     &QAbstractButton::isChecked),
+              "0101");
+    // The rig's clock stands on 6 December 2026; its locale is C.
+    EXPECT_EQ(window->windowTitle().toStdString(), kHead + "6  December  2026 года  Sunday");
+    const std::string folder = home.path().toStdString() + "/Linetap v.2.01/";
+    EXPECT_EQ(rig.core.settings().recordFolder, folder);
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(folder + "Linetap v.2.01.eng")));
+    EXPECT_EQ(field("settings.recordFolder")->text().toStdString(), folder);
+    for (const char* name : {"run.pollInterval", "settings.pollInterval", "settings.lineDelay"})
+        EXPECT_EQ(field(name)->text(), "100") << name;
+    EXPECT_EQ(field("settings.gap")->text(), "10");
+    EXPECT_TRUE(field("run.pollInterval")->isEnabled());
+    EXPECT_TRUE(rig.host.messages.empty());
+
+    // Of the ticks, only "Включить порт", "Авт." and "Запись" are usable; none is ticked.
+    for (int port = 1; port <= 2; ++port) {
+        EXPECT_EQ(ticks(port, &QAbstractButton::isChecked), "000000") << port;
+        EXPECT_EQ(ticks(port, &QWidget::isEnabled), "000001") << port;
+        const char* texts[kChoices] = {"", "1200", "o", "8", "1"};
+        for (int box = 0; box < kChoices; ++box) {
+            QComboBox* c = combo(port, Choice(box));
+            EXPECT_TRUE(!c->isEnabled() && c->isEditable()) << port << box;
+            EXPECT_EQ(c->currentText(), box ? texts[box] : QString::number(port));
+        }
+    }
+    EXPECT_EQ(states("run.", {"auto", "record"}, &QAbstractButton::isChecked), "00");
+    EXPECT_EQ(states("run.", {"auto", "record"}, &QWidget::isEnabled), "11");
+    EXPECT_EQ(std::pair(lamp("port1.lamp"), lamp("port2.lamp")),
+              std::pair(kLampUnused, kLampUnused));
+    EXPECT_EQ(button("run.stop")->palette().color(QPalette::Button), kLitButton);
+    EXPECT_EQ(button("run.start")->palette().color(QPalette::Button),
+              find("run.panel")->palette().color(QPalette::Button));
+    // No "ОК" for the interval filled while stopped; no settings panel, no folder lists.
+    for (QWidget* hidden : std::initializer_list<QWidget*>{
+             find("run.apply"), find("settings.panel"), picker()->drive(), picker()->dir()})
+        EXPECT_TRUE(hidden->isHidden()) << hidden->objectName().toStdString();
+
+    const QColor background = window->palette().color(QPalette::Base);
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(lamp(QString("screen.row%1.marker").arg(i)), background) << i;
+        for (int port = 1; port <= 2; ++port) {
+            for (const char* which : {"rts", "dtr", "dcd", "dsr", "cts"})
+                EXPECT_EQ(lamp(cell(i, port, which)), background) << i << port << which;
+            EXPECT_EQ(label(cell(i, port, "length")), "0");
+            EXPECT_TRUE(data(i, port)->text().isEmpty());
+        }
+    }
+
+    // Nothing runs by itself: no poll, no apply, no opening.
+    rig.runMs(1000);
+    for (const ScreenRow& row : rig.view().rows) EXPECT_EQ(row.writes, 0u);
+    EXPECT_EQ(rig.line1.opens + rig.line2.opens, 0);
+}
+
+// Closing the window with both ports and the record file open is played on the real backend.
+TEST_F(WindowTest, ExitWhileRunningClosesEverythingAndLeavesNoFurtherRowRecordOrRelay) {
+    load();
+    for (const char* box : {"port1.enable", "port2.enable", "port1.dataRelay", "run.record"})
+        click(button(box));
+    ASSERT_TRUE(rig.line1.isOpen() && rig.line2.isOpen() && rig.records.opened);
+    rig.runAuto();
+    rig.line1.peerSend("ABC");
+    for (int ms = 0; ms < 100 && !rig.core.channel(1).collecting(); ++ms) rig.runMs(1);
+    ASSERT_TRUE(rig.core.channel(1).collecting());  // the first byte is in, the packet not ended
+    const int row = rig.nextRow();
+    const std::string recorded = rig.records.text;
+
+    action("menu.exit")->trigger();
+    EXPECT_TRUE(rig.host.quitRequested);
+    rig.runMs(500);
+    EXPECT_EQ(rig.nextRow(), row);
+    EXPECT_EQ(rig.records.text, recorded);
+    EXPECT_FALSE(rig.records.opened);
+    EXPECT_EQ(rig.line2.peerReceived(), "");
+    EXPECT_FALSE(rig.line1.isOpen() || rig.line2.isOpen());
 }
 
 }  // namespace
