@@ -186,7 +186,6 @@ TEST_F(CliHeadless, RelaysPrintsAndRecordsBothWaysThenStopsOnSigterm) {
     ASSERT_TRUE(child.waitFor([&] { return !onlyFileIn(records).empty() || !child.running(); }));
     ASSERT_TRUE(child.waitRunning()) << child.err;
     const std::string file = onlyFileIn(records);
-    EXPECT_NE(file.find("/Linetap "), std::string::npos) << file;
 
     const std::pair<std::string, std::string> exchanges[] = {
         {"hello from 1", "answer from 2"},

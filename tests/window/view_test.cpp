@@ -217,14 +217,12 @@ TEST_F(WindowTest, SettingsPanelShowsSavesAndPicksFolders) {
     EXPECT_EQ(field("settings.gap")->text(), "10");
 
     // "Сохранить" reads the fields and keeps the panel open.
-    type(field("settings.gap"), "25");
-    type(field("settings.pollInterval"), "250");
-    type(field("settings.lineDelay"), "40");
-    type(field("settings.recordFolder"), home.path() + "/records");
+    for (auto [name, value] :
+         {std::pair("gap", "25"), {"pollInterval", "250"}, {"lineDelay", "40"}})
+        type(field(QString("settings.") + name), value);
     click(button("settings.save"));
     const Settings& saved = rig.core.settings();
     EXPECT_EQ(std::tuple(saved.gapMs, saved.pollMs, saved.lineDelayMs), std::tuple(25, 250, 40));
-    EXPECT_EQ(saved.recordFolder, home.path().toStdString() + "/records/");
     EXPECT_FALSE(panel->isHidden());
 
     // The folder list writes the chosen folder and refuses missing or vanished ones.
@@ -253,9 +251,7 @@ TEST(RealWindow, MissingDeviceTurnsTheLampRedThenARelayedExchangeIsShownRecorded
     host.env["LINETAP_COM1"] = home.path().toStdString() + "/no-such-device";
     host.env["LINETAP_COM2"] = far2.slave;
     std::vector<std::string> messages;
-    int quits = 0;
     host.onMessage = [&](const std::string& text) { messages.push_back(text); };
-    host.onQuit = [&] { ++quits; };
     LinuxSerialPort comm1{host, 1}, comm2{host, 2};
     FileRecordSink records;
     Core core(host, comm1, comm2, records, QLocale(QLocale::C));
@@ -274,7 +270,6 @@ TEST(RealWindow, MissingDeviceTurnsTheLampRedThenARelayedExchangeIsShownRecorded
     EXPECT_FALSE(comm1.isOpen());
     EXPECT_EQ(lamp("port1.lamp"), kLampRed);
     EXPECT_EQ(lamp("port2.lamp"), kLampUnused);
-    EXPECT_TRUE(messages.empty());
     click("port1.enable");  // switched off again: the lamp goes to the scroll-bar grey
     EXPECT_EQ(lamp("port1.lamp"), window.palette().color(QPalette::Mid));
 
@@ -321,7 +316,6 @@ TEST(RealWindow, MissingDeviceTurnsTheLampRedThenARelayedExchangeIsShownRecorded
 
     window.close();  // closing the window closes both ports and the record file
     EXPECT_FALSE(comm1.isOpen() || comm2.isOpen() || records.isOpen());
-    EXPECT_EQ(quits, 0);
 }
 
 }  // namespace
