@@ -132,16 +132,6 @@ TEST(LineWatcher, PollsWhereTheDriverRefusesOrFakesTheWaitAndEndsWhenTheDeviceIs
     EXPECT_TRUE(gone.drv.posted().empty());
 }
 
-TEST_F(LineWatcherTest, StopsAndStartsManyTimesWhileBlockedInTheWait) {
-    for (int i = 0; i < 300; ++i) {
-        w.stop();
-        ASSERT_FALSE(w.running()) << "round " << i;
-        w.start();
-        if (i % 3 == 0) runUntil([&] { return drv.waits.load() > 1 + i / 3; }, 1000);
-    }
-    EXPECT_TRUE(drv.posted().empty());
-}
-
 // A polling body sleeps in waitFor() and is woken by notify() without a signal.
 TEST(InterruptibleThread, NotifyWakesAWait) {
     InterruptibleThread t;

@@ -1,5 +1,7 @@
 #include "app/qt/qt_host.h"
 
+#include <QCoreApplication>
+
 #include "pty_support.h"
 
 namespace lt::pty {
@@ -47,3 +49,10 @@ TEST(QtHost, TimersTickPeriodicallyNeverWithIntervalZeroAndTheFirstExpiryComesOn
 
 }  // namespace
 }  // namespace lt::pty
+
+// The serial ports deliver their events through the Qt event loop, so the tests need one.
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,5 +1,6 @@
 // The window as built and started: captions, menu, icon, lists, geometry, colours; the title
 // line with the date, the fields filled from the settings; and the exit.
+#include <QApplication>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QMenu>
@@ -224,3 +225,11 @@ TEST_F(WindowTest, ExitWhileRunningClosesEverythingAndLeavesNoFurtherRowRecordOr
 
 }  // namespace
 }  // namespace lt::test
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    // Widget tests run without a display unless a platform is asked for.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
