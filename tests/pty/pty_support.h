@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <mutex>
 #include <vector>
 
@@ -17,23 +16,13 @@ namespace lt::pty {
 
 using test::PtyPair;
 
-// Host services of the program with a private environment.
-class PtyHost : public QtHost {
-public:
-    std::optional<std::string> environment(const std::string& name) const override {
-        const auto it = env.find(name);
-        return it == env.end() ? std::nullopt : std::optional<std::string>(it->second);
-    }
-    std::map<std::string, std::string> env;
-};
-
-// The far end of a pseudo-terminal pair, named as COM1.
+// The far end of a pseudo-terminal pair, named as COM1 in the environment.
 struct OnPty : ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(far.ok());
-        host.env["LINETAP_COM1"] = far.slave;
+        ::setenv("LINETAP_COM1", far.slave.c_str(), 1);
     }
-    PtyHost host;
+    QtHost host;
     PtyPair far;
 };
 

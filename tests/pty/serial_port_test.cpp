@@ -38,13 +38,13 @@ TEST_F(PortOnPty, RefusesUseWhileClosedAndMissingOrBusyDevices) {
     EXPECT_NE(port.writeCommState(CommState{kFlagsManualRts}), 0);
 
     // Missing devices, by the environment and by path, leave nothing half open.
-    host.env["LINETAP_COM1"] = "/dev/linetap-no-such-device";
+    ::setenv("LINETAP_COM1", "/dev/linetap-no-such-device", 1);
     EXPECT_THROW(port.setOpen(true), PortError);
     port.setPortName(PortName::path("/nonexistent/ttyX"));
     EXPECT_THROW(port.setOpen(true), PortError);
     EXPECT_FALSE(port.isOpen());
     port.setPortName(PortName::number(1));
-    host.env["LINETAP_COM1"] = far.slave;
+    ::setenv("LINETAP_COM1", far.slave.c_str(), 1);
     openPort();
     EXPECT_EQ(port.devicePath(), far.slave);
     EXPECT_THROW(port.setOpen(true), PortError);  // already open
@@ -171,7 +171,7 @@ TEST_F(PortOnPty, AVanishedDeviceKeepsWhatItSentUntilTakenThenRaisesOneLoss) {
         SCOPED_TRACE(c);
         PtyPair end;
         ASSERT_TRUE(end.ok());
-        host.env["LINETAP_COM1"] = end.slave;
+        ::setenv("LINETAP_COM1", end.slave.c_str(), 1);
         LinuxSerialPort p(host, 1);
         EventLog log(p);
         p.setOpen(true);

@@ -245,10 +245,10 @@ TEST(RealWindow, MissingDeviceTurnsTheLampRedThenARelayedExchangeIsShownRecorded
     QTemporaryDir home;
     PtyPair far1, far2;
     ASSERT_TRUE(home.isValid() && far1.ok() && far2.ok());
-    pty::PtyHost host;
-    host.env["ProgramFiles"] = home.path().toStdString();
-    host.env["LINETAP_COM1"] = home.path().toStdString() + "/no-such-device";
-    host.env["LINETAP_COM2"] = far2.slave;
+    QtHost host;
+    ::setenv("ProgramFiles", qPrintable(home.path()), 1);
+    ::setenv("LINETAP_COM1", qPrintable(home.path() + "/no-such-device"), 1);
+    ::setenv("LINETAP_COM2", far2.slave.c_str(), 1);
     std::vector<std::string> messages;
     host.onMessage = [&](const std::string& text) { messages.push_back(text); };
     LinuxSerialPort comm1{host, 1}, comm2{host, 2};
@@ -272,7 +272,7 @@ TEST(RealWindow, MissingDeviceTurnsTheLampRedThenARelayedExchangeIsShownRecorded
     click("port1.enable");  // switched off again: the lamp goes to the scroll-bar grey
     EXPECT_EQ(lamp("port1.lamp"), window.palette().color(QPalette::Mid));
 
-    host.env["LINETAP_COM1"] = far1.slave;
+    ::setenv("LINETAP_COM1", far1.slave.c_str(), 1);
     for (const char* box : {"port1.enable", "port2.enable"}) click(box);
     ASSERT_TRUE(comm1.isOpen() && comm2.isOpen());
     EXPECT_EQ(std::pair(lamp("port1.lamp"), lamp("port2.lamp")), std::pair(kLampGreen, kLampGreen));
