@@ -26,7 +26,6 @@ struct OnPty : ::testing::Test {
     PtyPair far;
 };
 
-// Runs the event loop until `done` holds or `limitMs` has passed.
 inline bool runUntil(const std::function<bool()>& done, int limitMs = 3000) {
     return test::waitUntil(done, limitMs, [] { QCoreApplication::processEvents(); });
 }

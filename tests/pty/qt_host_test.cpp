@@ -17,8 +17,7 @@ TEST(QtHost, TimersTickPeriodicallyNeverWithIntervalZeroAndTheFirstExpiryComesOn
         order.push_back('o');
         oneShot->setEnabled(false);  // a gap timer disables itself in its tick
     };
-    periodic->setInterval(2);
-    periodic->setEnabled(true);
+    periodic->restart(2);
     ASSERT_TRUE(runUntil([&] { return order.size() >= 3; }));
     periodic->restart(0);  // enabled, but an interval of 0 never fires
     order.clear();
@@ -26,7 +25,6 @@ TEST(QtHost, TimersTickPeriodicallyNeverWithIntervalZeroAndTheFirstExpiryComesOn
     EXPECT_TRUE(order.empty());
 
     // A first expiry comes once, then the interval's ticks or nothing.
-    oneShot->setInterval(0);
     oneShot->startFirstAfter(500'000);  // half a millisecond
     ASSERT_TRUE(runUntil([&] { return order.size() == 1; }));
     runFor(20);

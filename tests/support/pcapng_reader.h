@@ -21,16 +21,13 @@ struct PcapngBlock {
     std::uint32_t type = 0, totalLength = 0;
     std::vector<PcapngOption> options;  // in file order, the end-of-options marker left out
     bool endOfOptions = false;          // whether the options closed with the marker
-    // Section header
     std::uint32_t magic = 0;
     std::uint16_t major = 0, minor = 0;
     std::int64_t sectionLength = 0;
-    // Interface description
     std::uint16_t linkType = 0;
     std::uint32_t snapLength = 0;
     std::optional<std::string> ifName;
     std::optional<std::uint8_t> tsResolution;
-    // Enhanced packet
     std::uint32_t interfaceId = 0, capturedLength = 0, originalLength = 0;
     std::uint64_t timestamp = 0;
     std::string data;

@@ -63,6 +63,10 @@ struct PtyPair {
     }
 };
 
+inline void pause(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
 // Calls `pump`, then checks `done`, every millisecond until it holds or `limitMs` has passed (a
 // bound, never a measurement).
 inline bool waitUntil(const std::function<bool()>& done, int limitMs = 5000,

@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
-#include <ostream>
 
 #include "sim/rig.h"
 #include "ui/window/folder_picker.h"
