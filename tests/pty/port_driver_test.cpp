@@ -1,41 +1,121 @@
 // The port against drivers a pseudo-terminal cannot play: modem lines, RTS toggle, RS-485 mode,
 // line settings a driver does not take.
-#include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <thread>
 #include <tuple>
 
-#include "fake_device.h"
-#include "log_capture.h"
 #include "ports/linux/line_termios.h"
 #include "ports/linux/linux_serial_port.h"
+#include "ports/linux/port_driver.h"
 #include "pty_support.h"
 
-namespace lt {
+namespace lt::pty {
 namespace {
 
-using pty::EventLog;
-using pty::FakeDevice;
-using pty::PtyHost;
-using pty::PtyPair;
-using pty::runUntil;
+// What a pseudo-terminal cannot play: a device with modem lines (inputs off, no wait for them),
+// with or without RS-485 mode, or whose driver keeps and adjusts its own terminal settings. Bytes
+// still travel through the pseudo-terminal. Calls come from the port's helper threads too; set
+// the fields before the port opens.
+class FakeDevice {
+public:
+    // An output changed (bit TIOCM_RTS or TIOCM_DTR), or a drain returned (bit 0), on `thread`.
+    struct Step {
+        int bit;
+        bool on;
+        std::thread::id thread;
+    };
 
-// Waits for `done` without letting the event loop run, as a thread busy redrawing would.
-bool holdBusyUntil(const std::function<bool()>& done, int limitMs = 3000) {
-    for (int waited = 0; !done(); waited += 1) {
-        if (waited > limitMs) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    LinuxSerialPort::DriverFactory drivers() {
+        return [this](int fd) { return std::make_unique<Driver>(fd, *this); };
     }
-    return true;
-}
 
-struct PortOnFakeDevice : ::testing::Test {
-    void SetUp() override {
-        ASSERT_TRUE(far.ok());
-        host.env["LINETAP_COM1"] = far.slave;
+    std::optional<serial_rs485> rs485;  // none: the driver has no RS-485 mode
+    bool rs485Settable = true;          // false: reads its state but refuses every change
+    int rs485Writes = 0;
+    int termiosError = 0;  // reading or writing the terminal settings fails with it
+    // With `driverAdjusts`, settings are kept here, as a UART's driver keeps them: it may change
+    // what it is asked to set, or refuse it with an errno value.
+    LineTermios termios;
+    std::function<int(LineTermios&)> driverAdjusts;
+
+    std::vector<Step> steps() const {
+        std::lock_guard lock(mutex_);
+        return steps_;
     }
-    PtyHost host;
-    PtyPair far;
+    bool rts() const {
+        std::lock_guard lock(mutex_);
+        for (auto it = steps_.rbegin(); it != steps_.rend(); ++it)
+            if (it->bit == TIOCM_RTS) return it->on;
+        return false;
+    }
+
+private:
+    class Driver : public FdPortDriver {
+    public:
+        Driver(int fd, FakeDevice& device) : FdPortDriver(fd), d_(device) {}
+        int waitChange(int) override { return EIO; }  // the watcher ends at once
+        int levels(int& bits) override { return bits = 0; }
+        int counts(LineCounts&) override { return EINVAL; }
+        int setOutput(int bit, bool on) override { return d_.record({bit, on, {}}); }
+        int getRs485(serial_rs485& conf) override {
+            std::lock_guard lock(d_.mutex_);
+            if (!d_.rs485) return ENOTTY;
+            conf = *d_.rs485;
+            return 0;
+        }
+        int setRs485(const serial_rs485& conf) override {
+            std::lock_guard lock(d_.mutex_);
+            if (!d_.rs485 || !d_.rs485Settable) return ENOTTY;
+            d_.rs485 = conf;
+            ++d_.rs485Writes;
+            return 0;
+        }
+        int getTermios(LineTermios& t) override {
+            std::lock_guard lock(d_.mutex_);
+            if (d_.termiosError || !d_.driverAdjusts)
+                return d_.termiosError ? d_.termiosError : FdPortDriver::getTermios(t);
+            t = d_.termios;
+            return 0;
+        }
+        int setTermios(const LineTermios& t) override {
+            std::lock_guard lock(d_.mutex_);
+            if (d_.termiosError || !d_.driverAdjusts)
+                return d_.termiosError ? d_.termiosError : FdPortDriver::setTermios(t);
+            LineTermios taken = t;
+            if (const int err = d_.driverAdjusts(taken)) return err;
+            d_.termios = taken;
+            return 0;
+        }
+        bool pseudoTerminal() override {
+            return !d_.driverAdjusts && FdPortDriver::pseudoTerminal();
+        }
+        int drain() override {
+            const int err = FdPortDriver::drain();
+            d_.record({0, false, {}});
+            return err;
+        }
+
+    private:
+        FakeDevice& d_;
+    };
+
+    int record(Step s) {
+        s.thread = std::this_thread::get_id();
+        std::lock_guard lock(mutex_);
+        steps_.push_back(s);
+        return 0;
+    }
+
+    mutable std::mutex mutex_;
+    std::vector<Step> steps_;
+};
+
+struct PortOnFakeDevice : OnPty {
     FakeDevice device;
     LinuxSerialPort port{host, 1, device.drivers()};
 };
@@ -43,7 +123,6 @@ struct PortOnFakeDevice : ::testing::Test {
 TEST_F(PortOnFakeDevice, SoftwareToggleDropsRtsRightAfterTheDrainWhileTheOwnerIsBusy) {
     EventLog log(port);
     port.setOpen(true);
-    ASSERT_TRUE(port.hasModemLines());
     ASSERT_EQ(port.writeCommState(CommState{kFlagsToggleRts}), 0);
     ASSERT_TRUE(port.softwareRtsToggle());
     EXPECT_FALSE(device.rts());
@@ -52,34 +131,26 @@ TEST_F(PortOnFakeDevice, SoftwareToggleDropsRtsRightAfterTheDrainWhileTheOwnerIs
         SCOPED_TRACE(bytes);
         const std::size_t before = device.steps().size();
         port.send(bytes);
-        // The owner's thread stays busy well past the drain: RTS must fall all the same, on the
-        // drain worker, with the send event still to come on the owner's thread.
+        // The owner's thread stays busy, its event loop held, well past the drain: RTS falls all
+        // the same, with the send event still to come.
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        ASSERT_TRUE(holdBusyUntil([&] { return !device.rts(); }));
+        ASSERT_TRUE(test::waitUntil([&] { return !device.rts(); }));
         EXPECT_EQ(log.count(PortEvent::Sent), 0);
 
+        // Raised on the owner's thread before sending, dropped by the drain worker after draining.
         const auto steps = device.steps();
         ASSERT_EQ(steps.size(), before + 3);
-        const auto& raised = steps[before];
-        const auto& drained = steps[before + 1];
-        const auto& dropped = steps[before + 2];
-        EXPECT_EQ(raised.kind, FakeDevice::Step::OutputChanged);
-        EXPECT_TRUE(raised.output.bit == TIOCM_RTS && raised.output.on) << "raised before sending";
-        EXPECT_EQ(raised.output.thread, std::this_thread::get_id());
-        EXPECT_EQ(drained.kind, FakeDevice::Step::Drained);
-        EXPECT_EQ(dropped.kind, FakeDevice::Step::OutputChanged);
-        EXPECT_EQ(dropped.output.bit, TIOCM_RTS);
-        EXPECT_EQ(dropped.output.thread, drained.output.thread) << "dropped by the drain worker";
+        const auto& [up, drained, down] =
+            std::tie(steps[before], steps[before + 1], steps[before + 2]);
+        EXPECT_EQ(std::tuple(up.bit, up.on, up.thread),
+                  std::tuple(TIOCM_RTS, true, std::this_thread::get_id()));
+        EXPECT_EQ(std::tuple(drained.bit, down.bit, down.on), std::tuple(0, TIOCM_RTS, false));
+        EXPECT_EQ(down.thread, drained.thread);
 
         ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Sent) == 1; }));
         EXPECT_EQ(far.drain(), bytes);
         log.events.clear();
     }
-}
-
-// The fields of RS-485 state the port may touch, to compare whole states.
-auto fieldsOf(const serial_rs485& c) {
-    return std::tuple(c.flags, c.delay_rts_before_send, c.delay_rts_after_send);
 }
 
 TEST_F(PortOnFakeDevice, KernelToggleKeepsTheReceiverOnAndTheStateFoundIsPutBack) {
@@ -88,8 +159,10 @@ TEST_F(PortOnFakeDevice, KernelToggleKeepsTheReceiverOnAndTheStateFoundIsPutBack
     found.delay_rts_before_send = 3;
     found.delay_rts_after_send = 5;
     device.rs485 = found;
-    const auto foundFields = fieldsOf(found);
-    auto now = [&] { return fieldsOf(*device.rs485); };
+    auto fields = [](const serial_rs485& c) {
+        return std::tuple(c.flags, c.delay_rts_before_send, c.delay_rts_after_send);
+    };
+    auto now = [&] { return fields(*device.rs485); };
 
     // Opened in manual mode: the kernel lets go of RTS, so it stays as the program sets it.
     port.setOpen(true);
@@ -100,80 +173,66 @@ TEST_F(PortOnFakeDevice, KernelToggleKeepsTheReceiverOnAndTheStateFoundIsPutBack
     EXPECT_EQ(now(), std::tuple(SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND | SER_RS485_RX_DURING_TX,
                                 3u, 5u));
     ASSERT_EQ(port.writeCommState(CommState{kFlagsManualRts}), 0);
-    EXPECT_FALSE(port.kernelRtsToggle());
     EXPECT_FALSE(device.rs485->flags & SER_RS485_ENABLED);
 
-    // Closing puts back what was found, from either mode.
+    // Closing puts back what was found, from either mode; so does the end of the port's life.
     for (auto flags : {kFlagsToggleRts, kFlagsManualRts}) {
         if (!port.isOpen()) port.setOpen(true);
         ASSERT_EQ(port.writeCommState(CommState{flags}), 0);
         port.setOpen(false);
-        EXPECT_EQ(now(), foundFields);
+        EXPECT_EQ(now(), fields(found));
     }
-    // So does the end of the port's life, open in toggle mode.
     {
         LinuxSerialPort other(host, 1, device.drivers());
         other.setOpen(true);
         ASSERT_EQ(other.writeCommState(CommState{kFlagsToggleRts}), 0);
-        ASSERT_NE(now(), foundFields);
+        ASSERT_NE(now(), fields(found));
     }
-    EXPECT_EQ(now(), foundFields);
+    EXPECT_EQ(now(), fields(found));
     // And an opening that fails after the device was taken over.
     const int writes = device.rs485Writes;
     device.termiosError = EIO;
     EXPECT_THROW(port.setOpen(true), PortError);
     EXPECT_FALSE(port.isOpen());
     EXPECT_GT(device.rs485Writes, writes);
-    EXPECT_EQ(now(), foundFields);
+    EXPECT_EQ(now(), fields(found));
 }
 
 TEST_F(PortOnFakeDevice, ADriverThatOnlyReportsRs485TogglesInSoftwareAndHasNothingToPutBack) {
-    test::LogCapture logged("linetap.serial");
+    SerialLog logged;
     device.rs485 = serial_rs485{};  // the state of a UART without RS-485 support
     device.rs485Settable = false;
     port.setOpen(true);
     ASSERT_EQ(port.writeCommState(CommState{kFlagsToggleRts}), 0);
     EXPECT_TRUE(port.softwareRtsToggle());
     port.setOpen(false);
-    EXPECT_EQ(device.rs485Writes, 0);
-    EXPECT_TRUE(logged.lines().empty()) << logged.lines().front();
+    EXPECT_TRUE(logged.lines().empty());  // nothing refused to warn about
 }
 
 TEST_F(PortOnFakeDevice, SettingsTheDriverDoesNotTakeAreRefusedAndTheLastTakenKept) {
-    device.ownTermios = true;
     putLineSettings(*parseLineSettings("9600,n,8,1"), device.termios);
     // A driver without 5 data bits makes them 8 and says yes; it has no rate of 3 Mbaud at all.
     device.driverAdjusts = [](LineTermios& t) {
         if ((t.c_cflag & CSIZE) == CS5) t.c_cflag = (t.c_cflag & ~CSIZE) | CS8;
         return t.c_ospeed == 3'000'000 ? EINVAL : 0;
     };
-    auto onDevice = [&] { return lineSettingsOf(device.termios).text(); };
-    auto stillWorks = [&] {
-        far.send("ok");
-        ASSERT_TRUE(runUntil([&] { return port.bytesWaiting() == 2; }));
-        EXPECT_EQ(port.takeReceived(), "ok");
-    };
+    // The port's settings and the device's.
+    auto both = [&] { return port.lineSettings() + " " + lineSettingsOf(device.termios).text(); };
 
     // Nothing was ever taken on this port: it opens with what the device had.
-    port.setLineSettings("19200,e,5,1");  // held while closed, as given
-    EXPECT_EQ(port.lineSettings(), "19200,e,5,1");
+    port.setLineSettings("19200,e,5,1");
     EXPECT_THROW(port.setOpen(true), SettingsRefused);
     EXPECT_TRUE(port.isOpen());
-    EXPECT_EQ(port.lineSettings(), "9600,n,8,1");
-    EXPECT_EQ(onDevice(), "9600,n,8,1");
-    stillWorks();
+    EXPECT_EQ(both(), "9600,n,8,1 9600,n,8,1");
+    expectReceived(far, port, "ok");
 
     // Open: settings taken exactly stay; others leave the device and the port as they were.
     port.setLineSettings("19200,e,7,2");
-    EXPECT_EQ(onDevice(), "19200,e,7,2");
     for (const char* text : {"19200,e,5,2", "3000000,e,7,2"}) {
-        SCOPED_TRACE(text);
-        EXPECT_THROW(port.setLineSettings(text), SettingsRefused);
-        EXPECT_EQ(port.lineSettings(), "19200,e,7,2");
-        EXPECT_EQ(onDevice(), "19200,e,7,2");
-        EXPECT_TRUE(port.isOpen());
+        EXPECT_THROW(port.setLineSettings(text), SettingsRefused) << text;
+        EXPECT_EQ(both(), "19200,e,7,2 19200,e,7,2");
     }
-    stillWorks();
+    EXPECT_TRUE(port.isOpen());
 
     // Reopened on a device reset to other settings, with held ones it refuses: the port goes back
     // to the last settings taken on it.
@@ -182,16 +241,15 @@ TEST_F(PortOnFakeDevice, SettingsTheDriverDoesNotTakeAreRefusedAndTheLastTakenKe
     port.setLineSettings("115200,n,5,1");
     EXPECT_THROW(port.setOpen(true), SettingsRefused);
     EXPECT_TRUE(port.isOpen());
-    EXPECT_EQ(port.lineSettings(), "19200,e,7,2");
-    EXPECT_EQ(onDevice(), "19200,e,7,2");
-    stillWorks();
+    EXPECT_EQ(both(), "19200,e,7,2 19200,e,7,2");
+    expectReceived(far, port, "ok");
 
     // Held settings the driver takes open without a word.
     port.setOpen(false);
     port.setLineSettings("57600,o,6,1");
     EXPECT_NO_THROW(port.setOpen(true));
-    EXPECT_EQ(onDevice(), "57600,o,6,1");
+    EXPECT_EQ(both(), "57600,o,6,1 57600,o,6,1");
 }
 
 }  // namespace
-}  // namespace lt
+}  // namespace lt::pty

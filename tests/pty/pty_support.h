@@ -1,94 +1,71 @@
 #pragma once
 
-#include <fcntl.h>
-#include <pty.h>
-#include <termios.h>
-#include <unistd.h>
+#include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <algorithm>
-#include <functional>
-#include <map>
-#include <string>
+#include <cstring>
+#include <mutex>
 #include <vector>
 
+#include "../support/pty_pair.h"
 #include "app/qt/qt_host.h"
 #include "ports/serial_port.h"
 
 namespace lt::pty {
 
-// A pseudo-terminal pair: the far end (master) is driven by the test, the near end (slave) is
-// opened by the port under test through its path.
-struct PtyPair {
-    int master = -1;
-    std::string slave;
+using test::PtyPair;
 
-    PtyPair() {
-        int s = -1;
-        char name[128] = {};
-        if (::openpty(&master, &s, name, nullptr, nullptr) != 0) return;
-        termios t{};
-        ::tcgetattr(master, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(master, TCSANOW, &t);
-        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-        slave = name;
-        ::close(s);  // the slave stays available for the port to open
+// The far end of a pseudo-terminal pair, named as COM1 in the environment.
+struct OnPty : ::testing::Test {
+    void SetUp() override {
+        ASSERT_TRUE(far.ok());
+        ::setenv("LINETAP_COM1", far.slave.c_str(), 1);
     }
-    ~PtyPair() { closeMaster(); }
-    PtyPair(const PtyPair&) = delete;
-    PtyPair& operator=(const PtyPair&) = delete;
-
-    bool ok() const { return master >= 0 && !slave.empty(); }
-    void closeMaster() {
-        if (master >= 0) ::close(master);
-        master = -1;
-    }
-    void send(const std::string& bytes) const {
-        for (std::size_t done = 0; done < bytes.size();) {
-            const ssize_t n = ::write(master, bytes.data() + done, bytes.size() - done);
-            if (n > 0) done += static_cast<std::size_t>(n);
-        }
-    }
-    // What has reached the far end so far.
-    std::string drain() const {
-        std::string out;
-        char buf[4096];
-        for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
-            out.append(buf, static_cast<std::size_t>(n));
-        return out;
-    }
+    QtHost host;
+    PtyPair far;
 };
 
-// Host services of the program with a private environment.
-class PtyHost : public QtHost {
-public:
-    std::optional<std::string> environment(const std::string& name) const override {
-        const auto it = env.find(name);
-        return it == env.end() ? std::nullopt : std::optional<std::string>(it->second);
-    }
-    std::map<std::string, std::string> env;
-};
-
-// Runs the event loop until `done` holds or `limitMs` has passed (a bound, never a measurement).
 inline bool runUntil(const std::function<bool()>& done, int limitMs = 3000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > limitMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QCoreApplication::sendPostedEvents();
-        ::usleep(200);
-    }
-    return true;
+    return test::waitUntil(done, limitMs, [] { QCoreApplication::processEvents(); });
 }
 
-// Runs the event loop for `ms` milliseconds, to let late events show up.
 inline void runFor(int ms) {
     runUntil([] { return false; }, ms);
 }
+
+// The far end sends `bytes`; the port takes exactly them.
+inline void expectReceived(PtyPair& far, SerialPort& port, const std::string& bytes) {
+    far.send(bytes);
+    ASSERT_TRUE(runUntil([&] { return port.bytesWaiting() == bytes.size(); }));
+    EXPECT_EQ(port.takeReceived(), bytes);
+}
+
+// Keeps the serial ports' log messages at info level and above while it lives.
+class SerialLog {
+public:
+    SerialLog() {
+        std::lock_guard lock(mutex_);
+        lines_.clear();
+        previous_ = qInstallMessageHandler(&keep);
+    }
+    ~SerialLog() { qInstallMessageHandler(previous_); }
+    std::vector<std::string> lines() const {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+
+private:
+    static void keep(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        std::lock_guard lock(mutex_);
+        if (type != QtDebugMsg && context.category &&
+            std::strcmp(context.category, "linetap.serial") == 0)
+            lines_.push_back(text.toStdString());
+    }
+    static inline std::mutex mutex_;
+    static inline std::vector<std::string> lines_;
+    QtMessageHandler previous_;
+};
 
 // Every event a port raised, in order.
 struct EventLog {

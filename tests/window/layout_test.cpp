@@ -1,18 +1,25 @@
-// The window as built: captions, menu, icon, lists, geometry, colours.
+// The window as built and started: captions, menu, icon, lists, geometry, colours; the title
+// line with the date, the fields filled from the settings; and the exit.
+#include <QApplication>
 #include <QGroupBox>
 #include <QMenu>
 #include <QMenuBar>
+#include <QRegularExpression>
 #include <QStyle>
+#include <QTreeView>
 
+#include "app/startup.h"
 #include "window_fixture.h"
 
 namespace lt::test {
 namespace {
 
-QString captionOf(QWidget* w) {
-    if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
-    if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
-    if (auto* g = qobject_cast<QGroupBox*>(w)) return g->title();
+QString captionOf(QObject* o) {
+    if (auto* b = qobject_cast<QAbstractButton*>(o)) return b->text();
+    if (auto* l = qobject_cast<QLabel*>(o)) return l->text();
+    if (auto* g = qobject_cast<QGroupBox*>(o)) return g->title();
+    if (auto* m = qobject_cast<QMenu*>(o)) return m->title();
+    if (auto* a = qobject_cast<QAction*>(o)) return a->text();
     return "<no caption>";
 }
 
@@ -32,32 +39,24 @@ TEST_F(WindowTest, EveryControlCarriesItsCaptionAndTheWindowItsMenuAndIcon) {
         "settings.lineDelayLabel=Время задержки сервисных сигналов относительно данных, мс;"
         "settings.recordFolderLabel=Путь для хранения трансируемых данных ;settings.browse=поиск;"
         "settings.save=Сохранить;settings.close=Выйти;screen.heading.dcd=DCD;"
-        "screen.heading.dsr=DSR;screen.heading.cts=CTS;screen.heading.length=Длина");
+        "screen.heading.dsr=DSR;screen.heading.cts=CTS;screen.heading.length=Длина;menu=Меню;"
+        "menu.pcapng=Также pcapng (Wireshark);menu.exit=Выход;menu.settings=Настройка");
     for (const QString& entry : captions.split(';')) {
-        QStringList names;
-        for (const QString& name : entry.section('=', 0, 0).split(' ')) {
-            if (name.startsWith("*."))
-                names << "port1." + name.mid(2) << "port2." + name.mid(2);
-            else
-                names << name;
+        QString names = entry.section('=', 0, 0);
+        names.replace(QRegularExpression(R"(\*\.(\w+))"), "port1.\\1 port2.\\1");
+        for (const QString& name : names.split(' ')) {
+            QObject* o = window->findChild<QObject*>(name);
+            EXPECT_EQ(o ? captionOf(o) : "<none>", entry.section('=', 1)) << name.toStdString();
         }
-        for (const QString& name : names)
-            EXPECT_EQ(captionOf(find(name)), entry.section('=', 1)) << name.toStdString();
     }
 
     // The menu bar: "Меню" holding the pcapng tick and "Выход", then the command "Настройка".
     const QList<QAction*> top = window->menuBar()->actions();
     ASSERT_EQ(top.size(), 2);
-    ASSERT_NE(top[0]->menu(), nullptr);
     EXPECT_EQ(top[0]->menu(), window->findChild<QMenu*>("menu"));
-    EXPECT_EQ(top[0]->menu()->title(), "Меню");
     EXPECT_EQ(top[0]->menu()->actions(), (QList{action("menu.pcapng"), action("menu.exit")}));
-    EXPECT_EQ(action("menu.pcapng")->text(), "Также pcapng (Wireshark)");
     EXPECT_TRUE(action("menu.pcapng")->isCheckable());
-    EXPECT_FALSE(action("menu.pcapng")->isChecked());
-    EXPECT_EQ(action("menu.exit")->text(), "Выход");
     EXPECT_EQ(top[1], action("menu.settings"));
-    EXPECT_EQ(top[1]->text(), "Настройка");
     EXPECT_EQ(top[1]->menu(), nullptr);  // a command, not a menu
 
     // The icon comes at the large and the small size.
@@ -68,69 +67,57 @@ TEST_F(WindowTest, EveryControlCarriesItsCaptionAndTheWindowItsMenuAndIcon) {
     }
 }
 
-TEST_F(WindowTest, PortListsOffer14400OnPortOneOnlyAndSerialDevicesAfterTwelve) {
-    QStringList numbers;
-    for (int n = 1; n <= 12; ++n) numbers << QString::number(n);
-    const QStringList bauds{"110",   "300",   "600",   "1200",  "2400",  "4800",  "9600",
-                            "14400", "19200", "28800", "38400", "57600", "115200"};
-    QStringList bauds2 = bauds;
-    bauds2.removeAll("14400");
-    EXPECT_EQ(items(combo(1, Choice::Baud)), bauds);
-    EXPECT_EQ(items(combo(2, Choice::Baud)), bauds2);
-    for (int port = 1; port <= 2; ++port) {
-        EXPECT_EQ(items(combo(port, Choice::Port)), numbers);
-        EXPECT_EQ(items(combo(port, Choice::Parity)), (QStringList{"n", "e", "o", "s", "m"}));
-        EXPECT_EQ(items(combo(port, Choice::DataBits)), (QStringList{"5", "6", "7", "8"}));
-        EXPECT_EQ(items(combo(port, Choice::StopBits)), (QStringList{"1", "2"}));
-    }
+QStringList items(const QComboBox* c) {
+    QStringList list;
+    for (int i = 0; i < c->count(); ++i) list << c->itemText(i);
+    return list;
+}
 
+TEST_F(WindowTest, PortListsOffer14400OnPortOneOnlyAndSerialDevicesAfterTwelve) {
+    QStringList bauds = items(combo(1, Choice::Baud));
+    EXPECT_EQ(bauds.size(), 13);
+    EXPECT_EQ(bauds.removeAll("14400"), 1);
+    EXPECT_EQ(items(combo(2, Choice::Baud)), bauds);
     rig.core.addPortEntries({"/dev/ttyACM0", "/dev/ttyUSB0"});
     window->showState();
     for (int port = 1; port <= 2; ++port) {
-        EXPECT_EQ(items(combo(port, Choice::Port)),
-                  (numbers + QStringList{"/dev/ttyACM0", "/dev/ttyUSB0"}));
+        const QStringList ports = items(combo(port, Choice::Port));
+        EXPECT_EQ(ports.mid(11), (QStringList{"12", "/dev/ttyACM0", "/dev/ttyUSB0"}));
         EXPECT_EQ(combo(port, Choice::Port)->currentText(), QString::number(port));  // unchanged
     }
 }
 
-// Children inside their parent and apart from each other.
-void expectApart(QWidget* parent, const QList<QWidget*>& kids) {
-    ASSERT_FALSE(kids.isEmpty());
-    for (QWidget* w : kids) {
-        EXPECT_TRUE(parent->rect().contains(w->geometry())) << w->objectName().toStdString();
-        for (QWidget* v : kids)
-            EXPECT_TRUE(v == w || !w->geometry().intersects(v->geometry()))
-                << w->objectName().toStdString() << " / " << v->objectName().toStdString();
-    }
-}
-
 TEST_F(WindowTest, PanelsAndControlsStandApartInTheirColoursAndLampsOnTheirCellsLine) {
-    EXPECT_EQ(window->px(1440), window->logicalDpiX());
     EXPECT_EQ(window->centralWidget()->size(), QSize(window->px(12120), window->px(8595)));
+    // The named children of each panel stand inside it and apart from each other.
     for (const char* panel : {"port1.panel", "port2.panel", "run.panel", "settings.panel"}) {
         QList<QWidget*> kids;
         for (QObject* o : find(panel)->children())
             if (auto* w = qobject_cast<QWidget*>(o); w && w->objectName() != "") kids << w;
-        expectApart(find(panel), kids);
+        ASSERT_FALSE(kids.isEmpty());
+        for (QWidget* w : kids) {
+            EXPECT_TRUE(find(panel)->rect().contains(w->geometry()))
+                << w->objectName().toStdString();
+            for (QWidget* v : kids)
+                EXPECT_TRUE(v == w || !w->geometry().intersects(v->geometry()))
+                    << w->objectName().toStdString() << " / " << v->objectName().toStdString();
+        }
     }
     // The panels lie over the data screen; the settings panel over everything.
     const QObjectList order = window->centralWidget()->children();
     EXPECT_LT(order.indexOf(find("screen")), order.indexOf(find("port1.panel")));
     EXPECT_EQ(order.indexOf(find("settings.panel")), order.size() - 1);
     // Each lamp of a row stands on the line of its own port's cell.
-    for (int i = 0; i < 10; ++i) {
-        for (int port = 1; port <= 2; ++port) {
-            const QRect line = data(i, port)->geometry();
+    for (int i = 0; i < 10; ++i)
+        for (int port = 1; port <= 2; ++port)
             for (const char* which : {"rts", "dtr", "dcd", "dsr", "cts"}) {
                 const int y = find(cell(i, port, which))->geometry().center().y();
+                const QRect line = data(i, port)->geometry();
                 EXPECT_TRUE(y > line.top() && y < line.bottom())
                     << cell(i, port, which).toStdString();
             }
-        }
-    }
 
     EXPECT_TRUE(find("port1.panel")->autoFillBackground());
-    EXPECT_NE(find("run.panel")->palette().color(QPalette::Window), kPanelGreen);
     for (int port = 1; port <= 2; ++port) {
         const QColor colour = port == 1 ? kPanelGreen : kPanelYellow;
         for (const char* name : {"panel", "enable", "rts", "hex", "port", "portLabel"}) {
@@ -143,5 +130,101 @@ TEST_F(WindowTest, PanelsAndControlsStandApartInTheirColoursAndLampsOnTheirCells
     }
 }
 
+const std::string kHead = "Velmora       Linetap v.2.0               Сегодня: ";
+
+TEST(TitleLine, GivesTheDateInTheLocalesWordsWithARussianMonthInTheGenitive) {
+    const QLocale ru(QLocale::Russian, QLocale::Russia);
+    EXPECT_EQ(titleLine(ru, QDate(2026, 12, 6)), kHead + "6  Декабря  2026 года  воскресенье");
+    // Other languages keep their month name, as the locale gives it.
+    EXPECT_EQ(monthGenitive(QLocale(QLocale::German, QLocale::Germany), QDate(2026, 3, 6)), "März");
+}
+
+TEST_F(WindowTest, StartUpFillsTheTitleAndFieldsWithPortsClosedAndCaptureStopped) {
+    rig.core.setDisplayMode(1, DisplayMode::Hex);  // start-up puts both ports back to text
+    load();
+    EXPECT_EQ(states("", {"port1.hex", "port1.text", "port2.hex", "port2.text"},
+                     &QAbstractButton::isChecked),
+              "0101");
+    // The rig's clock stands on 6 December 2026; its locale is C.
+    EXPECT_EQ(window->windowTitle().toStdString(), kHead + "6  December  2026 года  Sunday");
+    const std::string folder = home.path().toStdString() + "/Linetap v.2.01/";
+    EXPECT_EQ(field("settings.recordFolder")->text().toStdString(), folder);
+    for (const char* name : {"run.pollInterval", "settings.pollInterval", "settings.lineDelay"})
+        EXPECT_EQ(field(name)->text(), "100") << name;
+    EXPECT_EQ(field("settings.gap")->text(), "10");
+    EXPECT_TRUE(field("run.pollInterval")->isEnabled());
+    EXPECT_TRUE(rig.host.messages.empty());
+
+    // Of the ticks, only "Включить порт", "Авт." and "Запись" are usable; none is ticked.
+    for (int port = 1; port <= 2; ++port) {
+        EXPECT_EQ(ticks(port, &QAbstractButton::isChecked), "000000") << port;
+        EXPECT_EQ(ticks(port, &QWidget::isEnabled), "000001") << port;
+        const char* texts[kChoices] = {"", "1200", "o", "8", "1"};
+        for (int box = 0; box < kChoices; ++box) {
+            QComboBox* c = combo(port, Choice(box));
+            EXPECT_TRUE(!c->isEnabled() && c->isEditable()) << port << box;
+            EXPECT_EQ(c->currentText(), box ? texts[box] : QString::number(port));
+        }
+    }
+    EXPECT_EQ(states("run.", {"auto", "record"}, &QAbstractButton::isChecked), "00");
+    EXPECT_EQ(states("run.", {"auto", "record"}, &QWidget::isEnabled), "11");
+    EXPECT_EQ(std::pair(lamp("port1.lamp"), lamp("port2.lamp")),
+              std::pair(kLampUnused, kLampUnused));
+    EXPECT_EQ(button("run.stop")->palette().color(QPalette::Button), kLitButton);
+    EXPECT_EQ(button("run.start")->palette().color(QPalette::Button),
+              find("run.panel")->palette().color(QPalette::Button));
+    // No "ОК" for the interval filled while stopped; no settings panel, no folder lists.
+    for (QWidget* hidden : std::initializer_list<QWidget*>{
+             find("run.apply"), find("settings.panel"), picker()->drive(), picker()->dir()})
+        EXPECT_TRUE(hidden->isHidden()) << hidden->objectName().toStdString();
+
+    const QColor background = window->palette().color(QPalette::Base);
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(lamp(QString("screen.row%1.marker").arg(i)), background) << i;
+        for (int port = 1; port <= 2; ++port) {
+            for (const char* which : {"rts", "dtr", "dcd", "dsr", "cts"})
+                EXPECT_EQ(lamp(cell(i, port, which)), background) << i << port << which;
+            EXPECT_EQ(label(cell(i, port, "length")), "0");
+            EXPECT_TRUE(data(i, port)->text().isEmpty());
+        }
+    }
+
+    // Nothing runs by itself: no poll, no apply, no opening.
+    rig.runMs(1000);
+    for (const ScreenRow& row : rig.view().rows) EXPECT_EQ(row.writes, 0u);
+    EXPECT_EQ(rig.line1.opens + rig.line2.opens, 0);
+}
+
+// Closing the window with both ports and the record file open is played on the real backend.
+TEST_F(WindowTest, ExitWhileRunningClosesEverythingAndLeavesNoFurtherRowRecordOrRelay) {
+    load();
+    for (const char* box : {"port1.enable", "port2.enable", "port1.dataRelay", "run.record"})
+        click(button(box));
+    ASSERT_TRUE(rig.line1.isOpen() && rig.line2.isOpen() && rig.records.opened);
+    rig.runAuto();
+    rig.line1.peerSend("ABC");
+    for (int ms = 0; ms < 100 && !rig.core.channel(1).collecting(); ++ms) rig.runMs(1);
+    ASSERT_TRUE(rig.core.channel(1).collecting());  // the first byte is in, the packet not ended
+    const int row = rig.nextRow();
+    const std::string recorded = rig.records.text;
+
+    action("menu.exit")->trigger();
+    EXPECT_TRUE(rig.host.quitRequested);
+    rig.runMs(500);
+    EXPECT_EQ(rig.nextRow(), row);
+    EXPECT_EQ(rig.records.text, recorded);
+    EXPECT_FALSE(rig.records.opened);
+    EXPECT_EQ(rig.line2.peerReceived(), "");
+    EXPECT_FALSE(rig.line1.isOpen() || rig.line2.isOpen());
+}
+
 }  // namespace
 }  // namespace lt::test
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    // Widget tests run without a display unless a platform is asked for.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}

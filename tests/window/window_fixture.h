@@ -8,11 +8,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
-#include <ostream>
 
 #include "sim/rig.h"
 #include "ui/window/folder_picker.h"
@@ -24,17 +22,13 @@ inline void PrintTo(const QString& s, std::ostream* os) {
     *os << '"' << s.toStdString() << '"';
 }
 inline void PrintTo(const QColor& c, std::ostream* os) {
-    *os << "rgb(" << c.red() << ", " << c.green() << ", " << c.blue() << ")";
+    *os << c.name().toStdString();
 }
 
 namespace lt::test {
 
-const QColor kLampUnused(224, 224, 224);
-const QColor kLampGreen(0, 192, 0);
-const QColor kLampRed(255, 0, 0);
-const QColor kLitButton(0, 255, 0);
-const QColor kPanelGreen(192, 255, 192);
-const QColor kPanelYellow(255, 255, 192);
+const QColor kLampUnused(224, 224, 224), kLampGreen(0, 192, 0), kLampRed(255, 0, 0),
+    kLitButton(0, 255, 0), kPanelGreen(192, 255, 192), kPanelYellow(255, 255, 192);
 
 // A user's click in the middle of a button or box.
 inline void click(QWidget* w) {
@@ -46,11 +40,6 @@ inline void type(QLineEdit* field, const QString& text) {
     QTest::keyClicks(field, text);
 }
 
-// The names of a port panel's five boxes, in the order of Choice.
-inline const char* const kChoiceNames[] = {"port", "baud", "parity", "dataBits", "stopBits"};
-// A port panel's tick boxes, in their order on the panel.
-inline const QStringList kPanelTicks{"rts", "dtr", "dataRelay", "lineRelay", "strobe", "enable"};
-
 // The real core on simulated lines and a virtual clock, with its window.
 class WindowTest : public ::testing::Test {
 protected:
@@ -59,8 +48,6 @@ protected:
         rig.host.env["ProgramFiles"] = home.path().toStdString();
         window = std::make_unique<MainWindow>(rig.core);
     }
-    void TearDown() override { window.reset(); }
-
     void load() {
         rig.core.load();
         window->showState();
@@ -73,8 +60,14 @@ protected:
         return w;
     }
     QAbstractButton* button(const QString& name) const { return find<QAbstractButton>(name); }
+    QLineEdit* field(const QString& name) const { return find<QLineEdit>(name); }
+    QString label(const QString& name) const { return find<QLabel>(name)->text(); }
+    QColor lamp(const QString& name) const { return find<RoundLamp>(name)->shownColor(); }
+    QAction* action(const char* name) const { return window->findChild<QAction*>(name); }
+    FolderPicker* picker() const { return window->findChild<FolderPicker*>(); }
     QComboBox* combo(int port, Choice box) const {
-        return find<QComboBox>(QString("port%1.%2").arg(port).arg(kChoiceNames[int(box)]));
+        const char* names[] = {"port", "baud", "parity", "dataBits", "stopBits"};
+        return find<QComboBox>(QString("port%1.%2").arg(port).arg(names[int(box)]));
     }
     // A user's pick of `text` from the list of a port's box.
     void pick(int port, Choice box, const QString& text) const {
@@ -84,12 +77,6 @@ protected:
         c->setCurrentIndex(index);
         emit c->activated(index);
     }
-    QLineEdit* field(const QString& name) const { return find<QLineEdit>(name); }
-    QString label(const QString& name) const { return find<QLabel>(name)->text(); }
-    QColor lamp(const QString& name) const { return find<RoundLamp>(name)->shownColor(); }
-    QAction* action(const char* name) const { return window->findChild<QAction*>(name); }
-    FolderPicker* picker() const { return window->findChild<FolderPicker*>(); }
-
     // The name of a row's widget: cell(3, 2, "data") is "screen.row3.port2.data".
     static QString cell(int row, int port, const char* what) {
         return QString("screen.row%1.port%2.%3").arg(row).arg(port).arg(what);
@@ -103,14 +90,10 @@ protected:
         for (const QString& name : names) out += (button(prefix + name)->*state)() ? '1' : '0';
         return out;
     }
-    // The tick boxes of port panel `port`, in the order of kPanelTicks.
+    // The tick boxes of a port panel, in their order on it.
     QString ticks(int port, bool (QAbstractButton::*state)() const) const {
-        return states(QString("port%1.").arg(port), kPanelTicks, state);
-    }
-    static QStringList items(const QComboBox* c) {
-        QStringList list;
-        for (int i = 0; i < c->count(); ++i) list << c->itemText(i);
-        return list;
+        return states(QString("port%1.").arg(port),
+                      {"rts", "dtr", "dataRelay", "lineRelay", "strobe", "enable"}, state);
     }
 
     QTemporaryDir home;
