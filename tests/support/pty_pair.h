@@ -14,6 +14,8 @@
 #include <string>
 #include <thread>
 
+#include "common/device_end.h"
+
 namespace lt::test {
 
 struct PtyPair {
@@ -21,19 +23,7 @@ struct PtyPair {
     std::string slave;
     std::string received;  // all that drain() has read
 
-    PtyPair() {
-        int s = -1;
-        char name[128] = {};
-        if (::openpty(&master, &s, name, nullptr, nullptr) != 0) return;
-        termios t{};
-        ::tcgetattr(master, &t);
-        ::cfmakeraw(&t);
-        ::tcsetattr(master, TCSANOW, &t);
-        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-        ::fcntl(master, F_SETFD, FD_CLOEXEC);
-        slave = name;
-        ::close(s);
-    }
+    PtyPair() { master = openDeviceEnd(slave); }
     ~PtyPair() { closeMaster(); }
     PtyPair(const PtyPair&) = delete;
 
