@@ -1,6 +1,5 @@
-// The data screen: packets in "Bit" and "Text" form, the ring of rows and its markers, and the
-// snapshot against which a change of the lines is judged; the kinds of rows are seen through the
-// scenarios.
+// The data screen: packets in "Bit" and "Text" form and the ring of rows and its markers; the
+// kinds of rows are seen through the scenarios.
 #include <gtest/gtest.h>
 
 #include "sim/rig.h"
@@ -58,17 +57,6 @@ TEST(DataScreen, MarkersFollowTheNewestRowAroundTheRingAndStopMarksTheTenth) {
     // Every write of a row counts, so a view can tell a rewrite with the same content.
     EXPECT_EQ(screen.rows()[0].writes, 2u);
     EXPECT_EQ(screen.rows()[1].writes, 1u);
-}
-
-TEST(DataScreen, ChangedLinesAreJudgedOnAllTenAgainstTheKeptSnapshot) {
-    lt::DataScreen screen;
-    EXPECT_FALSE(screen.linesChanged(kNone, kNone)) << "all off at start-up";
-    const LineStates cts{.cts = true};  // the last of the ten
-    EXPECT_TRUE(screen.linesChanged(kNone, cts));
-    screen.keepLines(kNone, cts);
-    EXPECT_FALSE(screen.linesChanged(kNone, cts));
-    EXPECT_TRUE(screen.linesChanged(LineStates{.rts = true}, cts));
-    EXPECT_TRUE(screen.linesChanged(cts, kNone)) << "the ports are told apart";
 }
 
 // Through the program: the other port's lamps are shown only while it is switched on, and a

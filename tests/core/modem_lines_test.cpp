@@ -36,23 +36,6 @@ TEST_F(ModemLines, StrobeHandsRtsToTheSendingAndClearedGivesSteadyRtsWithBothBox
     EXPECT_EQ(peerSees(rig.line1), "RD");
 }
 
-TEST_F(ModemLines, StrobeOnAndOffOnAPortThatFailedToOpenChangesNothing) {
-    core.switchPort(1, false);
-    rig.line1.busy = true;
-    core.switchPort(1, true);
-    ASSERT_EQ(rig.panel(1).lamp, PortLamp::Failed);
-    core.setRts(1, false);
-    core.setDtr(1, false);
-    rig.host.yields = 0;
-    for (bool tick : {true, false}) {
-        core.setStrobe(1, tick);
-        EXPECT_TRUE(rig.panel(1).rts.enabled);
-        EXPECT_FALSE(rig.panel(1).rts.checked || rig.panel(1).dtr.checked);
-    }
-    EXPECT_EQ(rig.host.yields, 0);
-    EXPECT_TRUE(rig.host.messages.empty());
-}
-
 TEST_F(ModemLines, CommStateFailuresAreReportedReadFirstAndTheBoxesStillFollow) {
     rig.line1.getStateError = 5;
     rig.line1.setStateError = 13;
@@ -81,21 +64,6 @@ TEST_F(ModemLines, CommStateFailuresAreReportedReadFirstAndTheBoxesStillFollow) 
     core.setStrobe(1, true);
     EXPECT_EQ(rig.host.messages, (std::vector<std::string>(2, "DCB Read Error:5")));
     EXPECT_EQ(rig.line1.flags(), kFlagsToggleRts);
-}
-
-TEST_F(ModemLines, NestedApplyOfTheOtherPortDuringTheStrobe) {
-    // Port 1's strobe click and port 2's apply come due at the same moment; the apply runs
-    // inside the strobe's first yield and reopens port 2 with its own strobe procedure.
-    rig.loop.post(rig.loop.now() + ms(100), [&] { core.setStrobe(1, true); });
-    core.pickChoice(2, Choice::Baud, "9600");
-    rig.runMs(100);
-    EXPECT_EQ(rig.line1.flags(), kFlagsToggleRts);
-    EXPECT_EQ(rig.line1.lineSettings(), "1200,o,8,1");
-    EXPECT_TRUE(rig.line2.isOpen());
-    EXPECT_EQ(rig.line2.lineSettings(), "9600,o,8,1");
-    EXPECT_EQ(rig.line2.flags(), kFlagsManualRts);
-    EXPECT_TRUE(rig.panel(2).rts.enabled);
-    EXPECT_FALSE(rig.panel(1).rts.enabled);
 }
 
 TEST_F(ModemLines, ClicksAndPicksDuringTheStrobesYields) {

@@ -1,5 +1,5 @@
-// The settings file: its exact bytes, reading files of any size and content, the program folder,
-// and the replace-by-rename write.
+// The settings file: its exact bytes, reading files of any size and content, and the
+// replace-by-rename write.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -92,23 +92,6 @@ TEST(SettingsFiles, ReadingTakesOnlyRegularFilesAndAFailedWriteKeepsTheOldFileWh
     EXPECT_EQ(readBytes(path), goldenSettings("/a/", 1, 2, 3));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               QStringList{"s.eng"});
-}
-
-TEST(ProgramFolder, ProgramFilesFirstThenTheUsersConfigurationFolder) {
-    VirtualLoop loop;
-    TestHost host(loop);
-    const std::tuple<const char*, const char*, const char*> steps[] = {
-        {"HOME", "/home/ann", "/home/ann/.config/"},
-        {"XDG_CONFIG_HOME", "relative/cfg", "/home/ann/.config/"},  // not absolute: ignored
-        {"XDG_CONFIG_HOME", "/cfg", "/cfg/"},
-        {"ProgramFiles", "   ", "/cfg/"},
-        {"ProgramFiles", "  /opt/programs", "/opt/programs/"},
-        {"ProgramFiles", "/opt/programs/", "/opt/programs/"},
-    };
-    for (const auto& [name, value, folder] : steps) {
-        host.env[name] = value;
-        EXPECT_EQ(programFolder(host), std::string(folder) + "Linetap v.2.01/") << name << value;
-    }
 }
 
 }  // namespace
