@@ -17,10 +17,8 @@
 namespace lt::pty {
 namespace {
 
-// What a pseudo-terminal cannot play: a device with modem lines (inputs off, no wait for them),
-// with or without RS-485 mode, or whose driver keeps and adjusts its own terminal settings. Bytes
-// still travel through the pseudo-terminal. Calls come from the port's helper threads too; set
-// the fields before the port opens.
+// A device with modem lines, with or without RS-485 mode, or whose driver adjusts its own
+// terminal settings; bytes travel through the pseudo-terminal. Set the fields before opening.
 class FakeDevice {
 public:
     // An output changed (bit TIOCM_RTS or TIOCM_DTR), or a drain returned (bit 0), on `thread`.
