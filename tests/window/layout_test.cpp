@@ -178,17 +178,6 @@ TEST_F(WindowTest, StartUpFillsTheTitleAndFieldsWithPortsClosedAndCaptureStopped
              find("run.apply"), find("settings.panel"), picker()->drive(), picker()->dir()})
         EXPECT_TRUE(hidden->isHidden()) << hidden->objectName().toStdString();
 
-    const QColor background = window->palette().color(QPalette::Base);
-    for (int i = 0; i < 10; ++i) {
-        EXPECT_EQ(lamp(QString("screen.row%1.marker").arg(i)), background) << i;
-        for (int port = 1; port <= 2; ++port) {
-            for (const char* which : {"rts", "dtr", "dcd", "dsr", "cts"})
-                EXPECT_EQ(lamp(cell(i, port, which)), background) << i << port << which;
-            EXPECT_EQ(label(cell(i, port, "length")), "0");
-            EXPECT_TRUE(data(i, port)->text().isEmpty());
-        }
-    }
-
     // Nothing runs by itself: no poll, no apply, no opening.
     rig.runMs(1000);
     for (const ScreenRow& row : rig.view().rows) EXPECT_EQ(row.writes, 0u);
