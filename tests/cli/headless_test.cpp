@@ -1,9 +1,5 @@
-// The built program run headless as a child process on pseudo-terminal pairs: the test plays
-// the far devices on the masters and reads the program's standard output and error. It relays
-// what the devices send, prints and records it, stops cleanly on SIGTERM and SIGINT, loads no GUI
-// library, refuses bad input with one line on standard error and its exit status, and captures
-// to pcapng: a Modbus RTU exchange read back strictly and by tshark, and a live reader on a named
-// pipe that gets every packet at once, then goes away while capture goes on.
+// The built program run headless on pseudo-terminal pairs, the test playing the far devices:
+// relay, print, record, clean stops, no GUI library, bad input, and pcapng capture.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
