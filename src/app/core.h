@@ -99,6 +99,7 @@ public:
     const CaptureChannel& channel(int port) const { return port == 1 ? channel1_ : channel2_; }
     const Settings& settings() const { return store_.values(); }
     const DataScreen& screen() const { return screen_; }
+    const PortPanelView& panelView(int port) const { return panel(port).view(); }
     bool running() const { return run_.running(); }
     bool recording() const { return recorder_.recording(); }
 

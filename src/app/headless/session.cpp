@@ -54,7 +54,7 @@ int HeadlessSession::begin() {
         }
         core_.setStrobe(n, p.strobe);
         core_.switchPort(n, true);
-        const PortPanelView view = core_.view().ports[n - 1].panel;
+        const PortPanelView& view = core_.panelView(n);
         if (view.lamp == PortLamp::Open && !view.refusal.empty()) {
             say_(portLabel(n) + ": settings " + p.settings + " refused: " + view.refusal);
             return kBadInput;
@@ -89,12 +89,12 @@ int HeadlessSession::begin() {
     return kRunning;
 }
 
-// A device that vanishes is told once; the other port goes on.
+// A device that vanishes is told once; the other port goes on. Looked at after every event, so
+// only the two panels are read, not the whole view.
 void HeadlessSession::watchLosses() {
     core_.addChangeListener([this] {
-        const ViewModel v = core_.view();
         for (int n : {1, 2}) {
-            const PortPanelView& p = v.ports[n - 1].panel;
+            const PortPanelView& p = core_.panelView(n);
             if (p.lamp == PortLamp::Failed && p.enable.checked && !lossTold_[n - 1]) {
                 lossTold_[n - 1] = true;
                 say_(portLabel(n) + ": device lost");
