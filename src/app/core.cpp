@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/startup.h"
-#include "ports/tolerate.h"
+#include "panels/title_line.h"
+#include "serial/tolerate.h"
 
 namespace lt {
 

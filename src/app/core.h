@@ -5,20 +5,20 @@
 #include <string>
 #include <vector>
 
-#include "app/run_control.h"
-#include "app/settings_panel.h"
-#include "app/settings_store.h"
-#include "app/view_model.h"
-#include "engine/capture_channel.h"
-#include "engine/host.h"
-#include "engine/poller.h"
-#include "engine/record_sink.h"
-#include "ports/line_relay.h"
-#include "ports/port_panel.h"
-#include "ports/serial_port.h"
-#include "ui/capture_file.h"
-#include "ui/data_screen.h"
-#include "ui/recorder.h"
+#include "base/host.h"
+#include "capture/capture_channel.h"
+#include "capture/line_relay.h"
+#include "capture/poller.h"
+#include "panels/data_screen.h"
+#include "panels/port_panel.h"
+#include "panels/run_control.h"
+#include "panels/settings_panel.h"
+#include "panels/view_model.h"
+#include "record/capture_file.h"
+#include "record/record_sink.h"
+#include "record/recorder.h"
+#include "serial/serial_port.h"
+#include "settings/settings_store.h"
 
 namespace lt {
 

@@ -2,9 +2,9 @@
 // kinds of rows are seen through the scenarios.
 #include <gtest/gtest.h>
 
+#include "panels/data_screen.h"
+#include "record/packet_render.h"
 #include "sim/rig.h"
-#include "ui/data_screen.h"
-#include "ui/packet_render.h"
 
 namespace lt::sim {
 namespace {

@@ -1,6 +1,6 @@
 // The command line of `linetap --headless`: what each option chooses, the refusals with their
 // one-line messages, and --help / --version.
-#include "app/headless/options.h"
+#include "headless/options.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // A run without a window on the simulated lines: the options become the choices of the window,
 // capture starts at once, problems are told in one line each, and the end finishes what was
 // being collected.
-#include "app/headless/session.h"
+#include "headless/session.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

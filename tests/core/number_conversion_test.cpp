@@ -1,7 +1,7 @@
 // The whole-number conversion of a field's text, shared by the poll interval and the settings.
 #include <gtest/gtest.h>
 
-#include "app/number_conversion.h"
+#include "base/number_conversion.h"
 
 namespace lt {
 namespace {

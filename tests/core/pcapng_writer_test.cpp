@@ -1,6 +1,6 @@
 // The pcapng capture: its blocks byte for byte, files written and read back, a write that stops
 // part-way, and a live viewer on a named pipe that goes away.
-#include "ui/pcapng_writer.h"
+#include "record/pcapng_writer.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -2,10 +2,10 @@
 // on a record sink in memory and on real files in a temporary folder.
 #include <gtest/gtest.h>
 
-#include "app/settings_file.h"
+#include "record/file_record_sink.h"
+#include "settings/settings_file.h"
 #include "settings_test_support.h"
 #include "sim/rig.h"
-#include "ui/file_record_sink.h"
 
 namespace lt::sim {
 namespace {

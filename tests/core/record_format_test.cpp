@@ -3,7 +3,7 @@
 
 #include <tuple>
 
-#include "ui/record_format.h"
+#include "record/record_format.h"
 
 namespace lt {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "app/run_control.h"
+#include "panels/run_control.h"
 #include "sim/rig.h"
 
 namespace lt::sim {

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "app/settings_file.h"
+#include "settings/settings_file.h"
 #include "settings_test_support.h"
 
 namespace lt::sim {

@@ -3,8 +3,8 @@
 
 #include <array>
 
-#include "app/settings_file.h"
-#include "app/settings_panel.h"
+#include "panels/settings_panel.h"
+#include "settings/settings_file.h"
 #include "settings_test_support.h"
 
 namespace lt::sim {

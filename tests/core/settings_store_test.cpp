@@ -2,7 +2,7 @@
 // damaged one, and a folder or file that cannot be made or read.
 #include <gtest/gtest.h>
 
-#include "app/settings_file.h"
+#include "settings/settings_file.h"
 #include "settings_test_support.h"
 
 namespace lt::sim {

@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
-#include "app/settings_store.h"
+#include "settings/settings_store.h"
 #include "sim/test_host.h"
 
 namespace lt::sim {

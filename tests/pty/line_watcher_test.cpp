@@ -1,4 +1,4 @@
-#include "ports/linux/line_watcher.h"
+#include "serial/linux/line_watcher.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>

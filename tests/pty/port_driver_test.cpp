@@ -9,10 +9,10 @@
 #include <thread>
 #include <tuple>
 
-#include "ports/linux/line_termios.h"
-#include "ports/linux/linux_serial_port.h"
-#include "ports/linux/port_driver.h"
 #include "pty_support.h"
+#include "serial/linux/line_termios.h"
+#include "serial/linux/linux_serial_port.h"
+#include "serial/linux/port_driver.h"
 
 namespace lt::pty {
 namespace {

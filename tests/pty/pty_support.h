@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "../support/pty_pair.h"
-#include "app/qt/qt_host.h"
-#include "ports/serial_port.h"
+#include "qt/qt_host.h"
+#include "serial/serial_port.h"
 
 namespace lt::pty {
 

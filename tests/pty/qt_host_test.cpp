@@ -1,4 +1,4 @@
-#include "app/qt/qt_host.h"
+#include "qt/qt_host.h"
 
 #include <QCoreApplication>
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "ports/linux/linux_serial_port.h"
-#include "ports/linux/rx_queue.h"
 #include "pty_support.h"
+#include "serial/linux/linux_serial_port.h"
+#include "serial/linux/rx_queue.h"
 
 namespace lt::pty {
 namespace {

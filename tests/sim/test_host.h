@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/host.h"
-#include "engine/record_sink.h"
+#include "base/host.h"
+#include "record/record_sink.h"
 #include "sim/virtual_loop.h"
 
 namespace lt::sim {

@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "common/device_end.h"
+#include "serial/linux/pty_device_end.h"
 
 namespace lt::test {
 

@@ -8,7 +8,7 @@
 #include <QStyle>
 #include <QTreeView>
 
-#include "app/startup.h"
+#include "panels/title_line.h"
 #include "window_fixture.h"
 
 namespace lt::test {

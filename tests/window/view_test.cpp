@@ -11,9 +11,9 @@
 #include <tuple>
 
 #include "app/core.h"
-#include "ports/linux/linux_serial_port.h"
 #include "pty/pty_support.h"
-#include "ui/file_record_sink.h"
+#include "record/file_record_sink.h"
+#include "serial/linux/linux_serial_port.h"
 #include "window_fixture.h"
 
 namespace lt::test {

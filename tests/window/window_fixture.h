@@ -13,9 +13,9 @@
 #include <memory>
 
 #include "sim/rig.h"
-#include "ui/window/folder_picker.h"
-#include "ui/window/main_window.h"
-#include "ui/window/round_lamp.h"
+#include "window/folder_picker.h"
+#include "window/main_window.h"
+#include "window/round_lamp.h"
 
 // Readable values in failure messages.
 inline void PrintTo(const QString& s, std::ostream* os) {

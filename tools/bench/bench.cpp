@@ -44,13 +44,13 @@
 #include <thread>
 
 #include <vector>
-#include "common/device_end.h"
+#include "serial/linux/pty_device_end.h"
 
 #include "app/core.h"
-#include "app/qt/qt_host.h"
-#include "ports/linux/linux_serial_port.h"
-#include "ui/file_record_sink.h"
-#include "ui/window/main_window.h"
+#include "qt/qt_host.h"
+#include "record/file_record_sink.h"
+#include "serial/linux/linux_serial_port.h"
+#include "window/main_window.h"
 
 namespace {
 

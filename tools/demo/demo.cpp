@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "common/device_end.h"
+#include "serial/linux/pty_device_end.h"
 
 namespace {
 

@@ -1,7 +1,0 @@
-#include "ports/tolerate.h"
-
-namespace lt {
-
-Q_LOGGING_CATEGORY(lcPorts, "linetap.ports", QtWarningMsg)
-
-}  // namespace lt

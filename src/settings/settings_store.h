@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+
+#include "base/host.h"
+#include "base/types.h"
+
+namespace lt {
+
+// The four settings kept between runs.
+struct Settings {
+    std::string recordFolder;  // where record files go; ends with "/" once loaded or saved
+    i16 gapMs = 10;            // the minimum pause that ends a packet
+    i16 pollMs = 100;          // the default poll period
+    i16 lineDelayMs = 100;     // how long relayed line states follow the data they came with
+};
+
+// The settings in force and the settings file behind them: loaded once at start-up, written only
+// by "Сохранить".
+class SettingsStore {
+public:
+    explicit SettingsStore(const Host& host) : host_(host) {}
+
+    const Settings& values() const { return values_; }
+    // New values take effect at once, whether or not they are saved.
+    void use(const Settings& values) { values_ = values; }
+
+    // The program folder is made when missing, the file read, a missing file or one of another
+    // version replaced by the defaults (a stored record folder survives). Nothing here stops the
+    // program: a folder or file that cannot be made or read leaves the defaults in force.
+    void load();
+    // Writes the values in force; false when the file could not be written.
+    bool save() const;
+
+    // Whether "Запись" also writes a pcapng capture; kept in an INI file beside the settings file
+    // (the settings file's layout stays as it is).
+    bool captureBesideRecord() const { return captureBesideRecord_; }
+    void setCaptureBesideRecord(bool on);
+
+private:
+    const Host& host_;
+    std::string preferencesFile() const;
+
+    Settings values_;
+    bool captureBesideRecord_ = false;
+};
+
+}  // namespace lt

@@ -1,0 +1,113 @@
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "serial/line_settings.h"
+#include "serial/serial_port.h"
+#include "sim/virtual_loop.h"
+
+namespace lt::sim {
+
+// A simulated null-modem line: our serial port at one end, a scripted peer device at the other.
+// Bytes take their real time per character at the port's baud rate and framing. The peer's RTS
+// drives our CTS, its DTR our DSR and DCD; our RTS and DTR are visible to the peer.
+class SimLine : public SerialPort {
+public:
+    SimLine(VirtualLoop& loop, int portNumber);
+
+    // --- SerialPort ----------------------------------------------------------------------------
+    void setPortName(const PortName& name) override;
+    PortName portName() const override { return name_; }
+    void setLineSettings(const std::string& text) override;
+    std::string lineSettings() const override { return settings_.text(); }
+    void setOpen(bool open) override;
+    bool isOpen() const override { return open_; }
+    std::string takeReceived(std::size_t maxBytes = kAll, Nanos gapLimit = 0,
+                             Nanos gapsFrom = 0) override;
+    std::size_t receivedLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const override;
+    std::size_t bytesWaiting() const override { return rx_.size(); }
+    Nanos lastArrival() const override { return rx_.empty() ? 0 : rx_.back().at; }
+    Nanos firstArrival() const override { return rx_.empty() ? 0 : rx_.front().at; }
+    void limitBacklog(std::size_t maxBytes) override;
+    void send(const std::string& bytes) override;
+    void setRts(bool on) override;
+    bool rts() const override { return rts_; }
+    void setDtr(bool on) override;
+    bool dtr() const override { return dtr_; }
+    bool dcd() const override;
+    bool dsr() const override;
+    bool cts() const override;
+    int readCommState(CommState& state) override;
+    int writeCommState(const CommState& state) override;
+
+    // --- The peer device ---------------------------------------------------------------------
+    struct Byte {
+        Nanos at;  // when the last bit arrived
+        unsigned char value;
+    };
+    struct Lines {
+        Nanos at;
+        bool rts;  // our RTS as the peer sees it
+        bool dtr;  // our DTR as the peer sees it
+    };
+
+    // The peer transmits bytes, one character time each, after what it is already sending.
+    void peerSend(const std::string& bytes);
+    void peerSetRts(bool on);  // our CTS
+    void peerSetDtr(bool on);  // our DSR and DCD
+    void peerSetCd(bool on);   // our DCD alone
+    // The device vanishes (hang-up): the port closes and reports PortEvent::Lost.
+    void peerVanish();
+
+    std::string peerReceived() const;
+    const std::vector<Byte>& peerLog() const { return received_; }
+    bool peerSeesRts() const;
+    bool peerSeesDtr() const { return open_ && dtr_; }
+    const std::vector<Lines>& peerLineLog() const { return lineLog_; }
+    void clearPeerLog() { received_.clear(); }
+
+    // --- Faults and facts ----------------------------------------------------------------------
+    // The settings the simulated driver takes (unset: every valid text). Others are refused as a
+    // real port refuses them: SettingsRefused, the port open with the last settings taken.
+    std::function<bool(const LineSettings&)> driverTakes;
+    // What the simulated device holds: the last settings taken on it, 9600,n,8,1 before any.
+    const LineSettings& deviceSettings() const { return device_; }
+    bool missing = false;    // opening fails: no such device
+    bool busy = false;       // opening fails: held by another program
+    int getStateError = 0;   // readCommState fails with this code
+    int setStateError = 0;   // writeCommState fails with this code
+    int opens = 0;           // successful openings so far
+    int stateWrites = 0;     // writeCommState calls so far
+    Nanos eventLatency = 0;  // receive events reach the program this late (a busy window)
+    std::uint32_t flags() const { return flags_; }
+    Nanos characterTime() const;
+
+private:
+    void raiseLater(PortEvent event);
+    void transmitNext();
+    void logLines();
+    void requireOpen() const;
+
+    VirtualLoop& loop_;
+    PortName name_;
+    LineSettings settings_;
+    LineSettings device_{9600, 'n', 8, 1};
+    bool open_ = false;
+    bool rts_ = false, dtr_ = false;
+    bool peerRts_ = false, peerDtr_ = false, peerCd_ = false;
+    std::uint32_t flags_ = kFlagsManualRts;
+    std::deque<Byte> rx_;
+    std::size_t backlogLimit_ = kAll;
+    std::size_t dropped_ = 0;  // since the backlog limit was set
+    std::string tx_;
+    bool transmitting_ = false;
+    Nanos peerFreeAt_ = 0;
+    std::vector<Byte> received_;
+    std::vector<Lines> lineLog_;
+    unsigned generation_ = 0;  // bumps at every close, so stale deliveries are dropped
+};
+
+}  // namespace lt::sim
