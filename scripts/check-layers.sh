@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 layers=(
     "base"
     "serial"
-    "serial/linux"
+    "serial/linux serial/network"
     "capture"
     "record"
     "settings"
