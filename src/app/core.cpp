@@ -283,6 +283,10 @@ void Core::setDisplayMode(int port, DisplayMode mode) {
     screen_.setMode(port, mode);
 }
 
+void Core::setRefusalBox(bool on) {
+    for (int n : {1, 2}) panel(n).setRefusalBox(on);
+}
+
 // --- Run panel -------------------------------------------------------------------------------
 
 void Core::setAutoFraming(bool on) {
@@ -298,7 +302,9 @@ void Core::setRecording(bool on) {
         captureWithRecord_ = false;
         return;
     }
-    if (!recorder_.start(store_.values().recordFolder) || !store_.captureBesideRecord()) return;
+    if (!recorder_.start(store_.values().recordFolder) || captureForRun_ ||
+        !store_.captureBesideRecord())
+        return;
     // A capture file that cannot be created is told and its tick cleared; the text record goes on.
     captureWithRecord_ = captureFile_.open(captureFileBeside(recorder_.path()), deviceNames());
     if (!captureWithRecord_) store_.setCaptureBesideRecord(false);
@@ -310,7 +316,8 @@ void Core::setCaptureBesideRecord(bool on) {
 
 bool Core::openCaptureFile(const std::string& path, const std::function<bool()>& keepWaiting) {
     captureWithRecord_ = false;
-    return captureFile_.open(path, deviceNames(), keepWaiting);
+    captureForRun_ = captureFile_.open(path, deviceNames(), keepWaiting);
+    return captureForRun_;
 }
 
 void Core::typePollInterval(const std::string& text) {

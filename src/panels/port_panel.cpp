@@ -63,7 +63,7 @@ void PortPanel::openAndShow() {
         view_.refusal = e.what();
     }
     if (settingsRefused) {
-        host_.showMessage(kRefused);
+        if (refusalBox_) host_.showMessage(kRefused);
         if (!port_.isOpen() || !switchedOn()) return;
     }
     if (port_.isOpen()) {
@@ -155,7 +155,7 @@ void PortPanel::apply() {
     closePort();
 
     if (!takeChoices()) {
-        host_.showMessage(kRefused);
+        if (refusalBox_) host_.showMessage(kRefused);
         // Switched off while the message was open: nothing to reopen; switched off and on again:
         // it was reopened with the old choice.
         if (!switchedOn()) return;
