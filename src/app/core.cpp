@@ -68,6 +68,9 @@ void Core::portEvent(int p) {
     const PortEvent event = capture(p).port().event();
     if (event == PortEvent::Lost) {
         panel(p).portLost();
+        // What the device sent before it went may have raised no receive event yet, and now
+        // never will.
+        if (framing() && panel(p).switchedOn()) capture(p).received(pauseRule());
         return;
     }
     if (!framing()) return;
@@ -331,6 +334,11 @@ void Core::start() {
     if (run_.autoFraming()) {
         poller_.stop();
         run_.showRunning(true);
+        // Bytes that waited join the first packet after Start, with its first receive event; a
+        // device that vanished meanwhile raises none, so what it left is framed now.
+        for (int n : {1, 2})
+            if (panel(n).switchedOn() && !capture(n).port().isOpen())
+                capture(n).received(pauseRule());
         return;
     }
     // A refused period leaves capture half started: running, but nothing is polled.

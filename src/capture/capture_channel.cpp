@@ -107,7 +107,7 @@ bool CaptureChannel::takeFinishedPacket(bool atOnce) {
 
 void CaptureChannel::release(const PauseRule& rule, bool framing) {
     collecting_ = false;
-    if (framing && port_.isOpen() && port_.bytesWaiting() > 0) begin(rule);
+    if (framing && port_.bytesWaiting() > 0) begin(rule);
 }
 
 }  // namespace lt

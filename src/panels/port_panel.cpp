@@ -44,7 +44,6 @@ void PortPanel::enableControls(bool on) {
 }
 
 void PortPanel::closePort() {
-    if (!port_.isOpen()) return;
     tolerate("close", [&] { port_.setOpen(false); });
 }
 

@@ -91,7 +91,8 @@ public:
 
     // The backend closed a vanished device: the port counts as switched on but not open.
     void portLost();
-    // Closes the port if it is open; a refusal leaves it as it is.
+    // Closes the port if it is open, and drops what a vanished device left in it; a refusal
+    // leaves it as it is.
     void closePort();
 
 private:

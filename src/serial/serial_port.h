@@ -20,7 +20,9 @@ enum class PortEvent : i16 {
     CtsChanged = 3,  // CTS input changed
     DsrChanged = 4,  // DSR input changed
     DcdChanged = 5,  // DCD input changed
-    // The device vanished (hang-up, adapter pulled out): the backend has closed the port.
+    // The device vanished (hang-up, adapter pulled out): the backend has closed the port, raised
+    // as soon as the loss is seen. The bytes read from the device before it went stay in the
+    // receive buffer until they are taken, or until the port is closed again or reopened.
     Lost = 1012,
 };
 
@@ -84,10 +86,10 @@ public:
     virtual bool isOpen() const = 0;
 
     // Takes bytes from the receive buffer, one character per byte, oldest first (throws when
-    // closed). Reading stops after `maxBytes`, and before the first byte that arrived `gapLimit`
-    // nanoseconds or more after the byte before it, where that byte before it arrived at or after
-    // `gapsFrom` (no such stop for a gapLimit of 0 or less). So a packet is cut where the wire
-    // paused, however late the program comes to read it.
+    // closed, unless a vanished device left bytes in it). Reading stops after `maxBytes`, and
+    // before the first byte that arrived `gapLimit` nanoseconds or more after the byte before it,
+    // where that byte before it arrived at or after `gapsFrom` (no such stop for a gapLimit of 0 or
+    // less). So a packet is cut where the wire paused, however late the program comes to read it.
     virtual std::string takeReceived(std::size_t maxBytes = kAll, Nanos gapLimit = 0,
                                      Nanos gapsFrom = 0) = 0;
     // How many bytes takeReceived would take now with the same arguments (0 when closed).

@@ -59,7 +59,8 @@ public:
     void peerSetRts(bool on);  // our CTS
     void peerSetDtr(bool on);  // our DSR and DCD
     void peerSetCd(bool on);   // our DCD alone
-    // The device vanishes (hang-up): the port closes and reports PortEvent::Lost.
+    // The device vanishes (hang-up): the port closes and reports PortEvent::Lost; the bytes
+    // received before stay to be taken.
     void peerVanish();
 
     std::string peerReceived() const;
