@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/host.h"
+#include "base/version.h"
 #include "capture/capture_channel.h"
 #include "capture/line_relay.h"
 #include "capture/poller.h"
@@ -129,7 +130,7 @@ private:
 
     Host& host_;
     QLocale locale_;
-    std::string title_ = "Linetap v2.01";
+    std::string title_ = productCaption();
     std::vector<std::function<void()>> listeners_;
 
     CaptureChannel channel1_, channel2_;

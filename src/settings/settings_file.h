@@ -7,6 +7,7 @@
 
 #include "base/host.h"
 #include "base/types.h"
+#include "base/version.h"
 
 namespace lt {
 
@@ -18,8 +19,9 @@ inline constexpr std::size_t kSettingsRecordCount = 6;
 inline constexpr std::size_t kSettingsFileSize = kSettingsRecordSize * kSettingsRecordCount;
 inline constexpr std::size_t kSettingsMaxText = kSettingsRecordSize - 2;  // 498
 
-inline constexpr char kProductWord[] = "Linetap";
-inline constexpr char kVersionWord[] = "v.2.01";
+// The identity pair; it also names the program folder and the settings file.
+inline constexpr const char* kProductWord = kProductName;
+inline const std::string kVersionWord = versionWord();
 
 inline constexpr i16 kDefaultGapInterval = 10;
 inline constexpr i16 kDefaultPollInterval = 100;
