@@ -136,7 +136,8 @@ Watches, relays and records two serial lines without a window, until SIGINT or S
   --port1 DEV, --port2 DEV      device path, or a number n: $LINETAP_COMn, else /dev/ttyS<n-1>;
                                 a port not given stays switched off
   --settings1 TEXT, --settings2 TEXT
-                                baud,parity,data,stop (default 1200,o,8,1)
+                                baud,parity,data,stop (default )" +
+           LineSettings{}.text() + R"()
   --relay 12|21|both            relay packets (12: port 1's packets out of port 2)
   --line-relay 12|21|both       relay modem lines (12: port 1's CTS/DSR drive port 2's RTS/DTR)
   --strobe 1|2|both             RTS raised only while the port sends
