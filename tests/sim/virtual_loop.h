@@ -50,7 +50,7 @@ private:
     std::unordered_map<Id, Nanos> at_;
 };
 
-// A window-system timer on the virtual clock.
+// A timer of the event loop on the virtual clock.
 class VirtualTimer : public Timer {
 public:
     explicit VirtualTimer(VirtualLoop& loop) : loop_(loop) {}
