@@ -13,7 +13,8 @@ namespace lt::sim {
 namespace {
 
 StoredSettings settings(std::string path, i16 gap, i16 poll, i16 lineDelay,
-                        std::string product = kStoredProduct, std::string version = kStoredVersion) {
+                        std::string product = kStoredProduct,
+                        std::string version = kStoredVersion) {
     return {std::move(path), gap, poll, lineDelay, std::move(product), std::move(version)};
 }
 
