@@ -26,6 +26,10 @@ struct PortOnPty : OnPty {
         if (fd >= 0) ::tcgetattr(fd, &t), ::close(fd);
         return t;
     }
+    void setSlaveTermios(const termios& t) const {
+        const int fd = ::open(far.slave.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        if (fd >= 0) ::tcsetattr(fd, TCSANOW, &t), ::close(fd);
+    }
     LinuxSerialPort port{host, 1};
 };
 
@@ -125,6 +129,13 @@ TEST_F(PortOnPty, AnyRateParityAndRtsModeIsSetWithoutModemLinesAndBadTextsAreRef
     EXPECT_TRUE(log.events.empty());
     EXPECT_EQ(port.errorReports(), 0);
 
+    // Flow control and parity checking as another program may have left them: the comm state
+    // switches them off.
+    termios left = slaveTermios();
+    left.c_cflag |= CRTSCTS;
+    left.c_iflag |= IXON | IXOFF | INPCK;
+    setSlaveTermios(left);
+    ASSERT_TRUE(slaveTermios().c_cflag & CRTSCTS);
     CommState s;
     for (auto rts : {RtsControl::Toggle, RtsControl::Steady}) {
         ASSERT_EQ(port.writeCommState(CommState{rts}), 0);
