@@ -4,6 +4,7 @@
 #include <QString>
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 namespace lt::sim {
 
@@ -79,8 +80,14 @@ std::size_t SimLine::receivedLength(std::size_t maxBytes, Nanos gapLimit, Nanos 
     return length;
 }
 
-std::string SimLine::takeReceived(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) {
+std::string SimLine::takeReceived(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom,
+                                  Nanos* firstArrival) {
     if (rx_.empty()) requireOpen();
+    if (!landingOnRead.empty()) {
+        for (unsigned char b : std::exchange(landingOnRead, {})) rx_.push_back({loop_.now(), b});
+        raiseLater(PortEvent::Received);
+    }
+    if (firstArrival) *firstArrival = rx_.empty() ? 0 : rx_.front().at;
     std::string out;
     for (std::size_t n = receivedLength(maxBytes, gapLimit, gapsFrom); n > 0; --n) {
         out += static_cast<char>(rx_.front().value);
