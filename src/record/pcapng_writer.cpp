@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
 #include <system_error>
+#include <vector>
 
 namespace lt {
 
@@ -156,21 +158,50 @@ std::uint32_t le32(const unsigned char* b) {
            std::uint32_t{b[3]} << 24;
 }
 
+// Reads a file front to back through a buffer, so that walking its blocks costs few reads.
+class BufferedReader {
+public:
+    explicit BufferedReader(int fd) : fd_(fd), buffer_(1 << 20) {}
+    // The little-endian 32-bit number at `at`; false when the file ends before it.
+    bool number(std::int64_t at, std::uint32_t& value) {
+        if (at < start_ || at + 4 > start_ + length_) {
+            const ssize_t n = ::pread(fd_, buffer_.data(), buffer_.size(), static_cast<off_t>(at));
+            start_ = at;
+            length_ = std::max<ssize_t>(n, 0);
+            if (n < 4) return false;
+        }
+        value = le32(buffer_.data() + (at - start_));
+        return true;
+    }
+
+private:
+    int fd_;
+    std::vector<unsigned char> buffer_;
+    std::int64_t start_ = 0, length_ = 0;
+};
+
 // Where the last whole block of the capture in `fd` (`size` bytes, at least one) ends, or -1 when
 // the file does not begin with a section header in this writer's byte order. A block is whole when
-// its lengths at both ends agree and it ends inside the file.
+// its lengths at both ends agree and it ends inside the file. The last block is looked at first:
+// whole, as it nearly always is, the file is not walked through.
 std::int64_t endOfWholeBlocks(int fd, std::int64_t size) {
     unsigned char head[12];
     if (size < 12 || ::pread(fd, head, sizeof head, 0) != sizeof head ||
         le32(head) != pcapng::kSectionHeaderType || le32(head + 8) != pcapng::kByteOrderMagic)
         return -1;
+    unsigned char last[4];
+    if (::pread(fd, last, 4, size - 4) == 4) {
+        const std::uint32_t length = le32(last);
+        if (length >= 12 && length % 4 == 0 && length <= size &&
+            ::pread(fd, head, 8, size - length) == 8 && le32(head + 4) == length)
+            return size;
+    }
+    BufferedReader file(fd);
     std::int64_t at = 0;
     while (size - at >= 12) {
-        unsigned char tail[4];
-        if (::pread(fd, head, 8, at) != 8) break;
-        const std::uint32_t length = le32(head + 4);
-        if (length < 12 || length % 4 != 0 || length > size - at ||
-            ::pread(fd, tail, 4, at + length - 4) != 4 || le32(tail) != length)
+        std::uint32_t length = 0, trailing = 0;
+        if (!file.number(at + 4, length) || length < 12 || length % 4 != 0 || length > size - at ||
+            !file.number(at + length - 4, trailing) || trailing != length)
             break;
         at += length;
     }
