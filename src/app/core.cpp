@@ -308,9 +308,9 @@ void Core::setCaptureBesideRecord(bool on) {
     store_.setCaptureBesideRecord(on);
 }
 
-bool Core::openCaptureFile(const std::string& path, const std::function<bool()>& keepWaiting) {
+bool Core::openCaptureFile(const std::string& path) {
     captureWithRecord_ = false;
-    return captureFile_.open(path, deviceNames(), keepWaiting);
+    return captureFile_.open(path, deviceNames());
 }
 
 void Core::typePollInterval(const std::string& text) {
@@ -345,9 +345,18 @@ void Core::stop() {
 }
 
 void Core::finishCollected() {
-    // Bytes past a pause in the packet begin the next one, which is finished in turn.
-    for (int n : {1, 2})
-        while (capture(n).collecting()) finishPacket(n, true);
+    // Bytes past a pause in the packet begin the next one, which is finished in turn; only the
+    // bytes there are now, so a stream that goes on is not followed.
+    for (int n : {1, 2}) {
+        CaptureChannel& c = capture(n);
+        std::size_t left = c.port().isOpen() ? c.port().bytesWaiting() : 0;
+        while (c.collecting()) {
+            finishPacket(n, true);
+            const std::size_t taken = c.packet().size();
+            if (taken == 0 || taken >= left) break;
+            left -= taken;
+        }
+    }
 }
 
 void Core::applyPollInterval() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <signal.h>
+
 #include <QObject>
 #include <QSocketNotifier>
 #include <functional>
@@ -7,12 +9,14 @@
 
 namespace lt {
 
-// Turns SIGINT and SIGTERM into a call on the event loop's thread, so the program can stop
-// cleanly: close its ports (restoring what it changed on them) and its files. The handler only
-// writes a byte to a socket that the event loop watches.
+// Turns SIGINT, SIGTERM and SIGHUP (a closed terminal or ssh session) into a call on the event
+// loop's thread, so the program can stop cleanly: close its ports (restoring what it changed on
+// them) and its files. The handler only writes a byte to a socket that the event loop watches.
 class SignalWatch : public QObject {
     Q_OBJECT
 public:
+    static constexpr int kStops[] = {SIGINT, SIGTERM, SIGHUP};
+
     explicit SignalWatch(std::function<void(int signal)> onSignal);
     ~SignalWatch() override;
 

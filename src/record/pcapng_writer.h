@@ -65,7 +65,8 @@ public:
     PcapngWriter(const PcapngWriter&) = delete;
     PcapngWriter& operator=(const PcapngWriter&) = delete;
 
-    // Creates or empties the file at `path` (or opens the named pipe there) and writes the section
+    // Creates or empties the file at `path` (or opens the named pipe there; "-" is standard
+    // output, as for tcpdump and tshark) and writes the section
     // header and one interface per port, named after `devices`. Opening a named pipe waits until
     // a reader has opened it, so call it for a pipe only where waiting is acceptable. On failure
     // returns false with lastError() set, and a regular file is left empty.
@@ -77,6 +78,8 @@ public:
     // its first byte in microseconds since the Unix epoch, `comment` the line states.
     PcapngWrite writePacket(int port, std::int64_t micros, const std::string& bytes,
                             const std::string& comment);
+    // Writes blocks built beforehand (pcapng::packetBlock), whole, as writePacket does.
+    PcapngWrite writeBlocks(const std::string& blocks);
 
     void close();
     bool isOpen() const { return fd_ >= 0; }
