@@ -1,8 +1,10 @@
 #include <QApplication>
 #include <QLocale>
+#include <chrono>
 
 #include "app/core.h"
 #include "qt/qt_host.h"
+#include "record/output_writer.h"
 #include "record/queued_records.h"
 #include "serial/linux/linux_serial_port.h"
 #include "serial/linux/port_discovery.h"
@@ -37,7 +39,10 @@ extern "C" __attribute__((visibility("default"))) int linetapWindowMain(int argc
     host.onQuit = [] { QCoreApplication::exit(0); };
     // SIGINT, SIGTERM and SIGHUP close the window as "Выход" does: the ports are closed, and what
     // the program changed on them is put back.
-    lt::SignalWatch stopOnSignal([&core](int) { core.exit(); });
+    lt::SignalWatch stopOnSignal([&core](int) {
+        lt::OutputWriter::stopBy(std::chrono::steady_clock::now() + std::chrono::milliseconds(750));
+        core.exit();
+    });
 
     core.load();
     window.showState();

@@ -50,6 +50,7 @@
 #include "qt/qt_host.h"
 #include "record/file_record_sink.h"
 #include "serial/linux/linux_serial_port.h"
+#include "slow_readers.h"
 #include "window/main_window.h"
 
 namespace {
@@ -850,6 +851,11 @@ int main(int argc, char** argv) {
                  "headless: start-up, idle CPU, relay latency, %d s at 1 MB/s each way...\n",
                  o.seconds);
     const HeadlessResult hl = headlessRun(o, records);
+    std::fprintf(stderr,
+                 "headless: relay latency plain, --print read at 1 KB/s, --pcap unread...\n");
+    std::string linetap = std::filesystem::read_symlink("/proc/self/exe").string();
+    linetap = linetap.substr(0, linetap.rfind('/') + 1) + "linetap";
+    const lt::bench::SlowReaderFigures slow = lt::bench::slowReaderRun(linetap, o.pauses);
 
     auto framingJson = [](const FramingResult& r) {
         std::ostringstream s;
@@ -902,6 +908,19 @@ int main(int argc, char** argv) {
           << ", \"socat_latency_p99_ms\": " << percentile(hl.socatMs, 0.99)
           << ", \"throughput_1MBps_recording_print\": " << flowJson(hl.flow) << "}";
         j.raw("headless", s.str());
+        std::ostringstream r;
+        const auto figures = [&](const char* name, const std::vector<double>& v) {
+            r << "\"" << name << "\": {\"median_ms\": " << percentile(v, 0.5)
+              << ", \"p99_ms\": " << percentile(v, 0.99) << ", \"samples\": " << v.size() << "}";
+        };
+        r << "{";
+        figures("plain", slow.plainMs);
+        r << ", ";
+        figures("print_read_at_1KBps", slow.slowPrintMs);
+        r << ", ";
+        figures("pcap_pipe_unread", slow.stalledCaptureMs);
+        r << "}";
+        j.raw("headless_relay_latency_slow_readers", r.str());
     }
     std::printf("%s\n", j.str().c_str());
 
@@ -953,6 +972,12 @@ int main(int argc, char** argv) {
                 "headless: 1 MB/s each way, record + print", hl.flow.lost[0], hl.flow.lost[1],
                 hl.flow.missing[0], hl.flow.missing[1], hl.flow.dup[0], hl.flow.dup[1],
                 hl.flow.rssEndKb - hl.flow.rssStartKb);
+    std::printf("%-44s %s\n", "headless: relay latency, plain, med / p99",
+                latency(slow.plainMs).c_str());
+    std::printf("%-44s %s\n", "headless: same, --print read at 1 KB/s",
+                latency(slow.slowPrintMs).c_str());
+    std::printf("%-44s %s\n", "headless: same, --pcap pipe never read",
+                latency(slow.stalledCaptureMs).c_str());
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
     return 0;
