@@ -9,13 +9,15 @@
 
 namespace lt {
 
-// Turns SIGINT, SIGTERM and SIGHUP (a closed terminal or ssh session) into a call on the event
-// loop's thread, so the program can stop cleanly: close its ports (restoring what it changed on
-// them) and its files. The handler only writes a byte to a socket that the event loop watches.
+// Turns SIGINT, SIGTERM, SIGHUP (a closed terminal or ssh session) and the other signals that
+// would end the program at once into a call on the event loop's thread, so the program can stop
+// cleanly: close its ports (restoring what it changed on them) and its files. The handler only
+// writes a byte to a socket that the event loop watches.
 class SignalWatch : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kStops[] = {SIGINT, SIGTERM, SIGHUP};
+    static constexpr int kStops[] = {SIGINT,  SIGTERM, SIGHUP, SIGQUIT,   SIGUSR1,   SIGUSR2,
+                                     SIGALRM, SIGXCPU, SIGPWR, SIGVTALRM, SIGSTKFLT, SIGIO};
 
     explicit SignalWatch(std::function<void(int signal)> onSignal);
     ~SignalWatch() override;
