@@ -1,4 +1,4 @@
-#include "slow_readers.h"
+#include "bench/slow_readers.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -19,7 +19,7 @@
 
 extern char** environ;
 
-namespace lt::bench {
+namespace bench {
 
 namespace {
 
@@ -187,4 +187,4 @@ SlowReaderFigures slowReaderRun(const std::string& program, int packets) {
     return f;
 }
 
-}  // namespace lt::bench
+}  // namespace bench

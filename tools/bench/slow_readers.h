@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-namespace lt::bench {
+namespace bench {
 
 // Relay latency of the built `linetap --headless` (ms added beyond the 10 ms pause, one sample
 // per 8-byte packet sent every 20 ms into port 1 and taken at port 2), in three runs one after
@@ -17,4 +17,4 @@ struct SlowReaderFigures {
 
 SlowReaderFigures slowReaderRun(const std::string& program, int packets);
 
-}  // namespace lt::bench
+}  // namespace bench
