@@ -144,7 +144,8 @@ private:
     DataScreen screen_;
     Recorder recorder_;
     CaptureFile captureFile_;
-    bool captureWithRecord_ = false;  // the capture file opened with the record file
+    bool captureWithRecord_ = false;       // the capture file opened with the record file
+    std::array<bool, 2> relayDropTold_{};  // a port's dropped relayed packets told
     RunControl run_;
     SettingsStore store_;
     SettingsPanel settingsPanel_;
