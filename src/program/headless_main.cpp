@@ -39,7 +39,7 @@ void sayLine(const std::string& text) {
 
 // How long a stop may take from the signal: the packets being collected are finished and
 // relayed, the ports drain, and the outputs get what their readers take by then.
-constexpr auto kStopWithin = std::chrono::milliseconds(750);
+constexpr auto kStopWithin = std::chrono::milliseconds(650);
 
 }  // namespace
 

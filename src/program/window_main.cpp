@@ -40,7 +40,7 @@ extern "C" __attribute__((visibility("default"))) int linetapWindowMain(int argc
     // SIGINT, SIGTERM and SIGHUP close the window as "Выход" does: the ports are closed, and what
     // the program changed on them is put back.
     lt::SignalWatch stopOnSignal([&core](int) {
-        lt::OutputWriter::stopBy(std::chrono::steady_clock::now() + std::chrono::milliseconds(750));
+        lt::OutputWriter::stopBy(std::chrono::steady_clock::now() + std::chrono::milliseconds(650));
         core.exit();
     });
 
