@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "pty_support.h"
 #include "serial/linux/linux_serial_port.h"
@@ -286,14 +288,27 @@ TEST_F(PortOnPty, ADeviceThatTakesNothingCostsWholeSendsBeyondTheBoundAndAClosin
     EXPECT_TRUE(runUntil([&] { return far.drain(), far.received.size() >= sent.size(); }));
     EXPECT_EQ(far.received, sent);
 
-    // Bytes still waiting when the port closes leave first.
+    // Bytes still waiting in the port when it closes (more than the pseudo-terminal holds, less
+    // than the bound) leave first, while the device reads again.
     far.received.clear();
-    const std::string last(3000, 'z');
-    port.send(last);
+    const std::uint64_t dropped = port.sendsDropped();
+    std::string waiting;
+    for (int i = 0; i < 60; ++i) {
+        const std::string packet(1024, static_cast<char>('a' + i % 26));
+        port.send(packet);
+        waiting += packet;
+    }
+    ASSERT_EQ(port.sendsDropped(), dropped);
+    std::atomic<bool> reading{true};
+    std::thread device([&] {
+        while (reading) far.drain(), pause(1);
+    });
     port.setOpen(false);
-    EXPECT_TRUE(
-        test::waitUntil([&] { return far.drain(), far.received.size() >= last.size(); }, 2000));
-    EXPECT_EQ(far.received, last);
+    test::waitUntil([&] { return far.received.size() >= waiting.size(); }, 2000);
+    reading = false;
+    device.join();
+    far.drain();
+    EXPECT_EQ(far.received, waiting);
 }
 
 }  // namespace

@@ -77,6 +77,8 @@ void SendPath::letOut(int baud, int bits) {
             return;
         }
     }
+    // Out of time (flow control held): what is left is cleared, so closing never waits for it.
+    serial.clear(QSerialPort::Output);
 }
 
 // Writes what the driver takes without waiting (the descriptor is non-blocking).

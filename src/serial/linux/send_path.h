@@ -37,7 +37,7 @@ public:
     void send(const std::string& bytes);
     std::uint64_t dropped() const { return dropped_; }
     // Before closing: lets what waits leave at `baud` (bits per character `bits`), for the time
-    // that takes, at most kLetOutMs, never flushing it first.
+    // that takes, at most kLetOutMs, never flushing it first; what is left then is cleared.
     void letOut(int baud, int bits);
     // QSerialPort wrote bytes (its bytesWritten).
     void written();
