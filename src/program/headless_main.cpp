@@ -19,6 +19,8 @@
 #include "record/file_record_sink.h"
 #include "record/print_record_sink.h"
 #include "serial/linux/linux_serial_port.h"
+#include "serial/named_port.h"
+#include "serial/network/network_serial_port.h"
 
 namespace lt {
 
@@ -56,8 +58,10 @@ int headlessMain(int argc, char* argv[]) {
     QtHost host;
     host.onMessage = sayLine;
     host.onQuit = [] { QCoreApplication::exit(0); };
-    LinuxSerialPort port1(host, 1);
-    LinuxSerialPort port2(host, 2);
+    LinuxSerialPort local1(host, 1), local2(host, 2);
+    NetworkSerialPort network1(host, 1), network2(host, 2);
+    NamedPort port1(host, local1, network1);
+    NamedPort port2(host, local2, network2);
     FileRecordSink file;
     PrintRecordSink records(options.recordFolder.empty() ? nullptr : &file,
                             options.print ? stdout : nullptr);

@@ -6,6 +6,8 @@
 #include "record/file_record_sink.h"
 #include "serial/linux/linux_serial_port.h"
 #include "serial/linux/port_discovery.h"
+#include "serial/named_port.h"
+#include "serial/network/network_serial_port.h"
 #include "window/main_window.h"
 
 #include "qt/signal_watch.h"
@@ -18,8 +20,10 @@ extern "C" __attribute__((visibility("default"))) int linetapWindowMain(int argc
     QApplication::setDesktopFileName("linetap");
 
     lt::QtHost host;
-    lt::LinuxSerialPort comm1(host, 1);
-    lt::LinuxSerialPort comm2(host, 2);
+    lt::LinuxSerialPort local1(host, 1), local2(host, 2);
+    lt::NetworkSerialPort network1(host, 1), network2(host, 2);
+    lt::NamedPort comm1(host, local1, network1);
+    lt::NamedPort comm2(host, local2, network2);
     lt::FileRecordSink records;
     lt::Core core(host, comm1, comm2, records, QLocale::system());
     core.addPortEntries(lt::availableSerialDevices());

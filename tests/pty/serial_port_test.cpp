@@ -6,7 +6,7 @@
 
 #include "pty_support.h"
 #include "serial/linux/linux_serial_port.h"
-#include "serial/linux/rx_queue.h"
+#include "serial/rx_queue.h"
 
 namespace lt::pty {
 namespace {

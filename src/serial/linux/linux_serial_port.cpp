@@ -19,9 +19,9 @@
 #include "serial/linux/line_watcher.h"
 #include "serial/linux/port_driver.h"
 #include "serial/linux/rts_toggle.h"
-#include "serial/linux/rx_queue.h"
 #include "serial/linux/serial_log.h"
 #include "serial/linux/stamping_reader.h"
+#include "serial/rx_queue.h"
 
 namespace lt {
 
