@@ -59,7 +59,9 @@ HeadlessCommand parseHeadlessOptions(const std::vector<std::string>& args) {
     };
     const auto device = [&o](int i) {
         return Apply([&o, i](const std::string& v) -> std::optional<std::string> {
-            if (!parsePortName(v)) return "must be a device path or a port number 1 to 12";
+            if (!parsePortName(v))
+                return "must be a device path, a port number 1 to 12, rfc2217://HOST:PORT or "
+                       "tcp://HOST:PORT";
             o.ports[i].device = v;
             return std::nullopt;
         });
@@ -118,9 +120,12 @@ HeadlessCommand parseHeadlessOptions(const std::vector<std::string>& args) {
         if (name == "--headless") continue;
         if (name == "--help" || name == "-h") return HelpRequest{};
         if (name == "--version") return VersionRequest{};
-        if (name == "--auto" || name == "--print") {
+        if (name == "--auto" || name == "--print" || name == "--no-reconnect") {
             if (value) return OptionError{name + " takes no value"};
-            (name == "--auto" ? o.autoFraming : o.print) = true;
+            if (name == "--no-reconnect")
+                o.reconnect = false;
+            else
+                (name == "--auto" ? o.autoFraming : o.print) = true;
             continue;
         }
         const auto it = valued.find(name);
@@ -141,8 +146,9 @@ std::string headlessUsage() {
     return R"(Usage: linetap --headless [options]
 Watches, relays and records two serial lines without a window, until SIGINT or SIGTERM.
 
-  --port1 DEV, --port2 DEV      device path, or a number n: $LINETAP_COMn, else /dev/ttyS<n-1>;
-                                a port not given stays switched off
+  --port1 DEV, --port2 DEV      device path, or a number n: $LINETAP_COMn, else /dev/ttyS<n-1>,
+                                or a line on a device server: rfc2217://HOST:PORT (RFC 2217)
+                                or tcp://HOST:PORT (bytes only); a port not given stays off
   --settings1 TEXT, --settings2 TEXT
                                 baud,parity,data,stop (default 1200,o,8,1)
   --relay 12|21|both            relay packets (12: port 1's packets out of port 2)
@@ -156,9 +162,12 @@ Watches, relays and records two serial lines without a window, until SIGINT or S
   --record DIR                  record file in DIR, as the window's "Запись" writes it
   --print                       every record also to standard output
   --pcap PATH                   pcapng capture file or named pipe, for Wireshark
+  --no-reconnect                end when a device or connection goes away (exit status 3)
+                                instead of opening it again when it comes back
   --help, --version
 
-Exit status: 0 after SIGINT/SIGTERM, 1 a port could not be opened, 2 bad input.
+Exit status: 0 after SIGINT/SIGTERM, 1 a port could not be opened, 2 bad input, 3 a port was
+lost with --no-reconnect.
 )";
 }
 

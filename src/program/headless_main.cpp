@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QLocale>
+#include <QTimer>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -88,6 +89,13 @@ int headlessMain(int argc, char* argv[]) {
         session.end();
         return stopPending() ? 0 : status;
     }
+    // A port lost without reconnecting ends the run with its own status, from the event loop.
+    session.finished = [&session](int lostStatus) {
+        QTimer::singleShot(0, [&session, lostStatus] {
+            session.end();
+            QCoreApplication::exit(lostStatus);
+        });
+    };
     SignalWatch stopOnSignal([&session](int) {
         session.end();
         QCoreApplication::exit(0);
