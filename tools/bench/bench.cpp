@@ -44,6 +44,7 @@
 #include <thread>
 
 #include <vector>
+#include "network_bench.h"
 #include "serial/linux/pty_device_end.h"
 
 #include "app/core.h"
@@ -850,6 +851,10 @@ int main(int argc, char** argv) {
                  "headless: start-up, idle CPU, relay latency, %d s at 1 MB/s each way...\n",
                  o.seconds);
     const HeadlessResult hl = headlessRun(o, records);
+    std::fprintf(stderr, "relay through ser2net (RFC 2217) beside a local port...\n");
+    const lt::bench::NetworkFigures net = lt::bench::networkRun(
+        (std::filesystem::canonical("/proc/self/exe").parent_path() / "linetap").string(),
+        dir.string(), std::max(1, o.pauses / 3));
 
     auto framingJson = [](const FramingResult& r) {
         std::ostringstream s;
@@ -903,6 +908,7 @@ int main(int argc, char** argv) {
           << ", \"throughput_1MBps_recording_print\": " << flowJson(hl.flow) << "}";
         j.raw("headless", s.str());
     }
+    j.raw("network_port1_via_ser2net_beside_local", lt::bench::networkJson(net));
     std::printf("%s\n", j.str().c_str());
 
     std::printf("\n%-44s %s\n", "figure", "value");
@@ -955,5 +961,6 @@ int main(int argc, char** argv) {
                 hl.flow.rssEndKb - hl.flow.rssStartKb);
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
+    std::printf("%s", lt::bench::networkTable(net).c_str());
     return 0;
 }
