@@ -138,6 +138,7 @@ void HeadlessSession::reconnect() {
 }
 
 void HeadlessSession::end() {
+    if (reconnectTimer_) reconnectTimer_->setEnabled(false);
     core_.finishCollected();
     core_.shutDown();
 }

@@ -234,6 +234,15 @@ TEST_F(HeadlessRun, ALostPortIsLookedForAndOpenedAgainWithItsSettingsStrobeAndOu
     rig.runMs(600);
     EXPECT_EQ(run.said.size(), 4u);
     EXPECT_EQ(run.said.back(), "port 1 (/dev/sim-a): device back");
+
+    // Once the run has ended, nothing is looked for any more.
+    rig.line1.peerVanish();
+    rig.runMs(5);
+    run.session->end();
+    const int ended = rig.line1.opens;
+    rig.runMs(2000);
+    EXPECT_EQ(rig.line1.opens, ended);
+    EXPECT_FALSE(rig.line1.isOpen());
 }
 
 TEST_F(HeadlessRun, WithoutReconnectingALostPortEndsTheRunWithItsOwnStatus) {
