@@ -252,6 +252,58 @@ TEST_F(NetworkPort, ServersThatRefuseOrNeverAnswerCannotBeOpened) {
     EXPECT_THROW(port.setOpen(true), PortError);
 }
 
+TEST_F(NetworkPort, AConnectionThatTakesTooLongIsRefusedAndTakenUpByALaterTry) {
+    // A listener whose queue is full drops further connection requests unanswered.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    port.setPortName(PortName::path("tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port))));
+    try {
+        port.setOpen(true);
+        ADD_FAILURE() << "opened through a full queue";
+    } catch (const PortError& e) {
+        EXPECT_NE(std::string(e.what()).find("no answer"), std::string::npos) << e.what();
+    }
+
+    // The queue empties: a later try takes up the connection that was left going.
+    for (int fd : fillers) ::close(fd);
+    std::vector<int> accepted;
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            for (int fd; (fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;)
+                accepted.push_back(fd);
+            try {
+                port.setOpen(true);
+            } catch (const PortError&) {
+            }
+            return port.isOpen();
+        },
+        8000));
+    port.send("through");
+    std::string got;
+    ASSERT_TRUE(test::waitUntil([&] {
+        for (int fd; (fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;)
+            accepted.push_back(fd);
+        char buf[64];
+        for (int fd : accepted)
+            if (const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT); n > 0)
+                got.append(buf, static_cast<std::size_t>(n));
+        return got == "through";
+    }));
+    for (int fd : accepted) ::close(fd);
+    ::close(listener);
+}
+
 TEST_F(NetworkPort, ABareTcpStreamCarriesBytesAloneAndHoldsSettingsAndOutputs) {
     ComPortServer server(ComPortServer::Mode::Raw);
     EventLog log(port);

@@ -313,11 +313,13 @@ std::string networkTable(const NetworkFigures& f) {
     for (const auto& [name, s] : {std::pair{"port 1 through ser2net", f.network},
                                   std::pair{"port 1 local (same run)", f.local}}) {
         char buf[256];
-        std::snprintf(buf, sizeof buf,
-                      "%-24s relay p50 %.2f ms, p99 %.2f ms, max %.2f ms, lost %d; framing right "
-                      "8/9/11/12 ms: %.0f/%.0f/%.0f/%.0f %%\n",
-                      name, s.latencyP50Ms, s.latencyP99Ms, s.latencyMaxMs, s.lost, s.accuracy[0],
-                      s.accuracy[1], s.accuracy[2], s.accuracy[3]);
+        std::snprintf(
+            buf, sizeof buf,
+            "%-24s packet in to relayed out (with the 10 ms pause) p50 %.2f ms, p99 %.2f ms, max "
+            "%.2f ms, lost %d; framing right "
+            "8/9/11/12 ms: %.0f/%.0f/%.0f/%.0f %%\n",
+            name, s.latencyP50Ms, s.latencyP99Ms, s.latencyMaxMs, s.lost, s.accuracy[0],
+            s.accuracy[1], s.accuracy[2], s.accuracy[3]);
         out += buf;
     }
     return out;

@@ -41,8 +41,48 @@ std::string seconds(int ms) {
     return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
 }
 
-// A connected, non-blocking TCP socket to `a`, or PortError with the reason.
-int connectTo(const std::string& device, const NetworkAddress& a, int timeoutMs) {
+// Notices a connection that died without a word (a cable pulled, a host gone) within seconds,
+// not after the kernel's retransmissions have given up.
+void watchForSilentDeath(int fd) {
+    const int on = 1, idle = 5, interval = 1, count = 3;
+    const unsigned userTimeoutMs = 10'000;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
+}
+
+// The outcome of a non-blocking connect on `fd` after waiting up to `waitMs`: 0 connected,
+// EINPROGRESS still waiting, or the error.
+int connectOutcome(int fd, int waitMs) {
+    pollfd p{fd, POLLOUT, 0};
+    const int ready = ::poll(&p, 1, waitMs);
+    if (ready == 0) return EINPROGRESS;
+    if (ready < 0) return errno;
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+    return err;
+}
+
+// A connected, non-blocking TCP socket to `a`, or PortError with the reason. A connection that
+// has not answered within the time is left going in `pending`, so that the next try (a lost port
+// looked for again) takes its outcome without waiting again.
+int connectTo(const std::string& device, const NetworkAddress& a, int timeoutMs, int& pending) {
+    if (pending >= 0) {
+        const int err = connectOutcome(pending, 0);
+        if (err == EINPROGRESS)
+            throw PortError(device + ": no answer within " + seconds(timeoutMs));
+        const int fd = pending;
+        pending = -1;
+        if (err == 0) {
+            watchForSilentDeath(fd);
+            return fd;
+        }
+        ::close(fd);  // refused or unreachable by now: a fresh try says why
+    }
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -64,23 +104,19 @@ int connectTo(const std::string& device, const NetworkAddress& a, int timeoutMs)
         if (err == EINPROGRESS) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
-            pollfd p{fd, POLLOUT, 0};
-            const int ready = ::poll(&p, 1, static_cast<int>(std::max<long>(0, left.count())));
-            if (ready == 0) {
-                err = ETIMEDOUT;
-            } else {
-                socklen_t len = sizeof err;
-                if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
-            }
+            err = connectOutcome(fd, static_cast<int>(std::max<long>(0, left.count())));
         }
         if (err == 0) {
             ::freeaddrinfo(found);
-            const int on = 1;
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            watchForSilentDeath(fd);
             return fd;
         }
-        ::close(fd);
-        why = err == ETIMEDOUT ? "no answer within " + seconds(timeoutMs) : errnoText(err);
+        if (err == EINPROGRESS && !ai->ai_next) {
+            pending = fd;
+        } else {
+            ::close(fd);
+        }
+        why = err == EINPROGRESS ? "no answer within " + seconds(timeoutMs) : errnoText(err);
     }
     ::freeaddrinfo(found);
     throw PortError(device + ": " + why);
@@ -116,7 +152,10 @@ struct NetworkSerialPort::Impl {
     Impl(NetworkSerialPort& o, const Host& h, int number, Timing t)
         : owner(o), host(h), name(PortName::number(number)), timing(t) {}
 
-    ~Impl() { closeDevice(); }
+    ~Impl() {
+        closeDevice();
+        if (pendingConnect >= 0) ::close(pendingConnect);
+    }
 
     NetworkSerialPort& owner;
     const Host& host;
@@ -126,6 +165,7 @@ struct NetworkSerialPort::Impl {
     std::optional<LineSettings> lastTaken;  // the last settings a server took on this port
     std::string device;                     // the name the port opened, for messages
     NetworkAddress address;
+    NetworkAddress pendingAddress;  // where pendingConnect goes
     bool rts = false, dtr = false;
 
     QObject receiver;  // queued deliveries to the owner's thread go through it
@@ -141,6 +181,7 @@ struct NetworkSerialPort::Impl {
     // The link, shared with its thread.
     int sock = -1;
     int wakeFd = -1;
+    int pendingConnect = -1;  // a connection that did not answer in time, still going
     std::thread link;
     std::atomic<bool> stopping{false};
     mutable std::mutex mu;
@@ -439,7 +480,12 @@ struct NetworkSerialPort::Impl {
         const auto a = parseNetworkAddress(device);
         if (!a) throw PortError(device + ": not a network port name");
         address = *a;
-        sock = connectTo(device, address, timing.connectMs);
+        if (pendingConnect >= 0 && !(address == pendingAddress)) {
+            ::close(pendingConnect);
+            pendingConnect = -1;
+        }
+        pendingAddress = address;
+        sock = connectTo(device, address, timing.connectMs, pendingConnect);
         wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         modem = 0;
         rx.clear();
