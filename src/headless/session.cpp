@@ -93,8 +93,8 @@ void HeadlessSession::setOutputs(int n) {
     core_.setDtr(n, p.dtr);
 }
 
-// A device that vanishes is told once; the other port goes on. Looked at after every event, so
-// only the two panels are read, not the whole view. Nobody is there to switch the port off and
+// A device that vanishes is told once; the other port goes on. Looked at after every event,
+// from the two port panels alone. Nobody is there to switch the port off and
 // on, so it is looked for until it comes back (or, without reconnecting, the run ends).
 void HeadlessSession::watchLosses() {
     reconnectTimer_ = core_.host().createTimer();

@@ -1,4 +1,4 @@
-#include "network_bench.h"
+#include "bench/network_bench.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -25,7 +25,7 @@
 
 extern char** environ;
 
-namespace lt::bench {
+namespace bench {
 
 namespace {
 
@@ -325,4 +325,4 @@ std::string networkTable(const NetworkFigures& f) {
     return out;
 }
 
-}  // namespace lt::bench
+}  // namespace bench

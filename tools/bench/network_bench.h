@@ -1,8 +1,9 @@
+// Relay latency and framing accuracy with port 1 reached through ser2net.
 #pragma once
 
 #include <string>
 
-namespace lt::bench {
+namespace bench {
 
 // Relay latency and framing accuracy of `linetap --headless` with port 1 reached through ser2net
 // over RFC 2217 on this machine, beside the same figures for a port 1 on a local pseudo-terminal,
@@ -24,4 +25,4 @@ NetworkFigures networkRun(const std::string& linetap, const std::string& dir, in
 std::string networkJson(const NetworkFigures& f);
 std::string networkTable(const NetworkFigures& f);
 
-}  // namespace lt::bench
+}  // namespace bench
