@@ -86,11 +86,11 @@ TEST_F(NetworkPort, NegotiatesPurgesAndTakesSettingsAsTheServerAnswersThem) {
     EXPECT_EQ(server.controls()[5], comport::kRtsOff);
 
     // Manual RTS is fine; the strobe cannot be timed across the network and is refused.
-    EXPECT_EQ(port.writeCommState(CommState{kFlagsManualRts}), 0);
-    EXPECT_EQ(port.writeCommState(CommState{kFlagsToggleRts}), EOPNOTSUPP);
-    CommState state;
+    EXPECT_EQ(port.writeCommState(CommState{RtsControl::Steady}), 0);
+    EXPECT_EQ(port.writeCommState(CommState{RtsControl::Toggle}), EOPNOTSUPP);
+    CommState state{RtsControl::Toggle};
     EXPECT_EQ(port.readCommState(state), 0);
-    EXPECT_FALSE(rtsToggleOf(state.Flags));
+    EXPECT_EQ(state.rts, RtsControl::Steady);
 }
 
 TEST_F(NetworkPort, SettingsTheServerAnswersOtherwiseOrNotAtAllAreRefusedAndThePreviousStay) {
@@ -322,7 +322,7 @@ TEST_F(NetworkPort, ABareTcpStreamCarriesBytesAloneAndHoldsSettingsAndOutputs) {
     port.setDtr(true);
     EXPECT_TRUE(port.rts() && port.dtr());
     EXPECT_FALSE(port.cts() || port.dsr() || port.dcd());
-    EXPECT_EQ(port.writeCommState(CommState{kFlagsToggleRts}), 0);
+    EXPECT_EQ(port.writeCommState(CommState{RtsControl::Toggle}), 0);
     EXPECT_TRUE(server.commands().empty());
     EXPECT_EQ(server.line().baud, 9600u);
 }

@@ -708,10 +708,7 @@ bool NetworkSerialPort::cts() const {
 int NetworkSerialPort::readCommState(CommState& state) {
     if (!d_->open) return EBADF;
     if (d_->vanished) return EIO;
-    std::uint32_t f = 1;         // fBinary
-    if (d_->dtr) f |= 1u << 4;   // fDtrControl = enable
-    if (d_->rts) f |= 1u << 12;  // fRtsControl = enable
-    state.Flags = f;
+    state.rts = RtsControl::Steady;  // never toggled across the network
     return 0;
 }
 
@@ -720,13 +717,14 @@ int NetworkSerialPort::readCommState(CommState& state) {
 int NetworkSerialPort::writeCommState(const CommState& state) {
     if (!d_->open) return EBADF;
     if (d_->vanished) return EIO;
-    if (rtsToggleOf(state.Flags) && d_->isRfc2217()) {
+    const bool toggle = state.rts == RtsControl::Toggle;
+    if (toggle && d_->isRfc2217()) {
         qCWarning(lcNetwork, "%s: RTS strobe refused: RTS cannot be timed across a network",
                   d_->device.c_str());
         return EOPNOTSUPP;
     }
     setDtr(true);
-    if (!rtsToggleOf(state.Flags)) setRts(true);
+    if (!toggle) setRts(true);
     return 0;
 }
 
