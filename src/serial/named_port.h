@@ -19,9 +19,9 @@ public:
     std::string lineSettings() const override { return active_->lineSettings(); }
     void setOpen(bool open) override;
     bool isOpen() const override { return active_->isOpen(); }
-    std::string takeReceived(std::size_t maxBytes = kAll, Nanos gapLimit = 0,
-                             Nanos gapsFrom = 0) override {
-        return active_->takeReceived(maxBytes, gapLimit, gapsFrom);
+    std::string takeReceived(std::size_t maxBytes = kAll, Nanos gapLimit = 0, Nanos gapsFrom = 0,
+                             Nanos* firstArrival = nullptr) override {
+        return active_->takeReceived(maxBytes, gapLimit, gapsFrom, firstArrival);
     }
     std::size_t receivedLength(std::size_t maxBytes, Nanos gapLimit,
                                Nanos gapsFrom) const override {
@@ -29,7 +29,6 @@ public:
     }
     std::size_t bytesWaiting() const override { return active_->bytesWaiting(); }
     Nanos lastArrival() const override { return active_->lastArrival(); }
-    Nanos firstArrival() const override { return active_->firstArrival(); }
     void limitBacklog(std::size_t maxBytes) override;
     void send(const std::string& bytes) override { active_->send(bytes); }
     void setRts(bool on) override { active_->setRts(on); }

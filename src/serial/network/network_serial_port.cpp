@@ -170,7 +170,6 @@ struct NetworkSerialPort::Impl {
 
     QObject receiver;  // queued deliveries to the owner's thread go through it
     bool open = false;
-    bool vanished = false;
     // Bumps at every opening and closing: stale deliveries are dropped. Read by the link thread.
     std::atomic<unsigned> gen{0};
 
@@ -205,7 +204,7 @@ struct NetworkSerialPort::Impl {
     }
     void postEvent(PortEvent event, unsigned g) {
         post([this, event, g] {
-            if (g == gen && open && !vanished) owner.deliver(event);
+            if (g == gen && open) owner.deliver(event);
         });
     }
     void postReceive(unsigned g) {
@@ -465,11 +464,11 @@ struct NetworkSerialPort::Impl {
 
     // --- Modem lines -------------------------------------------------------------------------
     void control(unsigned char value) {
-        if (open && !vanished && isRfc2217()) command(comport::SetControl, std::string(1, value));
+        if (open && isRfc2217()) command(comport::SetControl, std::string(1, value));
     }
     bool input(unsigned char bit) const {
         requireOpen();
-        if (!isRfc2217() || vanished) return false;
+        if (!isRfc2217()) return false;
         return (modem.load() & bit) != 0;
     }
 
@@ -499,7 +498,6 @@ struct NetworkSerialPort::Impl {
             throw;
         }
         open = true;
-        vanished = false;
         if (!refusal.empty()) throw SettingsRefused(refusal);  // refused, but open
     }
 
@@ -542,33 +540,30 @@ struct NetworkSerialPort::Impl {
         command(comport::SetControl, std::string(1, dtr ? comport::kDtrOn : comport::kDtrOff));
     }
 
+    // Closing drops what was not taken, what a dropped connection left included.
     void closeDevice() {
+        shut();
+        rx.clear();
+    }
+
+    void shut() {
         if (!open) return;
         open = false;
-        vanished = false;
         ++gen;
         stopLink();
-        rx.clear();
         receivePosted = false;
         modem = 0;
     }
 
     // --- Reading and writing -----------------------------------------------------------------
-    std::string take(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) {
-        requireOpen();
-        std::string taken = rx.take(maxBytes, gapLimit, gapsFrom);
-        if (vanished && rx.size() == 0) {
-            const unsigned g = gen;
-            post([this, g] {
-                if (g == gen) finishLost();
-            });
-        }
-        return taken;
+    // What a dropped connection left can still be taken after the loss closed the port.
+    std::string take(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom, Nanos* firstArrival) {
+        if (rx.size() == 0) requireOpen();
+        return rx.take(maxBytes, gapLimit, gapsFrom, firstArrival);
     }
 
     void output(const std::string& bytes) {
         requireOpen();
-        if (vanished) throw PortError(device + ": connection lost");
         if (bytes.empty()) return;
         std::lock_guard lock(mu);
         sentPending = true;
@@ -582,17 +577,11 @@ struct NetworkSerialPort::Impl {
     }
 
     // --- A dropped connection ----------------------------------------------------------------
-    // Bytes received before the drop stay until they are taken, so that the packet being framed
-    // is still shown, relayed and recorded; then the port closes.
+    // The loss is raised as soon as it is seen; the bytes received before the drop stay until
+    // they are taken, so that the packet being framed is still shown, relayed and recorded.
     void onVanished(unsigned g) {
-        if (g != gen || !open || vanished) return;
-        vanished = true;
-        if (rx.size() == 0) finishLost();
-    }
-
-    void finishLost() {
-        if (!open || !vanished) return;
-        closeDevice();
+        if (g != gen || !open) return;
+        shut();
         owner.deliver(PortEvent::Lost);
     }
 };
@@ -614,7 +603,7 @@ PortName NetworkSerialPort::portName() const {
 void NetworkSerialPort::setLineSettings(const std::string& text) {
     const auto s = parseLineSettings(text);
     if (!s) throw PortError("invalid settings: " + text);
-    if (d_->open && !d_->vanished) {
+    if (d_->open) {
         std::string refusal;
         if (!d_->applySettings(*s, refusal)) {
             // The server may have taken a part: the previous settings go back.
@@ -641,8 +630,9 @@ bool NetworkSerialPort::isOpen() const {
     return d_->open;
 }
 
-std::string NetworkSerialPort::takeReceived(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) {
-    return d_->take(maxBytes, gapLimit, gapsFrom);
+std::string NetworkSerialPort::takeReceived(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom,
+                                            Nanos* firstArrival) {
+    return d_->take(maxBytes, gapLimit, gapsFrom, firstArrival);
 }
 
 std::size_t NetworkSerialPort::receivedLength(std::size_t maxBytes, Nanos gapLimit,
@@ -656,10 +646,6 @@ std::size_t NetworkSerialPort::bytesWaiting() const {
 
 Nanos NetworkSerialPort::lastArrival() const {
     return d_->rx.lastArrival();
-}
-
-Nanos NetworkSerialPort::firstArrival() const {
-    return d_->rx.firstArrival();
 }
 
 void NetworkSerialPort::limitBacklog(std::size_t maxBytes) {
@@ -707,7 +693,6 @@ bool NetworkSerialPort::cts() const {
 
 int NetworkSerialPort::readCommState(CommState& state) {
     if (!d_->open) return EBADF;
-    if (d_->vanished) return EIO;
     state.rts = RtsControl::Steady;  // never toggled across the network
     return 0;
 }
@@ -716,7 +701,6 @@ int NetworkSerialPort::readCommState(CommState& state) {
 // timed across a network, so an RFC 2217 port refuses it (a bare TCP stream has no RTS to time).
 int NetworkSerialPort::writeCommState(const CommState& state) {
     if (!d_->open) return EBADF;
-    if (d_->vanished) return EIO;
     const bool toggle = state.rts == RtsControl::Toggle;
     if (toggle && d_->isRfc2217()) {
         qCWarning(lcNetwork, "%s: RTS strobe refused: RTS cannot be timed across a network",

@@ -21,8 +21,8 @@ namespace lt {
 // - tcp: the bytes alone. The modem inputs read as off; outputs and line settings are kept and
 //   never sent.
 // - Opening: a connection refused, or one that does not answer within the connect time, cannot be
-//   opened. A connection that drops later is a vanished device: bytes already received stay
-//   readable until they are taken, then the port closes and raises PortEvent::Lost once.
+//   opened. A connection that drops later is a vanished device: the port closes and raises
+//   PortEvent::Lost once, at once; bytes already received stay readable until they are taken.
 // - Time stamps: a thread of its own reads the connection, so bytes are stamped as they reach the
 //   program, with the network's delays in the pauses between them.
 //
@@ -47,12 +47,11 @@ public:
     std::string lineSettings() const override;
     void setOpen(bool open) override;
     bool isOpen() const override;
-    std::string takeReceived(std::size_t maxBytes = kAll, Nanos gapLimit = 0,
-                             Nanos gapsFrom = 0) override;
+    std::string takeReceived(std::size_t maxBytes = kAll, Nanos gapLimit = 0, Nanos gapsFrom = 0,
+                             Nanos* firstArrival = nullptr) override;
     std::size_t receivedLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const override;
     std::size_t bytesWaiting() const override;
     Nanos lastArrival() const override;
-    Nanos firstArrival() const override;
     void limitBacklog(std::size_t maxBytes) override;
     void send(const std::string& bytes) override;
     void setRts(bool on) override;
