@@ -113,6 +113,8 @@ public:
     const PortPanelView& panelView(int port) const { return panel(port).view(); }
     bool running() const { return run_.running(); }
     bool recording() const { return recorder_.recording(); }
+    // The platform services, for a front end's own timers.
+    Host& host() const { return host_; }
 
 private:
     CaptureChannel& capture(int port) { return port == 1 ? channel1_ : channel2_; }

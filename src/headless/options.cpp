@@ -73,7 +73,8 @@ std::map<std::string, Apply> valuedOptions(HeadlessOptions& o) {
     const auto device = [](const std::string& v) { return parsePortName(v).has_value(); };
     const auto settings = [](const std::string& v) { return parseLineSettings(v).has_value(); };
     const auto named = [](const std::string& v) { return !v.empty(); };
-    const char* deviceRefusal = "must be a device path or a port number 1 to 12";
+    const char* deviceRefusal =
+        "must be a device path, a port number 1 to 12, rfc2217://HOST:PORT or tcp://HOST:PORT";
     const char* settingsRefusal = "must be baud,parity,data,stop such as 9600,n,8,1";
 
     return {
@@ -110,9 +111,12 @@ HeadlessCommand parseHeadlessOptions(const std::vector<std::string>& args) {
         if (name == "--headless") continue;
         if (name == "--help" || name == "-h") return HelpRequest{};
         if (name == "--version") return VersionRequest{};
-        if (name == "--auto" || name == "--print") {
+        if (name == "--auto" || name == "--print" || name == "--no-reconnect") {
             if (value) return OptionError{name + " takes no value"};
-            (name == "--auto" ? o.autoFraming : o.print) = true;
+            if (name == "--no-reconnect")
+                o.reconnect = false;
+            else
+                (name == "--auto" ? o.autoFraming : o.print) = true;
             continue;
         }
         const auto it = valued.find(name);
@@ -139,8 +143,9 @@ std::string headlessUsage() {
 Watches, relays and records two serial lines without a window, until SIGINT, SIGTERM
 or SIGHUP.
 
-  --port1 DEV, --port2 DEV      device path, or a number n: $LINETAP_COMn, else /dev/ttyS<n-1>;
-                                a port not given stays switched off
+  --port1 DEV, --port2 DEV      device path, or a number n: $LINETAP_COMn, else /dev/ttyS<n-1>,
+                                or a line on a device server: rfc2217://HOST:PORT (RFC 2217)
+                                or tcp://HOST:PORT (bytes only); a port not given stays off
   --settings1 TEXT, --settings2 TEXT
                                 baud,parity,data,stop (default )" +
            LineSettings{}.text() + R"()
@@ -156,9 +161,12 @@ or SIGHUP.
   --print                       every record also to standard output
   --pcap PATH                   pcapng capture file or named pipe, for Wireshark ("-":
                                 standard output)
+  --no-reconnect                end when a device or connection goes away (exit status 3)
+                                instead of opening it again when it comes back
   --help, --version
 
-Exit status: 0 after SIGINT/SIGTERM/SIGHUP, 1 a port could not be opened, 2 bad input.
+Exit status: 0 after SIGINT/SIGTERM/SIGHUP, 1 a port could not be opened, 2 bad input, 3 a
+port was lost with --no-reconnect.
 )";
 }
 

@@ -28,6 +28,9 @@ struct HeadlessOptions {
     std::string recordFolder;  // empty: no record file
     bool print = false;        // every record also to standard output
     std::string pcapPath;      // empty: no capture file
+    // A port whose device or connection went away is opened again when it comes back; without
+    // it, the run ends (exit status 3) so that a service manager can restart the program.
+    bool reconnect = true;
 };
 
 // What the command line asks for: a run, the help text or the version, or a refusal with its

@@ -63,10 +63,7 @@ int HeadlessSession::begin() {
             say_(portLabel(n) + ": " + (view.refusal.empty() ? "cannot be opened" : view.refusal));
             return kCannotOpen;
         }
-        // Switching on sets RTS and DTR; the options say which stay on. A strobed RTS is the
-        // driver's.
-        if (!p.strobe) core_.setRts(n, p.rts);
-        core_.setDtr(n, p.dtr);
+        setOutputs(n);
     }
     for (int n : {1, 2}) {
         core_.setDataRelay(n, options_.ports[n - 1].relayData);
@@ -86,21 +83,59 @@ int HeadlessSession::begin() {
     return kRunning;
 }
 
+// Switching on sets RTS and DTR; the options say which stay on. A strobed RTS is the driver's.
+void HeadlessSession::setOutputs(int n) {
+    const HeadlessOptions::Port& p = options_.ports[n - 1];
+    if (!p.strobe) core_.setRts(n, p.rts);
+    core_.setDtr(n, p.dtr);
+}
+
 // A device that vanishes is told once; the other port goes on. Looked at after every event,
-// from the two port panels alone.
+// from the two port panels alone. Nobody is there to switch the port off and
+// on, so it is looked for until it comes back (or, without reconnecting, the run ends).
 void HeadlessSession::watchLosses() {
+    reconnectTimer_ = core_.host().createTimer();
+    reconnectTimer_->onTick = [this] { reconnect(); };
     core_.addChangeListener([this] {
         for (int n : {1, 2}) {
             const PortPanelView& p = core_.panelView(n);
-            if (p.lamp == PortLamp::Failed && p.enable.checked && !lossTold_[n - 1]) {
-                lossTold_[n - 1] = true;
-                say_(portLabel(n) + ": device lost");
+            if (p.lamp != PortLamp::Failed || !p.enable.checked || lost_[n - 1]) continue;
+            lost_[n - 1] = true;
+            say_(portLabel(n) + ": device lost");
+            if (!options_.reconnect) {
+                if (finished) finished(kPortLost);
+                return;
             }
+            if (!reconnectTimer_->enabled()) reconnectTimer_->restart(kReconnectMs);
         }
     });
 }
 
+// One look for each lost port: opened again as the user would switch it off and on, with its
+// settings, strobe and outputs as given; the relays it took part in go on by themselves.
+void HeadlessSession::reconnect() {
+    // The strobe's yields may run this tick again; one look at a time.
+    if (reopening_) return;
+    reopening_ = true;
+    bool waiting = false;
+    for (int n : {1, 2}) {
+        if (!lost_[n - 1]) continue;
+        core_.switchPort(n, false);
+        core_.switchPort(n, true);
+        if (core_.panelView(n).lamp != PortLamp::Open) {
+            waiting = true;
+            continue;
+        }
+        setOutputs(n);
+        lost_[n - 1] = false;
+        say_(portLabel(n) + ": device back");
+    }
+    if (!waiting) reconnectTimer_->setEnabled(false);
+    reopening_ = false;
+}
+
 void HeadlessSession::end() {
+    if (reconnectTimer_) reconnectTimer_->setEnabled(false);
     core_.finishCollected();
     core_.shutDown();
 }

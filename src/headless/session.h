@@ -2,9 +2,11 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/core.h"
+#include "base/timer.h"
 #include "headless/options.h"
 
 namespace lt {
@@ -22,6 +24,14 @@ public:
     static constexpr int kRunning = -1;
     static constexpr int kCannotOpen = 1;
     static constexpr int kBadInput = 2;
+    static constexpr int kPortLost = 3;  // a port went away and reconnecting is off
+
+    // How often a lost port is looked for.
+    static constexpr int kReconnectMs = 500;
+
+    // Called when the run must end by itself, with its exit status (a lost port without
+    // reconnecting). The front end ends the session and the program.
+    std::function<void(int status)> finished;
 
     // Makes the choices and starts capture. Returns kRunning, or the exit status when the run
     // cannot go on: kBadInput for refused settings or an unusable record folder, kCannotOpen for
@@ -33,12 +43,16 @@ public:
 
 private:
     void watchLosses();
+    void reconnect();
+    void setOutputs(int port);
     std::string portLabel(int port) const;
 
     Core& core_;
     HeadlessOptions options_;
     Say say_;
-    std::array<bool, 2> lossTold_{};
+    std::array<bool, 2> lost_{};  // told lost, not yet back
+    std::unique_ptr<Timer> reconnectTimer_;
+    bool reopening_ = false;
 };
 
 }  // namespace lt

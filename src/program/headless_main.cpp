@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QLocale>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -21,6 +22,8 @@
 #include "record/output_writer.h"
 #include "record/queued_records.h"
 #include "serial/linux/linux_serial_port.h"
+#include "serial/named_port.h"
+#include "serial/network/network_serial_port.h"
 
 namespace lt {
 
@@ -82,8 +85,10 @@ int headlessMain(int argc, char* argv[]) {
         return false;
     };
 
-    LinuxSerialPort port1(host, 1);
-    LinuxSerialPort port2(host, 2);
+    LinuxSerialPort local1(host, 1), local2(host, 2);
+    NetworkSerialPort network1(host, 1), network2(host, 2);
+    NamedPort port1(host, local1, network1);
+    NamedPort port2(host, local2, network2);
     QueuedRecords records(!options.recordFolder.empty(), options.print ? STDOUT_FILENO : -1,
                           sayLine);
     Core core(host, port1, port2, records, QLocale::system());
@@ -96,6 +101,13 @@ int headlessMain(int argc, char* argv[]) {
         session.end();
         return stopPending() ? 0 : status;
     }
+    // A port lost without reconnecting ends the run with its own status, from the event loop.
+    session.finished = [&session](int lostStatus) {
+        QTimer::singleShot(0, [&session, lostStatus] {
+            session.end();
+            QCoreApplication::exit(lostStatus);
+        });
+    };
     SignalWatch stopOnSignal([&session](int) {
         OutputWriter::stopBy(std::chrono::steady_clock::now() + kStopWithin);
         session.end();

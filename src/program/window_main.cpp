@@ -8,6 +8,8 @@
 #include "record/queued_records.h"
 #include "serial/linux/linux_serial_port.h"
 #include "serial/linux/port_discovery.h"
+#include "serial/named_port.h"
+#include "serial/network/network_serial_port.h"
 #include "window/main_window.h"
 
 #include "qt/signal_watch.h"
@@ -20,8 +22,10 @@ extern "C" __attribute__((visibility("default"))) int linetapWindowMain(int argc
     QApplication::setDesktopFileName("linetap");
 
     lt::QtHost host;
-    lt::LinuxSerialPort comm1(host, 1);
-    lt::LinuxSerialPort comm2(host, 2);
+    lt::LinuxSerialPort local1(host, 1), local2(host, 2);
+    lt::NetworkSerialPort network1(host, 1), network2(host, 2);
+    lt::NamedPort comm1(host, local1, network1);
+    lt::NamedPort comm2(host, local2, network2);
     // Records are written by a thread of their own; its notices reach the window through the
     // event loop.
     lt::QueuedRecords records(true, -1,

@@ -40,6 +40,7 @@ std::string outcome(const Args& args) {
     if (!o.recordFolder.empty()) s += " record=" + o.recordFolder;
     if (o.print) s += " print";
     if (!o.pcapPath.empty()) s += " pcap=" + o.pcapPath;
+    if (!o.reconnect) s += " no-reconnect";
     return s;
 }
 
@@ -79,6 +80,9 @@ TEST(HeadlessOptions, EachOptionChoosesForItsOwnPortAndHelpOrVersionNeedNoPort) 
              "][2 4800,n,7,1 strobe] gap=12 poll=40 delay=7 record=/srv/rec "
              "pcap=/tmp/c.pcapng"},
         {{"--port1", "/dev/ttyUSB0", "--headless", "--auto"}, kPort1 + "]" + kPort2 + "] auto"},
+        // Lines on device servers; a lost port ends the run instead of being looked for.
+        {{"--port1", "rfc2217://10.0.0.7:3001", "--port2=tcp://[::1]:4001", "--no-reconnect"},
+         "[rfc2217://10.0.0.7:3001 1200,o,8,1][tcp://[::1]:4001 1200,o,8,1] no-reconnect"},
         // Help and version, asked for before anything is wrong, need no port.
         {{"--help"}, "help"},
         {{"-h"}, "help"},
@@ -89,7 +93,8 @@ TEST(HeadlessOptions, EachOptionChoosesForItsOwnPortAndHelpOrVersionNeedNoPort) 
 }
 
 TEST(HeadlessOptions, RefusalsTellTheFirstProblem) {
-    const std::string path = ": must be a device path or a port number 1 to 12";
+    const std::string path =
+        ": must be a device path, a port number 1 to 12, rfc2217://HOST:PORT or tcp://HOST:PORT";
     const std::pair<Args, std::string> cases[] = {
         {{"--colour=red"}, "unknown option --colour=red"},
         {{"stray"}, "unknown option stray"},
@@ -101,6 +106,9 @@ TEST(HeadlessOptions, RefusalsTellTheFirstProblem) {
         {{"--dtr", ""}, "--dtr : must be 1, 2 or both"},
         {{"--port1", "13"}, "--port1 13" + path},
         {{"--port1="}, "--port1 " + path},
+        {{"--port2", "rfc2217://host"}, "--port2 rfc2217://host" + path},
+        {{"--port2", "tcp://host:70000"}, "--port2 tcp://host:70000" + path},
+        {{"--no-reconnect=yes"}, "--no-reconnect takes no value"},
         {{"--gap=-5"}, "--gap -5: must be a whole number of milliseconds from 0 to 32767"},
         {{"--record", ""}, "--record : must name a folder"},
         {{"--pcap="}, "--pcap : must name a file or a named pipe"},

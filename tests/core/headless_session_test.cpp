@@ -208,6 +208,67 @@ TEST_F(HeadlessRun, AVanishedDeviceIsToldOnceAndTheOtherPortGoesOn) {
         << rig.records.text;
 }
 
+TEST_F(HeadlessRun, ALostPortIsLookedForAndOpenedAgainWithItsSettingsStrobeAndOutputs) {
+    ASSERT_EQ(run.begin(bothPorts(
+                  {"--relay", "both", "--auto", "--strobe", "1", "--dtr", "1", "--rts", "2"})),
+              HeadlessSession::kRunning);
+    rig.line1.peerVanish();
+    rig.line1.missing = true;  // gone for three seconds
+    rig.runMs(3000);
+    EXPECT_EQ(run.said, Said{"port 1 (/dev/sim-a): device lost"});
+    EXPECT_EQ(core.panelView(1).lamp, PortLamp::Failed);
+    const int opens = rig.line1.opens;
+
+    // Back: opened again within a second, as it was given, and told once.
+    rig.line1.missing = false;
+    rig.runMs(1000);
+    EXPECT_EQ(run.said,
+              (Said{"port 1 (/dev/sim-a): device lost", "port 1 (/dev/sim-a): device back"}));
+    EXPECT_EQ(rig.line1.opens, opens + 1);
+    EXPECT_EQ(rig.line1.lineSettings(), "9600,n,8,1");
+    EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Toggle);
+    EXPECT_EQ(peerSees(rig.line1), "-D");
+
+    // The relay goes on both ways, and nothing more is told.
+    rig.line1.peerSend("ping");
+    rig.runMs(50);
+    rig.line2.peerSend("pong");
+    rig.runMs(50);
+    EXPECT_EQ(rig.line2.peerReceived(), "ping");
+    EXPECT_EQ(rig.line1.peerReceived(), "pong");
+    rig.runMs(2000);
+    EXPECT_EQ(run.said.size(), 2u);
+    EXPECT_EQ(rig.line1.opens, opens + 1) << "an open port is not opened again";
+
+    // Lost again later: told again.
+    rig.line1.peerVanish();
+    rig.runMs(600);
+    EXPECT_EQ(run.said.size(), 4u);
+    EXPECT_EQ(run.said.back(), "port 1 (/dev/sim-a): device back");
+
+    // Once the run has ended, nothing is looked for any more.
+    rig.line1.peerVanish();
+    rig.runMs(5);
+    run.session->end();
+    const int ended = rig.line1.opens;
+    rig.runMs(2000);
+    EXPECT_EQ(rig.line1.opens, ended);
+    EXPECT_FALSE(rig.line1.isOpen());
+}
+
+TEST_F(HeadlessRun, WithoutReconnectingALostPortEndsTheRunWithItsOwnStatus) {
+    ASSERT_EQ(run.begin(bothPorts({"--relay", "both", "--auto", "--no-reconnect"})),
+              HeadlessSession::kRunning);
+    std::vector<int> ended;
+    run.session->finished = [&](int status) { ended.push_back(status); };
+    const int opens = rig.line2.opens;
+    rig.line2.peerVanish();
+    rig.runMs(2000);
+    EXPECT_EQ(ended, std::vector<int>{HeadlessSession::kPortLost});
+    EXPECT_EQ(run.said, Said{"port 2 (/dev/sim-b): device lost"});
+    EXPECT_EQ(rig.line2.opens, opens) << "not looked for";
+}
+
 TEST_F(HeadlessRun, IntervalsHoldForThisRunOnlyAndTheEndFinishesThePacketBeingCollected) {
     ASSERT_EQ(run.begin(bothPorts({"--auto", "--gap", "30", "--poll", "250", "--delay", "7",
                                    "--record", recordDir(), "--rts", "both", "--dtr", "both"})),

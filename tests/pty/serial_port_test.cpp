@@ -8,8 +8,8 @@
 
 #include "pty_support.h"
 #include "serial/linux/linux_serial_port.h"
-#include "serial/linux/rx_queue.h"
 #include "serial/linux/send_path.h"
+#include "serial/rx_queue.h"
 
 namespace lt::pty {
 namespace {

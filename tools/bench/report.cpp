@@ -96,6 +96,7 @@ void printJson(const Figures& f) {
           "{\"plain\": " + figures(slow.plainMs) +
               ", \"print_read_at_1KBps\": " + figures(slow.slowPrintMs) +
               ", \"pcap_pipe_never_read\": " + figures(slow.stalledCaptureMs) + "}");
+    j.raw("network_port1_via_ser2net_beside_local", networkJson(f.network));
     std::printf("%s\n", j.str().c_str());
 }
 
@@ -159,6 +160,7 @@ void printTable(const Figures& f) {
     std::printf("%-44s %s | %s | %s\n", "headless: relay latency, plain | slow | stalled",
                 latency(slow.plainMs).c_str(), latency(slow.slowPrintMs).c_str(),
                 latency(slow.stalledCaptureMs).c_str());
+    std::printf("%s", networkTable(f.network).c_str());
 }
 
 }  // namespace

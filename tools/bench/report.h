@@ -5,6 +5,7 @@
 
 #include "bench/framing.h"
 #include "bench/headless_run.h"
+#include "bench/network_bench.h"
 #include "bench/slow_readers.h"
 #include "bench/throughput.h"
 
@@ -21,6 +22,7 @@ struct Figures {
     double idleOpen = -1, idleAuto = -1;
     HeadlessResult headless;
     SlowReaderFigures slowReaders;  // headless relay latency beside outputs that lag
+    NetworkFigures network;         // port 1 through ser2net beside a local port 1
 };
 
 void report(const Figures& f);

@@ -6,9 +6,9 @@
 
 #include "base/types.h"
 #include "serial/linux/owner_post.h"
-#include "serial/linux/rx_queue.h"
 #include "serial/linux/serial_device.h"
 #include "serial/linux/stamping_reader.h"
+#include "serial/rx_queue.h"
 
 namespace lt {
 

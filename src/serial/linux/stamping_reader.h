@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "base/types.h"
-#include "serial/linux/rx_queue.h"
+#include "serial/rx_queue.h"
 
 namespace lt {
 

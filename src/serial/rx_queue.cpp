@@ -1,4 +1,4 @@
-#include "serial/linux/rx_queue.h"
+#include "serial/rx_queue.h"
 
 #include <algorithm>
 

@@ -1,0 +1,241 @@
+// The built program run headless on lines that go away and come back: a pseudo-terminal served by
+// the real ser2net over RFC 2217 (bytes both ways, a baud rate taken, ser2net stopped and started
+// again), and pseudo-terminal pairs whose far end is closed and opened again under the same path.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <termios.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+
+#include "support/child_process.h"
+#include "support/pty_pair.h"
+
+namespace lt::cli {
+namespace {
+
+using test::ChildProcess;
+using test::pause;
+using test::PtyPair;
+using test::waitUntil;
+
+using Clock = std::chrono::steady_clock;
+
+bool onPath(const std::string& program) {
+    return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// A TCP port on loopback that nothing listens on now.
+int freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// Whether something listens on `port` of loopback, read from the kernel's table: a connection
+// made to find out would be one more client for the server to serve.
+bool listening(int port) {
+    std::ifstream in("/proc/net/tcp");
+    char wanted[32];
+    std::snprintf(wanted, sizeof wanted, ":%04X 00000000:0000 0A", port);
+    for (std::string line; std::getline(in, line);)
+        if (line.find(wanted) != std::string::npos) return true;
+    return false;
+}
+
+bool waitForBytes(PtyPair& pty, const std::string& bytes) {
+    return waitUntil([&] { return pty.drain(), pty.received.size() >= bytes.size(); });
+}
+
+double secondsSince(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+class CliNetwork : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid() && far1.ok() && far2.ok());
+        ::setenv("XDG_CONFIG_HOME", path("config").c_str(), 1);
+        ::unsetenv("ProgramFiles");
+    }
+    std::string path(const char* name) const { return dir.filePath(name).toStdString(); }
+    std::unique_ptr<ChildProcess> linetap(std::vector<std::string> args) {
+        args.insert(args.begin(), "--headless");
+        return std::make_unique<ChildProcess>(LINETAP_BINARY, args);
+    }
+    QTemporaryDir dir;
+    PtyPair far1, far2;  // the far devices of port 1 and port 2
+};
+
+// ser2net serving far1's pseudo-terminal over RFC 2217 on loopback.
+struct Ser2net {
+    Ser2net(const std::string& folder, const std::string& device) : port(freePort()) {
+        config = folder + "/ser2net.yaml";
+        std::ofstream(config) << "%YAML 1.1\n---\nconnection: &line1\n"
+                              << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << port << "\n"
+                              << "  connector: serialdev," << device << ",9600n81,local\n"
+                              << "  options:\n    kickolduser: true\n";
+        pidFile = folder + "/ser2net.pid";
+    }
+    bool start() {
+        child = std::make_unique<ChildProcess>(
+            "ser2net", std::vector<std::string>{"-n", "-d", "-c", config, "-P", pidFile});
+        return waitUntil([&] { return listening(port); });
+    }
+    void stop() { child->stop(SIGTERM); }
+    std::string name() const { return "rfc2217://127.0.0.1:" + std::to_string(port); }
+
+    int port;
+    std::string config, pidFile;
+    std::unique_ptr<ChildProcess> child;
+};
+
+TEST_F(CliNetwork, ThroughSer2netBytesPassBothWaysTheBaudRateIsTakenAndADropIsTakenUpAgain) {
+    if (!onPath("ser2net")) GTEST_SKIP() << "ser2net is not installed";
+    Ser2net server(dir.path().toStdString(), far1.slave);
+    ASSERT_TRUE(server.start());
+    auto run = linetap({"--port1", server.name(), "--settings1", "19200,n,8,2", "--port2",
+                        far2.slave, "--settings2", "19200,n,8,2", "--relay", "both", "--auto"});
+
+    // The settings reach the device behind ser2net (a pseudo-terminal keeps 8 data bits without
+    // parity whatever it is asked, so the baud rate and the stop bits tell).
+    const auto line = [&] {
+        termios t{};
+        const int fd = ::open(far1.slave.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        if (fd >= 0) ::tcgetattr(fd, &t), ::close(fd);
+        return std::pair(cfgetospeed(&t), (t.c_cflag & CSTOPB) != 0);
+    };
+    ASSERT_TRUE(run->waitFor([&] { return line() == std::pair<speed_t, bool>(B19200, true); }))
+        << run->err;
+
+    // Both ways, every byte value, IAC included.
+    std::string all;
+    for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+    const std::string ask = "hello\xff\xff" + all, answer = all + "answer";
+    // Running once a probe gets through (bytes that came while it started wait for the next).
+    ASSERT_TRUE(run->waitFor([&] {
+        return far1.send("x") && (far2.drain(), !far2.received.empty());
+    })) << run->err;
+    far1.send(ask);
+    ASSERT_TRUE(waitUntil([&] {
+        return far2.drain(), far2.received.find(ask) != std::string::npos;
+    })) << run->err;
+    far2.send(answer);
+    ASSERT_TRUE(waitForBytes(far1, answer)) << run->err;
+    EXPECT_TRUE(far1.received == answer);
+
+    // ser2net stopped: told once; started again: the port is opened again by itself.
+    server.stop();
+    ASSERT_TRUE(run->waitFor([&] { return run->said("device lost") == 1; })) << run->err;
+    const auto restarted = Clock::now();
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(run->waitFor([&] { return run->said("device back") == 1; })) << run->err;
+    std::printf("[ figure ] relay back %.2f s after ser2net started again\n",
+                secondsSince(restarted));
+    far1.received.clear();
+    far2.received.clear();
+    far1.send("again");
+    ASSERT_TRUE(waitForBytes(far2, "again")) << run->err;
+    EXPECT_EQ(far2.received, "again");
+    EXPECT_EQ(run->said("device lost"), 1);
+    EXPECT_EQ(run->stop(SIGTERM), 0) << run->err;
+}
+
+// A pseudo-terminal pair made by socat, its two ends named by links in the test's folder: the
+// program opens `dev`, the test plays the device on `far`.
+struct SocatLine {
+    explicit SocatLine(const std::string& folder) : dev(folder + "/dev"), far(folder + "/far") {}
+    bool start() {
+        child = std::make_unique<ChildProcess>(
+            "socat",
+            std::vector<std::string>{"pty,raw,echo=0,link=" + dev, "pty,raw,echo=0,link=" + far});
+        if (!waitUntil([&] { return ::access(dev.c_str(), F_OK) == 0 && farFd() >= 0; }))
+            return false;
+        return true;
+    }
+    void stop() {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+        child->stop(SIGTERM);
+    }
+    int farFd() {
+        if (fd < 0) fd = ::open(far.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        return fd;
+    }
+    bool send(const std::string& bytes) {
+        return ::write(farFd(), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+    ~SocatLine() {
+        if (fd >= 0) ::close(fd);
+    }
+    std::string dev, far;
+    int fd = -1;
+    std::unique_ptr<ChildProcess> child;
+};
+
+TEST_F(CliNetwork, AFarEndClosedAndOpenedAgainUnderItsPathIsTakenBackAndTheRelayResumes) {
+    if (!onPath("socat")) GTEST_SKIP() << "socat is not installed";
+    SocatLine line(dir.path().toStdString());
+    ASSERT_TRUE(line.start());
+    auto run = linetap({"--port1", line.dev, "--port2", far2.slave, "--relay", "12", "--auto"});
+    const auto relays = [&](const std::string& bytes) {
+        far2.received.clear();
+        return line.send(bytes) && waitUntil([&] {
+                   return far2.drain(), far2.received.find(bytes) != std::string::npos;
+               });
+    };
+    ASSERT_TRUE(run->waitFor([&] {
+        return line.send("x") && (far2.drain(), !far2.received.empty());
+    })) << run->err;
+
+    // Closed and opened again at once.
+    line.stop();
+    ASSERT_TRUE(run->waitFor([&] { return run->said("device lost") == 1; })) << run->err;
+    auto back = Clock::now();
+    ASSERT_TRUE(line.start());
+    ASSERT_TRUE(run->waitFor([&] { return run->said("device back") == 1; })) << run->err;
+    std::printf("[ figure ] relay back %.2f s after the far end came back\n", secondsSince(back));
+    EXPECT_TRUE(relays("first return"));
+
+    // Gone for three seconds: looked for meanwhile, back as soon as the path is.
+    line.stop();
+    ASSERT_TRUE(run->waitFor([&] { return run->said("device lost") == 2; })) << run->err;
+    pause(3000);
+    EXPECT_EQ(run->said("device back"), 1);
+    EXPECT_TRUE(run->running());
+    back = Clock::now();
+    ASSERT_TRUE(line.start());
+    ASSERT_TRUE(run->waitFor([&] { return run->said("device back") == 2; })) << run->err;
+    std::printf("[ figure ] relay back %.2f s after the path came back\n", secondsSince(back));
+    EXPECT_TRUE(relays("second return"));
+    EXPECT_EQ(run->stop(SIGTERM), 0) << run->err;
+}
+
+TEST_F(CliNetwork, WithoutReconnectingALostPortEndsTheRunWithStatusThree) {
+    if (!onPath("socat")) GTEST_SKIP() << "socat is not installed";
+    SocatLine line(dir.path().toStdString());
+    ASSERT_TRUE(line.start());
+    auto run = linetap(
+        {"--port1", line.dev, "--port2", far2.slave, "--no-reconnect", "--relay", "12", "--auto"});
+    ASSERT_TRUE(run->waitFor([&] {
+        return line.send("x") && (far2.drain(), !far2.received.empty());
+    })) << run->err;
+    line.stop();
+    EXPECT_EQ(run->stop(0), 3) << run->err;
+    EXPECT_EQ(run->said("device lost"), 1);
+}
+
+}  // namespace
+}  // namespace lt::cli

@@ -1,0 +1,278 @@
+#pragma once
+
+// A scripted RFC 2217 server on loopback, for the network port's tests: it takes one connection
+// at a time on an ephemeral port of 127.0.0.1, talks Telnet through libtelnet, keeps the line
+// settings it was asked for (within what it is told to allow), and lets the test send line bytes,
+// modem-state notices and flow-control messages, and drop the connection. Everything it heard is
+// kept for the test to look at.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <libtelnet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "serial/network/telnet_com_port.h"
+
+namespace lt::test {
+
+class ComPortServer {
+public:
+    enum class Mode {
+        Answer,            // negotiates and answers every command
+        SilentOnSettings,  // negotiates, never answers the line settings
+        NoComPort,         // refuses COM-PORT-OPTION
+        Mute,              // takes the connection and never says a word
+        Raw,               // a bare TCP stream: no Telnet at all
+    };
+
+    explicit ComPortServer(Mode mode = Mode::Answer) : mode_(mode) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int on = 1;
+        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(listener_, 4);
+        socklen_t len = sizeof a;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        ::pipe2(wake_, O_CLOEXEC | O_NONBLOCK);
+        thread_ = std::thread([this] { run(); });
+    }
+
+    ~ComPortServer() {
+        stopping_ = true;
+        [[maybe_unused]] auto n = ::write(wake_[1], "x", 1);
+        thread_.join();
+        dropLocked();
+        ::close(listener_);
+        ::close(wake_[0]);
+        ::close(wake_[1]);
+    }
+
+    std::string rfc2217Name() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
+    std::string tcpName() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
+
+    // Line settings asked for are taken up to this baud rate; faster ones are answered with what
+    // the server has.
+    std::atomic<int> maxBaud{1'000'000};
+
+    // The settings the server has: baud, data bits, parity code, stop bits.
+    struct Line {
+        std::uint32_t baud = 9600;
+        int data = 8, parity = 1, stop = 1;
+    };
+    Line line() const {
+        std::lock_guard lock(mu_);
+        return line_;
+    }
+
+    // What the server heard: line bytes, com-port commands (code and value) and connections.
+    std::string data() const {
+        std::lock_guard lock(mu_);
+        return data_;
+    }
+    struct Command {
+        unsigned char code;
+        std::string value;
+    };
+    std::vector<Command> commands() const {
+        std::lock_guard lock(mu_);
+        return commands_;
+    }
+    // The values of SET-CONTROL, in order.
+    std::vector<int> controls() const {
+        std::vector<int> v;
+        for (const Command& c : commands())
+            if (c.code == comport::SetControl && c.value.size() == 1)
+                v.push_back(static_cast<unsigned char>(c.value[0]));
+        return v;
+    }
+    int connections() const { return connections_; }
+    bool connected() const {
+        std::lock_guard lock(mu_);
+        return client_ >= 0;
+    }
+
+    // --- What the test makes the server do --------------------------------------------------
+    void sendData(const std::string& bytes) {
+        std::lock_guard lock(mu_);
+        if (telnet_) telnet_send(telnet_, bytes.data(), bytes.size());
+    }
+    void sendRaw(const std::string& bytes) {
+        std::lock_guard lock(mu_);
+        writeLocked(bytes.data(), bytes.size());
+    }
+    void notifyModemState(unsigned char state) {
+        message(comport::NotifyModemState, std::string(1, static_cast<char>(state)));
+    }
+    void suspend() { message(comport::FlowControlSuspend, {}); }
+    void resume() { message(comport::FlowControlResume, {}); }
+    // Closes the connection; the next one is taken as the first was.
+    void drop() {
+        std::lock_guard lock(mu_);
+        dropLocked();
+    }
+
+private:
+    void message(unsigned char code, const std::string& value) {
+        std::lock_guard lock(mu_);
+        if (!telnet_) return;
+        std::string body(1, static_cast<char>(code + comport::kServerOffset));
+        body += value;
+        telnet_subnegotiation(telnet_, comport::kOption, body.data(), body.size());
+    }
+
+    void writeLocked(const char* bytes, std::size_t size) {
+        for (std::size_t done = 0; client_ >= 0 && done < size;) {
+            const ssize_t n = ::send(client_, bytes + done, size - done, MSG_NOSIGNAL);
+            if (n <= 0) return;
+            done += static_cast<std::size_t>(n);
+        }
+    }
+
+    void dropLocked() {
+        if (telnet_) telnet_free(telnet_);
+        telnet_ = nullptr;
+        if (client_ >= 0) ::close(client_);
+        client_ = -1;
+    }
+
+    void run() {
+        char buf[4096];
+        while (!stopping_) {
+            int client;
+            {
+                std::lock_guard lock(mu_);
+                client = client_;
+            }
+            const bool accepting = client < 0 && mode_ != Mode::Mute;
+            pollfd fds[2] = {{accepting ? listener_ : client, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+            // Muted: the connection waits in the listener's backlog, never answered.
+            if (mode_ == Mode::Mute) fds[0].fd = -1;
+            if (::poll(fds, 2, 50) <= 0) continue;
+            if (fds[1].revents) continue;
+            if (accepting) {
+                const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+                if (fd < 0) continue;
+                std::lock_guard lock(mu_);
+                client_ = fd;
+                telnet_ = telnet_init(mode_ == Mode::NoComPort ? kRefusing : kOptions,
+                                      &ComPortServer::onEvent, 0, this);
+                ++connections_;
+                continue;
+            }
+            const ssize_t n = ::recv(client, buf, sizeof buf, 0);
+            std::lock_guard lock(mu_);
+            if (client_ != client) continue;  // dropped by the test meanwhile
+            if (n <= 0) {
+                dropLocked();
+                continue;
+            }
+            if (mode_ == Mode::Raw)
+                data_.append(buf, static_cast<std::size_t>(n));
+            else
+                telnet_recv(telnet_, buf, static_cast<std::size_t>(n));
+        }
+    }
+
+    static void onEvent(telnet_t*, telnet_event_t* e, void* self) {
+        static_cast<ComPortServer*>(self)->handle(*e);
+    }
+
+    // Called with mu_ held.
+    void handle(const telnet_event_t& e) {
+        switch (e.type) {
+            case TELNET_EV_DATA:
+                data_.append(e.data.buffer, e.data.size);
+                break;
+            case TELNET_EV_SEND:
+                writeLocked(e.data.buffer, e.data.size);
+                break;
+            case TELNET_EV_SUBNEGOTIATION:
+                if (e.sub.telopt == comport::kOption && e.sub.size >= 1)
+                    command(static_cast<unsigned char>(e.sub.buffer[0]),
+                            std::string(e.sub.buffer + 1, e.sub.size - 1));
+                break;
+            default:
+                break;
+        }
+    }
+
+    void command(unsigned char code, const std::string& value) {
+        commands_.push_back({code, value});
+        if (mode_ == Mode::SilentOnSettings && code >= comport::SetBaudRate &&
+            code <= comport::SetStopSize)
+            return;
+        std::string answer = value;
+        const auto byte = [&]() -> int {
+            return value.size() == 1 ? static_cast<unsigned char>(value[0]) : 0;
+        };
+        switch (code) {
+            case comport::SetBaudRate: {
+                const std::uint32_t asked = comport::fromBigEndian32(value);
+                if (asked != 0 && asked <= static_cast<std::uint32_t>(maxBaud.load()))
+                    line_.baud = asked;
+                answer = comport::bigEndian32(line_.baud);
+                break;
+            }
+            case comport::SetDataSize:
+                if (byte() >= 5 && byte() <= 8) line_.data = byte();
+                answer = std::string(1, static_cast<char>(line_.data));
+                break;
+            case comport::SetParity:
+                if (byte() >= 1 && byte() <= 5) line_.parity = byte();
+                answer = std::string(1, static_cast<char>(line_.parity));
+                break;
+            case comport::SetStopSize:
+                if (byte() >= 1 && byte() <= 2) line_.stop = byte();
+                answer = std::string(1, static_cast<char>(line_.stop));
+                break;
+            default:
+                break;
+        }
+        std::string body(1, static_cast<char>(code + comport::kServerOffset));
+        body += answer;
+        telnet_subnegotiation(telnet_, comport::kOption, body.data(), body.size());
+    }
+
+    // The server side: binary and no go-ahead both ways; COM-PORT-OPTION agreed to (DO) unless
+    // told to refuse it.
+    inline static const telnet_telopt_t kOptions[] = {
+        {TELNET_TELOPT_BINARY, TELNET_WILL, TELNET_DO},
+        {TELNET_TELOPT_SGA, TELNET_WILL, TELNET_DO},
+        {comport::kOption, TELNET_WONT, TELNET_DO},
+        {-1, 0, 0},
+    };
+    inline static const telnet_telopt_t kRefusing[] = {
+        {TELNET_TELOPT_BINARY, TELNET_WILL, TELNET_DO},
+        {-1, 0, 0},
+    };
+
+    Mode mode_;
+    int listener_ = -1;
+    int port_ = 0;
+    int wake_[2] = {-1, -1};
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> connections_{0};
+    mutable std::mutex mu_;
+    int client_ = -1;
+    telnet_t* telnet_ = nullptr;
+    Line line_;
+    std::string data_;
+    std::vector<Command> commands_;
+    std::thread thread_;
+};
+
+}  // namespace lt::test

@@ -1,0 +1,389 @@
+// The network port against a scripted RFC 2217 server on loopback: negotiation and line settings
+// answered, refused and left unanswered; modem-state notices as line events and through the core's
+// line relay; every byte value both ways; flow control; a dropped connection; a server that never
+// answers; and the bare TCP kind.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <algorithm>
+
+#include "app/core.h"
+#include "comport_server.h"
+#include "qt/qt_host.h"
+#include "serial/network/network_serial_port.h"
+#include "support/pty_pair.h"
+
+namespace lt::network {
+namespace {
+
+using test::ComPortServer;
+
+bool runUntil(const std::function<bool()>& done, int limitMs = 3000) {
+    return test::waitUntil(done, limitMs, [] { QCoreApplication::processEvents(); });
+}
+
+struct EventLog {
+    explicit EventLog(SerialPort& port) {
+        port.onEvent = [this, &port] { events.push_back(port.event()); };
+    }
+    int count(PortEvent e) const {
+        return static_cast<int>(std::count(events.begin(), events.end(), e));
+    }
+    std::vector<PortEvent> events;
+};
+
+// Short answer times keep the refusals quick; connecting on loopback is never slow.
+constexpr NetworkSerialPort::Timing kQuick{1000, 300};
+
+struct NetworkPort : ::testing::Test {
+    void openOn(const std::string& name) {
+        port.setPortName(PortName::path(name));
+        port.setOpen(true);
+        ASSERT_TRUE(port.isOpen());
+    }
+    std::string receive(std::size_t size) {
+        runUntil([&] { return port.bytesWaiting() >= size; });
+        return port.takeReceived();
+    }
+    QtHost host;
+    NetworkSerialPort port{host, 1, kQuick};
+};
+
+TEST_F(NetworkPort, NegotiatesPurgesAndTakesSettingsAsTheServerAnswersThem) {
+    ComPortServer server;
+    ASSERT_NO_THROW(port.setLineSettings("19200,e,7,2"));
+    port.setRts(true);
+    openOn(server.rfc2217Name());
+    EXPECT_EQ(port.lineSettings(), "19200,e,7,2");
+    const ComPortServer::Line line = server.line();
+    EXPECT_EQ(line.baud, 19200u);
+    EXPECT_EQ(line.data, 7);
+    EXPECT_EQ(line.parity, 3);
+    EXPECT_EQ(line.stop, 2);
+
+    // Modem-line notices asked for and the server's buffers purged before the settings; flow
+    // control off, RTS on and DTR off as held.
+    std::vector<unsigned char> codes;
+    for (const auto& c : server.commands()) codes.push_back(c.code);
+    const auto at = [&](unsigned char code) {
+        return std::find(codes.begin(), codes.end(), code) - codes.begin();
+    };
+    EXPECT_LT(at(comport::SetModemStateMask), at(comport::SetBaudRate));
+    EXPECT_LT(at(comport::PurgeData), at(comport::SetBaudRate));
+    ASSERT_TRUE(runUntil([&] { return server.controls().size() == 4; }));
+    EXPECT_EQ(server.controls(),
+              (std::vector<int>{comport::kNoFlowControl, comport::kNoInboundFlowControl,
+                                comport::kRtsOn, comport::kDtrOff}));
+
+    // Settings changed on the open port go to the server; outputs go out as SET-CONTROL.
+    port.setLineSettings("57600,n,8,1");
+    EXPECT_EQ(server.line().baud, 57600u);
+    EXPECT_EQ(server.line().parity, 1);
+    port.setDtr(true);
+    port.setRts(false);
+    ASSERT_TRUE(runUntil([&] { return server.controls().size() == 6; }));
+    EXPECT_EQ(server.controls()[4], comport::kDtrOn);
+    EXPECT_EQ(server.controls()[5], comport::kRtsOff);
+
+    // Manual RTS is fine; the strobe cannot be timed across the network and is refused.
+    EXPECT_EQ(port.writeCommState(CommState{RtsControl::Steady}), 0);
+    EXPECT_EQ(port.writeCommState(CommState{RtsControl::Toggle}), EOPNOTSUPP);
+    CommState state{RtsControl::Toggle};
+    EXPECT_EQ(port.readCommState(state), 0);
+    EXPECT_EQ(state.rts, RtsControl::Steady);
+}
+
+TEST_F(NetworkPort, SettingsTheServerAnswersOtherwiseOrNotAtAllAreRefusedAndThePreviousStay) {
+    ComPortServer server;
+    server.maxBaud = 57600;
+
+    // Refused at opening: open, with what the server has, and told why.
+    port.setLineSettings("115200,n,8,1");
+    port.setPortName(PortName::path(server.rfc2217Name()));
+    try {
+        port.setOpen(true);
+        ADD_FAILURE() << "settings taken that the server answered otherwise";
+    } catch (const SettingsRefused& e) {
+        EXPECT_NE(std::string(e.what()).find("it made them 9600,n,8,1"), std::string::npos)
+            << e.what();
+    }
+    EXPECT_TRUE(port.isOpen());
+    EXPECT_EQ(port.lineSettings(), "9600,n,8,1");
+
+    // Refused on the open port: the previous settings stay, on the port and on the server.
+    port.setLineSettings("38400,e,8,1");
+    EXPECT_THROW(port.setLineSettings("115200,o,7,2"), SettingsRefused);
+    EXPECT_EQ(port.lineSettings(), "38400,e,8,1");
+    const ComPortServer::Line line = server.line();
+    EXPECT_EQ(line.baud, 38400u);
+    EXPECT_EQ(line.parity, 3);
+    EXPECT_EQ(line.data, 8);
+    EXPECT_EQ(line.stop, 1);
+    port.setOpen(false);
+
+    // Reopened with refused settings: the last ones taken on this port come back.
+    port.setLineSettings("230400,n,8,1");
+    EXPECT_THROW(port.setOpen(true), SettingsRefused);
+    EXPECT_EQ(port.lineSettings(), "38400,e,8,1");
+    port.setOpen(false);
+
+    // A server that never answers the settings refuses them after the answer time.
+    ComPortServer silent(ComPortServer::Mode::SilentOnSettings);
+    NetworkSerialPort other(host, 2, kQuick);
+    other.setPortName(PortName::path(silent.rfc2217Name()));
+    EXPECT_THROW(other.setOpen(true), SettingsRefused);
+    EXPECT_TRUE(other.isOpen());
+    EXPECT_THROW(other.setLineSettings("9600,n,8,1"), SettingsRefused);
+}
+
+TEST_F(NetworkPort, ModemStateNoticesRaiseLineEventsAndSetTheInputs) {
+    ComPortServer server;
+    EventLog log(port);
+    EXPECT_THROW(port.cts(), PortError);  // closed
+    openOn(server.rfc2217Name());
+    EXPECT_FALSE(port.cts() || port.dsr() || port.dcd());
+
+    server.notifyModemState(comport::kCts | comport::kDsr | 0x03);
+    ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::DsrChanged) == 1; }));
+    EXPECT_EQ(log.count(PortEvent::CtsChanged), 1);
+    EXPECT_EQ(log.count(PortEvent::DcdChanged), 0);
+    EXPECT_TRUE(port.cts());
+    EXPECT_TRUE(port.dsr());
+    EXPECT_FALSE(port.dcd());
+
+    server.notifyModemState(comport::kDsr | comport::kDcd | 0x09);
+    ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::DcdChanged) == 1; }));
+    EXPECT_EQ(log.count(PortEvent::CtsChanged), 2);
+    EXPECT_EQ(log.count(PortEvent::DsrChanged), 1);
+    EXPECT_FALSE(port.cts());
+    EXPECT_TRUE(port.dcd());
+}
+
+TEST_F(NetworkPort, EveryByteValuePassesBothWaysWithIacEscaped) {
+    ComPortServer server;
+    EventLog log(port);
+    openOn(server.rfc2217Name());
+    std::string all;
+    for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+    const std::string bytes = all + "\xff\xff\xff" + all;
+
+    port.send(bytes);
+    ASSERT_TRUE(runUntil([&] { return server.data().size() >= bytes.size(); }));
+    EXPECT_TRUE(server.data() == bytes);
+    ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Sent) == 1; }));
+
+    server.sendData(bytes);
+    EXPECT_TRUE(receive(bytes.size()) == bytes);
+    EXPECT_GE(log.count(PortEvent::Received), 1);
+}
+
+TEST_F(NetworkPort, WhatIsSentWaitsWhileTheServerSuspendsIt) {
+    ComPortServer server;
+    EventLog log(port);
+    openOn(server.rfc2217Name());
+    server.suspend();
+    ASSERT_TRUE(runUntil([&] { return port.sendingSuspended(); }));
+    port.send("held");
+    // A command sent after the bytes reaches the server; the bytes, held back, do not.
+    port.setDtr(true);
+    ASSERT_TRUE(runUntil([&] { return server.controls().size() == 5; }));
+    EXPECT_EQ(server.data(), "");
+    EXPECT_EQ(log.count(PortEvent::Sent), 0);
+
+    server.resume();
+    ASSERT_TRUE(runUntil([&] { return server.data() == "held"; }));
+    ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Sent) == 1; }));
+    EXPECT_FALSE(port.sendingSuspended());
+}
+
+TEST_F(NetworkPort, ADroppedConnectionIsLostAtOnceKeepsWhatCameBeforeAndOpensAgain) {
+    ComPortServer server;
+    EventLog log(port);
+    openOn(server.rfc2217Name());
+    server.sendData("last words");
+    ASSERT_TRUE(runUntil([&] { return port.bytesWaiting() == 10; }));
+    server.drop();
+    // Told at once, closed; nothing received before the drop is lost.
+    ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Lost) == 1; }));
+    EXPECT_FALSE(port.isOpen());
+    Nanos first = 0;
+    EXPECT_EQ(port.takeReceived(SerialPort::kAll, 0, 0, &first), "last words");
+    EXPECT_GT(first, 0);
+    EXPECT_THROW(port.takeReceived(), PortError);
+    EXPECT_THROW(port.send("x"), PortError);
+
+    // Switching on again connects again.
+    openOn(server.rfc2217Name());
+    EXPECT_EQ(server.connections(), 2);
+    server.sendData("again");
+    EXPECT_EQ(receive(5), "again");
+    ASSERT_TRUE(runUntil([&] { return !log.events.empty(); }));
+    EXPECT_EQ(log.count(PortEvent::Lost), 1);
+}
+
+TEST_F(NetworkPort, ServersThatRefuseOrNeverAnswerCannotBeOpened) {
+    // Nobody listens: the connection is refused.
+    int closedPort = 0;
+    {
+        ComPortServer gone;
+        closedPort = std::stoi(gone.tcpName().substr(gone.tcpName().rfind(':') + 1));
+    }
+    port.setPortName(PortName::path("rfc2217://127.0.0.1:" + std::to_string(closedPort)));
+    EXPECT_THROW(port.setOpen(true), PortError);
+    EXPECT_FALSE(port.isOpen());
+
+    // Taken, never answered: refused after the answer time.
+    ComPortServer mute(ComPortServer::Mode::Mute);
+    port.setPortName(PortName::path(mute.rfc2217Name()));
+    try {
+        port.setOpen(true);
+        ADD_FAILURE() << "opened on a server that never answered";
+    } catch (const PortError& e) {
+        EXPECT_NE(std::string(e.what()).find("no answer"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(port.isOpen());
+
+    // A plain Telnet server without the com-port option.
+    ComPortServer plain(ComPortServer::Mode::NoComPort);
+    port.setPortName(PortName::path(plain.rfc2217Name()));
+    EXPECT_THROW(port.setOpen(true), PortError);
+    EXPECT_FALSE(port.isOpen());
+
+    // A name that is no network name.
+    port.setPortName(PortName::path("/dev/null"));
+    EXPECT_THROW(port.setOpen(true), PortError);
+}
+
+TEST_F(NetworkPort, AConnectionThatTakesTooLongIsRefusedAndTakenUpByALaterTry) {
+    // A listener whose queue is full drops further connection requests unanswered.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    port.setPortName(PortName::path("tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port))));
+    try {
+        port.setOpen(true);
+        ADD_FAILURE() << "opened through a full queue";
+    } catch (const PortError& e) {
+        EXPECT_NE(std::string(e.what()).find("no answer"), std::string::npos) << e.what();
+    }
+
+    // The queue empties: a later try takes up the connection that was left going.
+    for (int fd : fillers) ::close(fd);
+    std::vector<int> accepted;
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            for (int fd; (fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;)
+                accepted.push_back(fd);
+            try {
+                port.setOpen(true);
+            } catch (const PortError&) {
+            }
+            return port.isOpen();
+        },
+        8000));
+    port.send("through");
+    std::string got;
+    ASSERT_TRUE(test::waitUntil([&] {
+        for (int fd; (fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;)
+            accepted.push_back(fd);
+        char buf[64];
+        for (int fd : accepted)
+            if (const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT); n > 0)
+                got.append(buf, static_cast<std::size_t>(n));
+        return got == "through";
+    }));
+    for (int fd : accepted) ::close(fd);
+    ::close(listener);
+}
+
+TEST_F(NetworkPort, ABareTcpStreamCarriesBytesAloneAndHoldsSettingsAndOutputs) {
+    ComPortServer server(ComPortServer::Mode::Raw);
+    EventLog log(port);
+    openOn(server.tcpName());
+    // No Telnet: IAC is a byte like any other, nothing is negotiated or escaped.
+    port.send("\xff\x01\xff");
+    ASSERT_TRUE(runUntil([&] { return server.data().size() >= 3; }));
+    EXPECT_EQ(server.data(), "\xff\x01\xff");
+    server.sendRaw(std::string("a\xff\x00z", 4));
+    EXPECT_EQ(receive(4), std::string("a\xff\x00z", 4));
+    EXPECT_TRUE(server.commands().empty());
+
+    port.setLineSettings("300,m,5,2");
+    EXPECT_EQ(port.lineSettings(), "300,m,5,2");
+    port.setRts(true);
+    port.setDtr(true);
+    EXPECT_TRUE(port.rts() && port.dtr());
+    EXPECT_FALSE(port.cts() || port.dsr() || port.dcd());
+    EXPECT_EQ(port.writeCommState(CommState{RtsControl::Toggle}), 0);
+    EXPECT_TRUE(server.commands().empty());
+    EXPECT_EQ(server.line().baud, 9600u);
+}
+
+// Null record sink for a core without a record file.
+class NoRecords : public RecordSink {
+public:
+    bool open(const std::string&) override { return false; }
+    bool append(const std::string&) override { return false; }
+    void close() override {}
+    bool isOpen() const override { return false; }
+};
+
+TEST(NetworkCore, ModemStateNoticesMakeLineRowsAndDriveTheOtherPortsOutputs) {
+    ComPortServer server1, server2;
+    QtHost host;
+    NetworkSerialPort port1(host, 1, kQuick), port2(host, 2, kQuick);
+    NoRecords records;
+    Core core(host, port1, port2, records, QLocale::c());
+    core.load();
+    ASSERT_TRUE(core.configurePort(1, server1.rfc2217Name(), "9600,n,8,1"));
+    ASSERT_TRUE(core.configurePort(2, server2.rfc2217Name(), "9600,n,8,1"));
+    core.switchPort(1, true);
+    core.switchPort(2, true);
+    ASSERT_EQ(core.panelView(1).lamp, PortLamp::Open);
+    ASSERT_EQ(core.panelView(2).lamp, PortLamp::Open);
+    core.setLineRelay(1, true);
+    core.setAutoFraming(true);
+    core.start();
+    // The last RTS and DTR commands port 2's server has seen.
+    const auto last = [&](int on, int off) {
+        const std::vector<int> c = server2.controls();
+        const auto it =
+            std::find_if(c.rbegin(), c.rend(), [&](int v) { return v == on || v == off; });
+        return it == c.rend() ? -1 : *it;
+    };
+    // Switching on left port 2's RTS and DTR on.
+    ASSERT_TRUE(
+        runUntil([&] { return last(comport::kDtrOn, comport::kDtrOff) == comport::kDtrOn; }));
+
+    // Port 1's CTS comes on at the far machine, its DSR stays off: port 2's RTS and DTR follow
+    // them there, and a line row shows it.
+    server1.notifyModemState(comport::kCts | 0x01);
+    ASSERT_TRUE(runUntil([&] {
+        return last(comport::kDtrOn, comport::kDtrOff) == comport::kDtrOff &&
+               last(comport::kRtsOn, comport::kRtsOff) == comport::kRtsOn;
+    }));
+    ASSERT_TRUE(runUntil([&] {
+        return std::any_of(core.screen().rows().begin(), core.screen().rows().end(),
+                           [](const ScreenRow& r) { return r.ports[0].lamps.cts; });
+    }));
+    core.shutDown();
+}
+
+}  // namespace
+}  // namespace lt::network
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,69 @@
+// The Telnet layer alone: what it asks for, IAC in the data, and com-port messages however the
+// stream is cut into chunks.
+#include <gtest/gtest.h>
+
+#include "serial/network/telnet_com_port.h"
+
+namespace lt::network {
+namespace {
+
+constexpr char IAC = '\xff', WILL = '\xfb', DO = '\xfd', DONT = '\xfe', SB = '\xfa', SE = '\xf0';
+
+struct Heard {
+    std::string data, sent;
+    std::vector<std::pair<int, std::string>> messages;
+    std::vector<bool> negotiated;
+    TelnetComPort telnet{{
+        [this](const char* b, std::size_t n) { data.append(b, n); },
+        [this](const char* b, std::size_t n) { sent.append(b, n); },
+        [this](unsigned char c, const std::string& v) { messages.emplace_back(c, v); },
+        [this](bool agreed) { negotiated.push_back(agreed); },
+        {},
+    }};
+};
+
+TEST(TelnetComPort, AsksForTheComPortOptionAndTakesTheServersAnswer) {
+    Heard h;
+    h.telnet.start();
+    EXPECT_NE(h.sent.find(std::string{IAC, WILL, 44}), std::string::npos);
+    EXPECT_NE(h.sent.find(std::string{IAC, WILL, 0}), std::string::npos);  // binary
+    EXPECT_NE(h.sent.find(std::string{IAC, DO, 0}), std::string::npos);
+    h.telnet.received(std::string{IAC, DO, 44}.data(), 3);
+    EXPECT_EQ(h.negotiated, std::vector<bool>{true});
+
+    Heard refused;
+    refused.telnet.start();
+    refused.telnet.received(std::string{IAC, DONT, 44}.data(), 3);
+    EXPECT_EQ(refused.negotiated, std::vector<bool>{false});
+}
+
+TEST(TelnetComPort, UnescapesDataAndReadsMessagesCutAnywhere) {
+    // Data with a doubled IAC, a modem-state notice, a baud-rate answer whose value holds an
+    // escaped 0xFF, and more data.
+    const std::string stream = std::string{'a', IAC, IAC, 'b', IAC, SB, 44, 107, '\x30', IAC, SE} +
+                               std::string{IAC, SB, 44, 101, 0, 0, IAC, IAC, 0, IAC, SE, 'c'};
+    for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
+        Heard h;
+        h.telnet.received(stream.data(), cut);
+        h.telnet.received(stream.data() + cut, stream.size() - cut);
+        EXPECT_EQ(h.data, std::string("a\xff"
+                                      "bc"))
+            << "cut at " << cut;
+        ASSERT_EQ(h.messages.size(), 2u) << "cut at " << cut;
+        EXPECT_EQ(h.messages[0], std::make_pair(7, std::string("\x30")));
+        EXPECT_EQ(comport::fromBigEndian32(h.messages[1].second), 0xff00u);
+        EXPECT_EQ(h.messages[1].first, comport::SetBaudRate);
+    }
+}
+
+TEST(TelnetComPort, EscapesIacInDataAndCommandValues) {
+    Heard h;
+    h.telnet.sendData("\xff\x01", 2);
+    EXPECT_EQ(h.sent, std::string({IAC, IAC, '\x01'}));
+    h.sent.clear();
+    h.telnet.command(comport::SetBaudRate, comport::bigEndian32(0xff));
+    EXPECT_EQ(h.sent, std::string({IAC, SB, 44, 1, 0, 0, 0, IAC, IAC, IAC, SE}));
+}
+
+}  // namespace
+}  // namespace lt::network
