@@ -105,6 +105,11 @@ HeadlessCommand parseHeadlessOptions(const std::vector<std::string>& args) {
              o.pcapPath = v;
              return std::nullopt;
          })},
+        {"--pcap-link", Apply([&o](const std::string& v) -> std::optional<std::string> {
+             if (v != "rtac" && v != "bare") return "must be rtac or bare";
+             o.pcapLink = v == "bare" ? CaptureLink::Bare : CaptureLink::RtacSerial;
+             return std::nullopt;
+         })},
     };
 
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -156,6 +161,8 @@ Watches, relays and records two serial lines without a window, until SIGINT or S
   --record DIR                  record file in DIR, as the window's "Запись" writes it
   --print                       every record also to standard output
   --pcap PATH                   pcapng capture file or named pipe, for Wireshark
+  --pcap-link rtac|bare         rtac: each packet behind an RTAC serial header with its event and
+                                modem lines (default); bare: the bytes alone (link type USER0)
   --help, --version
 
 Exit status: 0 after SIGINT/SIGTERM, 1 a port could not be opened, 2 bad input.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/types.h"
+#include "record/capture_file.h"
 
 namespace lt {
 
@@ -23,10 +24,11 @@ struct HeadlessOptions {
     std::array<Port, 2> ports;
     bool autoFraming = false;
     std::optional<i16> gapMs, pollMs,
-        lineDelayMs;           // this run's intervals; else the settings file's
-    std::string recordFolder;  // empty: no record file
-    bool print = false;        // every record also to standard output
-    std::string pcapPath;      // empty: no capture file
+        lineDelayMs;                      // this run's intervals; else the settings file's
+    std::string recordFolder;             // empty: no record file
+    bool print = false;                   // every record also to standard output
+    std::string pcapPath;                 // empty: no capture file
+    std::optional<CaptureLink> pcapLink;  // else linetap.ini's
 };
 
 // What the command line asks for: a run, the help text or the version, or a refusal with its

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/core.h"
@@ -31,11 +33,13 @@ public:
     // a port that cannot be opened (with its reason).
     int begin();
     // Stops for good: the packets being collected are finished, the record file is closed, the
-    // ports are closed.
+    // ports are closed, and a port that had line errors has its totals told.
     void end();
 
 private:
     void watchLosses();
+    void watchLineErrors();
+    void tellLineErrors();
     std::string portLabel(int port) const;
 
     Core& core_;
@@ -43,6 +47,12 @@ private:
     Say say_;
     std::function<bool()> stopRequested_;
     std::array<bool, 2> lossTold_{};
+    // Per port and kind: how many line errors have been told, and when they were last told.
+    struct Told {
+        std::uint64_t count = 0;
+        std::optional<Nanos> at;
+    };
+    std::array<std::array<Told, kLineErrorKinds>, 2> errorsTold_{};
 };
 
 }  // namespace lt

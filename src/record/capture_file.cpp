@@ -4,22 +4,99 @@
 
 namespace lt {
 
+namespace {
+
+using pcapng::RtacEvent;
+
+std::string bothLines(const LineStates& lines1, const LineStates& lines2) {
+    return lineWords(lines1) + " | " + lineWords(lines2);
+}
+
+RtacEvent eventOf(LineError kind) {
+    switch (kind) {
+        case LineError::Framing:
+            return RtacEvent::FramingError;
+        case LineError::Parity:
+            return RtacEvent::ParityError;
+        case LineError::Overrun:
+            return RtacEvent::SerialOverflow;
+        case LineError::Break:
+            break;
+    }
+    return RtacEvent::SerialBreak;
+}
+
+}  // namespace
+
 bool CaptureFile::open(const std::string& path, const std::array<std::string, 2>& devices,
-                       const std::function<bool()>& keepWaiting) {
+                       const std::function<bool()>& keepWaiting, CaptureLink link) {
     failureTold_ = false;
-    if (writer_.open(path, devices, keepWaiting)) return true;
+    unmarkedLosses_ = 0;
+    link_ = link;
+    const std::uint16_t type =
+        link == CaptureLink::Bare ? pcapng::kLinkTypeUser0 : pcapng::kLinkTypeRtacSerial;
+    if (writer_.open(path, devices, keepWaiting, type)) return true;
     host_.showMessage("Не удалось создать файл pcapng: " + writer_.lastError());
     return false;
+}
+
+void CaptureFile::close() {
+    if (!writer_.isOpen()) return;
+    const std::int64_t now = host_.wallClockMicros();
+    for (int port : {1, 2}) put(port, now, RtacEvent::CaptureComplete, 0, {}, {});
+    writer_.close();
+}
+
+// The arrival stamps are monotonic; the file wants the wall clock at that moment.
+std::int64_t CaptureFile::wallMicros(Nanos monotonic) const {
+    return host_.wallClockMicros() - (host_.monotonicNow() - monotonic) / 1000;
 }
 
 void CaptureFile::write(int port, Nanos firstArrival, const std::string& bytes,
                         const LineStates& lines1, const LineStates& lines2) {
     if (!writer_.isOpen() || bytes.empty()) return;
-    // The arrival stamp is monotonic; the file wants the wall clock at that moment.
-    const std::int64_t micros =
-        host_.wallClockMicros() - (host_.monotonicNow() - firstArrival) / 1000;
-    const std::string comment = lineWords(lines1) + " | " + lineWords(lines2);
-    switch (writer_.writePacket(port - 1, micros, bytes, comment)) {
+    put(port, wallMicros(firstArrival), RtacEvent::DataRxStart,
+        pcapng::rtacLines(port == 1 ? lines1 : lines2), bytes, bothLines(lines1, lines2));
+}
+
+void CaptureFile::lineChange(int port, Nanos seen, const LineStates& lines1,
+                             const LineStates& lines2) {
+    if (!writer_.isOpen()) return;
+    put(port, wallMicros(seen), RtacEvent::StatusChange,
+        pcapng::rtacLines(port == 1 ? lines1 : lines2), {}, bothLines(lines1, lines2));
+}
+
+void CaptureFile::lineError(int port, Nanos at, LineError kind, const LineStates& lines,
+                            std::uint32_t count) {
+    if (!writer_.isOpen() || count == 0) return;
+    put(port, wallMicros(at), eventOf(kind), pcapng::rtacLines(lines), {},
+        count > 1 ? std::to_string(count) + " at once" : std::string());
+}
+
+void CaptureFile::markLost(std::uint64_t count, std::int64_t wallMicros) {
+    if (!writer_.isOpen() || count == 0) return;
+    if (link_ == CaptureLink::Bare) {
+        unmarkedLosses_ += count;
+        return;
+    }
+    const std::string note =
+        std::to_string(count) + (count == 1 ? " packet" : " packets") + " lost here (both ports)";
+    for (int port : {1, 2}) put(port, wallMicros, RtacEvent::CaptureDataLost, 0, {}, note);
+}
+
+// One block. The bare link keeps only packets, which carry the losses before them.
+void CaptureFile::put(int port, std::int64_t micros, RtacEvent event, std::uint8_t lines,
+                      const std::string& bytes, const std::string& comment) {
+    PcapngWrite result;
+    if (link_ == CaptureLink::Bare) {
+        if (event != RtacEvent::DataRxStart) return;
+        result = writer_.writePacket(port - 1, micros, bytes, comment, unmarkedLosses_);
+        if (result == PcapngWrite::Written) unmarkedLosses_ = 0;
+    } else {
+        result = writer_.writePacket(port - 1, micros,
+                                     pcapng::rtacHeader(micros, event, lines) + bytes, comment);
+    }
+    switch (result) {
         case PcapngWrite::Written:
         case PcapngWrite::NotOpen:
             break;

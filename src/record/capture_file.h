@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 #include "base/host.h"
@@ -9,9 +10,17 @@
 
 namespace lt {
 
+// How the capture's packets carry their bytes: behind the RTAC serial header, which Wireshark
+// dissects with the event and the modem lines, or bare (link type USER0) for tools that want
+// only the bytes.
+enum class CaptureLink { RtacSerial, Bare };
+
 // The pcapng capture beside the text record: one block per framed packet on its port's
-// interface, stamped with the arrival of its first byte and carrying both ports' line states.
-// Its failures are told once and never stop the capture, the relay or the text record.
+// interface, stamped with the arrival of its first byte, with both ports' line states as its
+// comment. On the RTAC serial link each block also says what it stands for (a packet, a change
+// of the lines, a line error, lost packets, the end of the run) and the port's lines at that
+// moment; the bare link carries the packets only, and lost packets as the next packet's drop
+// count. Its failures are told once and never stop the capture, the relay or the text record.
 class CaptureFile {
 public:
     explicit CaptureFile(Host& host) : host_(host) {}
@@ -21,16 +30,33 @@ public:
     // Creates the file (or opens the named pipe) with one interface per port, named after the
     // ports' devices. A file that cannot be created is told, and nothing is open.
     bool open(const std::string& path, const std::array<std::string, 2>& devices,
-              const std::function<bool()>& keepWaiting = {});
-    void close() { writer_.close(); }
+              const std::function<bool()>& keepWaiting = {},
+              CaptureLink link = CaptureLink::RtacSerial);
+    // The end of the run: CAPTURE_COMPLETE on each port's interface (RTAC serial), then closed.
+    void close();
 
     // One packet of `port` (1 or 2) whose first byte arrived at `firstArrival` (monotonic).
     void write(int port, Nanos firstArrival, const std::string& bytes, const LineStates& lines1,
                const LineStates& lines2);
+    // `port`'s lines changed, seen at `seen` (monotonic): a STATUS_CHANGE block.
+    void lineChange(int port, Nanos seen, const LineStates& lines1, const LineStates& lines2);
+    // A line error on `port` at `at` (monotonic), with the port's lines then; `count` errors of
+    // the kind seen at once (a driver's counter) are one block that tells their number.
+    void lineError(int port, Nanos at, LineError kind, const LineStates& lines,
+                   std::uint32_t count = 1);
+    // `count` packets were lost here, before anything written after this call: CAPTURE_DATA_LOST
+    // on each port's interface, stamped `wallMicros` (microseconds since the Unix epoch).
+    void markLost(std::uint64_t count, std::int64_t wallMicros);
 
 private:
+    std::int64_t wallMicros(Nanos monotonic) const;
+    void put(int port, std::int64_t micros, pcapng::RtacEvent event, std::uint8_t lines,
+             const std::string& bytes, const std::string& comment);
+
     Host& host_;
     PcapngWriter writer_;
+    CaptureLink link_ = CaptureLink::RtacSerial;
+    std::uint64_t unmarkedLosses_ = 0;  // bare link: lost packets the next block will count
     bool failureTold_ = false;
 };
 

@@ -36,6 +36,9 @@ public:
     // (the settings file's layout stays as it is).
     bool captureBesideRecord() const { return captureBesideRecord_; }
     void setCaptureBesideRecord(bool on);
+    // Whether captures carry bare bytes (link type USER0) instead of the RTAC serial header:
+    // "pcapng-link=bare" in the same file's [record] group; anything else means the header.
+    bool captureBare() const { return captureBare_; }
 
 private:
     const Host& host_;
@@ -43,6 +46,7 @@ private:
 
     Settings values_;
     bool captureBesideRecord_ = false;
+    bool captureBare_ = false;
 };
 
 }  // namespace lt

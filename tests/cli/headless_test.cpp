@@ -268,8 +268,9 @@ struct Sent {
 class CliPcapng : public CliTest {};
 
 // The device of port 1 asks unit 17 for three registers, the device of port 2 answers, three
-// times, with pauses well above the 10 ms minimum; the capture holds one packet block per frame,
-// which tshark decodes as Modbus RTU.
+// times, with pauses well above the 10 ms minimum; the capture holds one packet block per frame
+// behind the RTAC serial header with the port's lines, then the end of the run on both ports,
+// which tshark reads with no preference and decodes as Modbus RTU when told to.
 TEST_F(CliPcapng, AModbusExchangeIsCapturedOnePacketBlockPerFrameThatTsharkDecodes) {
     const std::string capture = file("capture.pcapng");
     Child child(
@@ -303,41 +304,64 @@ TEST_F(CliPcapng, AModbusExchangeIsCapturedOnePacketBlockPerFrameThatTsharkDecod
     EXPECT_EQ(interfaces[0].ifName, "port 1 (" + one.slave + ")");
     EXPECT_EQ(interfaces[1].ifName, "port 2 (" + two.slave + ")");
     for (const auto& i : interfaces) {
-        EXPECT_EQ(i.linkType, 147);
+        EXPECT_EQ(i.linkType, 250);
         EXPECT_EQ(i.tsResolution, 6);
     }
     const auto packets = f.ofType(kPacket);
-    ASSERT_EQ(packets.size(), sent.size());
-    for (std::size_t i = 0; i < packets.size(); ++i) {
+    ASSERT_EQ(packets.size(), sent.size() + 2);
+    for (std::size_t i = 0; i < sent.size(); ++i) {
         SCOPED_TRACE(i);
         const auto& p = packets[i];
         EXPECT_EQ(p.interfaceId, static_cast<std::uint32_t>(sent[i].port - 1));
-        EXPECT_EQ(p.data, sent[i].frame);
+        EXPECT_EQ(p.rtac->payload, sent[i].frame);
+        EXPECT_EQ(p.rtac->event, 2);  // DATA_RX_START
+        // A pseudo-terminal has no modem inputs; both outputs were left on.
+        EXPECT_EQ(p.rtac->lines, 0x08 | 0x10);
         EXPECT_TRUE(i == 0 || p.timestamp > packets[i - 1].timestamp);
         EXPECT_EQ(p.flags.value_or(0) & 3u, 1u) << "inbound";
-        // A pseudo-terminal has no modem inputs; both outputs were left on.
         EXPECT_EQ(p.comment, "RTS=1 DTR=1 DCD=0 DSR=0 CTS=0 | RTS=1 DTR=1 DCD=0 DSR=0 CTS=0");
+    }
+    for (std::size_t i = sent.size(); i < packets.size(); ++i) {
+        EXPECT_EQ(packets[i].rtac->event, 6);  // CAPTURE_COMPLETE
+        EXPECT_EQ(packets[i].rtac->payload, "");
     }
 
     if (::access("/usr/bin/tshark", X_OK) != 0) GTEST_SKIP() << "tshark is not installed";
-    // USER0 (link type 147) decoded as Modbus RTU; tshark keeps its preferences under HOME.
-    const std::string command =
-        "HOME='" + dir.path().toStdString() + "' /usr/bin/tshark -r '" + capture +
-        "' -o 'uat:user_dlts:\"User 0 (DLT=147)\",\"mbrtu\",\"0\",\"\",\"0\",\"\"'"
-        " -o mbrtu.crc_verification:TRUE -T fields -e frame.interface_id -e mbrtu.unit_id"
-        " -e modbus.func_code -e mbrtu.crc16.status -e _ws.col.Info 2>'" +
-        file("tshark.err") + "'";
-    FILE* out = ::popen(command.c_str(), "r");
-    ASSERT_NE(out, nullptr);
-    std::string text;
-    for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
-    ASSERT_EQ(::pclose(out), 0) << text << readFile(file("tshark.err"));
-    // Interface, unit 17, read holding registers, CRC checked and good; port 1's device asks.
+    // tshark reads its preferences under HOME, a fresh folder here: no preference is set.
+    const auto tshark = [&](const std::string& options) {
+        const std::string command = "HOME='" + dir.path().toStdString() + "' /usr/bin/tshark -r '" +
+                                    capture + "' " + options + " 2>'" + file("tshark.err") + "'";
+        FILE* out = ::popen(command.c_str(), "r");
+        std::string text;
+        for (int c; out && (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
+        EXPECT_EQ(out ? ::pclose(out) : -1, 0) << text << readFile(file("tshark.err"));
+        return text;
+    };
+    // As it opens: each frame an RTAC serial packet with its event and the port's line bits.
+    const std::string rx = "DATA_RX_START ( /CTS, /DCD, /DSR, RTS, DTR, /RING, /MBOK )";
+    const std::string end = "CAPTURE_COMPLETE ( /CTS, /DCD, /DSR, /RTS, /DTR, /RING, /MBOK )";
     std::string rows;
+    for (const Sent& f : sent) rows += std::to_string(f.port - 1) + "\trtacser:data\t" + rx + "\n";
+    rows += "0\trtacser\t" + end + "\n1\trtacser\t" + end + "\n";
+    std::string seen = tshark("-T fields -e frame.interface_id -e frame.protocols -e _ws.col.Info");
+    EXPECT_EQ(std::regex_replace(seen, std::regex(" +"), " "), rows);
+
+    // With the payload decoded as Modbus RTU: interface, DATA_RX_START with RTS and DTR on and
+    // the inputs off, unit 17, read holding registers, CRC checked and good; port 1's device
+    // asks. Then the end of the run, with nothing to decode.
+    seen = tshark(
+        "-d rtacser.data,mbrtu -o mbrtu.crc_verification:TRUE -T fields -e frame.interface_id"
+        " -e frame.protocols -e rtacser.eventtype -e rtacser.rts -e rtacser.dtr -e rtacser.cts"
+        " -e rtacser.dsr -e rtacser.dcd -e mbrtu.unit_id -e modbus.func_code"
+        " -e mbrtu.crc16.status -e _ws.col.Info");
+    rows.clear();
     for (const Sent& f : sent)
-        rows += std::to_string(f.port - 1) + "\t17\t3\t1\t[^\n]*" +
+        rows += std::to_string(f.port - 1) +
+                "\trtacser:mbrtu:modbus\t0x02\t1\t1\t0\t0\t0\t17\t3\t1\t" + "[^\n]*" +
                 (f.port == 1 ? "Query" : "Response") + "[^\n]*\n";
-    EXPECT_TRUE(std::regex_match(text, std::regex(rows))) << text;
+    rows += "0\trtacser\t0x06\t0\t0\t0\t0\t0\t\t\t\t[^\n]*\n";
+    rows += "1\trtacser\t0x06\t0\t0\t0\t0\t0\t\t\t\t[^\n]*\n";
+    EXPECT_TRUE(std::regex_match(seen, std::regex(rows))) << seen;
 }
 
 TEST_F(CliPcapng, ANamedPipeGetsEachPacketAtOnceAndCaptureGoesOnWhenItsReaderLeaves) {
@@ -373,7 +397,7 @@ TEST_F(CliPcapng, ANamedPipeGetsEachPacketAtOnceAndCaptureGoesOnWhenItsReaderLea
             PcapngFile got;
             ASSERT_TRUE(child.waitFor([&] { return (got = read()).ofType(kPacket).size() > i; }));
             ASSERT_TRUE(got.ok()) << got.error;
-            EXPECT_EQ(got.ofType(kPacket).back().data, frame);
+            EXPECT_EQ(got.ofType(kPacket).back().rtac->payload, frame);
         }
         ASSERT_TRUE(waitForBytes(two, (relayed += frame).size())) << child.err;
         EXPECT_EQ(two.received, relayed);

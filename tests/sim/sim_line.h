@@ -42,6 +42,7 @@ public:
     bool cts() const override;
     int readCommState(CommState& state) override;
     int writeCommState(const CommState& state) override;
+    std::vector<LineErrorReport> takeLineErrors() override;
 
     // --- The peer device ---------------------------------------------------------------------
     struct Byte {
@@ -59,6 +60,8 @@ public:
     void peerSetRts(bool on);  // our CTS
     void peerSetDtr(bool on);  // our DSR and DCD
     void peerSetCd(bool on);   // our DCD alone
+    // The driver reports `count` line errors of `kind` now (a garbled byte, a break).
+    void peerLineError(LineError kind, std::uint32_t count = 1);
     // The device vanishes (hang-up): the port closes and reports PortEvent::Lost.
     void peerVanish();
 
@@ -107,6 +110,7 @@ private:
     Nanos peerFreeAt_ = 0;
     std::vector<Byte> received_;
     std::vector<Lines> lineLog_;
+    std::vector<LineErrorReport> errors_;
     unsigned generation_ = 0;  // bumps at every close, so stale deliveries are dropped
 };
 
