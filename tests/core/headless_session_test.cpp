@@ -264,6 +264,31 @@ TEST_F(HeadlessRun, LineErrorsAreCapturedInTimeOrderToldOnceASecondAndTotalledAt
     EXPECT_EQ(f.blocks[5].timestamp, static_cast<std::uint64_t>(first));
 }
 
+// linetap.ini can ask for the bare payload; the option chooses for this run over it.
+TEST_F(HeadlessRun, TheBarePayloadIsChosenInLinetapIniOrByTheOptionForTheRun) {
+    const std::string folder = recordDir() + "/Linetap v.2.01";
+    ASSERT_TRUE(writeBytes(folder + "/linetap.ini", "[record]\npcapng-link=bare\n"));
+    const auto linkOf = [&](Args more) {
+        SessionRun other;
+        other.rig.host.env["XDG_CONFIG_HOME"] = recordDir();
+        other.rig.core.load();
+        const std::string path = folder + "/c.pcapng";
+        more.insert(more.end(), {"--pcap", path});
+        EXPECT_EQ(other.begin(bothPorts(more)), HeadlessSession::kRunning);
+        other.rig.line1.peerSend("x");
+        other.rig.runMs(50);
+        other.session->end();
+        const test::PcapngFile f = test::readPcapng(readBytes(path));
+        EXPECT_TRUE(f.ok()) << f.error;
+        return f.blocks.size() < 4 ? "short"
+                                   : std::to_string(f.blocks[1].linkType) + " " +
+                                         f.blocks[3].data.substr(f.blocks[3].data.size() - 1);
+    };
+    EXPECT_EQ(linkOf({"--auto"}), "147 x");
+    EXPECT_EQ(linkOf({"--auto", "--pcap-link", "rtac"}), "250 x");
+    EXPECT_EQ(linkOf({"--auto", "--pcap-link", "bare"}), "147 x");
+}
+
 TEST_F(HeadlessRun, AVanishedDeviceIsToldOnceAndTheOtherPortGoesOn) {
     ASSERT_EQ(run.begin(bothPorts({"--relay", "both", "--auto", "--record", recordDir(), "--rts",
                                    "both", "--dtr", "both"})),
