@@ -26,12 +26,17 @@ RtacEvent eventOf(LineError kind) {
     return RtacEvent::SerialBreak;
 }
 
+std::string rtacBlock(int port, std::int64_t micros, RtacEvent event, std::uint8_t lines,
+                      const std::string& bytes, const std::string& comment) {
+    return pcapng::packetBlock(static_cast<std::uint32_t>(port - 1), micros,
+                               pcapng::rtacHeader(micros, event, lines) + bytes, comment);
+}
+
 }  // namespace
 
 bool CaptureFile::open(const std::string& path, const std::array<std::string, 2>& devices,
                        const std::function<bool()>& keepWaiting, CaptureLink link) {
     failureTold_ = false;
-    unmarkedLosses_ = 0;
     link_ = link;
     const std::uint16_t type =
         link == CaptureLink::Bare ? pcapng::kLinkTypeUser0 : pcapng::kLinkTypeRtacSerial;
@@ -43,7 +48,8 @@ bool CaptureFile::open(const std::string& path, const std::array<std::string, 2>
 void CaptureFile::close() {
     if (!writer_.isOpen()) return;
     const std::int64_t now = host_.wallClockMicros();
-    for (int port : {1, 2}) put(port, now, RtacEvent::CaptureComplete, 0, {}, {});
+    put(block(1, now, RtacEvent::CaptureComplete, 0, {}, {}) +
+        block(2, now, RtacEvent::CaptureComplete, 0, {}, {}));
     writer_.close();
 }
 
@@ -55,48 +61,50 @@ std::int64_t CaptureFile::wallMicros(Nanos monotonic) const {
 void CaptureFile::write(int port, Nanos firstArrival, const std::string& bytes,
                         const LineStates& lines1, const LineStates& lines2) {
     if (!writer_.isOpen() || bytes.empty()) return;
-    put(port, wallMicros(firstArrival), RtacEvent::DataRxStart,
-        pcapng::rtacLines(port == 1 ? lines1 : lines2), bytes, bothLines(lines1, lines2));
+    put(block(port, wallMicros(firstArrival), RtacEvent::DataRxStart,
+              pcapng::rtacLines(port == 1 ? lines1 : lines2), bytes, bothLines(lines1, lines2)));
 }
 
 void CaptureFile::lineChange(int port, Nanos seen, const LineStates& lines1,
                              const LineStates& lines2) {
     if (!writer_.isOpen()) return;
-    put(port, wallMicros(seen), RtacEvent::StatusChange,
-        pcapng::rtacLines(port == 1 ? lines1 : lines2), {}, bothLines(lines1, lines2));
+    put(block(port, wallMicros(seen), RtacEvent::StatusChange,
+              pcapng::rtacLines(port == 1 ? lines1 : lines2), {}, bothLines(lines1, lines2)));
 }
 
 void CaptureFile::lineError(int port, Nanos at, LineError kind, const LineStates& lines,
                             std::uint32_t count) {
     if (!writer_.isOpen() || count == 0) return;
-    put(port, wallMicros(at), eventOf(kind), pcapng::rtacLines(lines), {},
-        count > 1 ? std::to_string(count) + " at once" : std::string());
+    put(block(port, wallMicros(at), eventOf(kind), pcapng::rtacLines(lines), {},
+              count > 1 ? std::to_string(count) + " at once" : std::string()));
 }
 
 void CaptureFile::markLost(std::uint64_t count, std::int64_t wallMicros) {
     if (!writer_.isOpen() || count == 0) return;
-    if (link_ == CaptureLink::Bare) {
-        unmarkedLosses_ += count;
-        return;
-    }
-    const std::string note =
-        std::to_string(count) + (count == 1 ? " packet" : " packets") + " lost here (both ports)";
-    for (int port : {1, 2}) put(port, wallMicros, RtacEvent::CaptureDataLost, 0, {}, note);
+    put(lostBlocks(link_, count, wallMicros));
 }
 
-// One block. The bare link keeps only packets, which carry the losses before them.
-void CaptureFile::put(int port, std::int64_t micros, RtacEvent event, std::uint8_t lines,
-                      const std::string& bytes, const std::string& comment) {
-    PcapngWrite result;
-    if (link_ == CaptureLink::Bare) {
-        if (event != RtacEvent::DataRxStart) return;
-        result = writer_.writePacket(port - 1, micros, bytes, comment, unmarkedLosses_);
-        if (result == PcapngWrite::Written) unmarkedLosses_ = 0;
-    } else {
-        result = writer_.writePacket(port - 1, micros,
-                                     pcapng::rtacHeader(micros, event, lines) + bytes, comment);
-    }
-    switch (result) {
+std::string CaptureFile::lostBlocks(CaptureLink link, std::uint64_t count,
+                                    std::int64_t wallMicros) {
+    const std::string note =
+        std::to_string(count) + (count == 1 ? " packet" : " packets") + " lost here";
+    if (link == CaptureLink::Bare) return pcapng::packetBlock(0, wallMicros, {}, note, count);
+    return rtacBlock(1, wallMicros, RtacEvent::CaptureDataLost, 0, {}, note) +
+           rtacBlock(2, wallMicros, RtacEvent::CaptureDataLost, 0, {}, note);
+}
+
+// The bare link keeps the packets only.
+std::string CaptureFile::block(int port, std::int64_t micros, RtacEvent event, std::uint8_t lines,
+                               const std::string& bytes, const std::string& comment) const {
+    if (link_ == CaptureLink::RtacSerial)
+        return rtacBlock(port, micros, event, lines, bytes, comment);
+    if (event != RtacEvent::DataRxStart) return {};
+    return pcapng::packetBlock(static_cast<std::uint32_t>(port - 1), micros, bytes, comment);
+}
+
+void CaptureFile::put(const std::string& blocks) {
+    if (blocks.empty()) return;
+    switch (writer_.writeBlocks(blocks)) {
         case PcapngWrite::Written:
         case PcapngWrite::NotOpen:
             break;

@@ -19,7 +19,7 @@ enum class CaptureLink { RtacSerial, Bare };
 // interface, stamped with the arrival of its first byte, with both ports' line states as its
 // comment. On the RTAC serial link each block also says what it stands for (a packet, a change
 // of the lines, a line error, lost packets, the end of the run) and the port's lines at that
-// moment; the bare link carries the packets only, and lost packets as the next packet's drop
+// moment; the bare link carries the packets only, and lost packets as an empty packet with a drop
 // count. Its failures are told once and never stop the capture, the relay or the text record.
 class CaptureFile {
 public:
@@ -44,19 +44,24 @@ public:
     // the kind seen at once (a driver's counter) are one block that tells their number.
     void lineError(int port, Nanos at, LineError kind, const LineStates& lines,
                    std::uint32_t count = 1);
-    // `count` packets were lost here, before anything written after this call: CAPTURE_DATA_LOST
-    // on each port's interface, stamped `wallMicros` (microseconds since the Unix epoch).
+    // `count` packets were lost here, before anything written after this call.
     void markLost(std::uint64_t count, std::int64_t wallMicros);
+
+    // The blocks that mark `count` lost packets at `wallMicros` (microseconds since the Unix
+    // epoch): CAPTURE_DATA_LOST on each port's interface, or on the bare link an empty packet on
+    // port 1's interface with the count as its drop count; both tell the count in a comment.
+    static std::string lostBlocks(CaptureLink link, std::uint64_t count, std::int64_t wallMicros);
 
 private:
     std::int64_t wallMicros(Nanos monotonic) const;
-    void put(int port, std::int64_t micros, pcapng::RtacEvent event, std::uint8_t lines,
-             const std::string& bytes, const std::string& comment);
+    // The block of one event on `port`'s interface; empty where the link has no such block.
+    std::string block(int port, std::int64_t micros, pcapng::RtacEvent event, std::uint8_t lines,
+                      const std::string& bytes, const std::string& comment) const;
+    void put(const std::string& blocks);
 
     Host& host_;
     PcapngWriter writer_;
     CaptureLink link_ = CaptureLink::RtacSerial;
-    std::uint64_t unmarkedLosses_ = 0;  // bare link: lost packets the next block will count
     bool failureTold_ = false;
 };
 

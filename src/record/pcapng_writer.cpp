@@ -245,8 +245,13 @@ PcapngWrite PcapngWriter::writePacket(int port, std::int64_t micros, const std::
         lastError_ = path_ + ": a packet of " + std::to_string(data.size()) + " bytes is too long";
         return PcapngWrite::Failed;
     }
-    switch (writeBlock(
-        pcapng::packetBlock(static_cast<std::uint32_t>(port), micros, data, comment, dropCount))) {
+    return writeBlocks(
+        pcapng::packetBlock(static_cast<std::uint32_t>(port), micros, data, comment, dropCount));
+}
+
+PcapngWrite PcapngWriter::writeBlocks(const std::string& blocks) {
+    if (fd_ < 0) return PcapngWrite::NotOpen;
+    switch (writeBlock(blocks)) {
         case Outcome::Written:
             return PcapngWrite::Written;
         case Outcome::ReaderGone:

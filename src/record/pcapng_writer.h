@@ -112,6 +112,8 @@ public:
     // line states, `dropCount` the packets lost just before it.
     PcapngWrite writePacket(int port, std::int64_t micros, const std::string& data,
                             const std::string& comment, std::uint64_t dropCount = 0);
+    // Writes blocks built beforehand (pcapng::packetBlock), whole, as writePacket does.
+    PcapngWrite writeBlocks(const std::string& blocks);
 
     void close();
     bool isOpen() const { return fd_ >= 0; }

@@ -132,9 +132,9 @@ TEST_F(CaptureFileBlocks, EachEventIsItsBlockOnItsPortWithThePortsLinesAndTheEnd
         pcapng::packetBlock(0, 1700000001500400, hex("6553F101 0007A2B0 09 19 0000"), "") +
         // CAPTURE_DATA_LOST on both interfaces, told in a comment.
         pcapng::packetBlock(0, 1700000002000000, hex("6553F102 00000000 05 00 0000"),
-                            "3 packets lost here (both ports)") +
+                            "3 packets lost here") +
         pcapng::packetBlock(1, 1700000002000000, hex("6553F102 00000000 05 00 0000"),
-                            "3 packets lost here (both ports)") +
+                            "3 packets lost here") +
         // CAPTURE_COMPLETE on both interfaces at close, 2 ms later.
         pcapng::packetBlock(0, 1700000001502000, hex("6553F101 0007A8F0 06 00 0000"), "") +
         pcapng::packetBlock(1, 1700000001502000, hex("6553F101 0007A8F0 06 00 0000"), "");
@@ -150,29 +150,28 @@ TEST_F(CaptureFileBlocks, EachEventIsItsBlockOnItsPortWithThePortsLinesAndTheEnd
     EXPECT_EQ(events, "2 0 7 8 10 9 5 5 6 6 ");
 }
 
-TEST_F(CaptureFileBlocks, TheBareLinkCarriesPacketsOnlyAndLossesAsTheNextPacketsDropCount) {
+TEST_F(CaptureFileBlocks, TheBareLinkCarriesPacketsOnlyAndLossesAsAnEmptyPacketWithADropCount) {
     ASSERT_TRUE(capture.open(path, kDevices, {}, CaptureLink::Bare));
-    capture.markLost(2, 1);
     capture.lineChange(1, loop.now(), one, two);
     capture.lineError(2, loop.now(), LineError::Break, two);
-    capture.write(1, loop.now(), "ab", one, two);
-    capture.markLost(1, 2);
-    capture.markLost(4, 3);
-    capture.write(2, loop.now(), "c", one, two);
-    capture.write(1, loop.now(), "d", one, two);
+    capture.write(2, loop.now() - ms(1), "ab", one, two);
+    capture.markLost(5, 1700000001500000);
     capture.close();
 
     const PcapngFile f = readPcapng(read());
     ASSERT_TRUE(f.ok()) << f.error;
-    ASSERT_EQ(f.blocks.size(), 6u) << "no event blocks";
+    ASSERT_EQ(f.blocks.size(), 5u) << "no event blocks";
     EXPECT_EQ(f.blocks[1].linkType, 147);
     EXPECT_EQ(f.blocks[2].linkType, 147);
-    const std::int64_t wall = 1700000001500000;
-    EXPECT_EQ(f.blocks[3].data, "ab");
     EXPECT_EQ(
         read().substr(f.blocks[0].totalLength + f.blocks[1].totalLength + f.blocks[2].totalLength),
-        pcapng::packetBlock(0, wall, "ab", both, 2) + pcapng::packetBlock(1, wall, "c", both, 5) +
-            pcapng::packetBlock(0, wall, "d", both));
+        pcapng::packetBlock(1, 1700000001499000, "ab", both) +
+            // Type, length 80, interface 0, the time, no data, inbound, the comment of 19
+            // bytes padded to 20, epb_dropcount 5.
+            hex("06000000 50000000 00000000 240A0600 60233518 00000000 00000000 02000400 "
+                "01000000 01001300") +
+            "5 packets lost here" + hex("00 04000800 05000000 00000000 00000000 50000000"));
+    EXPECT_EQ(f.blocks[4].dropCount, 5u);
 }
 
 TEST_F(CaptureFileBlocks, NothingIsWrittenWhenClosedAndAFailedWriteIsToldOnce) {
