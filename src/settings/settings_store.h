@@ -40,6 +40,12 @@ public:
     // Whether captures carry bare bytes (link type USER0) instead of the RTAC serial header:
     // "pcapng-link=bare" in the same file's [record] group; anything else means the header.
     bool captureBare() const { return captureBare_; }
+    // The choice for this run only (a front end's options): the kept one is set aside, and the
+    // INI file is not written again by this store.
+    void useCaptureBesideRecord(bool on) {
+        captureBesideRecord_ = on;
+        keepPreferences_ = false;
+    }
 
 private:
     const Host& host_;
@@ -48,6 +54,7 @@ private:
     Settings values_;
     bool captureBesideRecord_ = false;
     bool captureBare_ = false;
+    bool keepPreferences_ = true;
 };
 
 }  // namespace lt

@@ -149,7 +149,9 @@ TEST(HeadlessSession, EachProblemEndsTheRunWithItsStatusAndOneLine) {
     }
 }
 
-TEST(HeadlessSession, SettingsThePortRefusesEndTheRunWithStatusTwo) {
+// Refused settings end the run with status 2 and one line, with the driver's reason when the
+// driver refused them, and nothing else told (no window's "Недопустимо" beside it).
+TEST(HeadlessSession, SettingsThePortRefusesEndTheRunWithStatusTwoAndOneLine) {
     SessionRun run;
     HeadlessOptions options;  // not through the parser, which would refuse them first
     options.ports[0].device = kDevice1;
@@ -157,6 +159,15 @@ TEST(HeadlessSession, SettingsThePortRefusesEndTheRunWithStatusTwo) {
     EXPECT_EQ(run.begin(options), HeadlessSession::kBadInput);
     EXPECT_EQ(run.said, Said{"port 1 (/dev/sim-a): settings 9600,x,8,1 refused"});
     EXPECT_EQ(run.rig.line1.opens, 0);
+
+    SessionRun refused;
+    refused.rig.line2.driverTakes = [](const LineSettings& s) { return s.DataBits != 5; };
+    EXPECT_EQ(refused.begin(bothPorts({"--settings2", "9600,n,5,1"})), HeadlessSession::kBadInput);
+    Said told = refused.said;
+    told.insert(told.end(), refused.rig.host.messages.begin(), refused.rig.host.messages.end());
+    EXPECT_EQ(told, Said{"port 2 (/dev/sim-b): settings 9600,n,5,1 refused: settings refused by "
+                         "the driver: 9600,n,5,1"});
+    EXPECT_FALSE(refused.rig.core.running());
 }
 
 // The end-to-end capture test checks the packets; here, that a packet lands on its own port with
@@ -268,11 +279,12 @@ TEST_F(HeadlessRun, LineErrorsAreCapturedInTimeOrderToldOnceASecondAndTotalledAt
 TEST_F(HeadlessRun, TheBarePayloadIsChosenInLinetapIniOrByTheOptionForTheRun) {
     const std::string folder = recordDir() + "/Linetap v.2.01";
     ASSERT_TRUE(writeBytes(folder + "/linetap.ini", "[record]\npcapng-link=bare\n"));
+    int runs = 0;
     const auto linkOf = [&](Args more) {
         SessionRun other;
         other.rig.host.env["XDG_CONFIG_HOME"] = recordDir();
         other.rig.core.load();
-        const std::string path = folder + "/c.pcapng";
+        const std::string path = folder + "/c" + std::to_string(++runs) + ".pcapng";
         more.insert(more.end(), {"--pcap", path});
         EXPECT_EQ(other.begin(bothPorts(more)), HeadlessSession::kRunning);
         other.rig.line1.peerSend("x");

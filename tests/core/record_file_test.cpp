@@ -6,6 +6,7 @@
 #include "settings/settings_file.h"
 #include "settings_test_support.h"
 #include "sim/rig.h"
+#include "support/pcapng_reader.h"
 
 namespace lt::sim {
 namespace {
@@ -107,6 +108,37 @@ TEST(RecordFile, UncreatableFileThenOffAndOnWithinASecondAroundASaveThenANewSeco
     // Each record is on disk as soon as it is written, while the file is still open.
     EXPECT_EQ(readBytes(folder + files[1].toStdString()), recordOf("14:05:10,09", " 43", ""));
     EXPECT_EQ(host.messages.size(), 1u);
+}
+
+// With "Также pcapng", "Запись" ticked again within the same second goes on in the same record
+// and the same capture, whose first packet stays.
+TEST(RecordFile, ACaptureTickedOnAgainWithinTheSecondKeepsItsPackets) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    Rig rig;
+    rig.host.env["ProgramFiles"] = dir.path().toStdString();  // where the choice is kept
+    Settings settings = rig.core.settings();
+    settings.recordFolder = dir.path().toStdString() + "/";
+    rig.core.useSettings(settings);
+    rig.core.setCaptureBesideRecord(true);
+    rig.switchBothOn();
+    rig.runAuto();
+    for (const auto& [line, bytes] : {std::pair{&rig.line1, "A"}, {&rig.line2, "B"}}) {
+        rig.core.setRecording(true);
+        line->peerSend(bytes);
+        rig.runMs(100);
+        rig.core.setRecording(false);
+    }
+    EXPECT_EQ(rig.records.opens, 2);
+    const test::PcapngFile f = test::readPcapng(readBytes(captureFileBeside(rig.records.path)));
+    ASSERT_TRUE(f.ok()) << f.error;
+    EXPECT_EQ(f.ofType(pcapng::kSectionHeaderType).size(), 2u);
+    std::vector<std::string> payloads;  // the packets, without the ends of the runs
+    for (const auto& p : f.ofType(pcapng::kEnhancedPacketType))
+        if (p.rtac->event == static_cast<int>(pcapng::RtacEvent::DataRxStart))
+            payloads.push_back(p.rtac->payload);
+    EXPECT_EQ(payloads, (std::vector<std::string>{"A", "B"}));
+    EXPECT_TRUE(rig.host.messages.empty());
 }
 
 TEST(FileRecordSink, WritesRecordsWholeOrNotAtAllAndTriesTheNextAgain) {

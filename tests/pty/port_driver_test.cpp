@@ -276,9 +276,8 @@ struct PortMarkingErrors : PortOnFakeDevice {
     std::string receive(const std::string& input, std::size_t size, Nanos& first, Nanos& last) {
         far.send(input);
         EXPECT_TRUE(runUntil([&] { return port.bytesWaiting() == size; }));
-        first = port.firstArrival();
         last = port.lastArrival();
-        return port.takeReceived();
+        return port.takeReceived(SerialPort::kAll, 0, 0, &first);
     }
     std::vector<LineErrorReport> errors(std::size_t count) {
         std::vector<LineErrorReport> all;

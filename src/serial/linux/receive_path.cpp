@@ -39,7 +39,6 @@ void ReceivePath::start(SerialDevice& device, bool marked, bool parity,
 void ReceivePath::stop() {
     reading_ = false;
     reader_.stop();
-    queue_.clear();
     posted_ = false;
     driver_ = nullptr;
     std::lock_guard lock(errorsMutex_);

@@ -39,7 +39,7 @@ public:
     void start(SerialDevice& device, bool marked, bool parity, std::function<void()> gone);
     // The line has a parity bit from now on, or not (new settings).
     void setParity(bool parity) { parity_ = parity; }
-    // Stops reading and drops what was not taken.
+    // Stops reading; what was not taken stays in the queue, line errors not taken are dropped.
     void stop();
     // The line errors found since the last call, oldest first.
     std::vector<LineErrorReport> takeErrors();
