@@ -48,7 +48,7 @@ std::function<void()> Core::dispatched(std::function<void()> handler) {
 ViewModel Core::view() const {
     ViewModel v;
     v.title = title_;
-    for (int n : {1, 2}) v.ports[n - 1] = {panel(n).view(), screen_.mode(n)};
+    for (int n : {1, 2}) v.ports[n - 1] = {panel(n).view(), screen_.mode(n), lineErrors_[n - 1]};
     v.run = run_.view();
     v.recording = recorder_.recording();
     v.captureBesideRecord = store_.captureBesideRecord();
@@ -71,6 +71,10 @@ void Core::portEvent(int p) {
         // What the device sent before it went may have raised no receive event yet, and now
         // never will.
         if (framing() && panel(p).switchedOn()) capture(p).received(pauseRule());
+        return;
+    }
+    if (event == PortEvent::LineErrors) {
+        takeLineErrors(p);
         return;
     }
     if (!framing()) return;
@@ -143,11 +147,29 @@ void Core::pollTick() {
     capturePacket(2);
 }
 
-// A packet with bytes goes to the capture file, when one is open, with both ports' lines.
+// A packet with bytes goes to the capture file, when one is open, with both ports' lines, and
+// after it the line errors held while it was collected.
 void Core::capturePacket(int port) {
     const CaptureChannel& c = channel(port);
-    if (c.packet().empty() || !captureFile_.isOpen()) return;
-    captureFile_.write(port, c.packetStart(), c.packet(), channel1_.lines(), channel2_.lines());
+    if (!c.packet().empty() && captureFile_.isOpen())
+        captureFile_.write(port, c.packetStart(), c.packet(), channel1_.lines(), channel2_.lines());
+    captureLineErrors(port);
+}
+
+// Line errors are counted whether or not capture runs. In the capture an error inside a packet
+// being collected waits for that packet's block, so blocks stay in the order of their times.
+void Core::takeLineErrors(int p) {
+    for (const LineErrorReport& e : capture(p).port().takeLineErrors()) {
+        lineErrors_[p - 1][static_cast<std::size_t>(e.kind)] += e.count;
+        heldErrors_[p - 1].push_back(e);
+    }
+    if (!capture(p).collecting()) captureLineErrors(p);
+}
+
+void Core::captureLineErrors(int p) {
+    for (const LineErrorReport& e : heldErrors_[p - 1])
+        captureFile_.lineError(p, e.at, e.kind, channel(p).lines(), e.count);
+    heldErrors_[p - 1].clear();
 }
 
 // The devices the ports open, as the capture file names its interfaces.
@@ -192,6 +214,7 @@ void Core::lineChange(int p) {
     }
     if (screen_.linesChanged(channel1_.lines(), channel2_.lines())) {
         screen_.signalRow(p, c.lines(), shownLines(q));
+        captureFile_.lineChange(p, host_.monotonicNow(), channel1_.lines(), channel2_.lines());
         if (recorder_.recording()) {
             // A record of the line states alone.
             channel1_.forgetPacket();
@@ -297,7 +320,10 @@ void Core::setRecording(bool on) {
     if (recorder_.recording() == on) return;
     if (!on) {
         recorder_.stop();
-        if (captureWithRecord_) captureFile_.close();
+        if (captureWithRecord_) {
+            for (int n : {1, 2}) captureLineErrors(n);
+            captureFile_.close();
+        }
         captureWithRecord_ = false;
         return;
     }
@@ -305,7 +331,8 @@ void Core::setRecording(bool on) {
         !store_.captureBesideRecord())
         return;
     // A capture file that cannot be created is told and its tick cleared; the text record goes on.
-    captureWithRecord_ = captureFile_.open(captureFileBeside(recorder_.path()), deviceNames());
+    captureWithRecord_ =
+        captureFile_.open(captureFileBeside(recorder_.path()), deviceNames(), captureLink());
     if (!captureWithRecord_) store_.setCaptureBesideRecord(false);
 }
 
@@ -315,8 +342,13 @@ void Core::setCaptureBesideRecord(bool on) {
 
 bool Core::openCaptureFile(const std::string& path) {
     captureWithRecord_ = false;
-    captureForRun_ = captureFile_.open(path, deviceNames());
+    captureForRun_ = captureFile_.open(path, deviceNames(), captureLink());
     return captureForRun_;
+}
+
+CaptureLink Core::captureLink() const {
+    if (captureLink_) return *captureLink_;
+    return store_.captureBare() ? CaptureLink::Bare : CaptureLink::RtacSerial;
 }
 
 void Core::typePollInterval(const std::string& text) {
@@ -441,6 +473,7 @@ void Core::shutDown() {
     }
     run_.stop();
     recorder_.stop();
+    for (int n : {1, 2}) captureLineErrors(n);
     captureFile_.close();
 }
 

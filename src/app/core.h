@@ -2,6 +2,7 @@
 
 #include <QLocale>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,9 @@ public:
     // does (a front end's option). A named pipe never waits: its capture begins when its reader
     // opens it.
     bool openCaptureFile(const std::string& path);
+    // The link type of the captures opened from now on, for this run only (a front end's option);
+    // otherwise the one `linetap.ini` names.
+    void useCaptureLink(CaptureLink link) { captureLink_ = link; }
     void typePollInterval(const std::string& text);
     void start();
     void stop();
@@ -115,6 +119,9 @@ public:
     bool recording() const { return recorder_.recording(); }
     // The platform services, for a front end's own timers.
     Host& host() const { return host_; }
+    // Line errors of the port by kind, since the program started.
+    const LineErrorCounts& lineErrors(int port) const { return lineErrors_[port - 1]; }
+    Nanos monotonicNow() const { return host_.monotonicNow(); }
 
 private:
     CaptureChannel& capture(int port) { return port == 1 ? channel1_ : channel2_; }
@@ -125,12 +132,15 @@ private:
     void finishPacket(int port, bool now);
     void pollTick();
     void lineChange(int port);
+    void takeLineErrors(int port);
+    void captureLineErrors(int port);
     void delayedRelay(int target);
     void relayData(int from, const std::string& bytes);
     void holdBacklog(bool stopped);
     void record(const std::string& data1, const std::string& data2);
     void capturePacket(int port);
     std::array<std::string, 2> deviceNames() const;
+    CaptureLink captureLink() const;
     // The lines of the other port as a row shows them: only while it is switched on.
     std::optional<LineStates> shownLines(int port) const;
 
@@ -155,6 +165,10 @@ private:
     bool captureWithRecord_ = false;       // the capture file opened with the record file
     bool captureForRun_ = false;           // the capture file is the front end's, for the whole run
     std::array<bool, 2> relayDropTold_{};  // a port's dropped relayed packets told
+    std::optional<CaptureLink> captureLink_;
+    std::array<LineErrorCounts, kPorts> lineErrors_{};
+    // Line errors not yet in the capture: those inside a packet being collected follow its block.
+    std::array<std::vector<LineErrorReport>, kPorts> heldErrors_;
     RunControl run_;
     SettingsStore store_;
     SettingsPanel settingsPanel_;

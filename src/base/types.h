@@ -26,6 +26,12 @@ struct LineStates {
     bool operator==(const LineStates&) const = default;
 };
 
+// The line errors a port's driver reports: a character with a bad stop bit (framing) or a bad
+// parity bit, received bytes lost because the hardware or the driver could not keep up (overrun),
+// and a break (the line held at space for longer than a character).
+enum class LineError { Framing, Parity, Overrun, Break };
+constexpr int kLineErrorKinds = 4;
+
 // The two ports; port 1 is index 0 wherever the two are kept side by side.
 constexpr int kPorts = 2;
 

@@ -92,6 +92,11 @@ std::map<std::string, Apply> valuedOptions(HeadlessOptions& o) {
         {"--delay", interval(o.lineDelayMs)},
         {"--record", text(o.recordFolder, named, "must name a folder")},
         {"--pcap", text(o.pcapPath, named, "must name a file or a named pipe")},
+        {"--pcap-link", Apply([&o](const std::string& v) -> std::optional<std::string> {
+             if (v != "rtac" && v != "bare") return "must be rtac or bare";
+             o.pcapLink = v == "bare" ? CaptureLink::Bare : CaptureLink::RtacSerial;
+             return std::nullopt;
+         })},
     };
 }
 
@@ -161,6 +166,8 @@ or SIGHUP.
   --print                       every record also to standard output
   --pcap PATH                   pcapng capture file or named pipe, for Wireshark ("-":
                                 standard output)
+  --pcap-link rtac|bare         rtac: each packet behind an RTAC serial header with its event and
+                                modem lines (default); bare: the bytes alone (link type USER0)
   --no-reconnect                end when a device or connection goes away (exit status 3)
                                 instead of opening it again when it comes back
   --help, --version

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/types.h"
+#include "record/capture_file.h"
 #include "serial/line_settings.h"
 
 namespace lt {
@@ -24,10 +25,11 @@ struct HeadlessOptions {
     std::array<Port, 2> ports;
     bool autoFraming = false;
     std::optional<i16> gapMs, pollMs,
-        lineDelayMs;           // this run's intervals; else the settings file's
-    std::string recordFolder;  // empty: no record file
-    bool print = false;        // every record also to standard output
-    std::string pcapPath;      // empty: no capture file
+        lineDelayMs;                      // this run's intervals; else the settings file's
+    std::string recordFolder;             // empty: no record file
+    bool print = false;                   // every record also to standard output
+    std::string pcapPath;                 // empty: no capture file
+    std::optional<CaptureLink> pcapLink;  // else linetap.ini's
     // A port whose device or connection went away is opened again when it comes back; without
     // it, the run ends (exit status 3) so that a service manager can restart the program.
     bool reconnect = true;

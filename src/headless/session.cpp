@@ -11,6 +11,24 @@ namespace lt {
 
 namespace {
 
+// Line errors told at most once a second per port and kind; a busy noisy line would otherwise
+// flood the log.
+constexpr Nanos kErrorTellInterval = 1000 * kNanosPerMs;
+
+const char* errorWords(LineError kind, bool one) {
+    switch (kind) {
+        case LineError::Framing:
+            return one ? "framing error" : "framing errors";
+        case LineError::Parity:
+            return one ? "parity error" : "parity errors";
+        case LineError::Overrun:
+            return one ? "overrun" : "overruns";
+        case LineError::Break:
+            break;
+    }
+    return one ? "break" : "breaks";
+}
+
 // Whether records can be written into `folder`; the reason when they cannot.
 std::string folderProblem(const std::string& folder) {
     if (!pathExists(folder)) return "no such folder";
@@ -70,6 +88,7 @@ int HeadlessSession::begin() {
         core_.setLineRelay(n, options_.ports[n - 1].relayLines);
     }
 
+    if (options_.pcapLink) core_.useCaptureLink(*options_.pcapLink);
     if (!options_.pcapPath.empty() && !core_.openCaptureFile(options_.pcapPath)) return kBadInput;
 
     core_.setAutoFraming(options_.autoFraming);
@@ -79,6 +98,7 @@ int HeadlessSession::begin() {
         if (!core_.recording()) return kBadInput;
     }
     watchLosses();
+    watchLineErrors();
     core_.start();
     return kRunning;
 }
@@ -134,10 +154,40 @@ void HeadlessSession::reconnect() {
     reopening_ = false;
 }
 
+// New line errors of a kind are told in one line with their number, at most once a second; those
+// held back meanwhile are told with the next line of their kind, or in the totals at the end.
+void HeadlessSession::watchLineErrors() {
+    core_.addChangeListener([this] { tellLineErrors(); });
+}
+
+void HeadlessSession::tellLineErrors() {
+    const Nanos now = core_.monotonicNow();
+    for (int n : {1, 2}) {
+        for (int k = 0; k < kLineErrorKinds; ++k) {
+            Told& told = errorsTold_[n - 1][k];
+            const std::uint64_t total = core_.lineErrors(n)[k];
+            if (total == told.count || (told.at && now - *told.at < kErrorTellInterval)) continue;
+            const std::uint64_t fresh = total - told.count;
+            say_(portLabel(n) + ": " + std::to_string(fresh) + " " +
+                 errorWords(static_cast<LineError>(k), fresh == 1));
+            told = {total, now};
+        }
+    }
+}
+
 void HeadlessSession::end() {
     if (reconnectTimer_) reconnectTimer_->setEnabled(false);
     core_.finishCollected();
     core_.shutDown();
+    for (int n : {1, 2}) {
+        const LineErrorCounts& counts = core_.lineErrors(n);
+        if (counts == LineErrorCounts{}) continue;
+        std::string line = portLabel(n) + ": line errors in all:";
+        for (int k = 0; k < kLineErrorKinds; ++k)
+            line += std::string(k ? ", " : " ") + std::to_string(counts[k]) + " " +
+                    errorWords(static_cast<LineError>(k), counts[k] == 1);
+        say_(line);
+    }
 }
 
 }  // namespace lt

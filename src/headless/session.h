@@ -1,8 +1,10 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/core.h"
@@ -38,13 +40,15 @@ public:
     // a port that cannot be opened (with its reason).
     int begin();
     // Stops for good: the packets being collected are finished, the record file is closed, the
-    // ports are closed.
+    // ports are closed, and a port that had line errors has its totals told.
     void end();
 
 private:
     void watchLosses();
     void reconnect();
     void setOutputs(int port);
+    void watchLineErrors();
+    void tellLineErrors();
     std::string portLabel(int port) const;
 
     Core& core_;
@@ -53,6 +57,12 @@ private:
     std::array<bool, 2> lost_{};  // told lost, not yet back
     std::unique_ptr<Timer> reconnectTimer_;
     bool reopening_ = false;
+    // Per port and kind: how many line errors have been told, and when they were last told.
+    struct Told {
+        std::uint64_t count = 0;
+        std::optional<Nanos> at;
+    };
+    std::array<std::array<Told, kLineErrorKinds>, 2> errorsTold_{};
 };
 
 }  // namespace lt

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 
 #include "base/version.h"
@@ -11,11 +12,15 @@
 
 namespace lt {
 
+// Line errors of a port by kind, in the order of LineError.
+using LineErrorCounts = std::array<std::uint64_t, kLineErrorKinds>;
+
 // One port panel as the window shows it: the panel's controls and the display mode of its
 // packets on the data screen.
 struct PortView {
     PortPanelView panel;
     DisplayMode mode = DisplayMode::Text;
+    LineErrorCounts lineErrors{};  // since the program started
 };
 
 // Everything the window shows, as one plain value: it reads this and nothing else of the core.

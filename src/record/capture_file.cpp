@@ -6,23 +6,22 @@
 
 #include <cerrno>
 
-#include "record/pcapng_writer.h"
 #include "record/record_format.h"
 
 namespace lt {
 
 namespace {
 
+using pcapng::RtacEvent;
+
 // The pcapng writer on the capture's own thread; a named pipe is opened there too.
 class PcapngDestination : public OutputDestination {
 public:
-    PcapngDestination(std::string path, std::array<std::string, 2> devices)
-        : path_(std::move(path)), devices_(std::move(devices)) {}
-
-    PcapngWriter& writer() { return writer_; }
+    PcapngDestination(std::string path, std::array<std::string, 2> devices, std::uint16_t linkType)
+        : path_(std::move(path)), devices_(std::move(devices)), linkType_(linkType) {}
 
     bool open(const std::function<bool()>& keepWaiting) override {
-        return writer_.open(path_, devices_, keepWaiting);
+        return writer_.open(path_, devices_, keepWaiting, linkType_);
     }
     Delivery write(const std::string& blocks) override {
         switch (writer_.writeBlocks(blocks)) {
@@ -41,6 +40,7 @@ public:
 private:
     std::string path_;
     std::array<std::string, 2> devices_;
+    std::uint16_t linkType_;
     PcapngWriter writer_;
 };
 
@@ -57,11 +57,39 @@ bool pipeHasReader(const std::string& path) {
     return true;
 }
 
+std::string bothLines(const LineStates& lines1, const LineStates& lines2) {
+    return lineWords(lines1) + " | " + lineWords(lines2);
+}
+
+RtacEvent eventOf(LineError kind) {
+    switch (kind) {
+        case LineError::Framing:
+            return RtacEvent::FramingError;
+        case LineError::Parity:
+            return RtacEvent::ParityError;
+        case LineError::Overrun:
+            return RtacEvent::SerialOverflow;
+        case LineError::Break:
+            break;
+    }
+    return RtacEvent::SerialBreak;
+}
+
+std::string rtacBlock(int port, std::int64_t micros, RtacEvent event, std::uint8_t lines,
+                      const std::string& bytes, const std::string& comment) {
+    return pcapng::packetBlock(static_cast<std::uint32_t>(port - 1), micros,
+                               pcapng::rtacHeader(micros, event, lines) + bytes, comment);
+}
+
 }  // namespace
 
-bool CaptureFile::open(const std::string& path, const std::array<std::string, 2>& devices) {
+bool CaptureFile::open(const std::string& path, const std::array<std::string, 2>& devices,
+                       CaptureLink link) {
     close();
-    auto destination = std::make_unique<PcapngDestination>(path, devices);
+    link_ = link;
+    const std::uint16_t type =
+        link == CaptureLink::Bare ? pcapng::kLinkTypeUser0 : pcapng::kLinkTypeRtacSerial;
+    auto destination = std::make_unique<PcapngDestination>(path, devices, type);
     const bool pipe = isPipe(path);
     // A file is created here, so that one that cannot be is told at once.
     if (!pipe && !destination->open({})) {
@@ -73,7 +101,9 @@ bool CaptureFile::open(const std::string& path, const std::array<std::string, 2>
     OutputWriter::Options options;
     options.name = name;
     options.pieces = "packets";
-    options.lostMark = lostMarkBlock;
+    options.lostMark = [link](std::uint64_t lost, std::int64_t wallMicros) {
+        return lostBlocks(link, lost, wallMicros);
+    };
     options.goneNotice = "pcapng: " + path + ": the reader closed the pipe; capture goes on";
     options.beginsWhenOpen = pipe;
     output_ = std::make_unique<OutputWriter>(
@@ -88,27 +118,71 @@ bool CaptureFile::open(const std::string& path, const std::array<std::string, 2>
 
 void CaptureFile::close() {
     if (!output_) return;
+    const std::int64_t now = host_.wallClockMicros();
+    put(block(1, now, RtacEvent::CaptureComplete, 0, {}, {}) +
+            block(2, now, RtacEvent::CaptureComplete, 0, {}, {}),
+        now);
     output_->finish();
     output_.reset();
 }
 
-void CaptureFile::write(int port, Nanos firstArrival, const std::string& bytes,
-                        const LineStates& lines1, const LineStates& lines2) {
-    if (!output_ || bytes.empty()) return;
-    // The arrival stamp is monotonic; the file wants the wall clock at that moment.
-    const std::int64_t micros =
-        host_.wallClockMicros() - (host_.monotonicNow() - firstArrival) / 1000;
-    if (bytes.size() > pcapng::kMaxPacketBytes) return;
-    const std::string comment = lineWords(lines1) + " | " + lineWords(lines2);
-    output_->offer(
-        pcapng::packetBlock(static_cast<std::uint32_t>(port - 1), micros, bytes, comment), micros);
+// The arrival stamps are monotonic; the file wants the wall clock at that moment.
+std::int64_t CaptureFile::wallMicros(Nanos monotonic) const {
+    return host_.wallClockMicros() - (host_.monotonicNow() - monotonic) / 1000;
 }
 
-// An empty packet on port 1's interface whose comment says how many packets are missing there.
-std::string CaptureFile::lostMarkBlock(std::uint64_t lost, std::int64_t wallMicros) {
-    return pcapng::packetBlock(0, wallMicros, "",
-                               "linetap: " + std::to_string(lost) +
-                                   " packets lost here: the capture's reader fell behind");
+void CaptureFile::write(int port, Nanos firstArrival, const std::string& bytes,
+                        const LineStates& lines1, const LineStates& lines2) {
+    if (!output_ || bytes.empty() || bytes.size() > pcapng::kMaxPacketBytes) return;
+    const std::int64_t micros = wallMicros(firstArrival);
+    put(block(port, micros, RtacEvent::DataRxStart, pcapng::rtacLines(port == 1 ? lines1 : lines2),
+              bytes, bothLines(lines1, lines2)),
+        micros);
+}
+
+void CaptureFile::lineChange(int port, Nanos seen, const LineStates& lines1,
+                             const LineStates& lines2) {
+    if (!output_) return;
+    const std::int64_t micros = wallMicros(seen);
+    put(block(port, micros, RtacEvent::StatusChange, pcapng::rtacLines(port == 1 ? lines1 : lines2),
+              {}, bothLines(lines1, lines2)),
+        micros);
+}
+
+void CaptureFile::lineError(int port, Nanos at, LineError kind, const LineStates& lines,
+                            std::uint32_t count) {
+    if (!output_ || count == 0) return;
+    const std::int64_t micros = wallMicros(at);
+    put(block(port, micros, eventOf(kind), pcapng::rtacLines(lines), {},
+              count > 1 ? std::to_string(count) + " at once" : std::string()),
+        micros);
+}
+
+void CaptureFile::markLost(std::uint64_t count, std::int64_t wallMicros) {
+    if (!output_ || count == 0) return;
+    put(lostBlocks(link_, count, wallMicros), wallMicros);
+}
+
+std::string CaptureFile::lostBlocks(CaptureLink link, std::uint64_t count,
+                                    std::int64_t wallMicros) {
+    const std::string note =
+        std::to_string(count) + (count == 1 ? " packet" : " packets") + " lost here";
+    if (link == CaptureLink::Bare) return pcapng::packetBlock(0, wallMicros, {}, note, count);
+    return rtacBlock(1, wallMicros, RtacEvent::CaptureDataLost, 0, {}, note) +
+           rtacBlock(2, wallMicros, RtacEvent::CaptureDataLost, 0, {}, note);
+}
+
+// The bare link keeps the packets only.
+std::string CaptureFile::block(int port, std::int64_t micros, RtacEvent event, std::uint8_t lines,
+                               const std::string& bytes, const std::string& comment) const {
+    if (link_ == CaptureLink::RtacSerial)
+        return rtacBlock(port, micros, event, lines, bytes, comment);
+    if (event != RtacEvent::DataRxStart) return {};
+    return pcapng::packetBlock(static_cast<std::uint32_t>(port - 1), micros, bytes, comment);
+}
+
+void CaptureFile::put(const std::string& blocks, std::int64_t wallMicros) {
+    if (!blocks.empty()) output_->offer(blocks, wallMicros);
 }
 
 std::string captureFileBeside(const std::string& recordPath) {

@@ -22,6 +22,7 @@ constexpr std::uint16_t kComment = 1;
 constexpr std::uint16_t kInterfaceName = 2;
 constexpr std::uint16_t kTimestampResolution = 9;
 constexpr std::uint16_t kPacketFlags = 2;
+constexpr std::uint16_t kDropCount = 4;
 constexpr std::uint32_t kInbound = 0x1;  // direction, bits 0-1
 constexpr std::uint8_t kMicroseconds = 6;
 constexpr std::size_t kMaxOptionBytes = 0xFFFF;
@@ -65,7 +66,28 @@ std::string wrap(std::uint32_t type, const std::string& body) {
     return block;
 }
 
+void putBig32(std::string& out, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((v >> shift) & 0xFF);
+}
+
 }  // namespace
+
+std::uint8_t rtacLines(const LineStates& lines) {
+    return static_cast<std::uint8_t>((lines.cts ? kRtacCts : 0) | (lines.dcd ? kRtacDcd : 0) |
+                                     (lines.dsr ? kRtacDsr : 0) | (lines.rts ? kRtacRts : 0) |
+                                     (lines.dtr ? kRtacDtr : 0));
+}
+
+std::string rtacHeader(std::int64_t micros, RtacEvent event, std::uint8_t lines) {
+    std::string header;
+    header.reserve(kRtacHeaderBytes);
+    putBig32(header, static_cast<std::uint32_t>(micros / 1'000'000));
+    putBig32(header, static_cast<std::uint32_t>(micros % 1'000'000));
+    header += static_cast<char>(event);
+    header += static_cast<char>(lines);
+    header.append(2, '\0');  // footer
+    return header;
+}
 
 std::string sectionHeaderBlock() {
     std::string body;
@@ -77,9 +99,9 @@ std::string sectionHeaderBlock() {
     return wrap(kSectionHeaderType, body);
 }
 
-std::string interfaceBlock(const std::string& name) {
+std::string interfaceBlock(const std::string& name, std::uint16_t linkType) {
     std::string body;
-    put16(body, kLinkTypeUser0);
+    put16(body, linkType);
     put16(body, 0);  // reserved
     put32(body, 0);  // snap length: none
     putOption(body, kInterfaceName, name);
@@ -89,7 +111,7 @@ std::string interfaceBlock(const std::string& name) {
 }
 
 std::string packetBlock(std::uint32_t interfaceId, std::int64_t micros, const std::string& bytes,
-                        const std::string& comment) {
+                        const std::string& comment, std::uint64_t dropCount) {
     const auto stamp = static_cast<std::uint64_t>(micros);
     const auto length = static_cast<std::uint32_t>(bytes.size());
     std::string body;
@@ -105,6 +127,12 @@ std::string packetBlock(std::uint32_t interfaceId, std::int64_t micros, const st
     put32(flags, kInbound);
     putOption(body, kPacketFlags, flags);
     if (!comment.empty()) putOption(body, kComment, comment);
+    if (dropCount > 0) {
+        std::string count;
+        put32(count, static_cast<std::uint32_t>(dropCount & 0xFFFFFFFF));
+        put32(count, static_cast<std::uint32_t>(dropCount >> 32));
+        putOption(body, kDropCount, count);
+    }
     putOption(body, kEndOfOptions, {});
     return wrap(kEnhancedPacketType, body);
 }
@@ -215,7 +243,7 @@ PcapngWriter::~PcapngWriter() {
 }
 
 bool PcapngWriter::open(const std::string& path, const std::array<std::string, 2>& devices,
-                        const std::function<bool()>& keepWaiting) {
+                        const std::function<bool()>& keepWaiting, std::uint16_t linkType) {
     close();
     readerGone_ = false;
     lastError_.clear();
@@ -264,9 +292,10 @@ bool PcapngWriter::open(const std::string& path, const std::array<std::string, 2
         return false;
     }
     // The header goes out in one write: a viewer on a pipe gets the interfaces before any packet.
-    const std::string header = pcapng::sectionHeaderBlock() +
-                               pcapng::interfaceBlock(pcapng::portInterfaceName(0, devices[0])) +
-                               pcapng::interfaceBlock(pcapng::portInterfaceName(1, devices[1]));
+    const std::string header =
+        pcapng::sectionHeaderBlock() +
+        pcapng::interfaceBlock(pcapng::portInterfaceName(0, devices[0]), linkType) +
+        pcapng::interfaceBlock(pcapng::portInterfaceName(1, devices[1]), linkType);
     if (writeBlock(header) != Outcome::Written) {
         close();
         return false;
@@ -293,19 +322,19 @@ bool PcapngWriter::keepWhatItHolds(std::int64_t size) {
     return true;
 }
 
-PcapngWrite PcapngWriter::writePacket(int port, std::int64_t micros, const std::string& bytes,
-                                      const std::string& comment) {
+PcapngWrite PcapngWriter::writePacket(int port, std::int64_t micros, const std::string& data,
+                                      const std::string& comment, std::uint64_t dropCount) {
     if (fd_ < 0) return PcapngWrite::NotOpen;
     if (port != 0 && port != 1) {
         lastError_ = path_ + ": no port " + std::to_string(port);
         return PcapngWrite::Failed;
     }
-    if (bytes.size() > pcapng::kMaxPacketBytes) {
-        lastError_ = path_ + ": a packet of " + std::to_string(bytes.size()) + " bytes is too long";
+    if (data.size() > pcapng::kMaxPacketBytes) {
+        lastError_ = path_ + ": a packet of " + std::to_string(data.size()) + " bytes is too long";
         return PcapngWrite::Failed;
     }
     return writeBlocks(
-        pcapng::packetBlock(static_cast<std::uint32_t>(port), micros, bytes, comment));
+        pcapng::packetBlock(static_cast<std::uint32_t>(port), micros, data, comment, dropCount));
 }
 
 PcapngWrite PcapngWriter::writeBlocks(const std::string& blocks) {

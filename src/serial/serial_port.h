@@ -6,6 +6,7 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "base/types.h"
 #include "serial/port_name.h"
@@ -20,6 +21,7 @@ enum class PortEvent : i16 {
     CtsChanged = 3,  // CTS input changed
     DsrChanged = 4,  // DSR input changed
     DcdChanged = 5,  // DCD input changed
+    LineErrors = 6,  // the driver reported line errors; takeLineErrors() has them
     // The device vanished (hang-up, adapter pulled out): the backend has closed the port, raised
     // as soon as the loss is seen. The bytes read from the device before it went stay in the
     // receive buffer until they are taken, or until the port is closed again or reopened.
@@ -56,6 +58,16 @@ struct CommState {
 inline bool pauseCuts(Nanos before, Nanos at, Nanos gapLimit, Nanos gapsFrom) {
     return gapLimit > 0 && before >= gapsFrom && at - before >= gapLimit;
 }
+
+// A line error the driver reported: its kind, its place in time (monotonic: the arrival of the
+// byte it marked, or when the driver's counter was seen to rise) and how many it stands for (a
+// counter can rise by more than one between two looks; a marked byte is one).
+struct LineErrorReport {
+    LineError kind = LineError::Framing;
+    Nanos at = 0;
+    std::uint32_t count = 1;
+    bool operator==(const LineErrorReport&) const = default;
+};
 
 // One serial-port control. Every call is made on the program's one thread; events are delivered
 // later by the event loop through onEvent, never from inside a call.
@@ -121,6 +133,10 @@ public:
     virtual bool dcd() const = 0;
     virtual bool dsr() const = 0;
     virtual bool cts() const = 0;
+
+    // The line errors reported since the last call, oldest first; a backend that cannot tell
+    // reports none.
+    virtual std::vector<LineErrorReport> takeLineErrors() { return {}; }
 
     // Comm state of the open port; return 0 or the system's error code.
     virtual int readCommState(CommState& state) = 0;

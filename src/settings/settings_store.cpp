@@ -56,6 +56,7 @@ void SettingsStore::load() {
 
     const QSettings prefs(QString::fromLocal8Bit(preferencesFile().c_str()), QSettings::IniFormat);
     captureBesideRecord_ = prefs.value("record/pcapng", false).toBool();
+    captureBare_ = prefs.value("record/pcapng-link").toString() == "bare";
 }
 
 std::string SettingsStore::preferencesFile() const {

@@ -37,6 +37,9 @@ public:
     // (the settings file's layout stays as it is).
     bool captureBesideRecord() const { return captureBesideRecord_; }
     void setCaptureBesideRecord(bool on);
+    // Whether captures carry bare bytes (link type USER0) instead of the RTAC serial header:
+    // "pcapng-link=bare" in the same file's [record] group; anything else means the header.
+    bool captureBare() const { return captureBare_; }
     // The choice for this run only (a front end's options): the kept one is set aside, and the
     // INI file is not written again by this store.
     void useCaptureBesideRecord(bool on) {
@@ -50,6 +53,7 @@ private:
 
     Settings values_;
     bool captureBesideRecord_ = false;
+    bool captureBare_ = false;
     bool keepPreferences_ = true;
 };
 

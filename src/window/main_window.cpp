@@ -137,6 +137,26 @@ void showCell(QLineEdit* cell, const std::string& bytes, bool rewritten) {
     cell->setCursorPosition(0);  // the start of a long packet stays in view
 }
 
+// A port's line errors: their sum on the panel, in red once there is one; each kind in the tip.
+void showErrors(QLabel* label, const LineErrorCounts& counts) {
+    std::uint64_t sum = 0;
+    for (std::uint64_t n : counts) sum += n;
+    showText(label, "Ошибки: " + std::to_string(sum));
+    const QString tip = QString::fromUtf8("Кадр: %1, чётность: %2, переполнение: %3, обрыв: %4")
+                            .arg(counts[0])
+                            .arg(counts[1])
+                            .arg(counts[2])
+                            .arg(counts[3]);
+    if (label->toolTip() != tip) label->setToolTip(tip);
+    const QColor want =
+        sum > 0 ? kRed : label->parentWidget()->palette().color(QPalette::WindowText);
+    if (label->palette().color(QPalette::WindowText) != want) {
+        QPalette p = label->palette();
+        p.setColor(QPalette::WindowText, want);
+        label->setPalette(p);
+    }
+}
+
 RoundLamp::Fill portLampFill(PortLamp lamp) {
     switch (lamp) {
         case PortLamp::Unused:
@@ -395,7 +415,9 @@ void MainWindow::buildPortTicks(int number) {
         makeCheck(f, portName(number, "dataRelay"), "Трансляция данных", {90, 1980, 2100, 270});
     w.lineRelay =
         makeCheck(f, portName(number, "lineRelay"), "Трансляция сервиса", {90, 2250, 2100, 270});
-    w.strobe = makeCheck(f, portName(number, "strobe"), "RTS Strob", {90, 2520, 2100, 270});
+    w.strobe = makeCheck(f, portName(number, "strobe"), "RTS Strob", {90, 2520, 1110, 270});
+    // The line errors stay in one place beside the strobe, apart from the ten rows.
+    w.errors = makeLabel(f, portName(number, "errors"), "Ошибки: 0", {1200, 2520, 945, 270});
     w.enable = makeCheck(f, portName(number, "enable"), "Включить порт", {90, 2790, 2100, 270});
 
     // The two options of a panel exclude each other; the panels are independent.
@@ -568,6 +590,7 @@ void MainWindow::showPort(int number, const PortView& view) {
     showToggle(w.lineRelay, p.lineRelay);
     showToggle(w.strobe, p.strobe);
     showChecked(view.mode == DisplayMode::Hex ? w.hex : w.text, true);
+    showErrors(w.errors, view.lineErrors);
 }
 
 void MainWindow::showRows(const DataScreen::Rows& rows) {

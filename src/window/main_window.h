@@ -79,6 +79,7 @@ private:
                   *strobe = nullptr, *enable = nullptr;
         QRadioButton *hex = nullptr, *text = nullptr;
         QButtonGroup* modes = nullptr;
+        QLabel* errors = nullptr;  // the port's line errors: their sum, by kind in the tip
     };
     struct CellWidgets {
         QLineEdit* data = nullptr;

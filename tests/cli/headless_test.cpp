@@ -273,15 +273,15 @@ struct Sent {
 class CliPcapng : public CliTest {
 protected:
     static bool hasTshark() { return ::access("/usr/bin/tshark", X_OK) == 0; }
-    // What tshark reads in `capture`, one line per frame: interface, Modbus RTU unit, function,
-    // CRC status and the info column. USER0 (link type 147) is decoded as Modbus RTU; tshark keeps
-    // its preferences under HOME. Empty, with a failure, when tshark cannot read the file.
+    // What tshark reads in `capture`, one line per Modbus RTU frame: interface, unit, function,
+    // CRC status and the info column. The RTAC serial payload is decoded as Modbus RTU; tshark
+    // keeps its preferences under HOME. Empty, with a failure, when tshark cannot read the file.
     std::string tsharkRows(const std::string& capture) const {
         const std::string command =
             "HOME='" + dir.path().toStdString() + "' /usr/bin/tshark -r '" + capture +
-            "' -o 'uat:user_dlts:\"User 0 (DLT=147)\",\"mbrtu\",\"0\",\"\",\"0\",\"\"'"
-            " -o mbrtu.crc_verification:TRUE -T fields -e frame.interface_id -e mbrtu.unit_id"
-            " -e modbus.func_code -e mbrtu.crc16.status -e _ws.col.Info 2>'" +
+            "' -d rtacser.data,mbrtu -Y mbrtu -o mbrtu.crc_verification:TRUE -T fields"
+            " -e frame.interface_id -e mbrtu.unit_id -e modbus.func_code -e mbrtu.crc16.status"
+            " -e _ws.col.Info 2>'" +
             file("tshark.err") + "'";
         FILE* out = ::popen(command.c_str(), "r");
         if (!out) {
@@ -297,8 +297,9 @@ protected:
 };
 
 // The device of port 1 asks unit 17 for three registers, the device of port 2 answers, three
-// times, with pauses well above the 10 ms minimum; the capture holds one packet block per frame,
-// which tshark decodes as Modbus RTU.
+// times, with pauses well above the 10 ms minimum; the capture holds one packet block per frame
+// behind the RTAC serial header with the port's lines, then the end of the run on both ports,
+// which tshark reads with no preference and decodes as Modbus RTU when told to.
 TEST_F(CliPcapng, AModbusExchangeIsCapturedOnePacketBlockPerFrameThatTsharkDecodes) {
     const std::string capture = file("capture.pcapng");
     Child child(
@@ -332,30 +333,64 @@ TEST_F(CliPcapng, AModbusExchangeIsCapturedOnePacketBlockPerFrameThatTsharkDecod
     EXPECT_EQ(interfaces[0].ifName, "port 1 (" + one.slave + ")");
     EXPECT_EQ(interfaces[1].ifName, "port 2 (" + two.slave + ")");
     for (const auto& i : interfaces) {
-        EXPECT_EQ(i.linkType, 147);
+        EXPECT_EQ(i.linkType, 250);
         EXPECT_EQ(i.tsResolution, 6);
     }
     const auto packets = f.ofType(kPacket);
-    ASSERT_EQ(packets.size(), sent.size());
-    for (std::size_t i = 0; i < packets.size(); ++i) {
+    ASSERT_EQ(packets.size(), sent.size() + 2);
+    for (std::size_t i = 0; i < sent.size(); ++i) {
         SCOPED_TRACE(i);
         const auto& p = packets[i];
         EXPECT_EQ(p.interfaceId, static_cast<std::uint32_t>(sent[i].port - 1));
-        EXPECT_EQ(p.data, sent[i].frame);
+        EXPECT_EQ(p.rtac->payload, sent[i].frame);
+        EXPECT_EQ(p.rtac->event, 2);  // DATA_RX_START
+        // A pseudo-terminal has no modem inputs; both outputs were left on.
+        EXPECT_EQ(p.rtac->lines, 0x08 | 0x10);
         EXPECT_TRUE(i == 0 || p.timestamp > packets[i - 1].timestamp);
         EXPECT_EQ(p.flags.value_or(0) & 3u, 1u) << "inbound";
-        // A pseudo-terminal has no modem inputs; both outputs were left on.
         EXPECT_EQ(p.comment, "RTS=1 DTR=1 DCD=0 DSR=0 CTS=0 | RTS=1 DTR=1 DCD=0 DSR=0 CTS=0");
+    }
+    for (std::size_t i = sent.size(); i < packets.size(); ++i) {
+        EXPECT_EQ(packets[i].rtac->event, 6);  // CAPTURE_COMPLETE
+        EXPECT_EQ(packets[i].rtac->payload, "");
     }
 
     if (!hasTshark()) GTEST_SKIP() << "tshark is not installed";
-    const std::string text = tsharkRows(capture);
-    // Interface, unit 17, read holding registers, CRC checked and good; port 1's device asks.
+    // tshark reads its preferences under HOME, a fresh folder here: no preference is set.
+    const auto tshark = [&](const std::string& options) {
+        const std::string command = "HOME='" + dir.path().toStdString() + "' /usr/bin/tshark -r '" +
+                                    capture + "' " + options + " 2>'" + file("tshark.err") + "'";
+        FILE* out = ::popen(command.c_str(), "r");
+        std::string text;
+        for (int c; out && (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
+        EXPECT_EQ(out ? ::pclose(out) : -1, 0) << text << readFile(file("tshark.err"));
+        return text;
+    };
+    // As it opens: each frame an RTAC serial packet with its event and the port's line bits.
+    const std::string rx = "DATA_RX_START ( /CTS, /DCD, /DSR, RTS, DTR, /RING, /MBOK )";
+    const std::string end = "CAPTURE_COMPLETE ( /CTS, /DCD, /DSR, /RTS, /DTR, /RING, /MBOK )";
     std::string rows;
+    for (const Sent& f : sent) rows += std::to_string(f.port - 1) + "\trtacser:data\t" + rx + "\n";
+    rows += "0\trtacser\t" + end + "\n1\trtacser\t" + end + "\n";
+    std::string seen = tshark("-T fields -e frame.interface_id -e frame.protocols -e _ws.col.Info");
+    EXPECT_EQ(std::regex_replace(seen, std::regex(" +"), " "), rows);
+
+    // With the payload decoded as Modbus RTU: interface, DATA_RX_START with RTS and DTR on and
+    // the inputs off, unit 17, read holding registers, CRC checked and good; port 1's device
+    // asks. Then the end of the run, with nothing to decode.
+    seen = tshark(
+        "-d rtacser.data,mbrtu -o mbrtu.crc_verification:TRUE -T fields -e frame.interface_id"
+        " -e frame.protocols -e rtacser.eventtype -e rtacser.rts -e rtacser.dtr -e rtacser.cts"
+        " -e rtacser.dsr -e rtacser.dcd -e mbrtu.unit_id -e modbus.func_code"
+        " -e mbrtu.crc16.status -e _ws.col.Info");
+    rows.clear();
     for (const Sent& f : sent)
-        rows += std::to_string(f.port - 1) + "\t17\t3\t1\t[^\n]*" +
+        rows += std::to_string(f.port - 1) +
+                "\trtacser:mbrtu:modbus\t0x02\t1\t1\t0\t0\t0\t17\t3\t1\t" + "[^\n]*" +
                 (f.port == 1 ? "Query" : "Response") + "[^\n]*\n";
-    EXPECT_TRUE(std::regex_match(text, std::regex(rows))) << text;
+    rows += "0\trtacser\t0x06\t0\t0\t0\t0\t0\t\t\t\t[^\n]*\n";
+    rows += "1\trtacser\t0x06\t0\t0\t0\t0\t0\t\t\t\t[^\n]*\n";
+    EXPECT_TRUE(std::regex_match(seen, std::regex(rows))) << seen;
 }
 
 TEST_F(CliPcapng, ANamedPipeGetsEachPacketAtOnceAndCaptureGoesOnWhenItsReaderLeaves) {
@@ -391,7 +426,7 @@ TEST_F(CliPcapng, ANamedPipeGetsEachPacketAtOnceAndCaptureGoesOnWhenItsReaderLea
             PcapngFile got;
             ASSERT_TRUE(child.waitFor([&] { return (got = read()).ofType(kPacket).size() > i; }));
             ASSERT_TRUE(got.ok()) << got.error;
-            EXPECT_EQ(got.ofType(kPacket).back().data, frame);
+            EXPECT_EQ(got.ofType(kPacket).back().rtac->payload, frame);
         }
         ASSERT_TRUE(waitForBytes(two, (relayed += frame).size())) << child.err;
         EXPECT_EQ(two.received, relayed);
@@ -438,8 +473,8 @@ TEST_F(CliPcapng, TheWindowsCaptureChoiceNeitherAddsNorMovesAHeadlessCapture) {
         if (asked) {
             const PcapngFile f = readPcapng(readFile(capture));
             ASSERT_TRUE(f.ok()) << f.error;
-            ASSERT_EQ(f.ofType(kPacket).size(), 1u);
-            EXPECT_EQ(f.ofType(kPacket)[0].data, frame);
+            ASSERT_EQ(f.ofType(kPacket).size(), 3u) << "the packet and the end on both ports";
+            EXPECT_EQ(f.ofType(kPacket)[0].rtac->payload, frame);
         }
         EXPECT_EQ(readFile(ini), kept) << "a headless run never writes the window's choices";
     }
@@ -463,10 +498,10 @@ TEST_F(CliPcapng, ASecondRunIntoTheSameCaptureKeepsTheFirstRunsPackets) {
     const PcapngFile f = readPcapng(readFile(capture));
     ASSERT_TRUE(f.ok()) << f.error;
     EXPECT_EQ(f.ofType(0x0A0D0D0A).size(), 2u);
-    const auto packets = f.ofType(kPacket);
-    ASSERT_EQ(packets.size(), 2u);
-    EXPECT_EQ(packets[0].data, frames[0]);
-    EXPECT_EQ(packets[1].data, frames[1]);
+    std::vector<std::string> payloads;
+    for (const auto& p : f.ofType(kPacket))
+        if (p.rtac->event == 2) payloads.push_back(p.rtac->payload);  // DATA_RX_START
+    EXPECT_EQ(payloads, (std::vector<std::string>{frames[0], frames[1]}));
 
     if (!hasTshark()) GTEST_SKIP() << "tshark is not installed";
     EXPECT_TRUE(
@@ -644,7 +679,8 @@ TEST_F(CliOutputs, StandardOutputTakesTheCaptureAndNotThePrintBeside) {
     ASSERT_TRUE(f.ok()) << f.error;
     EXPECT_EQ(f.ofType(kInterface).size(), 2u);
     std::string captured;
-    for (const auto& b : f.ofType(kPacket)) captured += b.data;
+    for (const auto& b : f.ofType(kPacket))
+        if (b.rtac && b.rtac->event == 2) captured += b.rtac->payload;  // DATA_RX_START
     EXPECT_EQ(captured, sent);
 
     Child both(on({"--print", "--pcap", "-"}));
@@ -681,7 +717,8 @@ TEST_F(CliOutputs, ACapturePipeWithoutAReaderYetHoldsUpNothing) {
     PcapngFile got;
     EXPECT_TRUE(child.waitFor([&] { return (got = read()).ofType(kPacket).size() == 1; }));
     ASSERT_EQ(got.ofType(kPacket).size(), 1u);
-    EXPECT_EQ(got.ofType(kPacket)[0].data, late);
+    ASSERT_TRUE(got.ofType(kPacket)[0].rtac);
+    EXPECT_EQ(got.ofType(kPacket)[0].rtac->payload, late);
     child.signal(SIGTERM);
     EXPECT_EQ(child.waitExit(), 0);
     ::close(reader);

@@ -40,6 +40,7 @@ std::string outcome(const Args& args) {
     if (!o.recordFolder.empty()) s += " record=" + o.recordFolder;
     if (o.print) s += " print";
     if (!o.pcapPath.empty()) s += " pcap=" + o.pcapPath;
+    if (o.pcapLink) s += o.pcapLink == CaptureLink::Bare ? " bare" : " rtac";
     if (!o.reconnect) s += " no-reconnect";
     return s;
 }
@@ -75,10 +76,13 @@ TEST(HeadlessOptions, EachOptionChoosesForItsOwnPortAndHelpOrVersionNeedNoPort) 
         {withPort({"--gap", "32767"}), kPort1 + "]" + kPort2 + "] gap=32767"},
         // Values may follow an "="; only the first one splits.
         {{"--port1=/dev/a=b", "--gap=12", "--poll=40", "--delay=7", "--settings2=4800,n,7,1",
-          "--port2=2", "--record=/srv/rec", "--pcap=/tmp/c.pcapng", "--strobe=2"},
+          "--port2=2", "--record=/srv/rec", "--pcap=/tmp/c.pcapng", "--strobe=2",
+          "--pcap-link=bare"},
          "[/dev/a=b " + kDefaults +
              "][2 4800,n,7,1 strobe] gap=12 poll=40 delay=7 record=/srv/rec "
-             "pcap=/tmp/c.pcapng"},
+             "pcap=/tmp/c.pcapng bare"},
+        {withPort({"--pcap-link", "bare", "--pcap-link", "rtac"}),
+         kPort1 + "]" + kPort2 + "] rtac"},
         {{"--port1", "/dev/ttyUSB0", "--headless", "--auto"}, kPort1 + "]" + kPort2 + "] auto"},
         // Lines on device servers; a lost port ends the run instead of being looked for.
         {{"--port1", "rfc2217://10.0.0.7:3001", "--port2=tcp://[::1]:4001", "--no-reconnect"},
@@ -112,12 +116,13 @@ TEST(HeadlessOptions, RefusalsTellTheFirstProblem) {
         {{"--gap=-5"}, "--gap -5: must be a whole number of milliseconds from 0 to 32767"},
         {{"--record", ""}, "--record : must name a folder"},
         {{"--pcap="}, "--pcap : must name a file or a named pipe"},
+        {{"--pcap-link", "147"}, "--pcap-link 147: must be rtac or bare"},
     };
     for (const auto& [args, message] : cases) EXPECT_EQ(outcome(withPort(args)), message);
 
     for (const std::string option :
          {"--port1", "--port2", "--settings1", "--settings2", "--relay", "--line-relay", "--strobe",
-          "--rts", "--dtr", "--gap", "--poll", "--delay", "--record", "--pcap"})
+          "--rts", "--dtr", "--gap", "--poll", "--delay", "--record", "--pcap", "--pcap-link"})
         EXPECT_EQ(outcome(withPort({option})), option + " needs a value");
     for (const std::string text : {"9600,x,8,1", "9600,n,9,1", "9600,n,8,3", "0,n,8,1",
                                    "fast,n,8,1", "9600,n,8", "9600,n,8,1,1"}) {

@@ -170,22 +170,135 @@ TEST(HeadlessSession, SettingsThePortRefusesEndTheRunWithStatusTwoAndOneLine) {
     EXPECT_FALSE(refused.rig.core.running());
 }
 
-// The end-to-end capture test checks every block; here, that a packet lands on its own port, and
-// that both ports' outputs are told as the options left them, not as switching on set them.
-TEST_F(HeadlessRun, ACaptureFileGetsEachFramedPacketOnItsPortsInterface) {
+// The end-to-end capture test checks the packets; here, that a packet lands on its own port with
+// that port's lines, that a change of the lines between packets is a STATUS_CHANGE on the port
+// whose lines changed, stamped when it was seen, that both ports' outputs are told as the options
+// left them, not as switching on set them, and that the end of the run is marked on both ports.
+TEST_F(HeadlessRun, ACaptureFileGetsEachPacketAndLineChangeOnItsPortsInterface) {
     const std::string path = recordDir() + "/c.pcapng";
     ASSERT_EQ(run.begin(bothPorts({"--auto", "--rts", "1", "--dtr", "2", "--pcap", path})),
               HeadlessSession::kRunning);
     rig.line2.peerSend("two!");
     rig.runMs(50);
+    const std::int64_t changed = rig.host.wallClockMicros();
+    rig.line1.peerSetDtr(true);  // port 1's DSR and DCD
+    rig.runMs(50);
     run.session->end();
     const test::PcapngFile f = test::readPcapng(readBytes(path));
     ASSERT_TRUE(f.ok()) << f.error;
-    ASSERT_EQ(f.blocks.size(), 4u);
+    ASSERT_EQ(f.blocks.size(), 7u);
     EXPECT_EQ(f.blocks[2].ifName, "port 2 (/dev/sim-b)");
-    EXPECT_EQ(f.blocks[3].interfaceId, 1u);
-    EXPECT_EQ(f.blocks[3].data, "two!");
-    EXPECT_EQ(f.blocks[3].comment, "RTS=1 DTR=0 DCD=0 DSR=0 CTS=0 | RTS=0 DTR=1 DCD=0 DSR=0 CTS=0");
+    const std::string lines = "RTS=1 DTR=0 DCD=0 DSR=0 CTS=0 | RTS=0 DTR=1 DCD=0 DSR=0 CTS=0";
+    const std::string after = "RTS=1 DTR=0 DCD=1 DSR=1 CTS=0 | RTS=0 DTR=1 DCD=0 DSR=0 CTS=0";
+    const test::PcapngBlock& packet = f.blocks[3];
+    EXPECT_EQ(packet.interfaceId, 1u);
+    EXPECT_EQ(packet.rtac->payload, "two!");
+    EXPECT_EQ(packet.rtac->event, 2);     // DATA_RX_START
+    EXPECT_EQ(packet.rtac->lines, 0x10);  // port 2's DTR
+    EXPECT_EQ(packet.comment, lines);
+    const test::PcapngBlock& change = f.blocks[4];
+    EXPECT_EQ(change.interfaceId, 0u);
+    EXPECT_EQ(change.rtac->event, 0);  // STATUS_CHANGE
+    EXPECT_EQ(change.rtac->payload, "");
+    EXPECT_EQ(change.rtac->lines, 0x08 | 0x02 | 0x04);  // RTS, DCD, DSR
+    EXPECT_EQ(change.timestamp, static_cast<std::uint64_t>(changed));
+    EXPECT_EQ(change.comment, after);
+    for (std::uint32_t i : {0u, 1u}) {
+        EXPECT_EQ(f.blocks[5 + i].interfaceId, i);
+        EXPECT_EQ(f.blocks[5 + i].rtac->event, 6);  // CAPTURE_COMPLETE
+    }
+}
+
+// Line errors: counted per port and kind, each its block at its time in the capture (one inside
+// a packet after that packet's block), told at most once a second per kind, totalled at the end;
+// the text record does not change.
+TEST_F(HeadlessRun, LineErrorsAreCapturedInTimeOrderToldOnceASecondAndTotalledAtTheEnd) {
+    const std::string path = recordDir() + "/c.pcapng";
+    ASSERT_EQ(run.begin(bothPorts({"--auto", "--pcap", path, "--record", recordDir()})),
+              HeadlessSession::kRunning);
+    rig.line1.peerSend("abcdef");  // a character takes 1.04 ms
+    rig.runMs(3);
+    const std::int64_t inside = rig.host.wallClockMicros();
+    rig.line1.peerLineError(LineError::Parity);  // while the packet is being collected
+    rig.runMs(50);
+    const std::int64_t first = rig.host.wallClockMicros();
+    rig.line2.peerLineError(LineError::Framing, 3);  // a driver's counter rose by 3
+    rig.line2.peerLineError(LineError::Framing);
+    rig.line2.peerLineError(LineError::Break);
+    rig.runMs(500);
+    rig.line2.peerLineError(LineError::Framing);  // within the second: held back
+    rig.runMs(500);
+    rig.line2.peerLineError(LineError::Framing);
+    rig.line2.peerLineError(LineError::Overrun);
+    rig.runMs(5);
+    EXPECT_EQ(core.view().ports[0].lineErrors, (LineErrorCounts{0, 1, 0, 0}));
+    EXPECT_EQ(core.view().ports[1].lineErrors, (LineErrorCounts{6, 0, 1, 1}));
+    const std::string one = "port 1 (" + kDevice1 + "): ", two = "port 2 (" + kDevice2 + "): ";
+    Said said{one + "1 parity error", two + "4 framing errors", two + "1 break",
+              two + "2 framing errors", two + "1 overrun"};
+    EXPECT_EQ(run.said, said);
+    run.session->end();
+    said.push_back(one +
+                   "line errors in all: 0 framing errors, 1 parity error, 0 overruns, 0 breaks");
+    said.push_back(two +
+                   "line errors in all: 6 framing errors, 0 parity errors, 1 overrun, 1 break");
+    EXPECT_EQ(run.said, said);
+    const std::string& records = rig.records.text;
+    EXPECT_NE(records.find(kDevice1 + ":  RTS=0 DTR=0 DCD=0 DSR=0 CTS=0   Data= 61 62 63 64 65 66"),
+              std::string::npos);
+    EXPECT_EQ(records.find(kDevice1), records.rfind(kDevice1)) << "one record, the packet's";
+
+    const test::PcapngFile f = test::readPcapng(readBytes(path));
+    ASSERT_TRUE(f.ok()) << f.error;
+    ASSERT_EQ(f.blocks.size(), 13u);
+    struct Block {
+        std::uint32_t interfaceId;
+        int event;
+        std::string payload;
+        std::optional<std::string> comment;
+    };
+    const std::string lines = "RTS=0 DTR=0 DCD=0 DSR=0 CTS=0 | RTS=0 DTR=0 DCD=0 DSR=0 CTS=0";
+    const Block expected[] = {{0, 2, "abcdef", lines}, {0, 8, "", {}},  {1, 7, "", "3 at once"},
+                              {1, 7, "", {}},          {1, 9, "", {}},  {1, 7, "", {}},
+                              {1, 7, "", {}},          {1, 10, "", {}}, {0, 6, "", {}},
+                              {1, 6, "", {}}};
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        SCOPED_TRACE(i);
+        const test::PcapngBlock& b = f.blocks[3 + i];
+        EXPECT_EQ(b.interfaceId, expected[i].interfaceId);
+        EXPECT_EQ(b.rtac->event, expected[i].event);
+        EXPECT_EQ(b.rtac->payload, expected[i].payload);
+        EXPECT_EQ(b.comment, expected[i].comment);
+        EXPECT_TRUE(i == 0 || b.timestamp >= f.blocks[2 + i].timestamp) << "in time order";
+    }
+    EXPECT_EQ(f.blocks[4].timestamp, static_cast<std::uint64_t>(inside));
+    EXPECT_EQ(f.blocks[5].timestamp, static_cast<std::uint64_t>(first));
+}
+
+// linetap.ini can ask for the bare payload; the option chooses for this run over it.
+TEST_F(HeadlessRun, TheBarePayloadIsChosenInLinetapIniOrByTheOptionForTheRun) {
+    const std::string folder = recordDir() + "/Linetap v.2.01";
+    ASSERT_TRUE(writeBytes(folder + "/linetap.ini", "[record]\npcapng-link=bare\n"));
+    int runs = 0;
+    const auto linkOf = [&](Args more) {
+        SessionRun other;
+        other.rig.host.env["XDG_CONFIG_HOME"] = recordDir();
+        other.rig.core.load();
+        const std::string path = folder + "/c" + std::to_string(++runs) + ".pcapng";
+        more.insert(more.end(), {"--pcap", path});
+        EXPECT_EQ(other.begin(bothPorts(more)), HeadlessSession::kRunning);
+        other.rig.line1.peerSend("x");
+        other.rig.runMs(50);
+        other.session->end();
+        const test::PcapngFile f = test::readPcapng(readBytes(path));
+        EXPECT_TRUE(f.ok()) << f.error;
+        return f.blocks.size() < 4 ? "short"
+                                   : std::to_string(f.blocks[1].linkType) + " " +
+                                         f.blocks[3].data.substr(f.blocks[3].data.size() - 1);
+    };
+    EXPECT_EQ(linkOf({"--auto"}), "147 x");
+    EXPECT_EQ(linkOf({"--auto", "--pcap-link", "rtac"}), "250 x");
+    EXPECT_EQ(linkOf({"--auto", "--pcap-link", "bare"}), "147 x");
 }
 
 TEST_F(HeadlessRun, AVanishedDeviceIsToldOnceAndTheOtherPortGoesOn) {

@@ -1,5 +1,6 @@
-// The pcapng capture: its blocks byte for byte, files written and read back, a write that stops
-// part-way, and a live viewer on a named pipe that goes away.
+// The pcapng capture: its blocks byte for byte, the capture file's blocks of each kind on both
+// link types, files written and read back, a write that stops part-way, and a live viewer on a
+// named pipe that goes away.
 #include "record/pcapng_writer.h"
 
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "record/capture_file.h"
 #include "settings_test_support.h"
 #include "support/pcapng_reader.h"
 
@@ -36,11 +38,15 @@ TEST(PcapngBlocks, EachBlockKindByteForByte) {
     // Type, total length 28, byte-order magic, version 1.0, section length -1, total length.
     EXPECT_EQ(pcapng::sectionHeaderBlock(),
               hex("0A0D0D0A 1C000000 4D3C2B1A 01000000 FFFFFFFFFFFFFFFF 1C000000"));
-    // Type, length 52, link type 147, no snap length, if_name of 13 bytes padded to 16,
-    // if_tsresol 6 (microseconds), end of options, length.
-    EXPECT_EQ(pcapng::interfaceBlock(pcapng::portInterfaceName(0, "COM1")),
-              hex("01000000 34000000 93000000 00000000 02000D00") + "port 1 (COM1)" +
+    // Type, length 52, link type 250 (RTAC serial), no snap length, if_name of 13 bytes padded
+    // to 16, if_tsresol 6 (microseconds), end of options, length.
+    EXPECT_EQ(pcapng::interfaceBlock(pcapng::portInterfaceName(0, "COM1"), 250),
+              hex("01000000 34000000 FA000000 00000000 02000D00") + "port 1 (COM1)" +
                   hex("000000 09000100 06000000 00000000 34000000"));
+    // The bare link type 147 (USER0) is the only other difference.
+    EXPECT_EQ(pcapng::interfaceBlock("p", 147),
+              hex("01000000 28000000 93000000 00000000 02000100 70000000 09000100 06000000 "
+                  "00000000 28000000"));
     // Type, length 64, interface 1, 1700000000123456 us in high and low halves, captured and
     // original length 3, data padded to 4, epb_flags inbound, a comment of 11 bytes padded to 12.
     EXPECT_EQ(pcapng::packetBlock(1, 1700000000123456, "\x01\x02\x41", "RTS=1 DTR=0"),
@@ -51,6 +57,145 @@ TEST(PcapngBlocks, EachBlockKindByteForByte) {
     EXPECT_EQ(pcapng::packetBlock(0, 7, "", ""),
               hex("06000000 2C000000 00000000 00000000 07000000 00000000 00000000 02000400 "
                   "01000000 00000000 2C000000"));
+    // Packets lost before this one: epb_dropcount, 64 bits, after the flags.
+    EXPECT_EQ(pcapng::packetBlock(0, 7, "", "", 0x100000002),
+              hex("06000000 38000000 00000000 00000000 07000000 00000000 00000000 02000400 "
+                  "01000000 04000800 02000000 01000000 00000000 38000000"));
+}
+
+TEST(PcapngBlocks, TheRtacHeaderHoldsTimeBigEndianThenEventLinesAndAZeroFooter) {
+    // 1700000000 s = 0x6553F100, 123456 us = 0x0001E240; DATA_RX_START with CTS, RTS and DTR.
+    EXPECT_EQ(pcapng::rtacHeader(1700000000123456, pcapng::RtacEvent::DataRxStart, 0x19),
+              hex("6553F100 0001E240 02 19 0000"));
+    EXPECT_EQ(pcapng::rtacHeader(999999, pcapng::RtacEvent::SerialOverflow, 0),
+              hex("00000000 000F423F 0A 00 0000"));
+    // Each line to its own bit; the ports have no RING.
+    const std::pair<LineStates, int> lines[] = {{{.cts = true}, 0x01},
+                                                {{.dcd = true}, 0x02},
+                                                {{.dsr = true}, 0x04},
+                                                {{.rts = true}, 0x08},
+                                                {{.dtr = true}, 0x10},
+                                                {{true, true, true, true, true}, 0x1F},
+                                                {{}, 0x00}};
+    for (const auto& [states, bits] : lines) EXPECT_EQ(pcapng::rtacLines(states), bits);
+}
+
+// A capture file on a virtual clock whose wall clock reads 1700000000.5 s at its start.
+class CaptureFileBlocks : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        host.startTime = QDateTime::fromMSecsSinceEpoch(1700000000500, Qt::UTC);
+        loop.runUntil(ms(1000));  // wall clock 1700000001.5 s
+        capture.withoutThread();
+    }
+    // What the file holds once the capture's writer has written what waits.
+    std::string read() {
+        if (OutputWriter* writer = capture.writer()) writer->writeWaiting();
+        return readBytes(path);
+    }
+
+    QTemporaryDir dir;
+    std::string path = dir.path().toStdString() + "/c.pcapng";
+    VirtualLoop loop;
+    TestHost host{loop};
+    CaptureFile capture{host};
+    const LineStates one{.rts = true, .dtr = true, .cts = true};  // port 1: RTS, DTR, CTS
+    const LineStates two{.dcd = true, .dsr = true};               // port 2: DCD, DSR
+    const std::string both = "RTS=1 DTR=1 DCD=0 DSR=0 CTS=1 | RTS=0 DTR=0 DCD=1 DSR=1 CTS=0";
+};
+
+TEST_F(CaptureFileBlocks, EachEventIsItsBlockOnItsPortWithThePortsLinesAndTheEndClosesTheRun) {
+    ASSERT_TRUE(capture.open(path, kDevices));
+    // A packet whose first byte came 250 ms ago, a change of port 2's lines seen 1 ms ago, each
+    // line error on port 1 at 100 us steps, three lost packets, then the end of the run.
+    const Nanos now = loop.now();
+    capture.write(2, now - ms(250), "\x11\x03", one, two);
+    capture.lineChange(2, now - ms(1), one, two);
+    for (LineError kind :
+         {LineError::Framing, LineError::Parity, LineError::Overrun, LineError::Break})
+        capture.lineError(1, now + us(100) * (static_cast<int>(kind) + 1), kind, one);
+    capture.markLost(3, 1700000002000000);
+    loop.runFor(ms(2));
+    capture.close();
+    EXPECT_FALSE(capture.isOpen());
+    EXPECT_TRUE(host.messages.empty());
+
+    const std::string at0 = "6553F101 0003D090 ";  // 1700000001.25
+    const std::string expected =
+        pcapng::sectionHeaderBlock() + pcapng::interfaceBlock("port 1 (/dev/ttyUSB0)", 250) +
+        pcapng::interfaceBlock("port 2 (COM1)", 250) +
+        // DATA_RX_START with port 2's DCD and DSR, then the bytes.
+        pcapng::packetBlock(1, 1700000001250000, hex(at0 + "02 06 0000 1103"), both) +
+        // STATUS_CHANGE, no payload, at 1700000001.499.
+        pcapng::packetBlock(1, 1700000001499000, hex("6553F101 00079D38 00 06 0000"), both) +
+        // FRAMING_ERROR, PARITY_ERROR, SERIAL_OVERFLOW_EVENT, SERIAL_BREAK_EVENT with port 1's
+        // CTS, RTS and DTR.
+        pcapng::packetBlock(0, 1700000001500100, hex("6553F101 0007A184 07 19 0000"), "") +
+        pcapng::packetBlock(0, 1700000001500200, hex("6553F101 0007A1E8 08 19 0000"), "") +
+        pcapng::packetBlock(0, 1700000001500300, hex("6553F101 0007A24C 0A 19 0000"), "") +
+        pcapng::packetBlock(0, 1700000001500400, hex("6553F101 0007A2B0 09 19 0000"), "") +
+        // CAPTURE_DATA_LOST on both interfaces, told in a comment.
+        pcapng::packetBlock(0, 1700000002000000, hex("6553F102 00000000 05 00 0000"),
+                            "3 packets lost here") +
+        pcapng::packetBlock(1, 1700000002000000, hex("6553F102 00000000 05 00 0000"),
+                            "3 packets lost here") +
+        // CAPTURE_COMPLETE on both interfaces at close, 2 ms later.
+        pcapng::packetBlock(0, 1700000001502000, hex("6553F101 0007A8F0 06 00 0000"), "") +
+        pcapng::packetBlock(1, 1700000001502000, hex("6553F101 0007A8F0 06 00 0000"), "");
+    EXPECT_EQ(read(), expected);
+
+    const PcapngFile f = readPcapng(read());
+    ASSERT_TRUE(f.ok()) << f.error;
+    const auto packets = f.ofType(pcapng::kEnhancedPacketType);
+    ASSERT_EQ(packets.size(), 10u);
+    EXPECT_EQ(packets[0].rtac->payload, "\x11\x03");
+    std::string events;
+    for (const auto& p : packets) events += std::to_string(p.rtac->event) + " ";
+    EXPECT_EQ(events, "2 0 7 8 10 9 5 5 6 6 ");
+}
+
+TEST_F(CaptureFileBlocks, TheBareLinkCarriesPacketsOnlyAndLossesAsAnEmptyPacketWithADropCount) {
+    ASSERT_TRUE(capture.open(path, kDevices, CaptureLink::Bare));
+    capture.lineChange(1, loop.now(), one, two);
+    capture.lineError(2, loop.now(), LineError::Break, two);
+    capture.write(2, loop.now() - ms(1), "ab", one, two);
+    capture.markLost(5, 1700000001500000);
+    capture.close();
+
+    const PcapngFile f = readPcapng(read());
+    ASSERT_TRUE(f.ok()) << f.error;
+    ASSERT_EQ(f.blocks.size(), 5u) << "no event blocks";
+    EXPECT_EQ(f.blocks[1].linkType, 147);
+    EXPECT_EQ(f.blocks[2].linkType, 147);
+    EXPECT_EQ(
+        read().substr(f.blocks[0].totalLength + f.blocks[1].totalLength + f.blocks[2].totalLength),
+        pcapng::packetBlock(1, 1700000001499000, "ab", both) +
+            // Type, length 80, interface 0, the time, no data, inbound, the comment of 19
+            // bytes padded to 20, epb_dropcount 5.
+            hex("06000000 50000000 00000000 240A0600 60233518 00000000 00000000 02000400 "
+                "01000000 01001300") +
+            "5 packets lost here" + hex("00 04000800 05000000 00000000 00000000 50000000"));
+    EXPECT_EQ(f.blocks[4].dropCount, 5u);
+}
+
+TEST_F(CaptureFileBlocks, NothingIsWrittenWhenClosedAndAFailedWriteIsToldOnce) {
+    capture.write(1, 0, "x", one, two);
+    capture.markLost(1, 1);
+    capture.close();
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(path)));
+
+    ASSERT_TRUE(capture.open(path, kDevices));
+    const auto size = read().size();
+    withFileSizeLimit(size + 10, [&] {
+        capture.write(1, loop.now(), "far too long for ten bytes", one, two);
+        capture.lineChange(1, loop.now(), one, two);
+        return capture.writer()->writeWaiting();
+    });
+    EXPECT_EQ(read().size(), size) << "nothing of either block is left";
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0], "pcapng " + path + ": cannot be written (" + path +
+                                    ": File too large); packets are lost until it can");
 }
 
 class PcapngOnDisk : public ::testing::Test {
@@ -60,13 +205,15 @@ protected:
         return dir.path().toStdString() + "/" + name;
     }
 
+    // The writer's mechanics, on the link type whose data is the bytes alone.
+    static constexpr std::uint16_t kBare = pcapng::kLinkTypeUser0;
     QTemporaryDir dir;
     PcapngWriter writer;
 };
 
 TEST_F(PcapngOnDisk, PacketsOfBothPortsReadBackWithEveryPaddingLength) {
     const std::string path = file("c.pcapng");
-    ASSERT_TRUE(writer.open(path, kDevices)) << writer.lastError();
+    ASSERT_TRUE(writer.open(path, kDevices, {}, kBare)) << writer.lastError();
     // Data of 0 to 5 bytes: every padding length.
     const auto data = [](int i) { return std::string(i, static_cast<char>(0xF0 + i)); };
     const auto micros = [](int i) { return 1700000000000000 + i * 4'321'987'654; };
@@ -95,7 +242,7 @@ TEST_F(PcapngOnDisk, PacketsOfBothPortsReadBackWithEveryPaddingLength) {
 
 TEST_F(PcapngOnDisk, APartWrittenBlockIsCutOffAndTheNextPacketFollowsTheLastWholeOne) {
     const std::string path = file("c.pcapng");
-    ASSERT_TRUE(writer.open(path, kDevices)) << writer.lastError();
+    ASSERT_TRUE(writer.open(path, kDevices, {}, kBare)) << writer.lastError();
     ASSERT_EQ(writer.writePacket(0, 10, "first", kStates), PcapngWrite::Written);
     const std::string before = readBytes(path);
 
@@ -123,15 +270,15 @@ TEST_F(PcapngOnDisk, APartWrittenBlockIsCutOffAndTheNextPacketFollowsTheLastWhol
 // no pcapng capture is left as it is.
 TEST_F(PcapngOnDisk, AFileOpenedAgainKeepsItsPacketsAndGetsANewSectionAfterThem) {
     const std::string path = file("c.pcapng");
-    ASSERT_TRUE(writer.open(path, kDevices)) << writer.lastError();
+    ASSERT_TRUE(writer.open(path, kDevices, {}, kBare)) << writer.lastError();
     ASSERT_EQ(writer.writePacket(0, 10, "first", kStates), PcapngWrite::Written);
     writer.close();
     const std::string cutShort = pcapng::packetBlock(1, 15, "never whole", kStates);
     ASSERT_TRUE(writeBytes(path, readBytes(path) + cutShort.substr(0, cutShort.size() - 4)));
-    ASSERT_TRUE(writer.open(path, {"/dev/ttyUSB1", "COM2"})) << writer.lastError();
+    ASSERT_TRUE(writer.open(path, {"/dev/ttyUSB1", "COM2"}, {}, kBare)) << writer.lastError();
     ASSERT_EQ(writer.writePacket(1, 20, "second", kStates), PcapngWrite::Written);
     writer.close();
-    ASSERT_TRUE(writer.open(path, kDevices)) << writer.lastError();
+    ASSERT_TRUE(writer.open(path, kDevices, {}, kBare)) << writer.lastError();
     ASSERT_EQ(writer.writePacket(0, 30, "third", kStates), PcapngWrite::Written);
 
     const PcapngFile f = readPcapng(readBytes(path));
@@ -148,7 +295,7 @@ TEST_F(PcapngOnDisk, AFileOpenedAgainKeepsItsPacketsAndGetsANewSectionAfterThem)
 
     const std::string other = file("notes.pcapng");
     ASSERT_TRUE(writeBytes(other, "notes, not a capture"));
-    EXPECT_FALSE(writer.open(other, kDevices));
+    EXPECT_FALSE(writer.open(other, kDevices, {}, kBare));
     EXPECT_EQ(writer.lastError(),
               other + ": holds something other than a pcapng capture; left as it is");
     EXPECT_FALSE(writer.isOpen());
@@ -157,23 +304,23 @@ TEST_F(PcapngOnDisk, AFileOpenedAgainKeepsItsPacketsAndGetsANewSectionAfterThem)
     // A new section that cannot be written whole leaves the capture as it was.
     writer.close();
     const std::string before = readBytes(path);
-    EXPECT_FALSE(
-        withFileSizeLimit(before.size() + 40, [&] { return writer.open(path, kDevices); }));
+    EXPECT_FALSE(withFileSizeLimit(before.size() + 40,
+                                   [&] { return writer.open(path, kDevices, {}, kBare); }));
     EXPECT_EQ(readBytes(path), before);
 }
 
 TEST_F(PcapngOnDisk, OpenFailuresNameThePathAndLeaveNoCaptureOpen) {
     const std::string missing = file("no/such/c.pcapng");
-    EXPECT_FALSE(writer.open(missing, kDevices));
+    EXPECT_FALSE(writer.open(missing, kDevices, {}, kBare));
     EXPECT_EQ(writer.lastError(), missing + ": No such file or directory");
     EXPECT_EQ(writer.writePacket(0, 1, "x", ""), PcapngWrite::NotOpen);
 
     // A header cut off by a size limit leaves the file empty.
     const std::string path = file("c.pcapng");
-    EXPECT_FALSE(withFileSizeLimit(40, [&] { return writer.open(path, kDevices); }));
+    EXPECT_FALSE(withFileSizeLimit(40, [&] { return writer.open(path, kDevices, {}, kBare); }));
     EXPECT_EQ(writer.lastError(), path + ": File too large");
     EXPECT_EQ(readBytes(path), "");
-    ASSERT_TRUE(writer.open(path, kDevices));
+    ASSERT_TRUE(writer.open(path, kDevices, {}, kBare));
     EXPECT_TRUE(writer.lastError().empty()) << "a new capture starts with no failure";
 }
 
@@ -203,7 +350,7 @@ TEST_F(PcapngOnDisk, APipeViewerGetsEachBlockAtOnceAndItsLeavingIsToldOnceWithou
     pthread_sigmask(SIG_UNBLOCK, &pipe, &mask);
     // The read end is opened first, without waiting, so that the writer's open finds it.
     int readEnd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_TRUE(readEnd >= 0 && writer.open(path, kDevices)) << writer.lastError();
+    ASSERT_TRUE(readEnd >= 0 && writer.open(path, kDevices, {}, kBare)) << writer.lastError();
     std::string got;
     const auto arrived = [&] {
         char buf[4096];
@@ -233,7 +380,7 @@ TEST_F(PcapngOnDisk, APipeViewerGetsEachBlockAtOnceAndItsLeavingIsToldOnceWithou
     // Held back by the caller, with one pending from elsewhere: that one is left to its owner.
     pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     readEnd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_TRUE(readEnd >= 0 && writer.open(path, kDevices)) << writer.lastError();
+    ASSERT_TRUE(readEnd >= 0 && writer.open(path, kDevices, {}, kBare)) << writer.lastError();
     ::close(readEnd);
     ASSERT_EQ(pthread_kill(pthread_self(), SIGPIPE), 0);
     EXPECT_EQ(writer.writePacket(1, 1, "y", kStates), PcapngWrite::ReaderGone);

@@ -50,7 +50,8 @@ TEST_F(Polling, AChunkLandingAsTheTickReadsIsStampedWithItsArrival) {
     const test::PcapngFile f = test::readPcapng(readBytes(capture));
     ASSERT_TRUE(f.ok()) << f.error;
     const auto packets = f.ofType(6);
-    ASSERT_EQ(packets.size(), 1u);
+    ASSERT_EQ(packets.size(), 3u) << "the packet, then the end on both ports";
+    EXPECT_EQ(packets[0].rtac->payload, "late");
     EXPECT_EQ(
         packets[0].timestamp,
         static_cast<std::uint64_t>(rig.host.startTime.toMSecsSinceEpoch() * 1000 + tick / 1000));

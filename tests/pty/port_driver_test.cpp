@@ -1,5 +1,5 @@
 // The port against drivers a pseudo-terminal cannot play: modem lines, RTS toggle, RS-485 mode,
-// line settings a driver does not take.
+// line settings a driver does not take, line errors marked in the input and counted.
 #include <sys/ioctl.h>
 
 #include <functional>
@@ -40,6 +40,13 @@ public:
     // what it is asked to set, or refuse it with an errno value.
     LineTermios termios;
     std::function<int(LineTermios&)> driverAdjusts;
+
+    // The driver's error counters; none: it keeps none.
+    std::optional<ErrorCounts> errors;
+    void count(const std::function<void(ErrorCounts&)>& rise) {
+        std::lock_guard lock(mutex_);
+        rise(*errors);
+    }
 
     std::vector<Step> steps() const {
         std::lock_guard lock(mutex_);
@@ -91,6 +98,12 @@ private:
         }
         bool pseudoTerminal() override {
             return !d_.driverAdjusts && FdPortDriver::pseudoTerminal();
+        }
+        int errorCounts(ErrorCounts& counts) override {
+            std::lock_guard lock(d_.mutex_);
+            if (!d_.errors) return EINVAL;
+            counts = *d_.errors;
+            return 0;
         }
         int drain() override {
             const int err = FdPortDriver::drain();
@@ -247,6 +260,105 @@ TEST_F(PortOnFakeDevice, SettingsTheDriverDoesNotTakeAreRefusedAndTheLastTakenKe
     port.setLineSettings("57600,o,6,1");
     EXPECT_NO_THROW(port.setOpen(true));
     EXPECT_EQ(both(), "57600,o,6,1 57600,o,6,1");
+}
+
+// With its settings kept by the fake driver, the pseudo-terminal passes the far end's bytes as
+// they are: they play the input as the terminal layer hands it over with errors marked.
+struct PortMarkingErrors : PortOnFakeDevice {
+    void SetUp() override {
+        PortOnFakeDevice::SetUp();
+        putLineSettings(*parseLineSettings("9600,e,8,1"), device.termios);
+        device.driverAdjusts = [](LineTermios&) { return 0; };
+        port.setLineSettings("9600,e,8,1");
+    }
+    // Sends the marked `input`; the port's data once it holds `size` bytes, with the span of their
+    // arrival.
+    std::string receive(const std::string& input, std::size_t size, Nanos& first, Nanos& last) {
+        far.send(input);
+        EXPECT_TRUE(runUntil([&] { return port.bytesWaiting() == size; }));
+        last = port.lastArrival();
+        return port.takeReceived(SerialPort::kAll, 0, 0, &first);
+    }
+    std::vector<LineErrorReport> errors(std::size_t count) {
+        std::vector<LineErrorReport> all;
+        EXPECT_TRUE(runUntil([&] {
+            const auto more = port.takeLineErrors();
+            all.insert(all.end(), more.begin(), more.end());
+            return all.size() >= count;
+        }));
+        return all;
+    }
+    EventLog log{port};
+};
+
+TEST_F(PortMarkingErrors, AMarkedErrorInAPacketKeepsItsCharacterAndItsPlaceAndTheDataIsUnharmed) {
+    device.errors = ErrorCounts{};
+    port.setOpen(true);
+    // Data bytes 0xFF (doubled by the terminal layer) and 0x00, and in the middle a character
+    // received with a framing error, as the counters tell.
+    device.count([](ErrorCounts& c) { ++c.frame; });
+    Nanos first = 0, last = 0;
+    EXPECT_EQ(receive(std::string("\x01\xFF\xFF\x00"
+                                  "A\xFF\x00"
+                                  "BC",
+                                  9),
+                      6, first, last),
+              std::string("\x01\xFF\x00"
+                          "ABC",
+                          6));
+    auto got = errors(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].kind, LineError::Framing);
+    EXPECT_EQ(got[0].count, 1u);
+    EXPECT_TRUE(first <= got[0].at && got[0].at <= last) << "inside the packet";
+    EXPECT_GE(log.count(PortEvent::LineErrors), 1);
+
+    // A break between two bytes is no data byte; an overrun the driver counted comes with the
+    // next bytes.
+    device.count([](ErrorCounts& c) {
+        ++c.brk;
+        c.overrun += 2;
+        ++c.bufOverrun;
+    });
+    EXPECT_EQ(receive(std::string("D\xFF\x00\x00"
+                                  "E",
+                                  5),
+                      2, first, last),
+              "DE");
+    got = errors(2);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(std::tuple(got[0].kind, got[0].count), std::tuple(LineError::Break, 1u));
+    EXPECT_EQ(std::tuple(got[1].kind, got[1].count), std::tuple(LineError::Overrun, 3u));
+    EXPECT_TRUE(port.takeLineErrors().empty());
+}
+
+TEST_F(PortMarkingErrors, WithoutCountersAMarkOnALineWithParityIsAParityError) {
+    port.setOpen(true);
+    Nanos first = 0, last = 0;
+    EXPECT_EQ(receive(std::string("\xFF\x00"
+                                  "x",
+                                  3),
+                      1, first, last),
+              "x");
+    auto got = errors(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].kind, LineError::Parity);
+    // On a line without parity it can only be a framing error.
+    port.setLineSettings("9600,n,8,1");
+    EXPECT_EQ(receive(std::string("\xFF\x00"
+                                  "y",
+                                  3),
+                      1, first, last),
+              "y");
+    got = errors(1);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].kind, LineError::Framing);
+    // Errors not yet taken are dropped with the closing.
+    far.send(std::string("\xFF\x00\x00", 3));
+    ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::LineErrors) >= 3; }));
+    port.setOpen(false);
+    port.setOpen(true);
+    EXPECT_TRUE(port.takeLineErrors().empty());
 }
 
 }  // namespace

@@ -132,11 +132,12 @@ TEST_F(PortOnPty, AnyRateParityAndRtsModeIsSetWithoutModemLinesAndBadTextsAreRef
     EXPECT_TRUE(log.events.empty());
     EXPECT_EQ(port.errorReports(), 0);
 
-    // Flow control and parity checking as another program may have left them: the comm state
-    // switches them off.
+    // Flow control and input handling as another program may have left them: the comm state
+    // switches flow control off and has line errors marked, none dropped or stripped.
     termios left = slaveTermios();
     left.c_cflag |= CRTSCTS;
-    left.c_iflag |= IXON | IXOFF | INPCK;
+    left.c_iflag |= IXON | IXOFF | IGNPAR | ISTRIP | BRKINT | IGNBRK;
+    left.c_iflag &= ~(PARMRK | INPCK);
     setSlaveTermios(left);
     ASSERT_TRUE(slaveTermios().c_cflag & CRTSCTS);
     CommState s;
@@ -147,12 +148,13 @@ TEST_F(PortOnPty, AnyRateParityAndRtsModeIsSetWithoutModemLinesAndBadTextsAreRef
         EXPECT_EQ(port.softwareRtsToggle() || port.kernelRtsToggle(), rts == RtsControl::Toggle);
         EXPECT_TRUE(port.dtr());
     }
-    // The line settings survive; flow control and parity checking are off.
+    // The line settings survive; flow control is off, errors are marked.
     const termios after = slaveTermios();
     const tcflag_t line = CBAUD | CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
     EXPECT_EQ(after.c_cflag & line, before.c_cflag & line);
     EXPECT_FALSE(after.c_cflag & CRTSCTS);
-    EXPECT_FALSE(after.c_iflag & (IXON | IXOFF | INPCK));
+    EXPECT_FALSE(after.c_iflag & (IXON | IXOFF | IGNPAR | ISTRIP | BRKINT | IGNBRK));
+    EXPECT_EQ(after.c_iflag & (INPCK | PARMRK), tcflag_t{INPCK | PARMRK});
 
     // In toggle mode bytes still go out and the send event still comes.
     ASSERT_EQ(port.writeCommState(CommState{RtsControl::Toggle}), 0);

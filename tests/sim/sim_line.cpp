@@ -62,6 +62,7 @@ void SimLine::setOpen(bool open) {
         open_ = false;
         ++generation_;
         rx_.clear();
+        errors_.clear();
         tx_.clear();
         transmitting_ = false;
     }
@@ -228,6 +229,16 @@ void SimLine::peerSetRts(bool on) {
     if (peerRts_ == on) return;
     peerRts_ = on;
     raiseLater(PortEvent::CtsChanged);
+}
+
+void SimLine::peerLineError(LineError kind, std::uint32_t count) {
+    if (!open_) return;
+    errors_.push_back({kind, loop_.now(), count});
+    raiseLater(PortEvent::LineErrors);
+}
+
+std::vector<LineErrorReport> SimLine::takeLineErrors() {
+    return std::exchange(errors_, {});
 }
 
 void SimLine::peerSetDtr(bool on) {

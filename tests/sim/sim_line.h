@@ -41,6 +41,7 @@ public:
     bool cts() const override;
     int readCommState(CommState& state) override;
     int writeCommState(const CommState& state) override;
+    std::vector<LineErrorReport> takeLineErrors() override;
 
     // --- The peer device ---------------------------------------------------------------------
     struct Byte {
@@ -58,6 +59,8 @@ public:
     void peerSetRts(bool on);  // our CTS
     void peerSetDtr(bool on);  // our DSR and DCD
     void peerSetCd(bool on);   // our DCD alone
+    // The driver reports `count` line errors of `kind` now (a garbled byte, a break).
+    void peerLineError(LineError kind, std::uint32_t count = 1);
     // The device vanishes (hang-up): the port closes and reports PortEvent::Lost; the bytes
     // received before stay to be taken.
     void peerVanish();
@@ -110,6 +113,7 @@ private:
     Nanos peerFreeAt_ = 0;
     std::vector<Byte> received_;
     std::vector<Lines> lineLog_;
+    std::vector<LineErrorReport> errors_;
     unsigned generation_ = 0;  // bumps at every close, so stale deliveries are dropped
 };
 

@@ -3,7 +3,9 @@
 // Reads a little-endian pcapng file back into its blocks for the tests, strictly: the lengths at
 // both ends of a block agree, everything is 32-bit aligned with zero padding, options end inside
 // their block, the file opens with a section header and a packet names an interface already
-// described. Anything else, a cut-off file included, is an error.
+// described. On the RTAC serial link type (250) a packet's data opens with the whole 12-byte
+// header: its time is the block's, its event one of the eleven, its control lines within the six
+// bits and its footer zero. Anything else, a cut-off file included, is an error.
 
 #include <cstdint>
 #include <optional>
@@ -15,6 +17,13 @@ namespace lt::test {
 struct PcapngOption {
     std::uint16_t code = 0;
     std::string value;
+};
+
+// The RTAC serial header of a packet and the bytes after it.
+struct RtacHeader {
+    std::uint32_t seconds = 0, micros = 0;
+    std::uint8_t event = 0, lines = 0;
+    std::string payload;
 };
 
 struct PcapngBlock {
@@ -33,6 +42,9 @@ struct PcapngBlock {
     std::string data;
     std::optional<std::uint32_t> flags;
     std::optional<std::string> comment;
+    std::optional<std::uint64_t> dropCount;
+    std::uint16_t packetLinkType = 0;  // a packet's: the link type of its interface
+    std::optional<RtacHeader> rtac;    // a packet on an RTAC serial interface
 };
 
 struct PcapngFile {
@@ -49,7 +61,8 @@ struct PcapngFile {
 
 inline PcapngFile readPcapng(const std::string& bytes) {
     PcapngFile file;
-    std::size_t at = 0, interfaces = 0;
+    std::size_t at = 0;
+    std::vector<std::uint16_t> interfaces;  // the link types of this section's interfaces
     const auto fail = [&](const std::string& why) {
         file.error = "at byte " + std::to_string(at) + ": " + why;
         return file;
@@ -85,18 +98,19 @@ inline PcapngFile readPcapng(const std::string& bytes) {
             b.minor = le(body, 6, 2);
             b.sectionLength = static_cast<std::int64_t>(le(body, 8, 8));
             in = 16;
-            interfaces = 0;  // a new section describes its own
+            interfaces.clear();  // a new section describes its own
         } else if (interface) {
             if (body.size() < 8) return fail("interface description too short");
             b.linkType = le(body, 0, 2);
             if (le(body, 2, 2) != 0) return fail("interface reserved field not zero");
             b.snapLength = le(body, 4, 4);
             in = 8;
-            ++interfaces;
+            interfaces.push_back(b.linkType);
         } else if (packet) {
             if (body.size() < 20) return fail("enhanced packet too short");
-            if ((b.interfaceId = le(body, 0, 4)) >= interfaces)
+            if ((b.interfaceId = le(body, 0, 4)) >= interfaces.size())
                 return fail("packet on no interface");
+            b.packetLinkType = interfaces[b.interfaceId];
             b.timestamp = le(body, 4, 4) << 32 | le(body, 8, 4);
             b.capturedLength = le(body, 12, 4);
             b.originalLength = le(body, 16, 4);
@@ -104,6 +118,24 @@ inline PcapngFile readPcapng(const std::string& bytes) {
             if (in > body.size()) return fail("packet data runs past its block");
             if (!zeros(body, 20 + b.capturedLength, in)) return fail("packet padding not zero");
             b.data = body.substr(20, b.capturedLength);
+            if (b.packetLinkType == 250) {
+                if (b.data.size() < 12) return fail("RTAC serial header cut off");
+                const auto be = [&b](std::size_t from) {
+                    std::uint32_t v = 0;
+                    for (std::size_t i = 0; i < 4; ++i)
+                        v = v << 8 | static_cast<unsigned char>(b.data[from + i]);
+                    return v;
+                };
+                RtacHeader h{be(0), be(4), static_cast<std::uint8_t>(b.data[8]),
+                             static_cast<std::uint8_t>(b.data[9]), b.data.substr(12)};
+                if (h.micros >= 1'000'000) return fail("RTAC microseconds past a second");
+                if (std::uint64_t{h.seconds} * 1'000'000 + h.micros != b.timestamp)
+                    return fail("RTAC time differs from the block's");
+                if (h.event > 10) return fail("RTAC event unknown");
+                if (h.lines & 0xC0) return fail("RTAC control lines past RING");
+                if (b.data[10] != 0 || b.data[11] != 0) return fail("RTAC footer not zero");
+                b.rtac = h;
+            }
         } else {
             in = body.size();  // a block this reader does not look into
         }
@@ -126,6 +158,8 @@ inline PcapngFile readPcapng(const std::string& bytes) {
             if (packet && o.code == 2 && o.value.size() != 4) return fail("epb_flags size");
             if (packet && o.code == 2) b.flags = le(o.value, 0, 4);
             if (packet && o.code == 1) b.comment = o.value;
+            if (packet && o.code == 4 && o.value.size() != 8) return fail("epb_dropcount size");
+            if (packet && o.code == 4) b.dropCount = le(o.value, 0, 8);
         }
         at += b.totalLength;
         file.blocks.push_back(std::move(b));

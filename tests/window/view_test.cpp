@@ -168,6 +168,30 @@ TEST_F(WindowTest, RowsLampsAndColoursOfTheViewAreShownAndUnchangedWidgetsLeftAl
     EXPECT_EQ(data(0, 1)->cursorPosition(), 5);
 }
 
+// A port's line errors are a count on its panel, by kind in the tip; the rows stay as they were.
+TEST_F(WindowTest, LineErrorsAreACountOnTheirPortsPanelAndLeaveTheRowsAlone) {
+    load();
+    click(button("port2.enable"));
+    window->showState();
+    EXPECT_EQ(label("port2.errors"), "Ошибки: 0");
+    const auto writes = [&] {
+        unsigned n = 0;
+        for (const ScreenRow& r : rig.view().rows) n += r.writes;
+        return n;
+    };
+    const unsigned before = writes();
+    rig.line2.peerLineError(LineError::Framing, 2);
+    rig.line2.peerLineError(LineError::Break);
+    rig.runMs(1);
+    window->showState();
+    EXPECT_EQ(label("port1.errors"), "Ошибки: 0");
+    EXPECT_EQ(label("port2.errors"), "Ошибки: 3");
+    EXPECT_EQ(find<QLabel>("port2.errors")->toolTip(),
+              "Кадр: 2, чётность: 0, переполнение: 0, обрыв: 1");
+    EXPECT_EQ(find<QLabel>("port2.errors")->palette().color(QPalette::WindowText), kLampRed);
+    EXPECT_EQ(writes(), before) << "no row written";
+}
+
 // The user may type into a cell; the next write of its row by the core replaces the typing even
 // when it writes the same bytes as before, or wipes an empty cell again.
 TEST_F(WindowTest, ARowWrittenAgainReplacesWhatTheUserTypedInItsCells) {

@@ -2,6 +2,8 @@
 
 #include <termios.h>
 
+#include "serial/linux/line_termios.h"
+
 namespace lt {
 
 int commStateOf(const SerialDevice& device, CommState& state) {
@@ -16,8 +18,8 @@ int putCommState(SerialDevice& device, ModemLines& lines, const CommState& state
                  std::uint64_t newest, bool sending) {
     LineTermios t;
     if (const int err = device.driver().getTermios(t); err != 0) return err;
-    t.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | PARMRK | IGNPAR | ISTRIP | INLCR | IGNCR | ICRNL |
-                   IGNBRK | BRKINT);
+    t.c_iflag &= ~(IXON | IXOFF | IXANY | INLCR | IGNCR | ICRNL);
+    markLineErrors(t);
     t.c_cflag &= ~CRTSCTS;
     t.c_cflag |= CLOCAL | CREAD;
     if (const int err = device.driver().setTermios(t); err != 0) return err;

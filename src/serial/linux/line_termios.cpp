@@ -65,7 +65,12 @@ void putLineSettings(const LineSettings& s, LineTermios& t) {
         t.c_cflag |= CSTOPB;
     else
         t.c_cflag &= ~CSTOPB;
-    t.c_iflag &= ~(INPCK | PARMRK | IGNPAR);
+    markLineErrors(t);
+}
+
+void markLineErrors(LineTermios& t) {
+    t.c_iflag &= ~(IGNPAR | ISTRIP | IGNBRK | BRKINT);
+    t.c_iflag |= INPCK | PARMRK;
 }
 
 LineSettings lineSettingsOf(const LineTermios& t) {

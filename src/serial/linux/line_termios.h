@@ -11,9 +11,15 @@ namespace lt {
 // found out: a UART's driver that has no 5 data bits, or cannot make a baud rate, often sets
 // something else and still says yes.
 
-// Writes baud rate, data bits, parity and stop bits into `t`, and switches off the checking of
-// parity on input, so that a byte with a parity error is still shown rather than dropped.
+// Writes baud rate, data bits, parity and stop bits into `t`, with line errors marked in the input
+// (see markLineErrors).
 void putLineSettings(const LineSettings& s, LineTermios& t);
+// Has the terminal layer mark line errors in the received bytes instead of hiding them: a
+// character with a parity or framing error comes as 0xFF 0x00 and the character (INPCK, PARMRK),
+// a break as 0xFF 0x00 0x00 rather than a bare 0x00 (IGNBRK and BRKINT off), a data byte 0xFF
+// doubled; nothing is dropped (IGNPAR off) and all eight bits are kept (ISTRIP off). The port
+// takes the marks out again, so the data is exactly as on the wire.
+void markLineErrors(LineTermios& t);
 // The line settings `t` holds.
 LineSettings lineSettingsOf(const LineTermios& t);
 

@@ -2,6 +2,8 @@
 
 #include <sys/ioctl.h>
 
+#include <cstring>
+
 #include "serial/linux/comm_state_map.h"
 #include "serial/linux/serial_log.h"
 
@@ -12,7 +14,10 @@ LinuxSerialPort::LinuxSerialPort(const Host& host, int defaultPortNumber, Driver
       name_(PortName::number(defaultPortNumber)),
       device_(std::move(drivers), [this] { vanish_.errorReported(); }),
       receive_(
-          post_, [&host] { return host.monotonicNow(); }, [this] { raise(PortEvent::Received); }),
+          post_, [&host] { return host.monotonicNow(); }, [this] { raise(PortEvent::Received); },
+          [this] {
+              if (!vanish_.vanished()) raise(PortEvent::LineErrors);
+          }),
       send_(post_, device_,
             [this] {
                 if (!vanish_.vanished()) raise(PortEvent::Sent);
@@ -32,15 +37,25 @@ void LinuxSerialPort::openDevice() {
     if (open_) throw PortError("port already open");
     receive_.queue().clear();  // what a vanished device left goes with a new opening
     std::string refusal;
-    device_.open(
-        name_.device([this](const std::string& var) { return host_.environment(var); }),
-        [&](PortDriver& driver) { settings_.applyAtOpening(driver, device_.path(), refusal); });
+    bool marked = false;
+    device_.open(name_.device([this](const std::string& var) { return host_.environment(var); }),
+                 [&](PortDriver& driver) {
+                     settings_.applyAtOpening(driver, device_.path(), refusal);
+                     // Bytes that came before these settings were received under others (a rate,
+                     // marking) and cannot be read right: the port begins with what follows.
+                     LineTermios now;
+                     marked = driver.getTermios(now) == 0 && (now.c_iflag & PARMRK) != 0;
+                     if (const int err = driver.flushInput(); err != 0)
+                         qCWarning(lcSerial)
+                             << "input not flushed at opening:" << std::strerror(err);
+                 });
     open_ = true;
     post_.nextTurn();
     vanish_.start();
     lines_.driveBoth();
     const unsigned turn = post_.turn();
-    receive_.start(device_, [this, turn] { vanish_.readerFoundGone(turn); });
+    receive_.start(device_, marked, settings_.held().Parity != 'n',
+                   [this, turn] { vanish_.readerFoundGone(turn); });
     if (device_.modemLines()) {
         watcher_ = std::make_unique<LineWatcher>(device_.driver(), [this, turn](PortEvent e) {
             post_.post(turn, [this, e] {
@@ -101,6 +116,7 @@ void LinuxSerialPort::setLineSettings(const std::string& text) {
         settings_.hold(*s);
     else if (!settings_.apply(device_.driver(), device_.path(), *s, refusal))
         throw SettingsRefused(refusal);
+    if (open_) receive_.setParity(settings_.held().Parity != 'n');
 }
 
 std::string LinuxSerialPort::lineSettings() const {
@@ -185,6 +201,10 @@ bool LinuxSerialPort::dsr() const {
 bool LinuxSerialPort::cts() const {
     requireOpen();
     return !vanish_.vanished() && lines_.input(TIOCM_CTS);
+}
+
+std::vector<LineErrorReport> LinuxSerialPort::takeLineErrors() {
+    return receive_.takeErrors();
 }
 
 int LinuxSerialPort::readCommState(CommState& state) {

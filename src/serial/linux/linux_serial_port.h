@@ -76,6 +76,7 @@ public:
     bool cts() const override;
     int readCommState(CommState& state) override;
     int writeCommState(const CommState& state) override;
+    std::vector<LineErrorReport> takeLineErrors() override;
 
     // --- What the open port turned out to offer (for diagnostics and tests) --------------------
     std::string devicePath() const;   // the device the port name resolved to at the last open

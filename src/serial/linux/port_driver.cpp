@@ -77,4 +77,17 @@ int FdPortDriver::setSerialInfo(const serial_struct& info) {
     return result(::ioctl(fd_, TIOCSSERIAL, &s));
 }
 
+int FdPortDriver::errorCounts(ErrorCounts& counts) {
+    serial_icounter_struct c{};
+    if (::ioctl(fd_, TIOCGICOUNT, &c) != 0) return errno;
+    counts = {static_cast<std::uint32_t>(c.frame), static_cast<std::uint32_t>(c.parity),
+              static_cast<std::uint32_t>(c.brk), static_cast<std::uint32_t>(c.overrun),
+              static_cast<std::uint32_t>(c.buf_overrun)};
+    return 0;
+}
+
+int FdPortDriver::flushInput() {
+    return result(::tcflush(fd_, TCIFLUSH));
+}
+
 }  // namespace lt

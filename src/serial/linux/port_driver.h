@@ -3,6 +3,8 @@
 #include <linux/serial.h>
 #include <termios.h>
 
+#include <cstdint>
+
 #include "serial/linux/line_watcher.h"
 
 namespace lt {
@@ -15,6 +17,12 @@ struct LineTermios {
     cc_t c_line = 0;
     cc_t c_cc[19] = {};
     speed_t c_ispeed = 0, c_ospeed = 0;
+};
+
+// The driver's error counters (TIOCGICOUNT): characters with a framing or a parity error, breaks,
+// and received characters lost in the UART (overrun) or for want of buffer room in the kernel.
+struct ErrorCounts {
+    std::uint32_t frame = 0, parity = 0, brk = 0, overrun = 0, bufOverrun = 0;
 };
 
 // What the port asks of its open device besides reading and writing: the terminal settings, the
@@ -35,6 +43,10 @@ public:
     virtual int drain() = 0;
     virtual int getSerialInfo(serial_struct& info) = 0;
     virtual int setSerialInfo(const serial_struct& info) = 0;
+    // The error counters, where the driver keeps them; called on the reader thread.
+    virtual int errorCounts(ErrorCounts& counts) = 0;
+    // Drops what has been received and not read (TCIFLUSH).
+    virtual int flushInput() = 0;
 };
 
 // The driver of an open serial device, through system calls on its descriptor.
@@ -54,6 +66,8 @@ public:
     int drain() override;
     int getSerialInfo(serial_struct& info) override;
     int setSerialInfo(const serial_struct& info) override;
+    int errorCounts(ErrorCounts& counts) override;
+    int flushInput() override;
 
 private:
     int fd_;

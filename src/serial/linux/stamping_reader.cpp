@@ -63,7 +63,7 @@ void StampingReader::run(int fd, int stopFd) {
             if (n > 0) {
                 // Stamped the moment they are read: the pause on the wire, not the delay of
                 // the owner's thread, decides where a packet ends.
-                if (queue_.push(buf, static_cast<std::size_t>(n), clock_()) > 0) arrived_();
+                if (sink_(buf, static_cast<std::size_t>(n), clock_())) arrived_();
                 continue;
             }
             if (n < 0 && errno == EINTR) continue;

@@ -1,22 +1,25 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <thread>
 
 #include "base/types.h"
-#include "serial/rx_queue.h"
 
 namespace lt {
 
-// Takes bytes from a device on a thread of its own as soon as they arrive and queues every chunk
-// with the moment it was read, so packet boundaries follow the pauses on the wire even while the
-// owner's thread is busy. Ends by itself when the device has vanished.
+// Takes bytes from a device on a thread of its own as soon as they arrive and hands every chunk
+// on with the moment it was read, so packet boundaries follow the pauses on the wire even while
+// the owner's thread is busy. Ends by itself when the device has vanished.
 class StampingReader {
 public:
-    // `clock` gives the monotonic stamps; it is called on the reader thread.
-    StampingReader(RxQueue& queue, std::function<Nanos()> clock)
-        : queue_(queue), clock_(std::move(clock)) {}
+    // Takes one chunk read at a moment; true when it kept something to tell of.
+    using Sink = std::function<bool(const char* bytes, std::size_t size, Nanos at)>;
+
+    // `clock` gives the monotonic stamps; it and `sink` are called on the reader thread.
+    StampingReader(Sink sink, std::function<Nanos()> clock)
+        : sink_(std::move(sink)), clock_(std::move(clock)) {}
     ~StampingReader() { stop(); }
     StampingReader(const StampingReader&) = delete;
     StampingReader& operator=(const StampingReader&) = delete;
@@ -32,7 +35,7 @@ public:
 private:
     void run(int fd, int stopFd);
 
-    RxQueue& queue_;
+    Sink sink_;
     std::function<Nanos()> clock_;
     std::function<void()> arrived_, gone_;
     std::thread thread_;

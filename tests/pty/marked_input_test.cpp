@@ -1,0 +1,128 @@
+// Error marking as the terminal layer hands it over: data bytes come out exactly as on the wire,
+// each marked error with its kind and its read's moment, the counters telling kinds apart and
+// giving the errors that are never marked.
+#include "serial/linux/marked_input.h"
+
+#include <gtest/gtest.h>
+
+namespace lt {
+namespace {
+
+using Errors = std::vector<LineErrorReport>;
+
+// One decoder fed read by read; what it gave so far.
+struct Reads {
+    MarkedInput input;
+    std::string data;
+    Errors errors;
+    void read(const std::string& bytes, Nanos at, const ErrorCounts* counts = nullptr,
+              bool parity = false) {
+        input.take(bytes.data(), bytes.size(), at, counts, parity, data, errors);
+    }
+};
+
+TEST(MarkedInput, DataBytesComeOutAsOnTheWireWithEveryMarkTakenOut) {
+    Reads r;
+    // A doubled 0xFF is one data byte 0xFF; 0x00 and every other byte pass as they are.
+    std::string all;
+    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    std::string doubled;
+    for (char c : all) doubled += c == '\xFF' ? std::string("\xFF\xFF") : std::string(1, c);
+    r.read(doubled, 1);
+    EXPECT_EQ(r.data, all);
+    EXPECT_TRUE(r.errors.empty());
+
+    // A framing error in the middle of a packet on a line without parity: the character is kept,
+    // the error stands at its read. A break between two bytes: no data byte, a break.
+    r.data.clear();
+    r.read(std::string("AB\xFF\x00"
+                       "CDE",
+                       7),
+           2);
+    r.read(std::string("\x01\xFF\x00\x00\x02", 5), 3);
+    EXPECT_EQ(r.data, std::string("ABCDE\x01\x02", 7));
+    EXPECT_EQ(r.errors, (Errors{{LineError::Framing, 2, 1}, {LineError::Break, 3, 1}}));
+
+    // On a line with parity a marked character is a parity error.
+    r.errors.clear();
+    r.read(std::string("\xFF\x00\xFF", 3), 4, nullptr, true);
+    EXPECT_EQ(r.errors, (Errors{{LineError::Parity, 4, 1}}));
+}
+
+TEST(MarkedInput, AMarkCutOffByTheEndOfAReadIsFinishedByTheNext) {
+    for (const std::string& wire : {std::string("A\xFF\x00Z", 4), std::string("A\xFF\xFFZ", 4),
+                                    std::string("A\xFF\x00\x00Z", 5)}) {
+        // Every way of cutting the bytes into reads gives the same data and errors.
+        Reads whole;
+        whole.read(wire, 9);
+        for (std::size_t cut = 1; cut < wire.size(); ++cut) {
+            Reads parts;
+            parts.read(wire.substr(0, cut), 9);
+            parts.read(wire.substr(cut), 9);
+            EXPECT_EQ(parts.data, whole.data) << cut;
+            EXPECT_EQ(parts.errors, whole.errors) << cut;
+        }
+    }
+    Reads r;
+    r.read(std::string("A\xFF", 2), 1);
+    r.read(std::string("\x00", 1), 2);
+    r.read("Z", 3);
+    EXPECT_EQ(r.data, "AZ");
+    EXPECT_EQ(r.errors, (Errors{{LineError::Framing, 3, 1}})) << "at the read that finished it";
+    r.input.reset();
+    r.read(std::string("\x00", 1), 4);
+    EXPECT_EQ(r.data, std::string("AZ\x00", 3)) << "after a reset a lone byte is data";
+}
+
+TEST(MarkedInput, CountersTellTheKindsAndGiveTheErrorsNeverMarked) {
+    Reads r;
+    ErrorCounts c{10, 20, 30, 40, 50};  // the first look only sets where counting begins
+    r.read("", 1, &c);
+    EXPECT_TRUE(r.errors.empty());
+    // One framing and one parity error marked, on a line with parity: framing first.
+    c.frame += 1;
+    c.parity += 1;
+    r.read(std::string("\xFF\x00"
+                       "a\xFF\x00"
+                       "b",
+                       6),
+           2, &c, true);
+    EXPECT_EQ(r.data, "ab");
+    EXPECT_EQ(r.errors, (Errors{{LineError::Framing, 2, 1}, {LineError::Parity, 2, 1}}));
+    // 0xFF 0x00 0x00 with a framing error counted and no break: a character 0x00 in error.
+    r.errors.clear();
+    c.frame += 1;
+    r.read(std::string("\xFF\x00\x00", 3), 3, &c);
+    EXPECT_EQ(r.data, std::string("ab\x00", 3));
+    EXPECT_EQ(r.errors, (Errors{{LineError::Framing, 3, 1}}));
+    // Overruns are never marked: lost in the UART and for want of buffer room, told as counted.
+    r.errors.clear();
+    c.overrun += 2;
+    c.bufOverrun += 1;
+    r.read("x", 4, &c);
+    EXPECT_EQ(r.errors, (Errors{{LineError::Overrun, 4, 3}}));
+    // A break counted with its mark is one break, not two.
+    r.errors.clear();
+    c.brk += 1;
+    r.read(std::string("\xFF\x00\x00", 3), 5, &c);
+    r.read("y", 6, &c);
+    EXPECT_EQ(r.errors, (Errors{{LineError::Break, 5, 1}}));
+    // Errors counted but never marked are told once the next read brings no mark for them.
+    r.errors.clear();
+    c.parity += 2;
+    r.read("z", 7, &c);
+    EXPECT_TRUE(r.errors.empty()) << "their marks may still come";
+    r.read("w", 8, &c);
+    EXPECT_EQ(r.errors, (Errors{{LineError::Parity, 8, 2}}));
+    // A counter that wraps round still counts up.
+    r.errors.clear();
+    c.overrun = 0xFFFFFFFF;
+    r.read("", 9, &c);
+    r.errors.clear();
+    c.overrun = 1;
+    r.read("", 10, &c);
+    EXPECT_EQ(r.errors, (Errors{{LineError::Overrun, 10, 2}}));
+}
+
+}  // namespace
+}  // namespace lt
