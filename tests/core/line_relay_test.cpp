@@ -172,21 +172,25 @@ TEST_F(DelayedRelay, FollowsTheSourceALineDelayAfterTheLastRelayedPacketHasLeft)
     EXPECT_TRUE(last.ports[1].lamps.rts);
 }
 
-// After a port was switched off the running out changes nothing; a delay of 0 never
-// runs out.
-TEST_F(DelayedRelay, OnlyRunsOutWithBothPortsStillOnAndADelayAbove0) {
-    enum class Off { Nothing, Port2, Delay };
-    for (Off off : {Off::Nothing, Off::Port2, Off::Delay}) {
+// After a port was switched off, or either relay cleared, before it runs out, the running out
+// changes nothing; a delay of 0 never runs out.
+TEST_F(DelayedRelay, OnlyRunsOutWithBothPortsAndBothRelaysStillOnAndADelayAbove0) {
+    enum class Off { Nothing, Port2, DataRelay, LineRelay, Delay };
+    for (Off off : {Off::Nothing, Off::Port2, Off::DataRelay, Off::LineRelay, Off::Delay}) {
         SCOPED_TRACE(static_cast<int>(off));
         rig.line2.clearPeerLog();
         rig.switchBothOn();
         core.setLineRelay(1, false);
         relayOneToTwo();
+        core.setDataRelay(1, true);
         if (off == Off::Delay) rig.saveIntervals(core.settings().gapMs, 0);
         packetWithCtsRisingInside("a");
-        rig.runMs(35);
+        rig.runMs(22);  // relayed, and still leaving port 2
+        if (off == Off::DataRelay) core.setDataRelay(1, false);
+        rig.runMs(13);
         ASSERT_EQ(rig.line2.peerReceived(), "a");
         ASSERT_FALSE(rig.line2.rts());
+        if (off == Off::LineRelay) core.setLineRelay(1, false);
         if (off == Off::Port2) core.switchPort(2, false);
         const int row = rig.nextRow();
         rig.runMs(200);
