@@ -159,22 +159,33 @@ TEST(HeadlessSession, SettingsThePortRefusesEndTheRunWithStatusTwo) {
     EXPECT_EQ(run.rig.line1.opens, 0);
 }
 
-// The end-to-end capture test checks every block; here, that a packet lands on its own port, and
-// that both ports' outputs are told as the options left them, not as switching on set them.
-TEST_F(HeadlessRun, ACaptureFileGetsEachFramedPacketOnItsPortsInterface) {
-    const std::string path = recordDir() + "/c.pcapng";
-    ASSERT_EQ(run.begin(bothPorts({"--auto", "--rts", "1", "--dtr", "2", "--pcap", path})),
-              HeadlessSession::kRunning);
-    rig.line2.peerSend("two!");
-    rig.runMs(50);
-    run.session->end();
-    const test::PcapngFile f = test::readPcapng(readBytes(path));
-    ASSERT_TRUE(f.ok()) << f.error;
-    ASSERT_EQ(f.blocks.size(), 4u);
-    EXPECT_EQ(f.blocks[2].ifName, "port 2 (/dev/sim-b)");
-    EXPECT_EQ(f.blocks[3].interfaceId, 1u);
-    EXPECT_EQ(f.blocks[3].data, "two!");
-    EXPECT_EQ(f.blocks[3].comment, "RTS=1 DTR=0 DCD=0 DSR=0 CTS=0 | RTS=0 DTR=1 DCD=0 DSR=0 CTS=0");
+// The end-to-end capture test checks every block; here, framed and polled, that a packet lands on
+// its own port stamped with the wall clock at its first byte, and that both ports' outputs are
+// told as the options left them, not as switching on set them.
+TEST(HeadlessSession, ACaptureFileGetsEachPacketOnItsPortsInterfaceFramedOrPolled) {
+    for (const Args& mode : {Args{"--auto"}, Args{"--poll", "40"}}) {
+        SCOPED_TRACE(mode[0]);
+        SessionRun run;
+        const std::string path = run.config.path().toStdString() + "/c.pcapng";
+        Args args = bothPorts({"--rts", "1", "--dtr", "2", "--pcap", path});
+        args.insert(args.end(), mode.begin(), mode.end());
+        ASSERT_EQ(run.begin(args), HeadlessSession::kRunning);
+        run.rig.runMs(7);
+        const std::uint64_t sentAt = run.rig.host.wallClockMicros();
+        run.rig.line2.peerSend("two!");
+        run.rig.runMs(50);
+        run.session->end();
+        const test::PcapngFile f = test::readPcapng(readBytes(path));
+        ASSERT_TRUE(f.ok()) << f.error;
+        ASSERT_EQ(f.blocks.size(), 4u);
+        EXPECT_EQ(f.blocks[2].ifName, "port 2 (/dev/sim-b)");
+        EXPECT_EQ(f.blocks[3].interfaceId, 1u);
+        EXPECT_EQ(f.blocks[3].data, "two!");
+        // The first byte lands one character (10 bits at 19200 baud: 521 µs) after it was sent.
+        EXPECT_EQ(f.blocks[3].timestamp, sentAt + 521);
+        EXPECT_EQ(f.blocks[3].comment,
+                  "RTS=1 DTR=0 DCD=0 DSR=0 CTS=0 | RTS=0 DTR=1 DCD=0 DSR=0 CTS=0");
+    }
 }
 
 TEST_F(HeadlessRun, AVanishedDeviceIsToldOnceAndTheOtherPortGoesOn) {

@@ -172,11 +172,12 @@ TEST_F(DelayedRelay, FollowsTheSourceALineDelayAfterTheLastRelayedPacketHasLeft)
     EXPECT_TRUE(last.ports[1].lamps.rts);
 }
 
-// After a port was switched off, or either relay cleared, before it runs out, the running out
-// changes nothing; a delay of 0 never runs out.
+// After a port was switched off or lost, or either relay cleared, before it runs out, the running
+// out changes nothing; a delay of 0 never runs out.
 TEST_F(DelayedRelay, OnlyRunsOutWithBothPortsAndBothRelaysStillOnAndADelayAbove0) {
-    enum class Off { Nothing, Port2, DataRelay, LineRelay, Delay };
-    for (Off off : {Off::Nothing, Off::Port2, Off::DataRelay, Off::LineRelay, Off::Delay}) {
+    enum class Off { Nothing, Port2, Port2Lost, DataRelay, LineRelay, Delay };
+    for (Off off :
+         {Off::Nothing, Off::Port2, Off::Port2Lost, Off::DataRelay, Off::LineRelay, Off::Delay}) {
         SCOPED_TRACE(static_cast<int>(off));
         rig.line2.clearPeerLog();
         rig.switchBothOn();
@@ -192,6 +193,7 @@ TEST_F(DelayedRelay, OnlyRunsOutWithBothPortsAndBothRelaysStillOnAndADelayAbove0
         ASSERT_FALSE(rig.line2.rts());
         if (off == Off::LineRelay) core.setLineRelay(1, false);
         if (off == Off::Port2) core.switchPort(2, false);
+        if (off == Off::Port2Lost) rig.line2.peerVanish();
         const int row = rig.nextRow();
         rig.runMs(200);
         // Only then does port 2's RTS follow the raised CTS, with a row for the new lines of each
@@ -200,6 +202,7 @@ TEST_F(DelayedRelay, OnlyRunsOutWithBothPortsAndBothRelaysStillOnAndADelayAbove0
         EXPECT_EQ(rowsSince(row), off == Off::Nothing ? 2 : 0);
         EXPECT_TRUE(rig.host.messages.empty());
         cts(rig.line1, false);
+        if (off == Off::Port2Lost) core.switchPort(2, false);
     }
 }
 

@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Mutation run: each fault of the list is applied alone to a scratch copy of the tree, built, and
 # run against the core suite, then (when the core suite passes) the command-line suite. A fault
-# that a suite catches (a failure, a crash, a run past the timeout, or a build that fails) is
-# "caught"; one that passes both is a survivor. Prints each fault's result, the survivors and the
-# share caught. The working tree is never edited.
+# that a suite catches (a failure, a crash, or a run past the timeout) is "caught"; one that passes both is a survivor. Prints each fault's result, the survivors and the
+# share caught. The working tree is never edited. The scratch tree builds with the debug preset,
+# as the working tree does, so the shared compiler cache serves every file but the mutated one.
 #
 #   tools/mutate/run.sh [-l LIST] [N ...]     N: run only the faults on these lines of LIST
 #
 # A line of LIST: `file | original snippet | replacement | the fault it stands for`, optionally
 # followed by `| harmless: why` for a survivor judged equivalent (still run, not counted). The
-# snippet must occur exactly once in the file, else the line is reported as an error of the list.
+# snippet must occur exactly once in the file and the mutant must build (warnings are errors),
+# else the line is reported as an error of the list.
 # In snippet and replacement, `\n` stands for a line break. Blank lines and `#` lines are skipped.
 set -uo pipefail
 
@@ -25,8 +26,8 @@ while [ $# -gt 0 ]; do
 done
 only=" $* "
 work="$root/build/mutate"
-src="$work/src"
-bld="$work/build"
+src="$work/tree"
+bld="$src/build/debug"
 core_timeout="${MUTATE_CORE_TIMEOUT:-90}"
 cli_timeout="${MUTATE_CLI_TIMEOUT:-180}"
 
@@ -42,10 +43,8 @@ sync_tree() {
 mkdir -p "$work"
 sync_tree
 
-# Debug checks, no debug information: the mutants build and link faster.
 if [ "$check" = 0 ] && [ ! -f "$bld/build.ninja" ]; then
-    nice cmake -S "$src" -B "$bld" -G Ninja -DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS="-O0 -g0" \
-        -DLINETAP_WERROR=OFF >"$work/configure.log" 2>&1 ||
+    (cd "$src" && nice cmake --preset debug >"$work/configure.log" 2>&1) ||
         { echo "configure failed: $work/configure.log"; exit 2; }
 fi
 
@@ -109,18 +108,22 @@ while IFS= read -r line || [ -n "$line" ]; do
         continue
     fi
     if ! build core_tests; then
-        result="caught (build)"
+        result="BUILD ERROR"
     elif ! core_suite; then
         result="caught (core)"
     elif ! build cli_tests; then
-        result="caught (build)"
+        result="BUILD ERROR"
     elif ! cli_suite; then
         result="caught (cli)"
     else
         result="SURVIVED"
     fi
     cp "$root/$file" "$src/$file"
-    if [ "$result" != SURVIVED ]; then
+    if [ "$result" = "BUILD ERROR" ]; then
+        errors=$((errors + 1))
+        bad+=("line $n: $file: the mutant does not build")
+        cp "$work/build.log" "$work/build-error-$n.log"
+    elif [ "$result" != SURVIVED ]; then
         caught=$((caught + 1))
     elif [[ "$note" == harmless:* ]]; then
         harmless=$((harmless + 1))
