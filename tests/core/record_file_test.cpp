@@ -2,10 +2,13 @@
 // on a record sink in memory and on real files in a temporary folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "record/file_record_sink.h"
 #include "settings/settings_file.h"
 #include "settings_test_support.h"
 #include "sim/rig.h"
+#include "support/pcapng_reader.h"
 
 namespace lt::sim {
 namespace {
@@ -107,6 +110,78 @@ TEST(RecordFile, UncreatableFileThenOffAndOnWithinASecondAroundASaveThenANewSeco
     // Each record is on disk as soon as it is written, while the file is still open.
     EXPECT_EQ(readBytes(folder + files[1].toStdString()), recordOf("14:05:10,09", " 43", ""));
     EXPECT_EQ(host.messages.size(), 1u);
+}
+
+// "Также pcapng": a capture file beside each record file, closed with it, and one opened on its
+// own (--pcap), which a record stopping leaves open. One that cannot be created is told and
+// clears the tick while the record goes on; a failure to write is told once per file.
+TEST(CaptureFile, BesideTheRecordOrOnItsOwnAndAFailureToldOncePerFile) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string folder = dir.path().toStdString() + "/";
+    Rig rig;
+    Core& core = rig.core;
+    rig.host.env["ProgramFiles"] = dir.path().toStdString();
+    core.load();
+    core.typeSetting(SettingField::RecordFolder, folder);
+    core.saveSettings();
+    rig.switchBothOn();
+    rig.runAuto();
+    const auto packet = [&](const std::string& bytes) {
+        rig.line1.peerSend(bytes);
+        rig.runMs(100);
+    };
+    const auto captured = [](const std::string& path) {
+        std::string packets;
+        for (const auto& b : test::readPcapng(readBytes(path)).blocks) packets += b.data;
+        return packets;
+    };
+
+    core.setCaptureBesideRecord(true);
+    core.setRecording(true);
+    const std::string beside = captureFileBeside(rig.records.path);
+    EXPECT_EQ(beside, folder + "Linetap 6 Dec 2026 14_05_09.pcapng");
+    packet("A");
+    // A capture of its own replaces the one beside the record and outlives the record.
+    const std::string own = folder + "own.pcapng";
+    ASSERT_TRUE(core.openCaptureFile(own, {}));
+    packet("B");
+    core.setRecording(false);
+    packet("C");
+    EXPECT_EQ(captured(beside), "A");
+    EXPECT_EQ(captured(own), "BC");
+    EXPECT_TRUE(core.view().captureBesideRecord);
+    core.setCaptureBesideRecord(false);
+    core.setRecording(true);
+    core.setRecording(false);
+    packet("D");
+    EXPECT_EQ(captured(own), "BCD");
+
+    // Files held to 200 bytes: a failure is told once, however many packets fail, and again for
+    // the next file.
+    const auto failures = [&] {
+        return std::count_if(rig.host.messages.begin(), rig.host.messages.end(),
+                             [](const std::string& m) { return m.starts_with("Не удалось"); });
+    };
+    const auto full = [&] {
+        return withFileSizeLimit(200, [&] {
+            packet("EE");
+            packet("FF");
+            return failures();
+        });
+    };
+    EXPECT_EQ(full(), 1);
+    ASSERT_TRUE(core.openCaptureFile(folder + "next.pcapng", {}));
+    EXPECT_EQ(full(), 2);
+
+    // A capture beside a record that cannot be created: told, the tick cleared, the record on.
+    core.setCaptureBesideRecord(true);
+    core.typeSetting(SettingField::RecordFolder, folder + "absent/");
+    core.saveSettings();
+    core.setRecording(true);
+    EXPECT_EQ(failures(), 3);
+    EXPECT_TRUE(core.recording());
+    EXPECT_FALSE(core.view().captureBesideRecord);
 }
 
 TEST(FileRecordSink, WritesRecordsWholeOrNotAtAllAndTriesTheNextAgain) {
