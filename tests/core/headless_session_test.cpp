@@ -103,12 +103,20 @@ TEST_F(HeadlessRun, LineRelayMovesCtsAndDsrOfTheNamedPortToTheOthersRtsAndDtr) {
     EXPECT_EQ(peerSees(rig.line1), "--");
 }
 
-TEST_F(HeadlessRun, OnlyThePortGivenIsOpenedAndPrintAloneRecordsWithoutARecordFolder) {
-    rig.line2.missing = true;  // port 2 stays off, however it would fare
-    EXPECT_EQ(run.begin(Args{"--port1", kDevice1, "--auto", "--print"}), HeadlessSession::kRunning);
-    EXPECT_TRUE(run.said.empty());
-    EXPECT_EQ(core.view().ports[1].panel.lamp, PortLamp::Unused) << "never switched on";
-    EXPECT_TRUE(core.recording());
+TEST(HeadlessSession, OnlyThePortGivenIsOpenedAndPrintAloneRecordsWithoutARecordFolder) {
+    for (int n : {1, 2}) {
+        SCOPED_TRACE(n);
+        SessionRun run;
+        (n == 1 ? run.rig.line2 : run.rig.line1).missing =
+            true;  // stays off, however it would fare
+        const Args args{"--port" + std::to_string(n), n == 1 ? kDevice1 : kDevice2, "--auto",
+                        "--print"};
+        EXPECT_EQ(run.begin(args), HeadlessSession::kRunning);
+        EXPECT_TRUE(run.said.empty());
+        EXPECT_EQ(run.rig.panel(n).lamp, PortLamp::Open);
+        EXPECT_EQ(run.rig.panel(otherPort(n)).lamp, PortLamp::Unused) << "never switched on";
+        EXPECT_TRUE(run.rig.core.recording());
+    }
 }
 
 TEST(HeadlessSession, EachProblemEndsTheRunWithItsStatusAndOneLine) {
