@@ -67,8 +67,8 @@ protected:
 };
 
 TEST_F(HeadlessRun, PortsOpenAtTheirSettingsWithTheAskedOutputsAndWithoutAutoArePolled) {
-    ASSERT_EQ(run.begin(bothPorts(
-                  {"--relay", "21", "--poll", "40", "--strobe", "1", "--rts", "2", "--dtr", "1"})),
+    ASSERT_EQ(run.begin(bothPorts({"--relay", "21", "--poll", "40", "--strobe", "1", "--rts",
+                                   "both", "--dtr", "1"})),
               HeadlessSession::kRunning);
     EXPECT_TRUE(run.said.empty());
     EXPECT_FALSE(core.view().run.autoFraming.checked);
@@ -78,6 +78,7 @@ TEST_F(HeadlessRun, PortsOpenAtTheirSettingsWithTheAskedOutputsAndWithoutAutoAre
     EXPECT_EQ(rig.line2.flags(), kFlagsManualRts);
     EXPECT_EQ(peerSees(rig.line1), "-D");
     EXPECT_EQ(peerSees(rig.line2), "R-");
+    EXPECT_FALSE(rig.line1.rts() || rig.panel(1).rts.checked) << "a strobed RTS is the driver's";
     rig.line1.peerSend("not relayed");
     rig.line2.peerSend("polled");
     rig.runMs(39);
