@@ -158,6 +158,15 @@ TEST(HeadlessSession, EachProblemEndsTheRunWithItsStatusAndOneLine) {
     }
 }
 
+// A record file that cannot be created in a usable folder (a full disk, a name taken).
+TEST(HeadlessSession, ARecordThatCannotStartEndsTheRunWithStatusTwo) {
+    SessionRun run;
+    run.rig.records.failOpen = true;
+    EXPECT_EQ(run.begin(bothPorts({"--auto", "--print"})), HeadlessSession::kBadInput);
+    EXPECT_EQ(run.rig.host.messages.size(), 1u);
+    EXPECT_FALSE(run.rig.core.running());
+}
+
 TEST(HeadlessSession, SettingsThePortRefusesEndTheRunWithStatusTwo) {
     SessionRun run;
     HeadlessOptions options;  // not through the parser, which would refuse them first
