@@ -47,6 +47,10 @@ TEST(PcapngBlocks, EachBlockKindByteForByte) {
               hex("06000000 40000000 01000000 240A0600 40222018 03000000 03000000 01024100 "
                   "02000400 01000000 01000B00") +
                   "RTS=1 DTR=0" + hex("00 00000000 40000000"));
+    // A comment longer than an option holds is cut back to the start of a UTF-8 character.
+    const std::string cut = pcapng::packetBlock(0, 0, "", std::string(65534, 'a') + "я");
+    EXPECT_EQ(cut.substr(36, 4), hex("0100FEFF"));
+    EXPECT_EQ(cut.size(), 36 + 4 + 65536 + 4 + 4u);
     // No data and no comment: no padding and no comment option.
     EXPECT_EQ(pcapng::packetBlock(0, 7, "", ""),
               hex("06000000 2C000000 00000000 00000000 07000000 00000000 00000000 02000400 "
