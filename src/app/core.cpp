@@ -193,7 +193,7 @@ void Core::lineChange(int p) {
 // The delayed relay into `target`: its outputs follow the source's inputs as they are now.
 void Core::delayedRelay(int target) {
     const int source = otherPort(target);
-    SerialPort& from = capture(source).port();
+    const SerialPort& from = capture(source).port();
     SerialPort& to = capture(target).port();
 
     // Skipped when a port was switched off or closed during the delay (its inputs cannot be
@@ -201,22 +201,9 @@ void Core::delayedRelay(int target) {
     // outputs have gone back to its boxes.
     const bool due =
         bothSwitchedOn() && from.isOpen() && to.isOpen() && panel(source).relaysLines();
-    bool cts = false, dsr = false, read = false;
-    if (due) {
-        try {
-            cts = from.cts();
-            dsr = from.dsr();
-            read = true;
-        } catch (const PortError& e) {
-            qCInfo(lcPorts, "delayed relay skipped: %s", e.what());
-        }
-    }
-    if (read) {
-        tolerate("relay RTS", [&] { to.setRts(cts); });
-        tolerate("relay DTR", [&] { to.setDtr(dsr); });
-    }
+    const bool followed = due && LineRelay::follow(from, to, LineRelay::First::Rts);
     relay_.stopDelay(target);
-    if (!read) return;
+    if (!followed) return;
     lineChange(target);
     lineChange(source);
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/host.h"
+#include "base/version.h"
 #include "capture/capture_channel.h"
 #include "capture/line_relay.h"
 #include "capture/poller.h"
@@ -37,8 +38,10 @@ public:
     // What to show now.
     ViewModel view() const;
     // Called after every handler that the event loop ran (timer ticks, port events), so a front
-    // end can show what changed. Intents return before anything else happens. A listener stays
-    // for the life of the core.
+    // end can show what changed; after an intent the front end looks itself. An intent that lets
+    // the event loop run (switching a port on runs the RTS strobe's yields, a message box waits
+    // for its click) may see such handlers, and their listeners, run before it returns. A
+    // listener stays for the life of the core.
     void addChangeListener(std::function<void()> changed) {
         listeners_.push_back(std::move(changed));
     }
@@ -129,7 +132,7 @@ private:
 
     Host& host_;
     QLocale locale_;
-    std::string title_ = "Linetap v2.01";
+    std::string title_ = productCaption();
     std::vector<std::function<void()>> listeners_;
 
     CaptureChannel channel1_, channel2_;

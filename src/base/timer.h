@@ -6,9 +6,10 @@
 
 namespace lt {
 
-// A window-system timer: an interval in milliseconds and an enabled flag. While enabled it fires
-// every interval; disabling and enabling again restarts the count. An interval of 0 never fires.
-// Ticks are delivered by the event loop, one at a time, never inside another handler.
+// A timer of the event loop (the window's, or the headless run's): an interval in milliseconds
+// and an enabled flag. While enabled it fires every interval; disabling and enabling again
+// restarts the count. An interval of 0 never fires. Ticks are delivered by the event loop, one at
+// a time, inside another handler only where that one lets the loop run (the RTS strobe's yields).
 class Timer {
 public:
     virtual ~Timer() = default;

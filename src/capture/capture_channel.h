@@ -29,7 +29,6 @@ public:
 
     CaptureChannel(int number, SerialPort& port, Host& host);
 
-    int number() const { return number_; }
     SerialPort& port() { return port_; }
     const SerialPort& port() const { return port_; }
 

@@ -16,13 +16,18 @@ namespace lt {
 // again.
 class LineRelay {
 public:
+    // Which output is set first: DTR wherever the relay follows a line change, a packet or a
+    // poll; RTS when the delay after relayed data runs out.
+    enum class First { Dtr, Rts };
+
     explicit LineRelay(Host& host);
 
     // The target's DTR and RTS from the given DSR and CTS, DTR first.
     static void drive(SerialPort& target, bool dsr, bool cts);
-    // The target's DTR and RTS follow the source's inputs as they are now. A source that cannot
-    // be read leaves the target's outputs as they were.
-    static void follow(const SerialPort& source, SerialPort& target);
+    // The target's DTR and RTS follow the source's inputs as they are now: both are read, then
+    // the outputs set in the given order. A source that cannot be read leaves the target's
+    // outputs as they were, and the answer is false.
+    static bool follow(const SerialPort& source, SerialPort& target, First first = First::Dtr);
 
     // Restarts the delay after which `target` (1 or 2) follows the other port again.
     void restartDelay(int target, int ms) { delay(target).restart(ms); }

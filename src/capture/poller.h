@@ -19,7 +19,6 @@ public:
         timer_->setEnabled(true);
     }
     void stop() { timer_->setEnabled(false); }
-    bool running() const { return timer_->enabled(); }
     // A new period takes effect at once; a stopped poll stays stopped.
     void setInterval(int ms) { timer_->setInterval(ms); }
     int interval() const { return timer_->interval(); }

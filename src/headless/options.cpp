@@ -36,20 +36,25 @@ std::optional<i16> milliseconds(const std::string& v) {
     return static_cast<i16>(n);
 }
 
-}  // namespace
+using Apply = std::function<std::optional<std::string>(const std::string&)>;
 
-HeadlessCommand parseHeadlessOptions(const std::vector<std::string>& args) {
-    HeadlessOptions o;
-    using Apply = std::function<std::optional<std::string>(const std::string&)>;
-    const auto forPorts = [&o](auto pick, auto set) {
-        return Apply([&o, pick, set](const std::string& v) -> std::optional<std::string> {
+// The options that take a value, each with what it does to `o` or why it refuses the value.
+std::map<std::string, Apply> valuedOptions(HeadlessOptions& o) {
+    using Port = HeadlessOptions::Port;
+    // A choice made for the ports a value names (`pick`), refused with `refusal` otherwise.
+    const auto forPorts = [&o](auto pick, const char* refusal, auto set) {
+        return Apply([&o, pick, refusal, set](const std::string& v) -> std::optional<std::string> {
             const auto which = pick(v);
-            if (!which) return "must be 12, 21 or both";
+            if (!which) return refusal;
             for (int i = 0; i < 2; ++i)
                 if ((*which)[i]) set(o.ports[i]);
             return std::nullopt;
         });
     };
+    const auto betweenPorts = [&](auto set) {
+        return forPorts(directions, "must be 12, 21 or both", set);
+    };
+    const auto onPorts = [&](auto set) { return forPorts(ports, "must be 1, 2 or both", set); };
     const auto interval = [](std::optional<i16>& into) {
         return Apply([&into](const std::string& v) -> std::optional<std::string> {
             into = milliseconds(v);
@@ -57,56 +62,43 @@ HeadlessCommand parseHeadlessOptions(const std::vector<std::string>& args) {
             return std::nullopt;
         });
     };
-    const auto device = [&o](int i) {
-        return Apply([&o, i](const std::string& v) -> std::optional<std::string> {
-            if (!parsePortName(v)) return "must be a device path or a port number 1 to 12";
-            o.ports[i].device = v;
+    // A text kept as given once `valid` accepts it.
+    const auto text = [](std::string& into, auto valid, const char* refusal) {
+        return Apply([&into, valid, refusal](const std::string& v) -> std::optional<std::string> {
+            if (!valid(v)) return refusal;
+            into = v;
             return std::nullopt;
         });
     };
-    const auto settings = [&o](int i) {
-        return Apply([&o, i](const std::string& v) -> std::optional<std::string> {
-            if (!parseLineSettings(v)) return "must be baud,parity,data,stop such as 9600,n,8,1";
-            o.ports[i].settings = v;
-            return std::nullopt;
-        });
-    };
-    const auto outputs = [&](auto set) {
-        return Apply([&o, set](const std::string& v) -> std::optional<std::string> {
-            const auto which = ports(v);
-            if (!which) return "must be 1, 2 or both";
-            for (int i = 0; i < 2; ++i)
-                if ((*which)[i]) set(o.ports[i]);
-            return std::nullopt;
-        });
-    };
+    const auto device = [](const std::string& v) { return parsePortName(v).has_value(); };
+    const auto settings = [](const std::string& v) { return parseLineSettings(v).has_value(); };
+    const auto named = [](const std::string& v) { return !v.empty(); };
+    const char* deviceRefusal = "must be a device path or a port number 1 to 12";
+    const char* settingsRefusal = "must be baud,parity,data,stop such as 9600,n,8,1";
 
-    const std::map<std::string, Apply> valued{
-        {"--port1", device(0)},
-        {"--port2", device(1)},
-        {"--settings1", settings(0)},
-        {"--settings2", settings(1)},
-        {"--relay", forPorts(directions, [](HeadlessOptions::Port& p) { p.relayData = true; })},
-        {"--line-relay",
-         forPorts(directions, [](HeadlessOptions::Port& p) { p.relayLines = true; })},
-        {"--strobe", outputs([](HeadlessOptions::Port& p) { p.strobe = true; })},
-        {"--rts", outputs([](HeadlessOptions::Port& p) { p.rts = true; })},
-        {"--dtr", outputs([](HeadlessOptions::Port& p) { p.dtr = true; })},
+    return {
+        {"--port1", text(o.ports[0].device, device, deviceRefusal)},
+        {"--port2", text(o.ports[1].device, device, deviceRefusal)},
+        {"--settings1", text(o.ports[0].settings, settings, settingsRefusal)},
+        {"--settings2", text(o.ports[1].settings, settings, settingsRefusal)},
+        {"--relay", betweenPorts([](Port& p) { p.relayData = true; })},
+        {"--line-relay", betweenPorts([](Port& p) { p.relayLines = true; })},
+        {"--strobe", onPorts([](Port& p) { p.strobe = true; })},
+        {"--rts", onPorts([](Port& p) { p.rts = true; })},
+        {"--dtr", onPorts([](Port& p) { p.dtr = true; })},
         {"--gap", interval(o.gapMs)},
         {"--poll", interval(o.pollMs)},
         {"--delay", interval(o.lineDelayMs)},
-        {"--record", Apply([&o](const std::string& v) -> std::optional<std::string> {
-             if (v.empty()) return "must name a folder";
-             o.recordFolder = v;
-             return std::nullopt;
-         })},
-        {"--pcap", Apply([&o](const std::string& v) -> std::optional<std::string> {
-             if (v.empty()) return "must name a file or a named pipe";
-             o.pcapPath = v;
-             return std::nullopt;
-         })},
+        {"--record", text(o.recordFolder, named, "must name a folder")},
+        {"--pcap", text(o.pcapPath, named, "must name a file or a named pipe")},
     };
+}
 
+}  // namespace
+
+HeadlessCommand parseHeadlessOptions(const std::vector<std::string>& args) {
+    HeadlessOptions o;
+    const std::map<std::string, Apply> valued = valuedOptions(o);
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::optional<std::string> value;
@@ -144,7 +136,8 @@ Watches, relays and records two serial lines without a window, until SIGINT or S
   --port1 DEV, --port2 DEV      device path, or a number n: $LINETAP_COMn, else /dev/ttyS<n-1>;
                                 a port not given stays switched off
   --settings1 TEXT, --settings2 TEXT
-                                baud,parity,data,stop (default 1200,o,8,1)
+                                baud,parity,data,stop (default )" +
+           LineSettings{}.text() + R"()
   --relay 12|21|both            relay packets (12: port 1's packets out of port 2)
   --line-relay 12|21|both       relay modem lines (12: port 1's CTS/DSR drive port 2's RTS/DTR)
   --strobe 1|2|both             RTS raised only while the port sends

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/types.h"
+#include "serial/line_settings.h"
 
 namespace lt {
 
@@ -14,11 +15,11 @@ namespace lt {
 struct HeadlessOptions {
     struct Port {
         std::string device;  // a device path or a port number "1".."12"; empty: off
-        std::string settings = "1200,o,8,1";  // "baud,parity,data,stop"
-        bool relayData = false;               // this port's packets go out of the other port
-        bool relayLines = false;              // this port's CTS/DSR drive the other's RTS/DTR
-        bool strobe = false;                  // RTS raised only while the port sends
-        bool rts = false, dtr = false;        // outputs set on by hand
+        std::string settings = LineSettings{}.text();  // "baud,parity,data,stop"
+        bool relayData = false;         // this port's packets go out of the other port
+        bool relayLines = false;        // this port's CTS/DSR drive the other's RTS/DTR
+        bool strobe = false;            // RTS raised only while the port sends
+        bool rts = false, dtr = false;  // outputs set on by hand
     };
     std::array<Port, 2> ports;
     bool autoFraming = false;

@@ -89,8 +89,8 @@ int HeadlessSession::begin() {
     return kRunning;
 }
 
-// A device that vanishes is told once; the other port goes on. Looked at after every event, so
-// only the two panels are read, not the whole view.
+// A device that vanishes is told once; the other port goes on. Looked at after every event,
+// from the two port panels alone.
 void HeadlessSession::watchLosses() {
     core_.addChangeListener([this] {
         for (int n : {1, 2}) {

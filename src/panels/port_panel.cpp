@@ -18,15 +18,17 @@ std::array<ChoiceBox, kChoices> initialChoices(int number) {
                                    "14400", "19200", "28800", "38400", "57600", "115200"};
     // Port 2's list has no 14400.
     if (number == 2) std::erase(bauds, "14400");
-    return {ChoiceBox{ports, std::to_string(number)}, ChoiceBox{bauds, "1200"},
-            ChoiceBox{{"n", "e", "o", "s", "m"}, "o"}, ChoiceBox{{"5", "6", "7", "8"}, "8"},
-            ChoiceBox{{"1", "2"}, "1"}};
+    const LineSettings start;
+    return {ChoiceBox{ports, std::to_string(number)}, ChoiceBox{bauds, std::to_string(start.Baud)},
+            ChoiceBox{{"n", "e", "o", "s", "m"}, std::string(1, start.Parity)},
+            ChoiceBox{{"5", "6", "7", "8"}, std::to_string(start.DataBits)},
+            ChoiceBox{{"1", "2"}, std::to_string(start.StopBits)}};
 }
 
 }  // namespace
 
 PortPanel::PortPanel(int number, SerialPort& port, Host& host)
-    : number_(number), port_(port), host_(host), applyTimer_(host.createTimer()) {
+    : port_(port), host_(host), applyTimer_(host.createTimer()) {
     view_.choices = initialChoices(number);
     applyTimer_->setInterval(kApplyDelayMs);
 }

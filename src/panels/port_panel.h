@@ -47,7 +47,6 @@ public:
 
     PortPanel(int number, SerialPort& port, Host& host);
 
-    int number() const { return number_; }
     const PortPanelView& view() const { return view_; }
     bool switchedOn() const { return view_.enable.checked; }
     bool relaysData() const { return view_.dataRelay.checked; }
@@ -98,7 +97,6 @@ private:
     void readCommState(CommState& state);
     void writeCommState(CommState& state, std::uint32_t flags);
 
-    int number_;
     SerialPort& port_;
     Host& host_;
     PortPanelView view_;

@@ -3,6 +3,8 @@
 #include <array>
 #include <utility>
 
+#include "base/version.h"
+
 namespace lt {
 
 namespace {
@@ -42,7 +44,7 @@ std::string monthGenitive(const QLocale& locale, const QDate& date) {
 
 std::string titleLine(const QLocale& locale, const QDate& date) {
     std::string line =
-        "Velmora" + std::string(7, ' ') + "Linetap v.2.0" + std::string(15, ' ') + "Сегодня: ";
+        "Velmora" + std::string(7, ' ') + titleLineName() + std::string(15, ' ') + "Сегодня: ";
     line += std::to_string(date.day());
     line += "  ";
     line += monthGenitive(locale, date);

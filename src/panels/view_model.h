@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "base/version.h"
 #include "panels/data_screen.h"
 #include "panels/port_panel.h"
 #include "panels/run_control.h"
@@ -19,7 +20,7 @@ struct PortView {
 
 // Everything the window shows, as one plain value: it reads this and nothing else of the core.
 struct ViewModel {
-    std::string title = "Linetap v2.01";
+    std::string title = productCaption();
     std::array<PortView, kPorts> ports;  // port 1, port 2
     RunPanelView run;
     bool recording = false;            // "Запись"

@@ -17,10 +17,10 @@ namespace lt {
 
 namespace {
 
-// A window-system timer on the event loop of the thread that creates it. Periodic ticks come from
-// a QTimer with Qt::PreciseTimer; the first expiry after startFirstAfter() comes from a timerfd,
-// which the event loop watches and which keeps nanoseconds, so a packet can end a gap after its
-// last byte without rounding to whole milliseconds.
+// A timer on the Qt event loop of the thread that creates it, with or without a window. Periodic
+// ticks come from a QTimer with Qt::PreciseTimer; the first expiry after startFirstAfter() comes
+// from a timerfd, which the event loop watches and which keeps nanoseconds, so a packet can end a
+// gap after its last byte without rounding to whole milliseconds.
 class QtTimer : public Timer {
 public:
     QtTimer() {

@@ -4,8 +4,8 @@
 
 namespace lt {
 
-// Where records go: a text file opened for appending. Every append hands its bytes to the
-// operating system at once, so a crash loses nothing already written.
+// Where records go: a text file opened for appending, or standard output. Every append hands its
+// bytes to the operating system at once, so a crash loses nothing already written.
 class RecordSink {
 public:
     virtual ~RecordSink() = default;

@@ -6,7 +6,7 @@
 namespace lt {
 
 // A settings text "baud,parity,data,stop" taken apart: any positive baud rate, parity letter
-// n, e, o, s or m, 5 to 8 data bits, 1 or 2 stop bits.
+// n, e, o, s or m, 5 to 8 data bits, 1 or 2 stop bits. As made, the settings a port starts with.
 struct LineSettings {
     int Baud = 1200;
     char Parity = 'o';

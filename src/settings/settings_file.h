@@ -7,6 +7,7 @@
 
 #include "base/host.h"
 #include "base/types.h"
+#include "base/version.h"
 
 namespace lt {
 
@@ -18,9 +19,11 @@ inline constexpr std::size_t kSettingsRecordCount = 6;
 inline constexpr std::size_t kSettingsFileSize = kSettingsRecordSize * kSettingsRecordCount;
 inline constexpr std::size_t kSettingsMaxText = kSettingsRecordSize - 2;  // 498
 
-inline constexpr char kProductWord[] = "Linetap";
-inline constexpr char kVersionWord[] = "v.2.01";
+// The identity pair; it also names the program folder and the settings file.
+inline constexpr const char* kProductWord = kProductName;
+inline const std::string kVersionWord = versionWord();
 
+// The intervals in force until a settings file gives others, in milliseconds.
 inline constexpr i16 kDefaultGapInterval = 10;
 inline constexpr i16 kDefaultPollInterval = 100;
 inline constexpr i16 kDefaultServiceDelay = 100;
@@ -44,7 +47,7 @@ StoredSettings parseSettings(std::string_view bytes);
 // The 3000 bytes of a file, fillers zero. Nothing when a text does not fit its record.
 std::optional<std::string> serializeSettings(const StoredSettings& s);
 
-// Intervals 10 / 100 / 100 and the identity of this version; the folder is left as it is.
+// The default intervals and the identity of this version; the folder is left as it is.
 void setDefaults(StoredSettings& s);
 
 bool identityMatches(const StoredSettings& s);

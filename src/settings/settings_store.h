@@ -4,15 +4,16 @@
 
 #include "base/host.h"
 #include "base/types.h"
+#include "settings/settings_file.h"
 
 namespace lt {
 
 // The four settings kept between runs.
 struct Settings {
-    std::string recordFolder;  // where record files go; ends with "/" once loaded or saved
-    i16 gapMs = 10;            // the minimum pause that ends a packet
-    i16 pollMs = 100;          // the default poll period
-    i16 lineDelayMs = 100;     // how long relayed line states follow the data they came with
+    std::string recordFolder;           // where record files go; ends with "/" once loaded or saved
+    i16 gapMs = kDefaultGapInterval;    // the minimum pause that ends a packet
+    i16 pollMs = kDefaultPollInterval;  // the default poll period
+    i16 lineDelayMs = kDefaultServiceDelay;  // how long relayed line states follow their data
 };
 
 // The settings in force and the settings file behind them: loaded once at start-up, written only

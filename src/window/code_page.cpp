@@ -30,10 +30,6 @@ constexpr std::array<char16_t, 256> kTable = makeTable();
 
 }  // namespace
 
-char16_t cp1251Char(unsigned char byte) {
-    return kTable[byte];
-}
-
 QString cp1251Text(std::string_view bytes) {
     QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
     QChar* out = text.data();

@@ -50,10 +50,6 @@ FolderPicker::FolderPicker(QWidget* parent)
     });
 }
 
-QString FolderPicker::currentFolder() const {
-    return current_;
-}
-
 bool FolderPicker::openFolder(const QString& path) {
     if (!readableFolder(path)) {
         showFolder(current_);  // back to the folder shown before

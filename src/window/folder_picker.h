@@ -22,9 +22,6 @@ public:
     QComboBox* drive() const { return drive_; }
     QTreeView* dir() const { return dir_; }
 
-    // The folder the picker shows, without a trailing "/" except at the root.
-    QString currentFolder() const;
-
     // Moves the folder list to `path`; false (and nothing moves) when it is no readable folder.
     bool openFolder(const QString& path);
     // Moves to the mount point in entry `index` of the drive list; false when it cannot be read.

@@ -327,6 +327,15 @@ void MainWindow::buildPortPanel(QWidget* client, int number) {
     w.frame->setObjectName(portName(number, "panel"));
     place(w.frame, {180, one ? 540 : 3870, 2235, 3195});
     paintPanel(w.frame, one ? kLightGreen : kLightYellow);
+    buildPortChoices(number);
+    w.lamp = makeLamp(w.frame, portName(number, "lamp"), {810, 585, 165, 165});
+    buildPortTicks(number);
+}
+
+// The five boxes of a port panel (port, baud, parity, data bits, stop bits) with their captions.
+void MainWindow::buildPortChoices(int number) {
+    const bool one = number == 1;
+    PortWidgets& w = ports_[number - 1];
     QWidget* f = w.frame;
 
     // Port 1's "СOM" begins with the Cyrillic С; port 2's "COM" is Latin.
@@ -367,7 +376,12 @@ void MainWindow::buildPortPanel(QWidget* client, int number) {
         // only a pick applies, so the box keeps Enter to itself.
         combo->lineEdit()->installEventFilter(&enterKeeper_);
     }
-    w.lamp = makeLamp(f, portName(number, "lamp"), {810, 585, 165, 165});
+}
+
+// The ticks and the display-mode options of a port panel.
+void MainWindow::buildPortTicks(int number) {
+    PortWidgets& w = ports_[number - 1];
+    QWidget* f = w.frame;
 
     w.rts = makeCheck(f, portName(number, "rts"), "RTS", {90, 1440, 1000, 270});
     w.hex = new QRadioButton(QString::fromUtf8("Bit"), f);

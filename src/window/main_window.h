@@ -94,6 +94,8 @@ private:
     void buildMenu();
     void buildDataScreen(QWidget* client);
     void buildPortPanel(QWidget* client, int number);
+    void buildPortChoices(int number);
+    void buildPortTicks(int number);
     void buildRunPanel(QWidget* client);
     void buildSettingsPanel(QWidget* client);
     void setIcons();

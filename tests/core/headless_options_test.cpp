@@ -49,12 +49,14 @@ Args withPort(Args more) {
     return more;
 }
 
-const std::string kPort1 = "[/dev/ttyUSB0 1200,o,8,1";
-const std::string kPort2 = "[ 1200,o,8,1";
+// A port's settings when none are given.
+const std::string kDefaults = "1200,o,8,1";
+const std::string kPort1 = "[/dev/ttyUSB0 " + kDefaults;
+const std::string kPort2 = "[ " + kDefaults;
 
 TEST(HeadlessOptions, EachOptionChoosesForItsOwnPortAndHelpOrVersionNeedNoPort) {
     const std::pair<Args, std::string> cases[] = {
-        {{"--headless", "--port2", "/dev/ttyUSB1"}, "[ 1200,o,8,1][/dev/ttyUSB1 1200,o,8,1]"},
+        {{"--headless", "--port2", "/dev/ttyUSB1"}, kPort2 + "][/dev/ttyUSB1 " + kDefaults + "]"},
         {{"--port1", "12", "--port2", "7", "--settings1", "9600,n,8,1", "--settings2",
           "19200,e,7,2"},
          "[12 9600,n,8,1][7 19200,e,7,2]"},
@@ -73,8 +75,9 @@ TEST(HeadlessOptions, EachOptionChoosesForItsOwnPortAndHelpOrVersionNeedNoPort) 
         // Values may follow an "="; only the first one splits.
         {{"--port1=/dev/a=b", "--gap=12", "--poll=40", "--delay=7", "--settings2=4800,n,7,1",
           "--port2=2", "--record=/srv/rec", "--pcap=/tmp/c.pcapng", "--strobe=2"},
-         "[/dev/a=b 1200,o,8,1][2 4800,n,7,1 strobe] gap=12 poll=40 delay=7 record=/srv/rec "
-         "pcap=/tmp/c.pcapng"},
+         "[/dev/a=b " + kDefaults +
+             "][2 4800,n,7,1 strobe] gap=12 poll=40 delay=7 record=/srv/rec "
+             "pcap=/tmp/c.pcapng"},
         {{"--port1", "/dev/ttyUSB0", "--headless", "--auto"}, kPort1 + "]" + kPort2 + "] auto"},
         // Help and version, asked for before anything is wrong, need no port.
         {{"--help"}, "help"},

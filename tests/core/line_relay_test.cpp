@@ -1,6 +1,8 @@
 // Scenarios of line tracking between packets and of the relay of line states to the other port.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "sim/rig.h"
 
 namespace lt::sim {
@@ -170,6 +172,29 @@ TEST_F(DelayedRelay, FollowsTheSourceALineDelayAfterTheLastRelayedPacketHasLeft)
     const ScreenRow last = rig.row((rig.nextRow() + kRows - 1) % kRows);
     EXPECT_TRUE(last.ports[0].lamps.cts);
     EXPECT_TRUE(last.ports[1].lamps.rts);
+}
+
+// When the delay runs out, port 2's RTS is set before its DTR.
+TEST_F(DelayedRelay, SetsRtsBeforeDtr) {
+    const double now = rig.loop.now() / 1e6;
+    rig.sendAt(rig.line1, now, "ab");
+    rig.loop.post(ms(now + charMs + 0.5), [this] {
+        rig.line1.peerSetRts(true);
+        rig.line1.peerSetDtr(true);
+    });
+    rig.runMs(60);
+    ASSERT_EQ(rig.line2.peerReceived(), "ab");
+    ASSERT_FALSE(rig.line2.peerSeesRts());
+    const std::size_t before = rig.line2.peerLineLog().size();
+    rig.runMs(200);
+
+    // Port 2's peer saw RTS rise alone, then DTR beside it.
+    const auto& log = rig.line2.peerLineLog();
+    const auto raised = std::find_if(log.begin() + static_cast<std::ptrdiff_t>(before), log.end(),
+                                     [](const auto& l) { return l.rts || l.dtr; });
+    ASSERT_NE(raised, log.end());
+    EXPECT_TRUE(raised->rts && !raised->dtr);
+    EXPECT_TRUE(log.back().rts && log.back().dtr);
 }
 
 // After a port was switched off or lost, or either relay cleared, before it runs out, the running

@@ -13,7 +13,8 @@ namespace lt::sim {
 namespace {
 
 StoredSettings settings(std::string path, i16 gap, i16 poll, i16 lineDelay,
-                        std::string product = "Linetap", std::string version = "v.2.01") {
+                        std::string product = kStoredProduct,
+                        std::string version = kStoredVersion) {
     return {std::move(path), gap, poll, lineDelay, std::move(product), std::move(version)};
 }
 
@@ -48,7 +49,7 @@ TEST(SettingsBytes, TheRecordLayoutWrittenAndReadWhateverTheFileHolds) {
         {good.substr(0, 2005), settings("/data/", 25, 250, 50, "", "")},  // product cut short
         {good.substr(0, 2508), settings("/data/", 25, 250, 50)},  // the last filler is missing
         {good + std::string(5000, '\x55'), settings("/data/", 25, 250, 50)},  // beyond: ignored
-        {bad, settings("", 25, 250, 50, "", "v.2.01")},
+        {bad, settings("", 25, 250, 50, "", kStoredVersion)},
     };
     for (const auto& [bytes, expected] : cases) EXPECT_EQ(parseSettings(bytes), expected);
 }

@@ -21,8 +21,8 @@ TEST_F(SettingsLoad, FirstStartMakesTheFolderAndAFileOfDefaults) {
     host.env["HOME"] = base + "home";
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(base + "home")));
     store.load();
-    const std::string config = base + "home/.config/Linetap v.2.01/";
-    EXPECT_EQ(readBytes(config + "Linetap v.2.01.eng"), goldenSettings("", 10, 100, 100));
+    const std::string config = base + "home/.config/" + kProgramFolderName + "/";
+    EXPECT_EQ(readBytes(config + kProgramFolderName + ".eng"), goldenSettings("", 10, 100, 100));
     EXPECT_EQ(store.values().recordFolder, config);
 }
 
@@ -41,7 +41,7 @@ TEST_F(SettingsLoad, StoredValuesAreUsedAndAFileOfAnotherVersionIsRewrittenKeepi
     const std::pair<std::string, std::string> replaced[] = {
         {goldenSettings("/srv/records/", 25, 250, 50, "Linetap", "v.2.00"), "/srv/records/"},
         // The identity is compared exactly, case and all.
-        {goldenSettings("/x/", 1, 2, 3, "linetap", "v.2.01"), "/x/"},
+        {goldenSettings("/x/", 1, 2, 3, "linetap", kStoredVersion), "/x/"},
         {goldenSettings("/x/", 1, 2, 3, "Linetap", "V.2.01"), "/x/"},
         {"", ""},
         {goldenSettings("/kept/", 5, 5, 5).substr(0, 1200), "/kept/"},
@@ -62,7 +62,7 @@ TEST_F(SettingsLoad, FolderOrFileThatCannotBeMadeOrReadLeavesTheDefaults) {
     store.load();
     EXPECT_FALSE(pathExists(base + "absent")) << "only one folder level is made";
     EXPECT_EQ(valuesOf(store.values()),
-              Values(base + "absent/deeper/Linetap v.2.01/", 10, 100, 100));
+              Values(base + "absent/deeper/" + kProgramFolderName + "/", 10, 100, 100));
 
     // A folder where the file should be: it exists but cannot be read, and is not overwritten.
     host.env["ProgramFiles"] = dir.path().toStdString();

@@ -16,12 +16,17 @@
 
 namespace lt::sim {
 
+// The identity a settings file of this version carries, and the name of the program folder and
+// of the file in it.
+inline const std::string kStoredProduct = "Linetap", kStoredVersion = "v.2.01";
+inline const std::string kProgramFolderName = kStoredProduct + " " + kStoredVersion;
+
 // A settings file put together byte by byte from the record layout, independently of the
 // program's writer: six 500-byte records, texts as a 16-bit length and bytes, integers as 16-bit
 // two's complement, low byte first, the rest zero.
 inline std::string goldenSettings(const std::string& path, int gap, int poll, int lineDelay,
-                                  const std::string& product = "Linetap",
-                                  const std::string& version = "v.2.01") {
+                                  const std::string& product = kStoredProduct,
+                                  const std::string& version = kStoredVersion) {
     std::string f(3000, '\0');
     auto u16 = [&f](std::size_t record, unsigned v) {
         f[500 * (record - 1)] = static_cast<char>(v % 256);
@@ -88,8 +93,8 @@ protected:
         ASSERT_TRUE(dir.isValid());
         base = dir.path().toStdString() + "/";
         host.env["ProgramFiles"] = dir.path().toStdString();
-        folder = base + "Linetap v.2.01/";
-        file = folder + "Linetap v.2.01.eng";
+        folder = base + kProgramFolderName + "/";
+        file = folder + kProgramFolderName + ".eng";
     }
     void putFile(const std::string& bytes) {
         ASSERT_TRUE(QDir().mkpath(QString::fromStdString(folder)));

@@ -66,7 +66,7 @@ struct Rig {
         core.typePollInterval(std::to_string(periodMs));
         core.start();
     }
-    // What the capture of a port holds (the core's own non-const overload is private).
+    // What the capture of a port holds.
     const CaptureChannel& channel(int port) const { return core.channel(port); }
     // A port panel as the window shows it.
     PortPanelView panel(int port) const { return core.view().ports[port - 1].panel; }

@@ -49,8 +49,7 @@ void VirtualTimer::schedule(Nanos delay) {
     loop_.cancel(pending_);
     pending_ = 0;
     if (delay < 0) return;
-    due_ = loop_.now() + delay;
-    pending_ = loop_.post(due_ + latency, [this] { fire(); });
+    pending_ = loop_.post(loop_.now() + delay + latency, [this] { fire(); });
 }
 
 void VirtualTimer::fire() {

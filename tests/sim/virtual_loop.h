@@ -50,7 +50,7 @@ private:
     std::unordered_map<Id, Nanos> at_;
 };
 
-// A window-system timer on the virtual clock.
+// A timer of the event loop on the virtual clock.
 class VirtualTimer : public Timer {
 public:
     explicit VirtualTimer(VirtualLoop& loop) : loop_(loop) {}
@@ -62,9 +62,6 @@ public:
     bool enabled() const override { return enabled_; }
     void startFirstAfter(Nanos first) override;
 
-    // When the next tick is due (-1 when none is).
-    Nanos dueAt() const { return pending_ ? due_ : -1; }
-
     Nanos latency = 0;  // ticks reach the program this late (a busy window)
 
 private:
@@ -75,7 +72,6 @@ private:
     int interval_ = 0;
     bool enabled_ = false;
     VirtualLoop::Id pending_ = 0;
-    Nanos due_ = 0;
 };
 
 }  // namespace lt::sim

@@ -4,6 +4,7 @@
 #include <QTreeView>
 
 #include "panels/title_line.h"
+#include "settings/settings_file.h"
 #include "window_fixture.h"
 
 namespace lt::test {
@@ -70,6 +71,8 @@ TEST(TitleLine, GivesTheDateInTheLocalesWordsWithARussianMonthInTheGenitive) {
 }
 
 TEST_F(WindowTest, StartUpFillsTheTitleAndFieldsWithPortsClosedAndCaptureStopped) {
+    // Until the settings are loaded the caption is the program's name and version.
+    EXPECT_EQ(window->windowTitle().toStdString(), "Linetap v2.01");
     rig.core.setDisplayMode(1, DisplayMode::Hex);  // start-up puts both ports back to text
     load();
     EXPECT_EQ(states("", {"port1.hex", "port1.text", "port2.hex", "port2.text"},
@@ -77,8 +80,7 @@ TEST_F(WindowTest, StartUpFillsTheTitleAndFieldsWithPortsClosedAndCaptureStopped
               "0101");
     // The rig's clock stands on 6 December 2026; its locale is C.
     EXPECT_EQ(window->windowTitle().toStdString(), kHead + "6  December  2026 года  Sunday");
-    const std::string folder = home.path().toStdString() + "/Linetap v.2.01/";
-    EXPECT_EQ(field("settings.recordFolder")->text().toStdString(), folder);
+    EXPECT_EQ(field("settings.recordFolder")->text().toStdString(), programFolder(rig.host));
     for (const char* name : {"run.pollInterval", "settings.pollInterval", "settings.lineDelay"})
         EXPECT_EQ(field(name)->text(), "100") << name;
     EXPECT_EQ(field("settings.gap")->text(), "10");
