@@ -200,7 +200,7 @@ void PortPanel::strobe() {
     if (!port_.isOpen()) return;
     // The tick as it stands now: a click during the yields has run its own procedure already,
     // and this one must not undo it.
-    writeCommState(state, view_.strobe.checked ? kFlagsToggleRts : kFlagsManualRts);
+    writeCommState(state, view_.strobe.checked ? RtsControl::Toggle : RtsControl::Steady);
     host_.processEvents();
     if (!port_.isOpen()) return;
 
@@ -218,8 +218,8 @@ void PortPanel::readCommState(CommState& state) {
         host_.showMessage("DCB Read Error:" + std::to_string(code));
 }
 
-void PortPanel::writeCommState(CommState& state, std::uint32_t flags) {
-    state.Flags = flags;
+void PortPanel::writeCommState(CommState& state, RtsControl rts) {
+    state.rts = rts;
     if (const int code = port_.writeCommState(state); code != 0)
         host_.showMessage("DCB Write Error:" + std::to_string(code));
 }

@@ -95,7 +95,7 @@ private:
     bool takeChoices();
     void strobe();
     void readCommState(CommState& state);
-    void writeCommState(CommState& state, std::uint32_t flags);
+    void writeCommState(CommState& state, RtsControl rts);
 
     SerialPort& port_;
     Host& host_;

@@ -38,18 +38,16 @@ public:
     using PortError::PortError;
 };
 
-// The comm state of an open port: the flags word the program writes (0x1011 manual RTS,
-// 0x3011 RTS toggle). Bits: fBinary 0, fDtrControl 4-5, fRtsControl 12-13.
+// How an open port drives RTS: steadily (asserted, then as the program sets it) or in toggle
+// mode (asserted exactly while bytes are being sent).
+enum class RtsControl : std::uint8_t { Steady, Toggle };
+
+// The comm state of an open port, as the RTS strobe reads and writes it. Writing it keeps the
+// line settings, switches off flow control, parity checking and character translation, asserts
+// DTR, and drives RTS as `rts` says.
 struct CommState {
-    std::uint32_t Flags = 0;
+    RtsControl rts = RtsControl::Steady;
 };
-
-constexpr std::uint32_t kFlagsManualRts = 0x1011;
-constexpr std::uint32_t kFlagsToggleRts = 0x3011;
-
-inline bool rtsToggleOf(std::uint32_t flags) {
-    return ((flags >> 12) & 3u) == 3u;
-}
 
 // The rule by which takeReceived cuts a packet: a byte that arrived `at`, `gapLimit` or more after
 // the byte before it (which arrived `before`, at or after `gapsFrom`), begins the next packet.

@@ -74,8 +74,8 @@ TEST_F(HeadlessRun, PortsOpenAtTheirSettingsWithTheAskedOutputsAndWithoutAutoAre
     EXPECT_FALSE(core.view().run.autoFraming.checked);
     EXPECT_EQ(rig.line1.lineSettings(), "9600,n,8,1");
     EXPECT_EQ(rig.line2.lineSettings(), "19200,n,8,1");
-    EXPECT_EQ(rig.line1.flags(), kFlagsToggleRts);
-    EXPECT_EQ(rig.line2.flags(), kFlagsManualRts);
+    EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Toggle);
+    EXPECT_EQ(rig.line2.rtsControl(), RtsControl::Steady);
     EXPECT_EQ(peerSees(rig.line1), "-D");
     EXPECT_EQ(peerSees(rig.line2), "R-");
     EXPECT_FALSE(rig.line1.rts() || rig.panel(1).rts.checked) << "a strobed RTS is the driver's";

@@ -22,7 +22,7 @@ TEST_F(ModemLines, StrobeHandsRtsToTheSendingAndClearedGivesSteadyRtsWithBothBox
     core.setDtr(1, false);
     core.setStrobe(1, true);
     EXPECT_EQ(rig.host.yields, 3);
-    EXPECT_EQ(rig.line1.flags(), kFlagsToggleRts);
+    EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Toggle);
     EXPECT_FALSE(rig.panel(1).rts.enabled);
     EXPECT_FALSE(rig.panel(1).rts.checked) << "the RTS tick stays as it was";
     EXPECT_TRUE(rig.panel(1).dtr.checked);
@@ -30,7 +30,7 @@ TEST_F(ModemLines, StrobeHandsRtsToTheSendingAndClearedGivesSteadyRtsWithBothBox
 
     core.setDtr(1, false);
     core.setStrobe(1, false);
-    EXPECT_EQ(rig.line1.flags(), kFlagsManualRts);
+    EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Steady);
     EXPECT_TRUE(rig.panel(1).rts.enabled);
     EXPECT_TRUE(rig.panel(1).rts.checked && rig.panel(1).dtr.checked);
     EXPECT_EQ(peerSees(rig.line1), "RD");
@@ -55,7 +55,7 @@ TEST_F(ModemLines, CommStateFailuresAreReportedReadFirstAndTheBoxesStillFollow) 
     rig.host.whileMessageShown = nullptr;
     EXPECT_FALSE(rig.panel(1).rts.enabled);
     EXPECT_TRUE(rig.panel(1).dtr.checked);
-    EXPECT_EQ(rig.line1.flags(), kFlagsManualRts) << "the refused write changed nothing";
+    EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Steady) << "the refused write changed nothing";
 
     // A read failure alone does not stop the write.
     rig.host.messages.clear();
@@ -63,22 +63,22 @@ TEST_F(ModemLines, CommStateFailuresAreReportedReadFirstAndTheBoxesStillFollow) 
     core.setStrobe(1, false);
     core.setStrobe(1, true);
     EXPECT_EQ(rig.host.messages, (std::vector<std::string>(2, "DCB Read Error:5")));
-    EXPECT_EQ(rig.line1.flags(), kFlagsToggleRts);
+    EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Toggle);
 }
 
 TEST_F(ModemLines, ClicksAndPicksDuringTheStrobesYields) {
     // Cleared by a second click while the first procedure is in a yield: the last tick counts.
     rig.loop.post(rig.loop.now(), [&] { core.setStrobe(1, false); });
     core.setStrobe(1, true);
-    EXPECT_EQ(rig.line1.flags(), kFlagsManualRts);
+    EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Steady);
     EXPECT_TRUE(rig.panel(1).rts.enabled);
 
     // Port 2's strobe cleared while port 1's procedure lets events run: each keeps its own.
     core.setStrobe(2, true);
     rig.loop.post(rig.loop.now(), [&] { core.setStrobe(2, false); });
     core.setStrobe(1, true);
-    EXPECT_EQ(rig.line1.flags(), kFlagsToggleRts);
-    EXPECT_EQ(rig.line2.flags(), kFlagsManualRts);
+    EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Toggle);
+    EXPECT_EQ(rig.line2.rtsControl(), RtsControl::Steady);
     EXPECT_FALSE(rig.panel(1).rts.enabled);
     EXPECT_TRUE(rig.panel(2).rts.enabled);
     EXPECT_EQ(peerSees(rig.line1) + peerSees(rig.line2), "-DRD");
@@ -96,7 +96,7 @@ TEST_F(ModemLines, ClicksAndPicksDuringTheStrobesYields) {
         EXPECT_TRUE(rig.host.messages.empty()) << yield;
         EXPECT_TRUE(rig.panel(1).rts.enabled);
         rig.runMs(100);
-        EXPECT_EQ(rig.line1.flags(), kFlagsToggleRts);
+        EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Toggle);
         EXPECT_FALSE(rig.panel(1).rts.enabled);
     }
 }
@@ -113,7 +113,7 @@ TEST_F(ModemLines, PortSwitchedOffInTheStrobesLastYieldKeepsItsRtsBoxAsTheSwitch
     core.setStrobe(1, false);
     rig.host.onYield = nullptr;
     ASSERT_EQ(rig.host.yields, 3);
-    EXPECT_EQ(rig.line1.flags(), kFlagsManualRts) << "written before the last yield";
+    EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Steady) << "written before the last yield";
     EXPECT_EQ(rig.panel(1).lamp, PortLamp::Off);
     EXPECT_FALSE(rig.panel(1).rts.checked);
     EXPECT_FALSE(rig.panel(1).rts.enabled);

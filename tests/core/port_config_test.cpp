@@ -43,7 +43,7 @@ TEST_F(PortPanels, SwitchingOnWithUntouchedBoxesOpens1200Odd81AndSwitchingOffPut
         EXPECT_EQ(line(n).portName(), PortName::number(n));
         EXPECT_EQ(line(n).lineSettings(), "1200,o,8,1");
         // What the device at the far end sees: manual RTS and DTR, both on.
-        EXPECT_EQ(line(n).flags(), kFlagsManualRts);
+        EXPECT_EQ(line(n).rtsControl(), RtsControl::Steady);
         EXPECT_EQ(peerSees(line(n)), "RD");
         EXPECT_EQ(rig.panel(n).lamp, PortLamp::Open);
         expectPanelEnabled(n, true);
@@ -202,7 +202,7 @@ TEST_F(PortPanels, SwitchedOffDuringTheWaitSkipsTheApplyButOffAndOnAgainStillApp
     EXPECT_TRUE(rig.panel(1).rts.enabled) << "switching on enables the panel after the strobe";
     rig.runMs(100);
     EXPECT_EQ(rig.line1.lineSettings(), "4800,o,8,1");
-    EXPECT_EQ(rig.line1.flags(), kFlagsToggleRts);
+    EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Toggle);
     EXPECT_FALSE(rig.panel(1).rts.enabled) << "an apply leaves the box as the strobe sets it";
 }
 

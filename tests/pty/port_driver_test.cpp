@@ -121,7 +121,7 @@ struct PortOnFakeDevice : OnPty {
 TEST_F(PortOnFakeDevice, SoftwareToggleDropsRtsRightAfterTheDrainWhileTheOwnerIsBusy) {
     EventLog log(port);
     port.setOpen(true);
-    ASSERT_EQ(port.writeCommState(CommState{kFlagsToggleRts}), 0);
+    ASSERT_EQ(port.writeCommState(CommState{RtsControl::Toggle}), 0);
     ASSERT_TRUE(port.softwareRtsToggle());
     EXPECT_FALSE(device.rts());
 
@@ -166,24 +166,24 @@ TEST_F(PortOnFakeDevice, KernelToggleKeepsTheReceiverOnAndTheStateFoundIsPutBack
     port.setOpen(true);
     EXPECT_EQ(now(), std::tuple(SER_RS485_RTS_AFTER_SEND, 3u, 5u));
     // Toggle mode: RTS up exactly while sending, and the receiver left on meanwhile.
-    ASSERT_EQ(port.writeCommState(CommState{kFlagsToggleRts}), 0);
+    ASSERT_EQ(port.writeCommState(CommState{RtsControl::Toggle}), 0);
     EXPECT_TRUE(port.kernelRtsToggle());
     EXPECT_EQ(now(), std::tuple(SER_RS485_ENABLED | SER_RS485_RTS_ON_SEND | SER_RS485_RX_DURING_TX,
                                 3u, 5u));
-    ASSERT_EQ(port.writeCommState(CommState{kFlagsManualRts}), 0);
+    ASSERT_EQ(port.writeCommState(CommState{RtsControl::Steady}), 0);
     EXPECT_FALSE(device.rs485->flags & SER_RS485_ENABLED);
 
     // Closing puts back what was found, from either mode; so does the end of the port's life.
-    for (auto flags : {kFlagsToggleRts, kFlagsManualRts}) {
+    for (auto rts : {RtsControl::Toggle, RtsControl::Steady}) {
         if (!port.isOpen()) port.setOpen(true);
-        ASSERT_EQ(port.writeCommState(CommState{flags}), 0);
+        ASSERT_EQ(port.writeCommState(CommState{rts}), 0);
         port.setOpen(false);
         EXPECT_EQ(now(), fields(found));
     }
     {
         LinuxSerialPort other(host, 1, device.drivers());
         other.setOpen(true);
-        ASSERT_EQ(other.writeCommState(CommState{kFlagsToggleRts}), 0);
+        ASSERT_EQ(other.writeCommState(CommState{RtsControl::Toggle}), 0);
         ASSERT_NE(now(), fields(found));
     }
     EXPECT_EQ(now(), fields(found));
@@ -201,7 +201,7 @@ TEST_F(PortOnFakeDevice, ADriverThatOnlyReportsRs485TogglesInSoftwareAndHasNothi
     device.rs485 = serial_rs485{};  // the state of a UART without RS-485 support
     device.rs485Settable = false;
     port.setOpen(true);
-    ASSERT_EQ(port.writeCommState(CommState{kFlagsToggleRts}), 0);
+    ASSERT_EQ(port.writeCommState(CommState{RtsControl::Toggle}), 0);
     EXPECT_TRUE(port.softwareRtsToggle());
     port.setOpen(false);
     EXPECT_TRUE(logged.lines().empty());  // nothing refused to warn about

@@ -26,13 +26,17 @@ struct PortOnPty : OnPty {
         if (fd >= 0) ::tcgetattr(fd, &t), ::close(fd);
         return t;
     }
+    void setSlaveTermios(const termios& t) const {
+        const int fd = ::open(far.slave.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        if (fd >= 0) ::tcsetattr(fd, TCSANOW, &t), ::close(fd);
+    }
     LinuxSerialPort port{host, 1};
 };
 
 TEST_F(PortOnPty, RefusesUseWhileClosedAndMissingOrBusyDevices) {
     EXPECT_THROW(port.takeReceived(), PortError);
     EXPECT_THROW(port.cts(), PortError);
-    EXPECT_NE(port.writeCommState(CommState{kFlagsManualRts}), 0);
+    EXPECT_NE(port.writeCommState(CommState{RtsControl::Steady}), 0);
 
     // A missing device leaves nothing half open.
     ::setenv("LINETAP_COM1", "/dev/linetap-no-such-device", 1);
@@ -125,12 +129,19 @@ TEST_F(PortOnPty, AnyRateParityAndRtsModeIsSetWithoutModemLinesAndBadTextsAreRef
     EXPECT_TRUE(log.events.empty());
     EXPECT_EQ(port.errorReports(), 0);
 
+    // Flow control and parity checking as another program may have left them: the comm state
+    // switches them off.
+    termios left = slaveTermios();
+    left.c_cflag |= CRTSCTS;
+    left.c_iflag |= IXON | IXOFF | INPCK;
+    setSlaveTermios(left);
+    ASSERT_TRUE(slaveTermios().c_cflag & CRTSCTS);
     CommState s;
-    for (auto flags : {kFlagsToggleRts, kFlagsManualRts}) {
-        ASSERT_EQ(port.writeCommState(CommState{flags}), 0);
+    for (auto rts : {RtsControl::Toggle, RtsControl::Steady}) {
+        ASSERT_EQ(port.writeCommState(CommState{rts}), 0);
         ASSERT_EQ(port.readCommState(s), 0);
-        EXPECT_EQ(s.Flags, flags);
-        EXPECT_EQ(port.softwareRtsToggle() || port.kernelRtsToggle(), flags == kFlagsToggleRts);
+        EXPECT_EQ(s.rts, rts);
+        EXPECT_EQ(port.softwareRtsToggle() || port.kernelRtsToggle(), rts == RtsControl::Toggle);
         EXPECT_TRUE(port.dtr());
     }
     // The line settings survive; flow control and parity checking are off.
@@ -141,7 +152,7 @@ TEST_F(PortOnPty, AnyRateParityAndRtsModeIsSetWithoutModemLinesAndBadTextsAreRef
     EXPECT_FALSE(after.c_iflag & (IXON | IXOFF | INPCK));
 
     // In toggle mode bytes still go out and the send event still comes.
-    ASSERT_EQ(port.writeCommState(CommState{kFlagsToggleRts}), 0);
+    ASSERT_EQ(port.writeCommState(CommState{RtsControl::Toggle}), 0);
     port.send("toggled");
     ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Sent) == 1; }));
     EXPECT_EQ(far.drain(), "toggled");
@@ -149,7 +160,7 @@ TEST_F(PortOnPty, AnyRateParityAndRtsModeIsSetWithoutModemLinesAndBadTextsAreRef
     port.setOpen(false);
     openPort();
     ASSERT_EQ(port.readCommState(s), 0);
-    EXPECT_FALSE(rtsToggleOf(s.Flags));
+    EXPECT_EQ(s.rts, RtsControl::Steady);
     expectReceived(far, port, "ok");
 }
 

@@ -47,7 +47,7 @@ void SimLine::setOpen(bool open) {
         if (busy) throw PortError("device busy");
         open_ = true;
         ++opens;
-        flags_ = kFlagsManualRts;
+        state_ = CommState{};
         if (driverTakes && !driverTakes(settings_)) {
             const std::string refused = settings_.text();
             settings_ = device_;
@@ -155,7 +155,7 @@ bool SimLine::cts() const {
 int SimLine::readCommState(CommState& state) {
     if (!open_) return EBADF;
     if (getStateError) return getStateError;
-    state.Flags = flags_;
+    state = state_;
     return 0;
 }
 
@@ -163,17 +163,17 @@ int SimLine::writeCommState(const CommState& state) {
     ++stateWrites;
     if (!open_) return EBADF;
     if (setStateError) return setStateError;
-    flags_ = state.Flags;
-    // The flags word asserts DTR; RTS is asserted in manual mode.
+    state_ = state;
+    // The comm state asserts DTR, and RTS where it is steady.
     dtr_ = true;
-    if (!rtsToggleOf(flags_)) rts_ = true;
+    if (state_.rts == RtsControl::Steady) rts_ = true;
     logLines();
     return 0;
 }
 
 bool SimLine::peerSeesRts() const {
     if (!open_) return false;
-    return rtsToggleOf(flags_) ? transmitting_ : rts_;
+    return state_.rts == RtsControl::Toggle ? transmitting_ : rts_;
 }
 
 void SimLine::logLines() {

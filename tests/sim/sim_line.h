@@ -82,7 +82,7 @@ public:
     int opens = 0;           // successful openings so far
     int stateWrites = 0;     // writeCommState calls so far
     Nanos eventLatency = 0;  // receive events reach the program this late (a busy window)
-    std::uint32_t flags() const { return flags_; }
+    RtsControl rtsControl() const { return state_.rts; }
     Nanos characterTime() const;
 
 private:
@@ -98,7 +98,7 @@ private:
     bool open_ = false;
     bool rts_ = false, dtr_ = false;
     bool peerRts_ = false, peerDtr_ = false, peerCd_ = false;
-    std::uint32_t flags_ = kFlagsManualRts;
+    CommState state_;
     std::deque<Byte> rx_;
     std::size_t backlogLimit_ = kAll;
     std::size_t dropped_ = 0;  // since the backlog limit was set

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "serial/linux/device_gone.h"
 #include "serial/linux/serial_log.h"
 
 namespace lt {
@@ -23,10 +24,6 @@ constexpr std::pair<int, speed_t> kRates[] = {
     {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
     {3500000, B3500000}, {4000000, B4000000},
 };
-
-bool deviceGone(int err) {
-    return err == EIO || err == ENXIO || err == ENODEV || err == EBADF;
-}
 
 bool takenAsAsked(const LineSettings& wanted, const LineSettings& got, bool pseudoTerminal) {
     if (got.Baud != wanted.Baud || got.StopBits != wanted.StopBits) return false;

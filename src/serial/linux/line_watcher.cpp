@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "serial/linux/device_gone.h"
 #include "serial/linux/serial_log.h"
 #include "serial/serial_port.h"
 
@@ -74,76 +75,79 @@ void LineWatcher::stop() {
     thread_.stop();
 }
 
-namespace {
-
-bool deviceGone(int err) {
-    return err == EIO || err == ENXIO || err == ENODEV || err == EBADF;
-}
-
-}  // namespace
-
 void LineWatcher::run(const std::atomic<bool>& stopping) {
-    int bits = 0;
-    if (int err = driver_.levels(bits); err != 0) {
+    Seen seen;
+    if (int err = driver_.levels(seen.bits); err != 0) {
         qCDebug(lcSerial) << "modem lines not watched:" << std::strerror(err);
         mode_ = Mode::Ended;
         return;
     }
-    LineCounts counts;
-    bool haveCounts = driver_.counts(counts) == 0;
+    seen.haveCounts = driver_.counts(seen.counts) == 0;
     int spurious = 0;
     bool woken = false;  // the last wait came back for a change
 
     while (!stopping) {
         // A look before every wait: what changed since the last one is reported now, not at the
         // next change the wait sees.
-        int now = 0;
-        if (int err = driver_.levels(now); err != 0) {
-            if (deviceGone(err)) break;
-            qCDebug(lcSerial) << "modem lines not read:" << std::strerror(err);
-        } else {
-            LineCounts nowCounts;
-            const bool countsNow = haveCounts && driver_.counts(nowCounts) == 0;
-            auto changed = [&](int bit, int LineCounts::*count) {
-                if ((now & bit) != (bits & bit)) return true;
-                return countsNow && nowCounts.*count != counts.*count;
-            };
-            const bool cts = changed(TIOCM_CTS, &LineCounts::cts);
-            const bool dsr = changed(TIOCM_DSR, &LineCounts::dsr);
-            const bool dcd = changed(TIOCM_CD, &LineCounts::dcd);
-            bits = now;
-            if (countsNow) counts = nowCounts;
-            haveCounts = countsNow;
-
-            if (cts || dsr || dcd) {
-                spurious = 0;
-                if (cts) post_(PortEvent::CtsChanged);
-                if (dsr) post_(PortEvent::DsrChanged);
-                if (dcd) post_(PortEvent::DcdChanged);
-            } else if (woken && mode_ == Mode::Waiting && ++spurious >= kSpuriousLimit) {
-                // A wait that keeps coming back at once would spin: poll instead.
-                mode_ = Mode::Polling;
-            }
+        const Look look = lookAgain(seen);
+        if (look == Look::Gone) break;
+        if (look == Look::Changed) {
+            spurious = 0;
+        } else if (look == Look::Same && woken && mode_ == Mode::Waiting &&
+                   ++spurious >= kSpuriousLimit) {
+            // A wait that keeps coming back at once would spin: poll instead.
+            mode_ = Mode::Polling;
         }
         if (stopping) break;
-
-        woken = false;
-        if (mode_ == Mode::Waiting) {
-            const int err = driver_.waitChange(kLookMs);
-            if (stopping) break;
-            if (err == 0) {
-                woken = true;
-            } else if (deviceGone(err)) {
-                break;
-            } else if (err != EINTR) {
-                qCDebug(lcSerial) << "modem lines polled, no wait:" << std::strerror(err);
-                mode_ = Mode::Polling;  // the driver has no wait for the inputs
-            }
-        } else {
-            thread_.waitFor(kPollMs);
-        }
+        const Wait wait = waitForChange(stopping);
+        if (wait == Wait::Over) break;
+        woken = wait == Wait::Woken;
     }
     mode_ = Mode::Ended;
+}
+
+// Reads the inputs and reports each that changed since `seen`, which then holds what was read.
+LineWatcher::Look LineWatcher::lookAgain(Seen& seen) {
+    int now = 0;
+    if (int err = driver_.levels(now); err != 0) {
+        if (deviceGone(err)) return Look::Gone;
+        qCDebug(lcSerial) << "modem lines not read:" << std::strerror(err);
+        return Look::Unread;
+    }
+    LineCounts nowCounts;
+    const bool countsNow = seen.haveCounts && driver_.counts(nowCounts) == 0;
+    auto changed = [&](int bit, int LineCounts::*count) {
+        if ((now & bit) != (seen.bits & bit)) return true;
+        return countsNow && nowCounts.*count != seen.counts.*count;
+    };
+    const bool cts = changed(TIOCM_CTS, &LineCounts::cts);
+    const bool dsr = changed(TIOCM_DSR, &LineCounts::dsr);
+    const bool dcd = changed(TIOCM_CD, &LineCounts::dcd);
+    seen.bits = now;
+    if (countsNow) seen.counts = nowCounts;
+    seen.haveCounts = countsNow;
+
+    if (cts) post_(PortEvent::CtsChanged);
+    if (dsr) post_(PortEvent::DsrChanged);
+    if (dcd) post_(PortEvent::DcdChanged);
+    return cts || dsr || dcd ? Look::Changed : Look::Same;
+}
+
+// Waits for the next change (or polls), up to the next look.
+LineWatcher::Wait LineWatcher::waitForChange(const std::atomic<bool>& stopping) {
+    if (mode_ != Mode::Waiting) {
+        thread_.waitFor(kPollMs);
+        return Wait::TimeUp;
+    }
+    const int err = driver_.waitChange(kLookMs);
+    if (stopping) return Wait::Over;
+    if (err == 0) return Wait::Woken;
+    if (deviceGone(err)) return Wait::Over;
+    if (err != EINTR) {
+        qCDebug(lcSerial) << "modem lines polled, no wait:" << std::strerror(err);
+        mode_ = Mode::Polling;  // the driver has no wait for the inputs
+    }
+    return Wait::TimeUp;
 }
 
 }  // namespace lt

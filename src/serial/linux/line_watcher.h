@@ -83,7 +83,18 @@ public:
     static constexpr int kSpuriousLimit = 3;
 
 private:
+    // The inputs as last read.
+    struct Seen {
+        int bits = 0;
+        LineCounts counts;
+        bool haveCounts = false;
+    };
+    enum class Look { Changed, Same, Unread, Gone };
+    enum class Wait { Woken, TimeUp, Over };
+
     void run(const std::atomic<bool>& stopping);
+    Look lookAgain(Seen& seen);
+    Wait waitForChange(const std::atomic<bool>& stopping);
 
     ModemLineDriver& driver_;
     std::function<void(PortEvent)> post_;

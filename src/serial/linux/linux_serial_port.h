@@ -5,11 +5,17 @@
 #include <string>
 
 #include "base/host.h"
+#include "serial/linux/held_settings.h"
+#include "serial/linux/line_watcher.h"
+#include "serial/linux/modem_lines.h"
+#include "serial/linux/owner_post.h"
+#include "serial/linux/receive_path.h"
+#include "serial/linux/send_path.h"
+#include "serial/linux/serial_device.h"
+#include "serial/linux/vanish_watch.h"
 #include "serial/serial_port.h"
 
 namespace lt {
-
-class PortDriver;
 
 // A real serial port on Linux: QSerialPort opens the device (lock file, exclusive use) and
 // writes; a thin POSIX layer does the rest.
@@ -40,7 +46,7 @@ class LinuxSerialPort : public SerialPort {
 public:
     // Makes the driver for the descriptor of a device just opened (FdPortDriver by default);
     // tests stand in for drivers that a pseudo-terminal cannot play.
-    using DriverFactory = std::function<std::unique_ptr<PortDriver>(int fd)>;
+    using DriverFactory = SerialDevice::DriverFactory;
 
     LinuxSerialPort(const Host& host, int defaultPortNumber, DriverFactory drivers = {});
     ~LinuxSerialPort() override;
@@ -81,10 +87,23 @@ public:
     int readerWakeups() const;        // turns of the reader thread since the last open
 
 private:
-    struct Impl;
-    friend struct Impl;
-    void deliver(PortEvent event) { raise(event); }
-    std::unique_ptr<Impl> d_;
+    void openDevice();
+    void closeDevice();
+    void requireOpen() const;
+    void lose();
+
+    // The parts, each with its own state; the order is that of setting up.
+    const Host& host_;
+    PortName name_;
+    bool open_ = false;
+    OwnerPost post_;
+    SerialDevice device_;
+    HeldSettings settings_;
+    ModemLines lines_{device_};
+    ReceivePath receive_;
+    SendPath send_;
+    VanishWatch vanish_;
+    std::unique_ptr<LineWatcher> watcher_;  // for each opening of a device with modem lines
 };
 
 }  // namespace lt

@@ -1,0 +1,74 @@
+#include "serial/linux/send_path.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "serial/serial_port.h"
+
+namespace lt {
+
+// RTS falls on the drain worker the moment the output has drained, not when the owner's thread
+// comes to the send event: a busy window would otherwise hold it up while the peer answers, and an
+// RS-485 converter would talk over the answer.
+void SendPath::start() {
+    started_ = true;
+    const unsigned turn = post_.turn();
+    drainer_.start([d = &device_.driver()] { return d->drain(); },
+                   [this, turn, t = &device_.toggle()](std::uint64_t served) {
+                       t->drained(served);
+                       post_.post(turn, [this, served] { drained(served); });
+                   });
+}
+
+void SendPath::stop() {
+    started_ = false;
+    drainer_.stop();
+}
+
+// Handed to the driver at once when nothing waits before it: a relayed packet leaves now, not at
+// the next turn of the event loop, which a redraw may hold up. What the driver does not take (or a
+// write it refuses, which then reports its error as QSerialPort's) is queued behind, in order.
+void SendPath::send(const std::string& bytes) {
+    device_.toggle().beforeSend(++newest_);
+    QSerialPort& serial = device_.qt();
+    std::size_t done = 0;
+    if (serial.bytesToWrite() == 0) done = writeNow(bytes);
+    if (done == bytes.size()) {
+        written();
+        return;
+    }
+    const qint64 rest = static_cast<qint64>(bytes.size() - done);
+    if (serial.write(bytes.data() + done, rest) != rest)
+        throw PortError(device_.path() + ": " + serial.errorString().toStdString());
+}
+
+// Writes what the driver takes without waiting (the descriptor is non-blocking).
+std::size_t SendPath::writeNow(const std::string& bytes) const {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(device_.fd(), bytes.data() + done, bytes.size() - done);
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            break;
+    }
+    return done;
+}
+
+// All queued bytes have left QSerialPort: the drain worker waits for the kernel's queue (and the
+// UART) to empty.
+void SendPath::written() {
+    if (!started_ || device_.qt().bytesToWrite() > 0) return;
+    drainer_.request(newest_);
+}
+
+void SendPath::drained(std::uint64_t served) {
+    // More was written since: its own drain brings the event.
+    if (served != newest_ || device_.qt().bytesToWrite() > 0) return;
+    sent_();
+}
+
+}  // namespace lt
