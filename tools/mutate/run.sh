@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
-# Mutation run: each fault of the list is applied alone to a scratch copy of the tree, built, and
-# run against the core suite, then (when the core suite passes) the command-line suite. A fault
-# that a suite catches (a failure, a crash, or a run past the timeout) is "caught"; one that passes both is a survivor. Prints each fault's result, the survivors and the
-# share caught. The working tree is never edited. The scratch tree builds with the debug preset,
-# as the working tree does, so the shared compiler cache serves every file but the mutated one.
+# Mutation run: each fault of the list is applied alone to a scratch copy of the tree
+# (build/mutate/tree), built, and run against the core suite, then, when that passes, the
+# command-line suite. A fault that a suite catches (a failure, a crash, a run past the timeout) is
+# caught; one that passes both survives. Prints each fault's result, the survivors and the share
+# caught (of the faults not judged harmless). The working tree is never edited. The scratch tree
+# builds with the debug preset, so the shared compiler cache serves every file but the mutated one.
 #
-#   tools/mutate/run.sh [-l LIST] [N ...]     N: run only the faults on these lines of LIST
+#   tools/mutate/run.sh [-l LIST] [-c] [N ...]
+#     -l LIST  another fault list; -c  only check that every snippet still occurs exactly once;
+#     N ...    only the faults on these lines of the list
 #
 # A line of LIST: `file | original snippet | replacement | the fault it stands for`, optionally
 # followed by `| harmless: why` for a survivor judged equivalent (still run, not counted). The
 # snippet must occur exactly once in the file and the mutant must build (warnings are errors),
-# else the line is reported as an error of the list.
-# In snippet and replacement, `\n` stands for a line break. Blank lines and `#` lines are skipped.
+# else the line is reported as an error of the list. In snippet and replacement `\n` stands for a
+# line break and `\|` for a `|`. Blank lines and `#` lines are skipped.
 set -uo pipefail
 
 root="$(git -C "$(dirname "$0")" rev-parse --show-toplevel)"
