@@ -4,12 +4,15 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pthread.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "settings_test_support.h"
@@ -136,6 +139,32 @@ TEST_F(PcapngOnDisk, OpenFailuresNameThePathAndLeaveNoCaptureOpen) {
     EXPECT_EQ(readBytes(path), "");
     ASSERT_TRUE(writer.open(path, kDevices));
     EXPECT_TRUE(writer.lastError().empty()) << "a new capture starts with no failure";
+}
+
+// A pseudo-terminal as the capture's output, its far end closed (a device unplugged) while a
+// block is going out: what went out cannot be taken back, so the capture stops there rather than
+// hand a later reader half a block.
+TEST_F(PcapngOnDisk, ADeviceLostPartWayThroughABlockStopsTheCapture) {
+    int far = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_TRUE(far >= 0 && ::grantpt(far) == 0 && ::unlockpt(far) == 0);
+    ASSERT_TRUE(writer.open(::ptsname(far), kDevices)) << writer.lastError();
+    // The header is read off; the far end is closed once part of the packet's block has come.
+    const auto waitForBytes = [far](int ms) {
+        pollfd p{far, POLLIN, 0};
+        return ::poll(&p, 1, ms) == 1;
+    };
+    for (char buf[4096]; waitForBytes(100) && ::read(far, buf, sizeof buf) > 0;) {
+    }
+    std::thread unplug([&] {
+        waitForBytes(10'000);
+        ::close(far);
+    });
+    EXPECT_EQ(writer.writePacket(0, 1, std::string(1 << 20, 'x'), kStates), PcapngWrite::Failed);
+    unplug.join();
+    EXPECT_FALSE(writer.isOpen());
+    EXPECT_NE(writer.lastError().find("part of a block went out, so the capture stops"),
+              std::string::npos)
+        << writer.lastError();
 }
 
 bool sigpipePending() {
