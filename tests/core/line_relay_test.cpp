@@ -104,6 +104,9 @@ TEST_F(LineRelay, UnchangedLinesGiveNoRowAndARecordOfLinesCarriesNoBytes) {
     EXPECT_EQ(rowsSince(row0), 1);
     EXPECT_NE(rig.records.text.find("CTS=1   Data=\r\n"), std::string::npos) << rig.records.text;
     EXPECT_EQ(rig.records.text.find("Data= "), std::string::npos) << "bytes in a record of lines";
+    // Each port's lines are held against its own last ones: port 2 coming to port 1's is a change.
+    cts(rig.line2, true);
+    EXPECT_EQ(rowsSince(row0), 2);
 }
 
 TEST_F(LineRelay, RelayBoxAndBothSwitchesDecideWhoDrivesTheOtherPortsOutputs) {
