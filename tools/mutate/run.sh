@@ -44,6 +44,9 @@ sync_tree() {
         done
 }
 mkdir -p "$work"
+# One run at a time: the scratch tree holds one mutant.
+exec 9>"$work/lock"
+flock -n 9 || { echo "another mutation run is using $work"; exit 2; }
 sync_tree
 
 if [ "$check" = 0 ] && [ ! -f "$bld/build.ninja" ]; then
