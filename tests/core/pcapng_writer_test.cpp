@@ -167,6 +167,15 @@ TEST_F(PcapngOnDisk, ADeviceLostPartWayThroughABlockStopsTheCapture) {
         << writer.lastError();
 }
 
+TEST_F(PcapngOnDisk, APipeWithoutAReaderIsWaitedForAsLongAsTheCallerWants) {
+    const std::string path = file("unread");
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    int asked = 0;
+    EXPECT_FALSE(writer.open(path, kDevices, [&] { return ++asked < 3; }));
+    EXPECT_EQ(asked, 3);
+    EXPECT_EQ(writer.lastError(), path + ": no reader opened the pipe");
+}
+
 bool sigpipePending() {
     sigset_t pending;
     sigpending(&pending);
