@@ -68,6 +68,9 @@ void Core::portEvent(int p) {
     const PortEvent event = capture(p).port().event();
     if (event == PortEvent::Lost) {
         panel(p).portLost();
+        // What the device sent before it went may have raised no receive event yet, and now
+        // never will.
+        if (framing() && panel(p).switchedOn()) capture(p).received(pauseRule());
         return;
     }
     if (!framing()) return;
@@ -270,6 +273,10 @@ void Core::setDisplayMode(int port, DisplayMode mode) {
     screen_.setMode(port, mode);
 }
 
+void Core::setRefusalBox(bool on) {
+    for (int n : {1, 2}) panel(n).setRefusalBox(on);
+}
+
 // --- Run panel -------------------------------------------------------------------------------
 
 void Core::setAutoFraming(bool on) {
@@ -285,7 +292,9 @@ void Core::setRecording(bool on) {
         captureWithRecord_ = false;
         return;
     }
-    if (!recorder_.start(store_.values().recordFolder) || !store_.captureBesideRecord()) return;
+    if (!recorder_.start(store_.values().recordFolder) || captureForRun_ ||
+        !store_.captureBesideRecord())
+        return;
     // A capture file that cannot be created is told and its tick cleared; the text record goes on.
     captureWithRecord_ = captureFile_.open(captureFileBeside(recorder_.path()), deviceNames());
     if (!captureWithRecord_) store_.setCaptureBesideRecord(false);
@@ -297,7 +306,8 @@ void Core::setCaptureBesideRecord(bool on) {
 
 bool Core::openCaptureFile(const std::string& path, const std::function<bool()>& keepWaiting) {
     captureWithRecord_ = false;
-    return captureFile_.open(path, deviceNames(), keepWaiting);
+    captureForRun_ = captureFile_.open(path, deviceNames(), keepWaiting);
+    return captureForRun_;
 }
 
 void Core::typePollInterval(const std::string& text) {
@@ -311,6 +321,11 @@ void Core::start() {
     if (run_.autoFraming()) {
         poller_.stop();
         run_.showRunning(true);
+        // Bytes that waited join the first packet after Start, with its first receive event; a
+        // device that vanished meanwhile raises none, so what it left is framed now.
+        for (int n : {1, 2})
+            if (panel(n).switchedOn() && !capture(n).port().isOpen())
+                capture(n).received(pauseRule());
         return;
     }
     // A refused period leaves capture half started: running, but nothing is polled.

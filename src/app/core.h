@@ -69,6 +69,9 @@ public:
     void setDataRelay(int port, bool on);
     void setLineRelay(int port, bool on);
     void setDisplayMode(int port, DisplayMode mode);
+    // Whether settings a port refuses open the "Недопустимо" box; a front end that tells each
+    // panel's refusal in its own words turns it off.
+    void setRefusalBox(bool on);
 
     // --- Run panel ---------------------------------------------------------------------------
     void setAutoFraming(bool on);
@@ -76,8 +79,11 @@ public:
     // "Также pcapng (Wireshark)": while ticked, "Запись" also writes a pcapng capture beside the
     // text record, opened and closed with it. Kept between runs.
     void setCaptureBesideRecord(bool on);
+    // The same choice for this run only (a front end's options): the one kept between runs is
+    // neither used nor written.
+    void useCaptureBesideRecord(bool on) { store_.useCaptureBesideRecord(on); }
     // A pcapng capture to `path` (a file or a named pipe) for the whole run, whatever "Запись"
-    // does (a front end's option). A named pipe waits for its reader here.
+    // and "Также pcapng" do (a front end's option). A named pipe waits for its reader here.
     bool openCaptureFile(const std::string& path, const std::function<bool()>& keepWaiting = {});
     void typePollInterval(const std::string& text);
     void start();
@@ -143,6 +149,7 @@ private:
     Recorder recorder_;
     CaptureFile captureFile_;
     bool captureWithRecord_ = false;  // the capture file opened with the record file
+    bool captureForRun_ = false;      // the capture file is the front end's, for the whole run
     RunControl run_;
     SettingsStore store_;
     SettingsPanel settingsPanel_;

@@ -44,8 +44,7 @@ void CaptureChannel::takeAll() {
 // A read the port refuses gives an empty packet.
 void CaptureChannel::take(std::size_t maxBytes, const PauseRule& rule) {
     try {
-        packetStart_ = port_.firstArrival();
-        packet_ = port_.takeReceived(maxBytes, gapNanos(rule.gapMs), rule.since);
+        packet_ = port_.takeReceived(maxBytes, gapNanos(rule.gapMs), rule.since, &packetStart_);
     } catch (const PortError& e) {
         qCInfo(lcPorts, "read of port %d refused: %s", number_, e.what());
         packet_.clear();
@@ -107,7 +106,7 @@ bool CaptureChannel::takeFinishedPacket(bool atOnce) {
 
 void CaptureChannel::release(const PauseRule& rule, bool framing) {
     collecting_ = false;
-    if (framing && port_.isOpen() && port_.bytesWaiting() > 0) begin(rule);
+    if (framing && port_.bytesWaiting() > 0) begin(rule);
 }
 
 }  // namespace lt

@@ -126,6 +126,9 @@ HeadlessCommand parseHeadlessOptions(const std::vector<std::string>& args) {
     }
     if (o.ports[0].device.empty() && o.ports[1].device.empty())
         return OptionError{"no port given: use --port1 and/or --port2"};
+    // A poll timer of 0 never runs: without --auto nothing would ever be captured or relayed.
+    if (o.pollMs == 0 && !o.autoFraming)
+        return OptionError{"--poll 0 never polls: give 1 to 32767 ms, or --auto"};
     return o;
 }
 

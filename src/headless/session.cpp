@@ -32,6 +32,10 @@ std::string HeadlessSession::portLabel(int port) const {
 }
 
 int HeadlessSession::begin() {
+    // The options alone decide: the window's "Также pcapng" neither adds nor moves a capture,
+    // and a refusal is told in one line below, not also as the window's "Недопустимо".
+    core_.useCaptureBesideRecord(false);
+    core_.setRefusalBox(false);
     Settings settings = core_.settings();
     if (options_.gapMs) settings.gapMs = *options_.gapMs;
     if (options_.pollMs) settings.pollMs = *options_.pollMs;

@@ -46,7 +46,6 @@ void PortPanel::enableControls(bool on) {
 }
 
 void PortPanel::closePort() {
-    if (!port_.isOpen()) return;
     tolerate("close", [&] { port_.setOpen(false); });
 }
 
@@ -65,7 +64,7 @@ void PortPanel::openAndShow() {
         view_.refusal = e.what();
     }
     if (settingsRefused) {
-        host_.showMessage(kRefused);
+        if (refusalBox_) host_.showMessage(kRefused);
         if (!port_.isOpen() || !switchedOn()) return;
     }
     if (port_.isOpen()) {
@@ -157,7 +156,7 @@ void PortPanel::apply() {
     closePort();
 
     if (!takeChoices()) {
-        host_.showMessage(kRefused);
+        if (refusalBox_) host_.showMessage(kRefused);
         // Switched off while the message was open: nothing to reopen; switched off and on again:
         // it was reopened with the old choice.
         if (!switchedOn()) return;

@@ -84,9 +84,14 @@ public:
     void handOutputsToRelay();
     void takeOutputsBack();
 
+    // Whether a refusal of the chosen settings opens the "Недопустимо" box (on by default); a
+    // front end that tells view().refusal in its own words turns it off.
+    void setRefusalBox(bool on) { refusalBox_ = on; }
+
     // The backend closed a vanished device: the port counts as switched on but not open.
     void portLost();
-    // Closes the port if it is open; a refusal leaves it as it is.
+    // Closes the port if it is open, and drops what a vanished device left in it; a refusal
+    // leaves it as it is.
     void closePort();
 
 private:
@@ -101,6 +106,7 @@ private:
     Host& host_;
     PortPanelView view_;
     std::unique_ptr<Timer> applyTimer_;
+    bool refusalBox_ = true;
 };
 
 }  // namespace lt

@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
 #include <system_error>
+#include <vector>
 
 namespace lt {
 
@@ -151,6 +153,61 @@ private:
     bool pendingBefore_ = false;
 };
 
+std::uint32_t le32(const unsigned char* b) {
+    return std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 |
+           std::uint32_t{b[3]} << 24;
+}
+
+// Reads a file front to back through a buffer, so that walking its blocks costs few reads.
+class BufferedReader {
+public:
+    explicit BufferedReader(int fd) : fd_(fd), buffer_(1 << 20) {}
+    // The little-endian 32-bit number at `at`; false when the file ends before it.
+    bool number(std::int64_t at, std::uint32_t& value) {
+        if (at < start_ || at + 4 > start_ + length_) {
+            const ssize_t n = ::pread(fd_, buffer_.data(), buffer_.size(), static_cast<off_t>(at));
+            start_ = at;
+            length_ = std::max<ssize_t>(n, 0);
+            if (n < 4) return false;
+        }
+        value = le32(buffer_.data() + (at - start_));
+        return true;
+    }
+
+private:
+    int fd_;
+    std::vector<unsigned char> buffer_;
+    std::int64_t start_ = 0, length_ = 0;
+};
+
+// Where the last whole block of the capture in `fd` (`size` bytes, at least one) ends, or -1 when
+// the file does not begin with a section header in this writer's byte order. A block is whole when
+// its lengths at both ends agree and it ends inside the file. The last block is looked at first:
+// whole, as it nearly always is, the file is not walked through.
+std::int64_t endOfWholeBlocks(int fd, std::int64_t size) {
+    unsigned char head[12];
+    if (size < 12 || ::pread(fd, head, sizeof head, 0) != sizeof head ||
+        le32(head) != pcapng::kSectionHeaderType || le32(head + 8) != pcapng::kByteOrderMagic)
+        return -1;
+    unsigned char last[4];
+    if (::pread(fd, last, 4, size - 4) == 4) {
+        const std::uint32_t length = le32(last);
+        if (length >= 12 && length % 4 == 0 && length <= size &&
+            ::pread(fd, head, 8, size - length) == 8 && le32(head + 4) == length)
+            return size;
+    }
+    BufferedReader file(fd);
+    std::int64_t at = 0;
+    while (size - at >= 12) {
+        std::uint32_t length = 0, trailing = 0;
+        if (!file.number(at + 4, length) || length < 12 || length % 4 != 0 || length > size - at ||
+            !file.number(at + length - 4, trailing) || trailing != length)
+            break;
+        at += length;
+    }
+    return at;
+}
+
 }  // namespace
 
 PcapngWriter::~PcapngWriter() {
@@ -182,8 +239,11 @@ bool PcapngWriter::open(const std::string& path, const std::array<std::string, 2
         }
         if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     } else {
+        // A file is read as well, to find where what it holds ends; a device is only written.
+        struct stat existing {};
+        const bool device = ::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode);
         do {
-            fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            fd = ::open(path.c_str(), (device ? O_WRONLY : O_RDWR | O_CREAT) | O_CLOEXEC, 0644);
         } while (fd < 0 && errno == EINTR);
     }
     if (fd < 0) {
@@ -194,6 +254,10 @@ bool PcapngWriter::open(const std::string& path, const std::array<std::string, 2
     regular_ = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     fd_ = fd;
     end_ = 0;
+    if (regular_ && st.st_size > 0 && !keepWhatItHolds(st.st_size)) {
+        close();
+        return false;
+    }
     // The header goes out in one write: a viewer on a pipe gets the interfaces before any packet.
     const std::string header = pcapng::sectionHeaderBlock() +
                                pcapng::interfaceBlock(pcapng::portInterfaceName(0, devices[0])) +
@@ -202,6 +266,25 @@ bool PcapngWriter::open(const std::string& path, const std::array<std::string, 2
         close();
         return false;
     }
+    return true;
+}
+
+// A capture opened again (its record file ticked on again within the same second, or a service
+// restarted) keeps its packets: a new section follows its last whole block. Only the part of a
+// block that a crash left at its end goes, which no reader could use anyway. A file that holds
+// anything else is left alone.
+bool PcapngWriter::keepWhatItHolds(std::int64_t size) {
+    const std::int64_t end = endOfWholeBlocks(fd_, size);
+    if (end < 0) {
+        lastError_ = path_ + ": holds something other than a pcapng capture; left as it is";
+        return false;
+    }
+    if ((end < size && ::ftruncate(fd_, static_cast<off_t>(end)) != 0) ||
+        ::lseek(fd_, static_cast<off_t>(end), SEEK_SET) < 0) {
+        lastError_ = path_ + ": " + reason(errno);
+        return false;
+    }
+    end_ = end;
     return true;
 }
 

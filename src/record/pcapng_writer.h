@@ -65,10 +65,12 @@ public:
     PcapngWriter(const PcapngWriter&) = delete;
     PcapngWriter& operator=(const PcapngWriter&) = delete;
 
-    // Creates or empties the file at `path` (or opens the named pipe there) and writes the section
-    // header and one interface per port, named after `devices`. Opening a named pipe waits until
-    // a reader has opened it, so call it for a pipe only where waiting is acceptable. On failure
-    // returns false with lastError() set, and a regular file is left empty.
+    // Creates the file at `path` (or opens the named pipe there) and writes the section header
+    // and one interface per port, named after `devices`. A file that already holds a pcapng
+    // capture keeps it and gets a new section after it; one that holds anything else is refused
+    // and left as it is. Opening a named pipe waits until a reader has opened it, so call it for
+    // a pipe only where waiting is acceptable. On failure returns false with lastError() set, and
+    // a regular file is left as it was found.
     // `keepWaiting` is asked while a named pipe has no reader; false gives up.
     bool open(const std::string& path, const std::array<std::string, 2>& devices,
               const std::function<bool()>& keepWaiting = {});
@@ -89,6 +91,7 @@ public:
 private:
     enum class Outcome { Written, Failed, ReaderGone };
     Outcome writeBlock(const std::string& block);
+    bool keepWhatItHolds(std::int64_t size);
 
     int fd_ = -1;
     bool regular_ = false;  // a regular file, which can be cut back after a part-written block

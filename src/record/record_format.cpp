@@ -107,12 +107,33 @@ std::string recordText(const std::string& stamp, const RecordPort& port1, const 
     return out;
 }
 
+namespace {
+
+// The locale's time with hours, minutes and seconds: its long time format without the time zone
+// ("h:mm:ss AP t" gives "h:mm:ss AP", "H:mm:ss (t)" gives "H:mm:ss"). Quoted text stays as it is.
+QString timeWithSeconds(const QLocale& locale) {
+    const QString format = locale.timeFormat(QLocale::LongFormat);
+    QString out;
+    bool quoted = false;
+    for (const QChar ch : format) {
+        if (ch == '\'') quoted = !quoted;
+        if (quoted || ch != 't') out += ch;
+    }
+    out.replace(QStringLiteral("()"), QString());
+    return out.simplified();
+}
+
+}  // namespace
+
 std::string recordFileName(const std::string& folder, const QDateTime& when,
                            const QLocale& locale) {
     QString date = locale.toString(when.date(), QLocale::ShortFormat);
-    date.replace('/', '_');
-    QString time = when.time().toString(QStringLiteral("HH:mm:ss"));
-    time.replace(':', '_');
+    QString time = locale.toString(when.time(), timeWithSeconds(locale));
+    // Every ":" becomes "_"; so does "/", which a file name cannot hold. Other separators stay.
+    for (QString* part : {&date, &time}) {
+        part->replace(':', '_');
+        part->replace('/', '_');
+    }
     return folder + "Linetap " + date.toStdString() + " " + time.toStdString() + ".txt";
 }
 

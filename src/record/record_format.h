@@ -33,8 +33,10 @@ std::string lineWords(const LineStates& lines);
 // A whole record: the port 1 line, the port 2 line and an empty line, each ended by CR LF.
 std::string recordText(const std::string& stamp, const RecordPort& port1, const RecordPort& port2);
 
-// The record file for recording switched on at `when`: folder + "Linetap " + short date + " " +
-// HH_mm_ss + ".txt". A "/" in the date becomes "_", since a file name cannot hold it.
+// The record file for recording switched on at `when`: folder + "Linetap " + the locale's short
+// date + " " + its time with seconds (no time zone) + ".txt", with every ":" and "/" (which a
+// file name cannot hold) turned into "_": "Linetap 06.12.2026 14_05_09.txt",
+// "Linetap 12_6_26 2_05_09 PM.txt".
 std::string recordFileName(const std::string& folder, const QDateTime& when, const QLocale& locale);
 
 }  // namespace lt

@@ -20,7 +20,9 @@ enum class PortEvent : i16 {
     CtsChanged = 3,  // CTS input changed
     DsrChanged = 4,  // DSR input changed
     DcdChanged = 5,  // DCD input changed
-    // The device vanished (hang-up, adapter pulled out): the backend has closed the port.
+    // The device vanished (hang-up, adapter pulled out): the backend has closed the port, raised
+    // as soon as the loss is seen. The bytes read from the device before it went stay in the
+    // receive buffer until they are taken, or until the port is closed again or reopened.
     Lost = 1012,
 };
 
@@ -82,20 +84,20 @@ public:
     virtual bool isOpen() const = 0;
 
     // Takes bytes from the receive buffer, one character per byte, oldest first (throws when
-    // closed). Reading stops after `maxBytes`, and before the first byte that arrived `gapLimit`
-    // nanoseconds or more after the byte before it, where that byte before it arrived at or after
-    // `gapsFrom` (no such stop for a gapLimit of 0 or less). So a packet is cut where the wire
-    // paused, however late the program comes to read it.
+    // closed, unless a vanished device left bytes in it). Reading stops after `maxBytes`, and
+    // before the first byte that arrived `gapLimit` nanoseconds or more after the byte before it,
+    // where that byte before it arrived at or after `gapsFrom` (no such stop for a gapLimit of 0 or
+    // less). So a packet is cut where the wire paused, however late the program comes to read it.
+    // `firstArrival`, when given, gets the monotonic arrival time of the first byte taken (0 when
+    // none), read together with the bytes, so that bytes landing meanwhile cannot part the two.
     virtual std::string takeReceived(std::size_t maxBytes = kAll, Nanos gapLimit = 0,
-                                     Nanos gapsFrom = 0) = 0;
+                                     Nanos gapsFrom = 0, Nanos* firstArrival = nullptr) = 0;
     // How many bytes takeReceived would take now with the same arguments (0 when closed).
     virtual std::size_t receivedLength(std::size_t maxBytes, Nanos gapLimit,
                                        Nanos gapsFrom) const = 0;
     virtual std::size_t bytesWaiting() const = 0;
     // Monotonic arrival time of the newest byte in the receive buffer (0 when it is empty).
     virtual Nanos lastArrival() const = 0;
-    // Monotonic arrival time of the oldest byte in the receive buffer (0 when it is empty).
-    virtual Nanos firstArrival() const = 0;
     // While a limit is set, the receive buffer keeps at most `maxBytes` bytes, the first that
     // arrived (as a driver's buffer does), and drops later ones, counting them; kAll lifts the
     // limit (the default). Lifting or changing a limit logs how many bytes it dropped.

@@ -64,6 +64,7 @@ std::string SettingsStore::preferencesFile() const {
 
 void SettingsStore::setCaptureBesideRecord(bool on) {
     captureBesideRecord_ = on;
+    if (!keepPreferences_) return;
     QSettings prefs(QString::fromLocal8Bit(preferencesFile().c_str()), QSettings::IniFormat);
     prefs.setValue("record/pcapng", on);
 }

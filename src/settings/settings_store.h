@@ -37,6 +37,12 @@ public:
     // (the settings file's layout stays as it is).
     bool captureBesideRecord() const { return captureBesideRecord_; }
     void setCaptureBesideRecord(bool on);
+    // The choice for this run only (a front end's options): the kept one is set aside, and the
+    // INI file is not written again by this store.
+    void useCaptureBesideRecord(bool on) {
+        captureBesideRecord_ = on;
+        keepPreferences_ = false;
+    }
 
 private:
     const Host& host_;
@@ -44,6 +50,7 @@ private:
 
     Settings values_;
     bool captureBesideRecord_ = false;
+    bool keepPreferences_ = true;
 };
 
 }  // namespace lt

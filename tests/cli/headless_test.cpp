@@ -226,6 +226,7 @@ TEST_F(CliHeadless, BadInputAndMissingDevicesAreToldInOneLineWithTheirStatus) {
     } cases[] = {
         {2, "unknown option --bogus" + help, {"--headless", "--port1", one.slave, "--bogus"}},
         {2, "no port given: use --port1 and/or --port2" + help, {"--headless"}},
+        {2, "--poll 0 never polls: give 1 to 32767 ms, or --auto" + help, on({"--poll", "0"})},
         {2, "--record " + missing + ": no such folder\n", on({"--record", missing})},
         {2, "--record " + plain + ": " + std::strerror(EACCES) + "\n", on({"--record", plain})},
         {1, "port 1 (" + tty + "): " + tty + ": " + gone + "\n", {"--headless", "--port1", tty}},
@@ -265,7 +266,31 @@ struct Sent {
     std::string frame;
 };
 
-class CliPcapng : public CliTest {};
+class CliPcapng : public CliTest {
+protected:
+    static bool hasTshark() { return ::access("/usr/bin/tshark", X_OK) == 0; }
+    // What tshark reads in `capture`, one line per frame: interface, Modbus RTU unit, function,
+    // CRC status and the info column. USER0 (link type 147) is decoded as Modbus RTU; tshark keeps
+    // its preferences under HOME. Empty, with a failure, when tshark cannot read the file.
+    std::string tsharkRows(const std::string& capture) const {
+        const std::string command =
+            "HOME='" + dir.path().toStdString() + "' /usr/bin/tshark -r '" + capture +
+            "' -o 'uat:user_dlts:\"User 0 (DLT=147)\",\"mbrtu\",\"0\",\"\",\"0\",\"\"'"
+            " -o mbrtu.crc_verification:TRUE -T fields -e frame.interface_id -e mbrtu.unit_id"
+            " -e modbus.func_code -e mbrtu.crc16.status -e _ws.col.Info 2>'" +
+            file("tshark.err") + "'";
+        FILE* out = ::popen(command.c_str(), "r");
+        if (!out) {
+            ADD_FAILURE() << "tshark not started";
+            return "";
+        }
+        std::string text;
+        for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
+        if (::pclose(out) == 0) return text;
+        ADD_FAILURE() << text << readFile(file("tshark.err"));
+        return "";
+    }
+};
 
 // The device of port 1 asks unit 17 for three registers, the device of port 2 answers, three
 // times, with pauses well above the 10 ms minimum; the capture holds one packet block per frame,
@@ -319,19 +344,8 @@ TEST_F(CliPcapng, AModbusExchangeIsCapturedOnePacketBlockPerFrameThatTsharkDecod
         EXPECT_EQ(p.comment, "RTS=1 DTR=1 DCD=0 DSR=0 CTS=0 | RTS=1 DTR=1 DCD=0 DSR=0 CTS=0");
     }
 
-    if (::access("/usr/bin/tshark", X_OK) != 0) GTEST_SKIP() << "tshark is not installed";
-    // USER0 (link type 147) decoded as Modbus RTU; tshark keeps its preferences under HOME.
-    const std::string command =
-        "HOME='" + dir.path().toStdString() + "' /usr/bin/tshark -r '" + capture +
-        "' -o 'uat:user_dlts:\"User 0 (DLT=147)\",\"mbrtu\",\"0\",\"\",\"0\",\"\"'"
-        " -o mbrtu.crc_verification:TRUE -T fields -e frame.interface_id -e mbrtu.unit_id"
-        " -e modbus.func_code -e mbrtu.crc16.status -e _ws.col.Info 2>'" +
-        file("tshark.err") + "'";
-    FILE* out = ::popen(command.c_str(), "r");
-    ASSERT_NE(out, nullptr);
-    std::string text;
-    for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
-    ASSERT_EQ(::pclose(out), 0) << text << readFile(file("tshark.err"));
+    if (!hasTshark()) GTEST_SKIP() << "tshark is not installed";
+    const std::string text = tsharkRows(capture);
     // Interface, unit 17, read holding registers, CRC checked and good; port 1's device asks.
     std::string rows;
     for (const Sent& f : sent)
@@ -389,6 +403,71 @@ TEST_F(CliPcapng, ANamedPipeGetsEachPacketAtOnceAndCaptureGoesOnWhenItsReaderLea
     // Every frame is in the text record, in order, the last record whole.
     const std::string recorded = readFile(onlyFileIn(records));
     EXPECT_TRUE(std::regex_match(recorded, std::regex(pattern))) << recorded;
+}
+
+// The window's "Также pcapng", kept in linetap.ini, has no say in a headless run: the capture goes
+// where --pcap says and nowhere else, none is added beside the record, and the file stays as it
+// was.
+TEST_F(CliPcapng, TheWindowsCaptureChoiceNeitherAddsNorMovesAHeadlessCapture) {
+    const std::string ini = folder("config/Linetap v.2.01") + "/linetap.ini";
+    const std::string kept = "[record]\npcapng=true\n";
+    std::ofstream(ini) << kept;
+    const std::string capture = file("asked.pcapng");
+    for (const bool asked : {true, false}) {
+        SCOPED_TRACE(asked ? "with --pcap" : "without --pcap");
+        const std::string records = folder(asked ? "records-pcap" : "records");
+        std::vector<std::string> args{"--auto", "--relay", "12", "--record", records};
+        if (asked) args.insert(args.end(), {"--pcap", capture});
+        Child child(on(args));
+        ASSERT_TRUE(child.waitRunning()) << child.err;
+        const std::string frame = readHoldingRegisters(1, 0, asked ? 2 : 3);
+        const std::size_t relayed = two.received.size() + frame.size();
+        ASSERT_TRUE(one.send(frame));
+        ASSERT_TRUE(waitForBytes(two, relayed)) << child.err;
+        child.signal(SIGTERM);
+        EXPECT_EQ(child.waitExit(), 0);
+        EXPECT_EQ(child.err, "");
+
+        const QStringList made = QDir(QString::fromStdString(records)).entryList(QDir::Files);
+        ASSERT_EQ(made.size(), 1) << made.join(' ').toStdString();
+        EXPECT_TRUE(made[0].endsWith(".txt")) << made[0].toStdString();
+        if (asked) {
+            const PcapngFile f = readPcapng(readFile(capture));
+            ASSERT_TRUE(f.ok()) << f.error;
+            ASSERT_EQ(f.ofType(kPacket).size(), 1u);
+            EXPECT_EQ(f.ofType(kPacket)[0].data, frame);
+        }
+        EXPECT_EQ(readFile(ini), kept) << "a headless run never writes the window's choices";
+    }
+}
+
+// A run that captures into the file of an earlier run keeps that run's packets: a second section
+// follows them, which tshark reads as well.
+TEST_F(CliPcapng, ASecondRunIntoTheSameCaptureKeepsTheFirstRunsPackets) {
+    const std::string capture = file("kept.pcapng");
+    const std::string frames[] = {readHoldingRegisters(5, 0, 1), readHoldingRegisters(6, 0, 2)};
+    for (const std::string& frame : frames) {
+        Child child(on({"--pcap", capture, "--auto", "--relay", "12"}));
+        ASSERT_TRUE(child.waitRunning()) << child.err;
+        const std::size_t relayed = two.received.size() + frame.size();
+        ASSERT_TRUE(one.send(frame));
+        ASSERT_TRUE(waitForBytes(two, relayed)) << child.err;
+        child.signal(SIGTERM);
+        EXPECT_EQ(child.waitExit(), 0);
+        EXPECT_EQ(child.err, "");
+    }
+    const PcapngFile f = readPcapng(readFile(capture));
+    ASSERT_TRUE(f.ok()) << f.error;
+    EXPECT_EQ(f.ofType(0x0A0D0D0A).size(), 2u);
+    const auto packets = f.ofType(kPacket);
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets[0].data, frames[0]);
+    EXPECT_EQ(packets[1].data, frames[1]);
+
+    if (!hasTshark()) GTEST_SKIP() << "tshark is not installed";
+    EXPECT_TRUE(
+        std::regex_match(tsharkRows(capture), std::regex("0\t5\t3\t1\t[^\n]*Query[^\n]*\n"
+                                                         "0\t6\t3\t1\t[^\n]*Query[^\n]*\n")));
 }
 
 // The start waits in the opening of a named pipe until a reader comes; a SIGINT meanwhile stops

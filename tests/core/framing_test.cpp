@@ -174,6 +174,45 @@ TEST_F(Framing, WhileStoppedAPortKeepsOnlyWhatItsReceiveBufferHolds) {
     EXPECT_TRUE(relayed == night.substr(0, 1024) + night) << "no stale night is relayed";
 }
 
+// What a device sent before it vanished is framed, shown, relayed and recorded, though no receive
+// event will come for it: at the next Start when capture was stopped (its lamp red meanwhile), at
+// once when the loss comes before the receive events did.
+TEST_F(Framing, WhatAVanishedDeviceSentIsStillFramedAtTheNextStartOrAtTheLoss) {
+    core.setDataRelay(1, true);
+    core.setRecording(true);
+    core.stop();
+    rig.sendAt(rig.line1, 0, "one");
+    rig.sendAt(rig.line1, 30, "two");
+    rig.runMs(50);
+    rig.line1.peerVanish();
+    rig.runMs(10);
+    EXPECT_EQ(rig.panel(1).lamp, PortLamp::Failed) << "the loss is shown while stopped";
+    EXPECT_EQ(rig.nextRow(), 0);
+    rig.runAuto();
+    rig.runMs(50);
+    // Bytes that waited from before Start make one packet, whatever pause lies between them.
+    EXPECT_EQ(rig.cells(0), "onetwo|6||");
+    EXPECT_EQ(rig.line2.peerReceived(), "onetwo");
+    EXPECT_NE(rig.records.text.find("Data= 6F 6E 65 74 77 6F\r\n"), std::string::npos);
+
+    // Running, with receive events late: both packets waiting at the loss, each its own.
+    core.switchPort(1, false);
+    core.switchPort(1, true);
+    rig.line1.eventLatency = ms(100);
+    const double at = rig.loop.now() / 1e6;
+    rig.sendAt(rig.line1, at, "three");
+    rig.sendAt(rig.line1, at + 30, "four");
+    rig.runMs(50);
+    rig.line1.peerVanish();
+    rig.runMs(50);
+    EXPECT_EQ(rig.panel(1).lamp, PortLamp::Failed);
+    EXPECT_EQ(rig.cells(1), "three|5||");
+    EXPECT_EQ(rig.cells(2), "four|4||");
+    EXPECT_EQ(rig.line2.peerReceived(), "onetwothreefour");
+    rig.runMs(200);
+    EXPECT_EQ(rig.nextRow(), 3) << "nothing framed twice";
+}
+
 TEST_F(Framing, APacketWhoseEndCameWhileTheLoopWasHeldUpIsNotHeldBackAPause) {
     for (VirtualTimer* t : rig.host.timers) t->latency = ms(15);  // every tick 15 ms late
     core.setDataRelay(1, true);

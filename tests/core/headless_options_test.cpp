@@ -126,6 +126,11 @@ TEST(HeadlessOptions, RefusalsTellTheFirstProblem) {
     for (const Args& args :
          {Args{}, Args{"--headless"}, Args{"--auto", "--settings1", "9600,n,8,1"}})
         EXPECT_EQ(outcome(args), "no port given: use --port1 and/or --port2");
+    // A period of 0 polls never; with --auto nothing is polled, so it stands.
+    for (const Args& args : {Args{"--poll", "0"}, Args{"--poll=0", "--gap", "5"}})
+        EXPECT_EQ(outcome(withPort(args)), "--poll 0 never polls: give 1 to 32767 ms, or --auto");
+    EXPECT_EQ(outcome(withPort({"--poll", "0", "--auto"})),
+              kPort1 + "]" + kPort2 + "] poll=0 auto");
 }
 
 }  // namespace

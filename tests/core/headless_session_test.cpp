@@ -167,7 +167,9 @@ TEST(HeadlessSession, ARecordThatCannotStartEndsTheRunWithStatusTwo) {
     EXPECT_FALSE(run.rig.core.running());
 }
 
-TEST(HeadlessSession, SettingsThePortRefusesEndTheRunWithStatusTwo) {
+// Refused settings end the run with status 2 and one line, with the driver's reason when the
+// driver refused them, and nothing else told (no window's "Недопустимо" beside it).
+TEST(HeadlessSession, SettingsThePortRefusesEndTheRunWithStatusTwoAndOneLine) {
     SessionRun run;
     HeadlessOptions options;  // not through the parser, which would refuse them first
     options.ports[0].device = kDevice1;
@@ -175,6 +177,15 @@ TEST(HeadlessSession, SettingsThePortRefusesEndTheRunWithStatusTwo) {
     EXPECT_EQ(run.begin(options), HeadlessSession::kBadInput);
     EXPECT_EQ(run.said, Said{"port 1 (/dev/sim-a): settings 9600,x,8,1 refused"});
     EXPECT_EQ(run.rig.line1.opens, 0);
+
+    SessionRun refused;
+    refused.rig.line2.driverTakes = [](const LineSettings& s) { return s.DataBits != 5; };
+    EXPECT_EQ(refused.begin(bothPorts({"--settings2", "9600,n,5,1"})), HeadlessSession::kBadInput);
+    Said told = refused.said;
+    told.insert(told.end(), refused.rig.host.messages.begin(), refused.rig.host.messages.end());
+    EXPECT_EQ(told, Said{"port 2 (/dev/sim-b): settings 9600,n,5,1 refused: settings refused by "
+                         "the driver: 9600,n,5,1"});
+    EXPECT_FALSE(refused.rig.core.running());
 }
 
 // The end-to-end capture test checks every block; here, framed and polled, that a packet lands on

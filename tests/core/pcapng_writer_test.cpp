@@ -73,7 +73,6 @@ protected:
 
 TEST_F(PcapngOnDisk, PacketsOfBothPortsReadBackWithEveryPaddingLength) {
     const std::string path = file("c.pcapng");
-    ASSERT_TRUE(writeBytes(path, "old contents, longer than nothing"));
     ASSERT_TRUE(writer.open(path, kDevices)) << writer.lastError();
     // Data of 0 to 5 bytes: every padding length.
     const auto data = [](int i) { return std::string(i, static_cast<char>(0xF0 + i)); };
@@ -124,6 +123,50 @@ TEST_F(PcapngOnDisk, APartWrittenBlockIsCutOffAndTheNextPacketFollowsTheLastWhol
     EXPECT_EQ(f.blocks[4].data, "third");
     EXPECT_EQ(writer.writePacket(2, 40, "x", ""), PcapngWrite::Failed);
     EXPECT_EQ(writer.lastError(), path + ": no port 2");
+}
+
+// Opened again, a capture keeps its packets: a second section follows them, with its own
+// interfaces. A block cut short at the end (a crash while writing) goes first; a file that holds
+// no pcapng capture is left as it is.
+TEST_F(PcapngOnDisk, AFileOpenedAgainKeepsItsPacketsAndGetsANewSectionAfterThem) {
+    const std::string path = file("c.pcapng");
+    ASSERT_TRUE(writer.open(path, kDevices)) << writer.lastError();
+    ASSERT_EQ(writer.writePacket(0, 10, "first", kStates), PcapngWrite::Written);
+    writer.close();
+    const std::string cutShort = pcapng::packetBlock(1, 15, "never whole", kStates);
+    ASSERT_TRUE(writeBytes(path, readBytes(path) + cutShort.substr(0, cutShort.size() - 4)));
+    ASSERT_TRUE(writer.open(path, {"/dev/ttyUSB1", "COM2"})) << writer.lastError();
+    ASSERT_EQ(writer.writePacket(1, 20, "second", kStates), PcapngWrite::Written);
+    writer.close();
+    ASSERT_TRUE(writer.open(path, kDevices)) << writer.lastError();
+    ASSERT_EQ(writer.writePacket(0, 30, "third", kStates), PcapngWrite::Written);
+
+    const PcapngFile f = readPcapng(readBytes(path));
+    ASSERT_TRUE(f.ok()) << f.error;
+    std::vector<std::string> seen;
+    for (const test::PcapngBlock& b : f.blocks)
+        seen.push_back(b.type == pcapng::kSectionHeaderType ? "section"
+                       : b.ifName                           ? *b.ifName
+                                                            : b.data);
+    EXPECT_EQ(seen, (std::vector<std::string>{"section", "port 1 (/dev/ttyUSB0)", "port 2 (COM1)",
+                                              "first", "section", "port 1 (/dev/ttyUSB1)",
+                                              "port 2 (COM2)", "second", "section",
+                                              "port 1 (/dev/ttyUSB0)", "port 2 (COM1)", "third"}));
+
+    const std::string other = file("notes.pcapng");
+    ASSERT_TRUE(writeBytes(other, "notes, not a capture"));
+    EXPECT_FALSE(writer.open(other, kDevices));
+    EXPECT_EQ(writer.lastError(),
+              other + ": holds something other than a pcapng capture; left as it is");
+    EXPECT_FALSE(writer.isOpen());
+    EXPECT_EQ(readBytes(other), "notes, not a capture");
+
+    // A new section that cannot be written whole leaves the capture as it was.
+    writer.close();
+    const std::string before = readBytes(path);
+    EXPECT_FALSE(
+        withFileSizeLimit(before.size() + 40, [&] { return writer.open(path, kDevices); }));
+    EXPECT_EQ(readBytes(path), before);
 }
 
 TEST_F(PcapngOnDisk, OpenFailuresNameThePathAndLeaveNoCaptureOpen) {

@@ -113,8 +113,8 @@ TEST(RecordFile, UncreatableFileThenOffAndOnWithinASecondAroundASaveThenANewSeco
 }
 
 // "Также pcapng": a capture file beside each record file, closed with it, and one opened on its
-// own (--pcap), which a record stopping leaves open. One that cannot be created is told and
-// clears the tick while the record goes on; a failure to write is told once per file.
+// own (--pcap), which a record stopping leaves open. One beside the record that cannot be created
+// is told and clears the tick while the record goes on; a failure to write is told once per file.
 TEST(CaptureFile, BesideTheRecordOrOnItsOwnAndAFailureToldOncePerFile) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -136,6 +136,24 @@ TEST(CaptureFile, BesideTheRecordOrOnItsOwnAndAFailureToldOncePerFile) {
         for (const auto& b : test::readPcapng(readBytes(path)).blocks) packets += b.data;
         return packets;
     };
+
+    const auto failures = [&] {
+        return std::count_if(rig.host.messages.begin(), rig.host.messages.end(),
+                             [](const std::string& m) { return m.starts_with("Не удалось"); });
+    };
+
+    // A capture beside a record that cannot be created: told, the tick cleared, the record on.
+    core.setCaptureBesideRecord(true);
+    Settings settings = core.settings();
+    settings.recordFolder = folder + "absent/";
+    core.useSettings(settings);
+    core.setRecording(true);
+    EXPECT_EQ(failures(), 1);
+    EXPECT_TRUE(core.recording());
+    EXPECT_FALSE(core.view().captureBesideRecord);
+    core.setRecording(false);
+    settings.recordFolder = folder;
+    core.useSettings(settings);
 
     core.setCaptureBesideRecord(true);
     core.setRecording(true);
@@ -159,10 +177,6 @@ TEST(CaptureFile, BesideTheRecordOrOnItsOwnAndAFailureToldOncePerFile) {
 
     // Files held to 200 bytes: a failure is told once, however many packets fail, and again for
     // the next file.
-    const auto failures = [&] {
-        return std::count_if(rig.host.messages.begin(), rig.host.messages.end(),
-                             [](const std::string& m) { return m.starts_with("Не удалось"); });
-    };
     const auto full = [&] {
         return withFileSizeLimit(200, [&] {
             packet("EE");
@@ -170,18 +184,39 @@ TEST(CaptureFile, BesideTheRecordOrOnItsOwnAndAFailureToldOncePerFile) {
             return failures();
         });
     };
-    EXPECT_EQ(full(), 1);
-    ASSERT_TRUE(core.openCaptureFile(folder + "next.pcapng", {}));
     EXPECT_EQ(full(), 2);
+    ASSERT_TRUE(core.openCaptureFile(folder + "next.pcapng", {}));
+    EXPECT_EQ(full(), 3);
+}
 
-    // A capture beside a record that cannot be created: told, the tick cleared, the record on.
-    core.setCaptureBesideRecord(true);
-    core.typeSetting(SettingField::RecordFolder, folder + "absent/");
-    core.saveSettings();
-    core.setRecording(true);
-    EXPECT_EQ(failures(), 3);
-    EXPECT_TRUE(core.recording());
-    EXPECT_FALSE(core.view().captureBesideRecord);
+// With "Также pcapng", "Запись" ticked again within the same second goes on in the same record
+// and the same capture, whose first packet stays.
+TEST(RecordFile, ACaptureTickedOnAgainWithinTheSecondKeepsItsPackets) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    Rig rig;
+    rig.host.env["ProgramFiles"] = dir.path().toStdString();  // where the choice is kept
+    Settings settings = rig.core.settings();
+    settings.recordFolder = dir.path().toStdString() + "/";
+    rig.core.useSettings(settings);
+    rig.core.setCaptureBesideRecord(true);
+    rig.switchBothOn();
+    rig.runAuto();
+    for (const auto& [line, bytes] : {std::pair{&rig.line1, "A"}, {&rig.line2, "B"}}) {
+        rig.core.setRecording(true);
+        line->peerSend(bytes);
+        rig.runMs(100);
+        rig.core.setRecording(false);
+    }
+    EXPECT_EQ(rig.records.opens, 2);
+    const test::PcapngFile f = test::readPcapng(readBytes(captureFileBeside(rig.records.path)));
+    ASSERT_TRUE(f.ok()) << f.error;
+    EXPECT_EQ(f.ofType(pcapng::kSectionHeaderType).size(), 2u);
+    const auto packets = f.ofType(pcapng::kEnhancedPacketType);
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets[0].data, "A");
+    EXPECT_EQ(packets[1].data, "B");
+    EXPECT_TRUE(rig.host.messages.empty());
 }
 
 TEST(FileRecordSink, WritesRecordsWholeOrNotAtAllAndTriesTheNextAgain) {

@@ -27,7 +27,7 @@ RecordPort port(std::string label, LineStates lines, std::string data = {}) {
     return RecordPort{std::move(label), lines, std::move(data)};
 }
 
-TEST(RecordText, EachLineOnItsOwnAndTheFileNameInTheLocalesShortDate) {
+TEST(RecordText, EachPortOnALineOfItsOwnWithAnEmptyLineAfter) {
     const std::tuple<const char*, RecordPort, RecordPort, const char*> cases[] = {
         // A line feed among the data stays on its line.
         {"01:00:00,125", port("COM3", {.dcd = true, .dsr = true, .cts = true}),
@@ -41,13 +41,26 @@ TEST(RecordText, EachLineOnItsOwnAndTheFileNameInTheLocalesShortDate) {
     };
     for (const auto& [stamp, port1, port2, text] : cases)
         EXPECT_EQ(recordText(stamp, port1, port2), text);
-    // The file name: underscores for the slashes and colons.
-    EXPECT_EQ(recordFileName("/d/", QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5, 370)),
+}
+
+// The file name: the date and the time with seconds as each locale writes them, the time zone left
+// out, and "_" for every ":" and "/" (other separators stay).
+TEST(RecordText, TheFileNameIsTheLocalesDateAndTimeWithColonsAndSlashesAsUnderscores) {
+    const QDateTime afternoon(QDate(2026, 12, 6), QTime(14, 5, 9, 370));
+    const std::pair<QLocale, std::string> cases[] = {
+        {QLocale(QLocale::Russian, QLocale::Russia), "06.12.2026 14_05_09"},
+        {QLocale(QLocale::English, QLocale::UnitedStates), "12_6_26 2_05_09 PM"},
+        {QLocale(QLocale::C), "6 Dec 2026 14_05_09"},
+        {QLocale(QLocale::Finnish, QLocale::Finland), "6.12.2026 14.05.09"},
+        {QLocale(QLocale::Spanish, QLocale::Spain), "6_12_26 14_05_09"},    // zone in brackets
+        {QLocale(QLocale::Chinese, QLocale::China), "2026_12_6 14_05_09"},  // zone first
+    };
+    for (const auto& [locale, stamp] : cases)
+        EXPECT_EQ(recordFileName("/d/", afternoon, locale), "/d/Linetap " + stamp + ".txt")
+            << locale.name().toStdString();
+    EXPECT_EQ(recordFileName("/d/", QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)),
                              QLocale(QLocale::English, QLocale::UnitedStates)),
-              "/d/Linetap 1_2_26 03_04_05.txt");
-    EXPECT_EQ(recordFileName("/d/", QDateTime(QDate(2026, 12, 6), QTime(14, 5, 9)),
-                             QLocale(QLocale::Russian)),
-              "/d/Linetap 06.12.2026 14_05_09.txt");
+              "/d/Linetap 1_2_26 3_04_05 AM.txt");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <QString>
 #include <algorithm>
 #include <cerrno>
+#include <utility>
 
 namespace lt::sim {
 
@@ -40,12 +41,14 @@ void SimLine::setLineSettings(const std::string& text) {
 void SimLine::setOpen(bool open) {
     if (open == open_) {
         if (open) throw PortError("port already open");
+        rx_.clear();  // what a vanished device left goes with the close
         return;
     }
     if (open) {
         if (missing) throw PortError("no such device");
         if (busy) throw PortError("device busy");
         open_ = true;
+        rx_.clear();
         ++opens;
         state_ = CommState{};
         if (driverTakes && !driverTakes(settings_)) {
@@ -77,8 +80,14 @@ std::size_t SimLine::receivedLength(std::size_t maxBytes, Nanos gapLimit, Nanos 
     return length;
 }
 
-std::string SimLine::takeReceived(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) {
-    requireOpen();
+std::string SimLine::takeReceived(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom,
+                                  Nanos* firstArrival) {
+    if (rx_.empty()) requireOpen();
+    if (!landingOnRead.empty()) {
+        for (unsigned char b : std::exchange(landingOnRead, {})) rx_.push_back({loop_.now(), b});
+        raiseLater(PortEvent::Received);
+    }
+    if (firstArrival) *firstArrival = rx_.empty() ? 0 : rx_.front().at;
     std::string out;
     for (std::size_t n = receivedLength(maxBytes, gapLimit, gapsFrom); n > 0; --n) {
         out += static_cast<char>(rx_.front().value);
@@ -238,7 +247,9 @@ void SimLine::peerSetCd(bool on) {
 
 void SimLine::peerVanish() {
     if (!open_) return;
+    const std::deque<Byte> kept = rx_;
     setOpen(false);
+    rx_ = kept;
     loop_.postAfter(0, [this] { raise(PortEvent::Lost); });
 }
 

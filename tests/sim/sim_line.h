@@ -25,12 +25,11 @@ public:
     std::string lineSettings() const override { return settings_.text(); }
     void setOpen(bool open) override;
     bool isOpen() const override { return open_; }
-    std::string takeReceived(std::size_t maxBytes = kAll, Nanos gapLimit = 0,
-                             Nanos gapsFrom = 0) override;
+    std::string takeReceived(std::size_t maxBytes = kAll, Nanos gapLimit = 0, Nanos gapsFrom = 0,
+                             Nanos* firstArrival = nullptr) override;
     std::size_t receivedLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const override;
     std::size_t bytesWaiting() const override { return rx_.size(); }
     Nanos lastArrival() const override { return rx_.empty() ? 0 : rx_.back().at; }
-    Nanos firstArrival() const override { return rx_.empty() ? 0 : rx_.front().at; }
     void limitBacklog(std::size_t maxBytes) override;
     void send(const std::string& bytes) override;
     void setRts(bool on) override;
@@ -59,7 +58,8 @@ public:
     void peerSetRts(bool on);  // our CTS
     void peerSetDtr(bool on);  // our DSR and DCD
     void peerSetCd(bool on);   // our DCD alone
-    // The device vanishes (hang-up): the port closes and reports PortEvent::Lost.
+    // The device vanishes (hang-up): the port closes and reports PortEvent::Lost; the bytes
+    // received before stay to be taken.
     void peerVanish();
 
     std::string peerReceived() const;
@@ -83,6 +83,9 @@ public:
     int stateWrites = 0;     // writeCommState calls so far
     Nanos eventLatency = 0;  // receive events reach the program this late (a busy window)
     RtsControl rtsControl() const { return state_.rts; }
+    // Bytes that land just as the next read of the receive buffer begins, as a chunk the reader
+    // thread adds between two looks at the buffer; their receive event comes later.
+    std::string landingOnRead;
     Nanos characterTime() const;
 
 private:

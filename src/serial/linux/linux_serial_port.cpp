@@ -17,8 +17,7 @@ LinuxSerialPort::LinuxSerialPort(const Host& host, int defaultPortNumber, Driver
             [this] {
                 if (!vanish_.vanished()) raise(PortEvent::Sent);
             }),
-      vanish_(
-          post_, device_, [this] { return receive_.queue().size(); }, [this] { lose(); }) {
+      vanish_(post_, device_, [this] { lose(); }) {
     QObject::connect(&device_.qt(), &QSerialPort::bytesWritten, post_.context(),
                      [this](qint64) { send_.written(); });
     QObject::connect(&device_.qt(), &QSerialPort::readyRead, post_.context(),
@@ -31,6 +30,7 @@ LinuxSerialPort::~LinuxSerialPort() {
 
 void LinuxSerialPort::openDevice() {
     if (open_) throw PortError("port already open");
+    receive_.queue().clear();  // what a vanished device left goes with a new opening
     std::string refusal;
     device_.open(
         name_.device([this](const std::string& var) { return host_.environment(var); }),
@@ -53,7 +53,13 @@ void LinuxSerialPort::openDevice() {
     if (!refusal.empty()) throw SettingsRefused(refusal);  // refused, but open
 }
 
+// Closing drops what was not taken, what a vanished device left included.
 void LinuxSerialPort::closeDevice() {
+    shutDevice();
+    receive_.queue().clear();
+}
+
+void LinuxSerialPort::shutDevice() {
     if (!open_) return;
     open_ = false;
     vanish_.stop();
@@ -68,8 +74,10 @@ void LinuxSerialPort::requireOpen() const {
     if (!open_) throw PortError("port is closed");
 }
 
+// The loss is raised as soon as it is seen, capture running or not; the bytes read before it stay
+// to be taken, however late that comes.
 void LinuxSerialPort::lose() {
-    closeDevice();
+    shutDevice();
     raise(PortEvent::Lost);
 }
 
@@ -107,11 +115,11 @@ bool LinuxSerialPort::isOpen() const {
     return open_;
 }
 
-std::string LinuxSerialPort::takeReceived(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) {
-    requireOpen();
-    std::string out = receive_.queue().take(maxBytes, gapLimit, gapsFrom);
-    vanish_.taken();
-    return out;
+// What a vanished device left can still be taken after the loss closed the port.
+std::string LinuxSerialPort::takeReceived(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom,
+                                          Nanos* firstArrival) {
+    if (receive_.queue().size() == 0) requireOpen();
+    return receive_.queue().take(maxBytes, gapLimit, gapsFrom, firstArrival);
 }
 
 std::size_t LinuxSerialPort::receivedLength(std::size_t maxBytes, Nanos gapLimit,
@@ -121,10 +129,6 @@ std::size_t LinuxSerialPort::receivedLength(std::size_t maxBytes, Nanos gapLimit
 
 std::size_t LinuxSerialPort::bytesWaiting() const {
     return receive_.queue().size();
-}
-
-Nanos LinuxSerialPort::firstArrival() const {
-    return receive_.queue().firstArrival();
 }
 
 Nanos LinuxSerialPort::lastArrival() const {

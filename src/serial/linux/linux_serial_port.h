@@ -37,9 +37,9 @@ namespace lt {
 //   output has drained. Closing the port, a failed opening and the destructor put back the
 //   RS-485 state found at opening; a program ending on SIGTERM or SIGINT closes its ports from
 //   its event loop so that the device is left as it was found.
-// - A vanished device: bytes already read stay readable until they are taken, then the port
-//   closes and raises PortEvent::Lost once (at once when there are none). Closing the port, to
-//   open it again, drops them.
+// - A vanished device: the port closes and raises PortEvent::Lost once, as soon as the loss is
+//   seen; bytes already read stay readable until they are taken. Closing the port again, or
+//   opening it, drops them.
 //
 // The host's monotonicNow() is called from the reader thread, so it must be thread-safe.
 class LinuxSerialPort : public SerialPort {
@@ -59,12 +59,11 @@ public:
     std::string lineSettings() const override;
     void setOpen(bool open) override;
     bool isOpen() const override;
-    std::string takeReceived(std::size_t maxBytes = kAll, Nanos gapLimit = 0,
-                             Nanos gapsFrom = 0) override;
+    std::string takeReceived(std::size_t maxBytes = kAll, Nanos gapLimit = 0, Nanos gapsFrom = 0,
+                             Nanos* firstArrival = nullptr) override;
     std::size_t receivedLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const override;
     std::size_t bytesWaiting() const override;
     Nanos lastArrival() const override;
-    Nanos firstArrival() const override;
     void limitBacklog(std::size_t maxBytes) override;
     void send(const std::string& bytes) override;
     void setRts(bool on) override;
@@ -89,6 +88,8 @@ public:
 private:
     void openDevice();
     void closeDevice();
+    // Closes the device and keeps what was read from it.
+    void shutDevice();
     void requireOpen() const;
     void lose();
 

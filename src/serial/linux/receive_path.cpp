@@ -23,7 +23,6 @@ void ReceivePath::start(SerialDevice& device, std::function<void()> gone) {
 void ReceivePath::stop() {
     reading_ = false;
     reader_.stop();
-    queue_.clear();
     posted_ = false;
 }
 

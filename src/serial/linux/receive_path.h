@@ -27,7 +27,7 @@ public:
     // Starts reading the device just opened; `gone` is called on the reader thread once the
     // device has vanished.
     void start(SerialDevice& device, std::function<void()> gone);
-    // Stops reading and drops what was not taken.
+    // Stops reading; what was not taken stays in the queue.
     void stop();
     // QSerialPort has bytes to read (its readyRead).
     void readyRead(QSerialPort& serial);

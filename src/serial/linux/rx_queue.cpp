@@ -64,8 +64,10 @@ std::size_t RxQueue::packetLength(std::size_t maxBytes, Nanos gapLimit, Nanos ga
     return lengthLocked(maxBytes, gapLimit, gapsFrom);
 }
 
-std::string RxQueue::take(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) {
+std::string RxQueue::take(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom,
+                          Nanos* firstArrival) {
     std::lock_guard lock(mutex_);
+    if (firstArrival) *firstArrival = chunks_.empty() ? 0 : chunks_.front().at;
     std::string out;
     std::size_t left = lengthLocked(maxBytes, gapLimit, gapsFrom);
     out.reserve(left);
@@ -89,11 +91,6 @@ std::size_t RxQueue::size() const {
 Nanos RxQueue::lastArrival() const {
     std::lock_guard lock(mutex_);
     return chunks_.empty() ? 0 : chunks_.back().at;
-}
-
-Nanos RxQueue::firstArrival() const {
-    std::lock_guard lock(mutex_);
-    return chunks_.empty() ? 0 : chunks_.front().at;
 }
 
 void RxQueue::clear() {

@@ -27,13 +27,15 @@ public:
     // Takes bytes oldest first: at most `maxBytes`, stopping before the first byte that arrived
     // `gapLimit` or more after the byte before it, where that byte arrived at or after `gapsFrom`
     // (no such stop for a gapLimit of 0 or less). Bytes of one chunk arrived together.
-    std::string take(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom);
+    // `firstArrival`, when given, gets the stamp of the first byte taken (0 when none), under the
+    // same lock as the bytes.
+    std::string take(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom,
+                     Nanos* firstArrival = nullptr);
     // How many bytes take() would return now.
     std::size_t packetLength(std::size_t maxBytes, Nanos gapLimit, Nanos gapsFrom) const;
 
     std::size_t size() const;
-    Nanos lastArrival() const;   // 0 when empty
-    Nanos firstArrival() const;  // 0 when empty
+    Nanos lastArrival() const;  // 0 when empty
     // Empties the buffer; the limit stays.
     void clear();
 

@@ -25,20 +25,10 @@ void VanishWatch::readerFoundGone(unsigned turn) {
     post_.post(turn, [this] { vanish(); });
 }
 
-void VanishWatch::taken() {
-    if (!vanished_ || unread_() > 0) return;
-    post_.post(post_.turn(), [this] { finish(); });
-}
-
 void VanishWatch::vanish() {
     if (!watching_ || vanished_) return;
     vanished_ = true;
     device_.silence();
-    if (unread_() == 0) finish();
-}
-
-void VanishWatch::finish() {
-    if (!watching_ || !vanished_) return;
     lose_();
 }
 
