@@ -161,7 +161,16 @@ std::array<std::string, 2> Core::deviceNames() const {
 
 void Core::relayData(int from, const std::string& bytes) {
     if (bytes.empty()) return;
-    tolerate("relay data", [&] { capture(otherPort(from)).port().send(bytes); });
+    const int to = otherPort(from);
+    SerialPort& port = capture(to).port();
+    tolerate("relay data", [&] { port.send(bytes); });
+    // A device that takes nothing costs whole relayed packets beyond the port's bound: told once.
+    if (port.sendsDropped() > 0 && !relayDropTold_[to - 1]) {
+        relayDropTold_[to - 1] = true;
+        host_.notify(port.portName().recordLabel() +
+                     ": its device does not take bytes; relayed packets beyond the bytes waiting "
+                     "for it are dropped (counted)");
+    }
 }
 
 void Core::record(const std::string& data1, const std::string& data2) {
@@ -304,9 +313,9 @@ void Core::setCaptureBesideRecord(bool on) {
     store_.setCaptureBesideRecord(on);
 }
 
-bool Core::openCaptureFile(const std::string& path, const std::function<bool()>& keepWaiting) {
+bool Core::openCaptureFile(const std::string& path) {
     captureWithRecord_ = false;
-    captureForRun_ = captureFile_.open(path, deviceNames(), keepWaiting);
+    captureForRun_ = captureFile_.open(path, deviceNames());
     return captureForRun_;
 }
 
@@ -347,9 +356,18 @@ void Core::stop() {
 }
 
 void Core::finishCollected() {
-    // Bytes past a pause in the packet begin the next one, which is finished in turn.
-    for (int n : {1, 2})
-        while (capture(n).collecting()) finishPacket(n, true);
+    // Bytes past a pause in the packet begin the next one, which is finished in turn; only the
+    // bytes there are now, so a stream that goes on is not followed.
+    for (int n : {1, 2}) {
+        CaptureChannel& c = capture(n);
+        std::size_t left = c.port().isOpen() ? c.port().bytesWaiting() : 0;
+        while (c.collecting()) {
+            finishPacket(n, true);
+            const std::size_t taken = c.packet().size();
+            if (taken == 0 || taken >= left) break;
+            left -= taken;
+        }
+    }
 }
 
 void Core::applyPollInterval() {
@@ -406,6 +424,13 @@ void Core::addPortEntries(const std::vector<std::string>& devices) {
 // The ports close, port 1 first, and the record file. Timers stop too, so nothing that was
 // already queued writes a row, a record or a relay after.
 void Core::shutDown() {
+    for (int n : {1, 2})
+        if (const std::uint64_t dropped = capture(n).port().sendsDropped(); relayDropTold_[n - 1]) {
+            relayDropTold_[n - 1] = false;
+            host_.notify(capture(n).port().portName().recordLabel() + ": " +
+                         std::to_string(dropped) +
+                         " relayed packets dropped in all (its device did not take them)");
+        }
     panel1_.closePort();
     panel2_.closePort();
     poller_.stop();

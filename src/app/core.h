@@ -83,14 +83,15 @@ public:
     // neither used nor written.
     void useCaptureBesideRecord(bool on) { store_.useCaptureBesideRecord(on); }
     // A pcapng capture to `path` (a file or a named pipe) for the whole run, whatever "Запись"
-    // and "Также pcapng" do (a front end's option). A named pipe waits for its reader here.
-    bool openCaptureFile(const std::string& path, const std::function<bool()>& keepWaiting = {});
+    // does (a front end's option). A named pipe never waits: its capture begins when its reader
+    // opens it.
+    bool openCaptureFile(const std::string& path);
     void typePollInterval(const std::string& text);
     void start();
     void stop();
     void applyPollInterval();
     // Finishes at once the packets being collected, with their rows, relays and records (a
-    // front end stopping for good).
+    // front end stopping for good): the bytes that have arrived by now, not those that follow.
     void finishCollected();
 
     // --- Settings panel ----------------------------------------------------------------------
@@ -108,6 +109,7 @@ public:
     const CaptureChannel& channel(int port) const { return port == 1 ? channel1_ : channel2_; }
     const Settings& settings() const { return store_.values(); }
     const DataScreen& screen() const { return screen_; }
+    CaptureFile& captureFile() { return captureFile_; }
     const PortPanelView& panelView(int port) const { return panel(port).view(); }
     bool running() const { return run_.running(); }
     bool recording() const { return recorder_.recording(); }
@@ -148,8 +150,9 @@ private:
     DataScreen screen_;
     Recorder recorder_;
     CaptureFile captureFile_;
-    bool captureWithRecord_ = false;  // the capture file opened with the record file
-    bool captureForRun_ = false;      // the capture file is the front end's, for the whole run
+    bool captureWithRecord_ = false;       // the capture file opened with the record file
+    bool captureForRun_ = false;           // the capture file is the front end's, for the whole run
+    std::array<bool, 2> relayDropTold_{};  // a port's dropped relayed packets told
     RunControl run_;
     SettingsStore store_;
     SettingsPanel settingsPanel_;

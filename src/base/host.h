@@ -29,6 +29,8 @@ public:
     // A message that does not hold up the handler that gives it (told from the middle of a
     // packet's handling, where nothing else may run).
     virtual void notify(const std::string& text) = 0;
+    // A notice from any thread (an output's writer), shown as notify() shows it; never waits.
+    virtual void notifyLater(const std::string& text) { notify(text); }
 
     // Local wall-clock date and time, with milliseconds.
     virtual QDateTime currentDateTime() const = 0;

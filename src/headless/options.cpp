@@ -129,12 +129,15 @@ HeadlessCommand parseHeadlessOptions(const std::vector<std::string>& args) {
     // A poll timer of 0 never runs: without --auto nothing would ever be captured or relayed.
     if (o.pollMs == 0 && !o.autoFraming)
         return OptionError{"--poll 0 never polls: give 1 to 32767 ms, or --auto"};
+    if (o.print && o.pcapPath == "-")
+        return OptionError{"--print and --pcap - both write to standard output"};
     return o;
 }
 
 std::string headlessUsage() {
     return R"(Usage: linetap --headless [options]
-Watches, relays and records two serial lines without a window, until SIGINT or SIGTERM.
+Watches, relays and records two serial lines without a window, until SIGINT, SIGTERM
+or SIGHUP.
 
   --port1 DEV, --port2 DEV      device path, or a number n: $LINETAP_COMn, else /dev/ttyS<n-1>;
                                 a port not given stays switched off
@@ -151,10 +154,11 @@ Watches, relays and records two serial lines without a window, until SIGINT or S
                                 intervals for this run (default: the settings file's)
   --record DIR                  record file in DIR, as the window's "Запись" writes it
   --print                       every record also to standard output
-  --pcap PATH                   pcapng capture file or named pipe, for Wireshark
+  --pcap PATH                   pcapng capture file or named pipe, for Wireshark ("-":
+                                standard output)
   --help, --version
 
-Exit status: 0 after SIGINT/SIGTERM, 1 a port could not be opened, 2 bad input.
+Exit status: 0 after SIGINT/SIGTERM/SIGHUP, 1 a port could not be opened, 2 bad input.
 )";
 }
 

@@ -20,12 +20,8 @@ std::string folderProblem(const std::string& folder) {
 
 }  // namespace
 
-HeadlessSession::HeadlessSession(Core& core, HeadlessOptions options, Say say,
-                                 std::function<bool()> stopRequested)
-    : core_(core),
-      options_(std::move(options)),
-      say_(std::move(say)),
-      stopRequested_(std::move(stopRequested)) {}
+HeadlessSession::HeadlessSession(Core& core, HeadlessOptions options, Say say)
+    : core_(core), options_(std::move(options)), say_(std::move(say)) {}
 
 std::string HeadlessSession::portLabel(int port) const {
     return "port " + std::to_string(port) + " (" + options_.ports[port - 1].device + ")";
@@ -77,10 +73,7 @@ int HeadlessSession::begin() {
         core_.setLineRelay(n, options_.ports[n - 1].relayLines);
     }
 
-    if (!options_.pcapPath.empty() && !core_.openCaptureFile(options_.pcapPath, [this] {
-            return !stopRequested_ || !stopRequested_();
-        }))
-        return kBadInput;
+    if (!options_.pcapPath.empty() && !core_.openCaptureFile(options_.pcapPath)) return kBadInput;
 
     core_.setAutoFraming(options_.autoFraming);
     core_.typePollInterval(std::to_string(settings.pollMs));

@@ -16,10 +16,7 @@ class HeadlessSession {
 public:
     using Say = std::function<void(const std::string& line)>;
 
-    // `stopRequested` tells whether the run was asked to stop while it is still starting (a named
-    // pipe for the capture waits for its reader until then).
-    HeadlessSession(Core& core, HeadlessOptions options, Say say,
-                    std::function<bool()> stopRequested = {});
+    HeadlessSession(Core& core, HeadlessOptions options, Say say);
 
     // Exit statuses.
     static constexpr int kRunning = -1;
@@ -41,7 +38,6 @@ private:
     Core& core_;
     HeadlessOptions options_;
     Say say_;
-    std::function<bool()> stopRequested_;
     std::array<bool, 2> lossTold_{};
 };
 

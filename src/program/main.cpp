@@ -1,5 +1,9 @@
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <cstring>
@@ -39,11 +43,29 @@ int runWindow(int argc, char* argv[]) {
     return entry(argc, argv);
 }
 
+// What the process-wide setup holds for window and headless alike: a reader that leaves (a pipe
+// closed, SIGPIPE) or a file size limit (SIGXFSZ) fails the write that met it, never the program;
+// a standard descriptor that was closed is /dev/null, so no port or file opened later takes its
+// number and gets the messages meant for standard error.
+void setUpProcess() {
+    ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);
+    for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+        const int null = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (null >= 0 && null != fd) {
+            ::dup2(null, fd);
+            ::close(null);
+        }
+    }
+}
+
 }  // namespace
 
 // Without options the program opens its window; `--headless` (and --help, --version) run without
 // one.
 int main(int argc, char* argv[]) {
+    setUpProcess();
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (!std::strcmp(a, "--headless") || !std::strcmp(a, "--help") || !std::strcmp(a, "-h") ||

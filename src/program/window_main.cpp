@@ -1,9 +1,11 @@
 #include <QApplication>
 #include <QLocale>
+#include <chrono>
 
 #include "app/core.h"
 #include "qt/qt_host.h"
-#include "record/file_record_sink.h"
+#include "record/output_writer.h"
+#include "record/queued_records.h"
 #include "serial/linux/linux_serial_port.h"
 #include "serial/linux/port_discovery.h"
 #include "window/main_window.h"
@@ -20,7 +22,10 @@ extern "C" __attribute__((visibility("default"))) int linetapWindowMain(int argc
     lt::QtHost host;
     lt::LinuxSerialPort comm1(host, 1);
     lt::LinuxSerialPort comm2(host, 2);
-    lt::FileRecordSink records;
+    // Records are written by a thread of their own; its notices reach the window through the
+    // event loop.
+    lt::QueuedRecords records(true, -1,
+                              [&host](const std::string& text) { host.notifyLater(text); });
     lt::Core core(host, comm1, comm2, records, QLocale::system());
     core.addPortEntries(lt::availableSerialDevices());
 
@@ -32,9 +37,12 @@ extern "C" __attribute__((visibility("default"))) int linetapWindowMain(int argc
     host.onNotify = [&window](const std::string& text) { window.notify(text); };
     // "Выход" ends the program at once: nothing queued runs after it.
     host.onQuit = [] { QCoreApplication::exit(0); };
-    // SIGINT and SIGTERM close the window as "Выход" does: the ports are closed, and what the
-    // program changed on them is put back.
-    lt::SignalWatch stopOnSignal([&core](int) { core.exit(); });
+    // SIGINT, SIGTERM and SIGHUP close the window as "Выход" does: the ports are closed, and what
+    // the program changed on them is put back.
+    lt::SignalWatch stopOnSignal([&core](int) {
+        lt::OutputWriter::stopBy(std::chrono::steady_clock::now() + std::chrono::milliseconds(650));
+        core.exit();
+    });
 
     core.load();
     window.showState();

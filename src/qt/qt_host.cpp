@@ -154,6 +154,15 @@ void QtHost::notify(const std::string& text) {
         showMessage(text);
 }
 
+void QtHost::notifyLater(const std::string& text) {
+    if (onAnyThread) {
+        onAnyThread(text);
+        return;
+    }
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [this, text] { notify(text); }, Qt::QueuedConnection);
+}
+
 QDateTime QtHost::currentDateTime() const {
     return QDateTime::currentDateTime();
 }

@@ -24,6 +24,9 @@ public:
     void processEvents() override;
     void showMessage(const std::string& text) override;
     void notify(const std::string& text) override;
+    // Through onAnyThread when set; otherwise queued for this host's event loop and given there
+    // as notify() gives it.
+    void notifyLater(const std::string& text) override;
     QDateTime currentDateTime() const override;
     // std::chrono::steady_clock in nanoseconds; safe to call from any thread (the serial ports'
     // reader threads stamp arrivals with it).
@@ -37,6 +40,8 @@ public:
     std::function<void(const std::string&)> onMessage;
     // Shows a message without waiting for it to be closed; by default as onMessage.
     std::function<void(const std::string&)> onNotify;
+    // Gives a notice at once from whatever thread (headless: a line on standard error).
+    std::function<void(const std::string&)> onAnyThread;
     // Ends the program; by default QCoreApplication::quit().
     std::function<void()> onQuit;
 };

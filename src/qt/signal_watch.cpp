@@ -32,13 +32,11 @@ SignalWatch::SignalWatch(std::function<void(int)> handler) : onSignal_(std::move
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
+    for (int sig : kStops) ::sigaction(sig, &sa, nullptr);
 }
 
 SignalWatch::~SignalWatch() {
-    ::signal(SIGINT, SIG_DFL);
-    ::signal(SIGTERM, SIG_DFL);
+    for (int sig : kStops) ::signal(sig, SIG_DFL);
     notifier_.reset();
     for (int& fd : g_fds) {
         if (fd >= 0) ::close(fd);

@@ -226,7 +226,9 @@ bool PcapngWriter::open(const std::string& path, const std::array<std::string, 2
     }
     int fd;
     struct stat pipe {};
-    if (::stat(path.c_str(), &pipe) == 0 && S_ISFIFO(pipe.st_mode)) {
+    if (path == "-") {
+        fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    } else if (::stat(path.c_str(), &pipe) == 0 && S_ISFIFO(pipe.st_mode)) {
         // A named pipe opens for writing once a reader has it open; until then it is tried again
         // every 20 ms, as long as the caller still wants to wait.
         while ((fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0 &&
@@ -254,7 +256,10 @@ bool PcapngWriter::open(const std::string& path, const std::array<std::string, 2
     regular_ = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     fd_ = fd;
     end_ = 0;
-    if (regular_ && st.st_size > 0 && !keepWhatItHolds(st.st_size)) {
+    if (path == "-") {
+        // Standard output redirected to a file may already hold something before this capture.
+        if (regular_) end_ = std::max<off_t>(0, ::lseek(fd, 0, SEEK_CUR));
+    } else if (regular_ && st.st_size > 0 && !keepWhatItHolds(st.st_size)) {
         close();
         return false;
     }
@@ -299,8 +304,13 @@ PcapngWrite PcapngWriter::writePacket(int port, std::int64_t micros, const std::
         lastError_ = path_ + ": a packet of " + std::to_string(bytes.size()) + " bytes is too long";
         return PcapngWrite::Failed;
     }
-    switch (
-        writeBlock(pcapng::packetBlock(static_cast<std::uint32_t>(port), micros, bytes, comment))) {
+    return writeBlocks(
+        pcapng::packetBlock(static_cast<std::uint32_t>(port), micros, bytes, comment));
+}
+
+PcapngWrite PcapngWriter::writeBlocks(const std::string& blocks) {
+    if (fd_ < 0) return PcapngWrite::NotOpen;
+    switch (writeBlock(blocks)) {
         case Outcome::Written:
             return PcapngWrite::Written;
         case Outcome::ReaderGone:

@@ -65,12 +65,12 @@ public:
     PcapngWriter(const PcapngWriter&) = delete;
     PcapngWriter& operator=(const PcapngWriter&) = delete;
 
-    // Creates the file at `path` (or opens the named pipe there) and writes the section header
-    // and one interface per port, named after `devices`. A file that already holds a pcapng
-    // capture keeps it and gets a new section after it; one that holds anything else is refused
-    // and left as it is. Opening a named pipe waits until a reader has opened it, so call it for
-    // a pipe only where waiting is acceptable. On failure returns false with lastError() set, and
-    // a regular file is left as it was found.
+    // Creates the file at `path` (or opens the named pipe there; "-" is standard output, as for
+    // tcpdump and tshark) and writes the section header and one interface per port, named after
+    // `devices`. A file that already holds a pcapng capture keeps it and gets a new section after
+    // it; one that holds anything else is refused and left as it is. Opening a named pipe waits
+    // until a reader has opened it, so call it for a pipe only where waiting is acceptable. On
+    // failure returns false with lastError() set, and a regular file is left as it was found.
     // `keepWaiting` is asked while a named pipe has no reader; false gives up.
     bool open(const std::string& path, const std::array<std::string, 2>& devices,
               const std::function<bool()>& keepWaiting = {});
@@ -79,6 +79,8 @@ public:
     // its first byte in microseconds since the Unix epoch, `comment` the line states.
     PcapngWrite writePacket(int port, std::int64_t micros, const std::string& bytes,
                             const std::string& comment);
+    // Writes blocks built beforehand (pcapng::packetBlock), whole, as writePacket does.
+    PcapngWrite writeBlocks(const std::string& blocks);
 
     void close();
     bool isOpen() const { return fd_ >= 0; }

@@ -103,8 +103,12 @@ public:
     // limit (the default). Lifting or changing a limit logs how many bytes it dropped.
     virtual void limitBacklog(std::size_t maxBytes) = 0;
 
-    // Queues bytes for sending (throws when closed).
+    // Queues bytes for sending (throws when closed). Where the bytes already waiting to leave
+    // reach the port's bound (a device that takes nothing for long), the bytes are dropped whole
+    // and counted instead.
     virtual void send(const std::string& bytes) = 0;
+    // Sends dropped whole that way, since the port was made.
+    virtual std::uint64_t sendsDropped() const { return 0; }
 
     // The outputs: set drives the line while open and is kept while closed; get returns the
     // last value set.

@@ -4,11 +4,13 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +20,7 @@
 #include <fstream>
 #include <optional>
 #include <regex>
+#include <thread>
 
 #include "support/pcapng_reader.h"
 #include "support/pty_pair.h"
@@ -46,11 +49,12 @@ bool waitForBytes(PtyPair& pty, std::size_t size) {
 // /dev/null, standard output and error into memory files the test reads.
 class Child {
 public:
-    explicit Child(std::vector<std::string> args) {
+    // `stdoutFd` >= 0: standard output goes there (a pipe the test reads, or does not).
+    explicit Child(std::vector<std::string> args, int stdoutFd = -1) {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions, outFd_, 1);
+        posix_spawn_file_actions_adddup2(&actions, stdoutFd >= 0 ? stdoutFd : outFd_, 1);
         posix_spawn_file_actions_adddup2(&actions, errFd_, 2);
         args.insert(args.begin(), LINETAP_BINARY);
         std::vector<char*> argv;
@@ -483,6 +487,221 @@ TEST_F(CliPcapng, ASignalWhileWaitingForThePipesReaderStopsCleanly) {
     ASSERT_TRUE(child.running()) << child.err;
     child.signal(SIGINT);
     EXPECT_EQ(child.waitExit(), 0) << child.err;
+}
+
+// The outputs' readers: one that stalls, one that leaves, one not there yet; a stop under a
+// stream that goes on; standard output as the capture; a record folder that takes no record.
+class CliOutputs : public CliTest {
+protected:
+    // A pipe for the program's standard output, whose reading end the test holds.
+    struct Pipe {
+        Pipe() {
+            int fds[2] = {-1, -1};
+            EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+            read = fds[0], write = fds[1];
+        }
+        ~Pipe() {
+            for (int fd : {read, write})
+                if (fd >= 0) ::close(fd);
+        }
+        int read, write;
+    };
+    // Sends `count` packets of 1024 bytes into port 1, each once port 2 has relayed the one
+    // before; returns what was sent.
+    std::string stream(int count) {
+        std::string sent;
+        for (int i = 0; i < count; ++i) {
+            std::string packet(1024, static_cast<char>('a' + i % 26));
+            packet[0] = static_cast<char>(i);
+            EXPECT_TRUE(one.send(packet));
+            sent += packet;
+            // Each packet relayed before the next, as at one baud rate on both lines: faster,
+            // port 2's own backlog would drop packets, rightly.
+            if (!waitForBytes(two, sent.size())) break;
+        }
+        return sent;
+    }
+    // The bytes of port 1's records in a record text, in order.
+    static std::string recordedBytes(const std::string& text) {
+        std::string bytes;
+        static const std::regex data(R"(Data=((?: [0-9A-F]{2})*)\r\n {13})");
+        for (std::sregex_iterator it(text.begin(), text.end(), data), end; it != end; ++it)
+            bytes += QByteArray::fromHex(QByteArray::fromStdString((*it)[1].str())).toStdString();
+        return bytes;
+    }
+    static int count(const std::string& text, const std::string& what) {
+        int n = 0;
+        for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+        return n;
+    }
+};
+
+// Neither standard output nor the capture pipe is read: past their buffers and backlogs they lose
+// whole records and packets, said once each and counted at the end, while every byte is relayed
+// and recorded; SIGTERM ends the run with both writes blocked.
+TEST_F(CliOutputs, ReadersThatStallCostThemselvesWholePiecesNeverTheRelayOrTheStop) {
+    Pipe out;
+    const std::string fifo = file("stalled.pcapng"), records = folder("records");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // never reads
+    ASSERT_GE(reader, 0);
+    Child child(on({"--relay", "12", "--auto", "--gap", "2", "--print", "--pcap", fifo, "--record",
+                    records}),
+                out.write);
+    ASSERT_TRUE(child.waitRunning()) << child.err;
+    // 1.2 MB: records and capture blocks far past a pipe's 64 KiB and a backlog's 1 MiB.
+    const std::string sent = stream(1200);
+    ASSERT_TRUE(waitForBytes(two, sent.size())) << (child.pump(), child.err);
+    EXPECT_EQ(two.received, sent);
+
+    child.signal(SIGTERM);
+    EXPECT_EQ(child.waitExit(), 0) << child.err;
+    ::close(reader);
+    const std::string printFalls = "linetap: standard output: its reader falls behind; ";
+    const std::string pcapFalls = "linetap: pcapng " + fifo + ": its reader falls behind; ";
+    EXPECT_EQ(count(child.err, printFalls), 1) << child.err;
+    EXPECT_EQ(count(child.err, pcapFalls), 1) << child.err;
+    EXPECT_TRUE(std::regex_search(
+        child.err, std::regex("standard output: [1-9][0-9]* records dropped in all")))
+        << child.err;
+    EXPECT_TRUE(
+        std::regex_search(child.err, std::regex("pcapng .*: [1-9][0-9]* packets dropped in all")))
+        << child.err;
+    EXPECT_EQ(recordedBytes(readFile(onlyFileIn(records))), sent) << "the record file lost nothing";
+}
+
+// `| head -c1`: the reader leaves. Printing stops, said once; relay, record and exit go on.
+TEST_F(CliOutputs, APrintReaderThatLeavesIsToldOnceAndTheRunGoesOn) {
+    Pipe out;
+    ::close(out.read);
+    out.read = -1;
+    const std::string records = folder("records");
+    Child child(on({"--relay", "12", "--auto", "--print", "--record", records}), out.write);
+    ASSERT_TRUE(child.waitRunning()) << child.err;
+    std::string sent;
+    for (int i = 0; i < 3; ++i) {
+        const std::string frame = readHoldingRegisters(i + 1, 0, 2);
+        ASSERT_TRUE(one.send(frame));
+        ASSERT_TRUE(waitForBytes(two, (sent += frame).size())) << child.err;
+    }
+    child.signal(SIGTERM);
+    EXPECT_EQ(child.waitExit(), 0);
+    EXPECT_EQ(child.err, "linetap: standard output: its reader has gone; printing stops\n");
+    EXPECT_EQ(recordedBytes(readFile(onlyFileIn(records))), sent);
+}
+
+// A stream without pauses goes on while the program stops: it finishes what had come and ends.
+// The bytes come one by one, so some are always there when a packet has been handled.
+TEST_F(CliOutputs, ASignalUnderAStreamThatGoesOnStops) {
+    Child child(
+        on({"--relay", "12", "--auto", "--gap", "5", "--print", "--record", folder("records")}));
+    ASSERT_TRUE(child.waitRunning()) << child.err;
+    std::atomic<bool> streaming{true};
+    std::thread device([&] {
+        for (unsigned char b = 0; streaming; ++b) (void)!::write(one.master, &b, 1);
+    });
+    pause(100);
+    child.signal(SIGTERM);
+    EXPECT_TRUE(waitUntil([&] { return !child.running(); }, 5000, [&] { two.drain(); }));
+    streaming = false;
+    device.join();
+    EXPECT_EQ(child.waitExit(), 0) << child.err;
+}
+
+// SIGHUP (the terminal or ssh session closed) stops as SIGTERM does, the port put back.
+TEST_F(CliOutputs, SighupStopsCleanlyAndPutsThePortsBack) {
+    termios before{};
+    ASSERT_EQ(::tcgetattr(one.master, &before), 0);
+    ::cfsetspeed(&before, B4800);
+    ASSERT_EQ(::tcsetattr(one.master, TCSANOW, &before), 0);
+    const auto speed = [&] {
+        termios t{};
+        ::tcgetattr(one.master, &t);
+        return ::cfgetospeed(&t);
+    };
+    Child child(on({"--auto", "--settings1", "19200,n,8,1"}));
+    ASSERT_TRUE(child.waitRunning()) << child.err;
+    EXPECT_EQ(speed(), B19200);
+    child.signal(SIGHUP);
+    EXPECT_EQ(child.waitExit(), 0) << child.err;
+    EXPECT_EQ(speed(), B4800);
+}
+
+// `--pcap -` is standard output; with --print too it is bad input.
+TEST_F(CliOutputs, StandardOutputTakesTheCaptureAndNotThePrintBeside) {
+    Child child(on({"--relay", "12", "--auto", "--pcap", "-"}));
+    ASSERT_TRUE(child.waitRunning()) << child.err;
+    std::string sent;
+    for (int i = 0; i < 3; ++i) {
+        const std::string frame = readHoldingRegisters(i + 1, 0, 2);
+        ASSERT_TRUE(one.send(frame));
+        ASSERT_TRUE(waitForBytes(two, (sent += frame).size())) << child.err;
+        pause(20);
+    }
+    child.signal(SIGTERM);
+    EXPECT_EQ(child.waitExit(), 0) << child.err;
+    const PcapngFile f = readPcapng(child.out);
+    ASSERT_TRUE(f.ok()) << f.error;
+    EXPECT_EQ(f.ofType(kInterface).size(), 2u);
+    std::string captured;
+    for (const auto& b : f.ofType(kPacket)) captured += b.data;
+    EXPECT_EQ(captured, sent);
+
+    Child both(on({"--print", "--pcap", "-"}));
+    EXPECT_EQ(both.waitExit(), 2);
+    EXPECT_EQ(both.err,
+              "linetap: --print and --pcap - both write to standard output (see linetap --help)\n");
+}
+
+// A pipe without a reader holds up nothing: relay and record go at once, the wait is said once,
+// and the capture begins when a reader opens the pipe.
+TEST_F(CliOutputs, ACapturePipeWithoutAReaderYetHoldsUpNothing) {
+    const std::string fifo = file("later.pcapng"), records = folder("records");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    Child child(on({"--relay", "12", "--auto", "--pcap", fifo, "--record", records}));
+    ASSERT_TRUE(child.waitRunning()) << child.err;
+    const std::string early = readHoldingRegisters(1, 0, 2), late = readHoldingRegisters(2, 0, 2);
+    ASSERT_TRUE(one.send(early));
+    ASSERT_TRUE(waitForBytes(two, early.size())) << child.err;
+    EXPECT_EQ(child.err, "linetap: pcapng: " + fifo +
+                             ": waiting for a reader of the pipe; the capture begins when it "
+                             "opens it\n");
+
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    std::string live;
+    const auto read = [&] {
+        char buf[4096];
+        for (ssize_t n; (n = ::read(reader, buf, sizeof buf)) > 0;)
+            live.append(buf, static_cast<std::size_t>(n));
+        return readPcapng(live);
+    };
+    ASSERT_TRUE(child.waitFor([&] { return read().ofType(kInterface).size() == 2; }));
+    ASSERT_TRUE(one.send(late));
+    PcapngFile got;
+    EXPECT_TRUE(child.waitFor([&] { return (got = read()).ofType(kPacket).size() == 1; }));
+    ASSERT_EQ(got.ofType(kPacket).size(), 1u);
+    EXPECT_EQ(got.ofType(kPacket)[0].data, late);
+    child.signal(SIGTERM);
+    EXPECT_EQ(child.waitExit(), 0);
+    ::close(reader);
+    EXPECT_EQ(recordedBytes(readFile(onlyFileIn(records))), early + late);
+}
+
+// A folder that takes the file but not one record (a full disk; here a file size limit) is bad
+// input at the start, as an unwritable one is.
+TEST_F(CliOutputs, ARecordFolderThatCannotTakeTheFirstRecordIsBadInput) {
+    const std::string records = folder("records");
+    rlimit was{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &was), 0);
+    rlimit small = was;
+    small.rlim_cur = 1000;  // room for the messages, not for a record file's first block
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    Child child(on({"--auto", "--record", records}));
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &was), 0);
+    EXPECT_EQ(child.waitExit(), 2);
+    EXPECT_EQ(count(child.err, "\n"), 1) << child.err;
+    EXPECT_NE(child.err.find("linetap: "), std::string::npos) << child.err;
 }
 
 }  // namespace

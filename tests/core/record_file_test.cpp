@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "record/file_record_sink.h"
+#include "record/pcapng_writer.h"
 #include "settings/settings_file.h"
 #include "settings_test_support.h"
 #include "sim/rig.h"
@@ -231,10 +234,16 @@ TEST(FileRecordSink, WritesRecordsWholeOrNotAtAllAndTriesTheNextAgain) {
     EXPECT_TRUE(sink.append("c"));
     EXPECT_EQ(readBytes(path), std::string(60, 'a') + "c");
 
-    // A full disk refuses every record; the file stays open for the next.
-    ASSERT_TRUE(sink.open("/dev/full"));
-    EXPECT_FALSE(sink.append("record one\r\n"));
-    EXPECT_TRUE(sink.isOpen());
+    EXPECT_TRUE(sink.isOpen()) << "a refused record leaves the file open for the next";
+
+    // Opening it again to append: what open() tries and takes back leaves the file as it was.
+    ASSERT_TRUE(sink.open(path));
+    EXPECT_EQ(readBytes(path), std::string(60, 'a') + "c");
+    // A place that takes no record (a full disk) is refused at the opening, with the reason.
+    EXPECT_FALSE(sink.open("/dev/full"));
+    EXPECT_EQ(sink.problem(), std::strerror(ENOSPC));
+    EXPECT_FALSE(withFileSizeLimit(1000, [&] { return sink.open(path); }));
+    EXPECT_EQ(readBytes(path), std::string(60, 'a') + "c");
 
     EXPECT_FALSE(sink.open(dir.path().toStdString() + "/no/such/r.txt"));
     EXPECT_FALSE(sink.isOpen());

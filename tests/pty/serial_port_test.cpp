@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 
 #include "pty_support.h"
 #include "serial/linux/linux_serial_port.h"
 #include "serial/linux/rx_queue.h"
+#include "serial/linux/send_path.h"
 
 namespace lt::pty {
 namespace {
@@ -266,6 +269,53 @@ TEST_F(PortOnPty, ABacklogLimitKeepsTheFirstBytesRaisesNothingForTheRestAndLogsW
                                   "COM1: bytes dropped while the backlog was limited to 2: 2"}));
     EXPECT_EQ(port.takeReceived(), "ab");
     expectReceived(far, port, std::string(3000, 'z'));
+}
+
+}  // namespace
+}  // namespace lt::pty
+
+namespace lt::pty {
+namespace {
+
+// A device that takes nothing costs whole sends beyond the bound, never unbounded memory; what
+// was sent before the port closes is given the time it needs to leave, not flushed away.
+TEST_F(PortOnPty, ADeviceThatTakesNothingCostsWholeSendsBeyondTheBoundAndAClosingLetsBytesOut) {
+    openPort();
+    std::string sent;
+    for (int i = 0; i < 400; ++i) {  // 400 KiB where the device reads nothing
+        std::string packet(1024, static_cast<char>('A' + i % 26));
+        const std::uint64_t before = port.sendsDropped();
+        port.send(packet);
+        if (port.sendsDropped() == before) sent += packet;
+    }
+    EXPECT_GT(port.sendsDropped(), 0u);
+    // The bound, and what the pseudo-terminal itself holds.
+    EXPECT_LE(sent.size(), SendPath::kBacklogBytes + 128 * 1024);
+    // The device reads again: every packet kept arrives whole, in order.
+    EXPECT_TRUE(runUntil([&] { return far.drain(), far.received.size() >= sent.size(); }));
+    EXPECT_EQ(far.received, sent);
+
+    // Bytes still waiting in the port when it closes (more than the pseudo-terminal holds, less
+    // than the bound) leave first, while the device reads again.
+    far.received.clear();
+    const std::uint64_t dropped = port.sendsDropped();
+    std::string waiting;
+    for (int i = 0; i < 60; ++i) {
+        const std::string packet(1024, static_cast<char>('a' + i % 26));
+        port.send(packet);
+        waiting += packet;
+    }
+    ASSERT_EQ(port.sendsDropped(), dropped);
+    std::atomic<bool> reading{true};
+    std::thread device([&] {
+        while (reading) far.drain(), pause(1);
+    });
+    port.setOpen(false);
+    test::waitUntil([&] { return far.received.size() >= waiting.size(); }, 2000);
+    reading = false;
+    device.join();
+    far.drain();
+    EXPECT_EQ(far.received, waiting);
 }
 
 }  // namespace

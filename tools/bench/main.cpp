@@ -101,6 +101,10 @@ Figures measure(const Options& o, const std::string& records) {
                  "headless: start-up, idle CPU, relay latency, %d s at 1 MB/s each way...\n",
                  o.seconds);
     f.headless = headlessRun(o, records);
+    std::fprintf(stderr,
+                 "headless: relay latency plain, --print read at 1 KB/s, --pcap never read...\n");
+    std::string linetap = std::filesystem::read_symlink("/proc/self/exe").string();
+    f.slowReaders = slowReaderRun(linetap.substr(0, linetap.rfind('/') + 1) + "linetap", o.pauses);
     return f;
 }
 

@@ -85,6 +85,17 @@ void printJson(const Figures& f) {
     j.num("idle_cpu_percent_ports_open_stopped", f.idleOpen);
     j.num("idle_cpu_percent_auto_running_no_traffic", f.idleAuto);
     j.raw("headless", headlessJson(f.headless));
+    const auto figures = [](const std::vector<double>& v) {
+        std::ostringstream s;
+        s << "{\"median_ms\": " << percentile(v, 0.5) << ", \"p99_ms\": " << percentile(v, 0.99)
+          << ", \"samples\": " << v.size() << "}";
+        return s.str();
+    };
+    const SlowReaderFigures& slow = f.slowReaders;
+    j.raw("headless_relay_latency_slow_readers",
+          "{\"plain\": " + figures(slow.plainMs) +
+              ", \"print_read_at_1KBps\": " + figures(slow.slowPrintMs) +
+              ", \"pcap_pipe_never_read\": " + figures(slow.stalledCaptureMs) + "}");
     std::printf("%s\n", j.str().c_str());
 }
 
@@ -144,6 +155,10 @@ void printTable(const Figures& f) {
                 "headless: 1 MB/s each way, record + print", hl.flow.lost[0], hl.flow.lost[1],
                 hl.flow.missing[0], hl.flow.missing[1], hl.flow.dup[0], hl.flow.dup[1],
                 hl.flow.rssEndKb - hl.flow.rssStartKb);
+    const SlowReaderFigures& slow = f.slowReaders;
+    std::printf("%-44s %s | %s | %s\n", "headless: relay latency, plain | slow | stalled",
+                latency(slow.plainMs).c_str(), latency(slow.slowPrintMs).c_str(),
+                latency(slow.stalledCaptureMs).c_str());
 }
 
 }  // namespace

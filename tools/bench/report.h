@@ -5,6 +5,7 @@
 
 #include "bench/framing.h"
 #include "bench/headless_run.h"
+#include "bench/slow_readers.h"
 #include "bench/throughput.h"
 
 namespace bench {
@@ -19,6 +20,7 @@ struct Figures {
     double highest = 0;              // the highest lossless rate each way, bytes per second
     double idleOpen = -1, idleAuto = -1;
     HeadlessResult headless;
+    SlowReaderFigures slowReaders;  // headless relay latency beside outputs that lag
 };
 
 void report(const Figures& f);

@@ -61,6 +61,9 @@ void LinuxSerialPort::closeDevice() {
 
 void LinuxSerialPort::shutDevice() {
     if (!open_) return;
+    // What was sent leaves before the port closes (closing flushes what is left after that).
+    if (!vanish_.vanished())
+        send_.letOut(settings_.held().Baud, settings_.held().bitsPerCharacter());
     open_ = false;
     vanish_.stop();
     post_.nextTurn();

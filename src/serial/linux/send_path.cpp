@@ -1,6 +1,11 @@
 #include "serial/linux/send_path.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include <cerrno>
 
@@ -30,8 +35,15 @@ void SendPath::stop() {
 // the next turn of the event loop, which a redraw may hold up. What the driver does not take (or a
 // write it refuses, which then reports its error as QSerialPort's) is queued behind, in order.
 void SendPath::send(const std::string& bytes) {
-    device_.toggle().beforeSend(++newest_);
     QSerialPort& serial = device_.qt();
+    // A device that takes nothing (flow control held, a stalled adapter) never makes the program
+    // keep everything relayed to it: a packet that would pass the bound is dropped whole.
+    const auto waiting = static_cast<std::size_t>(serial.bytesToWrite());
+    if (waiting > 0 && waiting + bytes.size() > kBacklogBytes) {
+        ++dropped_;
+        return;
+    }
+    device_.toggle().beforeSend(++newest_);
     std::size_t done = 0;
     if (serial.bytesToWrite() == 0) done = writeNow(bytes);
     if (done == bytes.size()) {
@@ -41,6 +53,32 @@ void SendPath::send(const std::string& bytes) {
     const qint64 rest = static_cast<qint64>(bytes.size() - done);
     if (serial.write(bytes.data() + done, rest) != rest)
         throw PortError(device_.path() + ": " + serial.errorString().toStdString());
+}
+
+void SendPath::letOut(int baud, int bits) {
+    QSerialPort& serial = device_.qt();
+    const auto queued = [this] {
+        int n = 0;
+        return ::ioctl(device_.fd(), TIOCOUTQ, &n) == 0 ? std::max(n, 0) : 0;
+    };
+    const qint64 waiting = serial.bytesToWrite() + queued();
+    if (waiting == 0 || baud <= 0) return;
+    using Clock = std::chrono::steady_clock;
+    const auto needed = std::chrono::milliseconds(waiting * bits * 1000 / baud + 20);
+    const auto until = Clock::now() + std::min(needed, std::chrono::milliseconds(kLetOutMs));
+    while (Clock::now() < until) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        if (serial.bytesToWrite() > 0) {
+            serial.waitForBytesWritten(static_cast<int>(std::max<long long>(1, left)));
+        } else if (queued() > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        } else {
+            return;
+        }
+    }
+    // Out of time (flow control held): what is left is cleared, so closing never waits for it.
+    serial.clear(QSerialPort::Output);
 }
 
 // Writes what the driver takes without waiting (the descriptor is non-blocking).

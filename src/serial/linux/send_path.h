@@ -27,8 +27,18 @@ public:
     void start();
     void stop();
 
-    // Sends `bytes` (not empty); what QSerialPort refuses throws PortError.
+    // At most this many bytes wait in QSerialPort for a device that does not take them.
+    static constexpr std::size_t kBacklogBytes = 64 * 1024;
+    // The longest a closing port waits for what was sent to leave.
+    static constexpr int kLetOutMs = 250;
+
+    // Sends `bytes` (not empty); what QSerialPort refuses throws PortError. Bytes that would make
+    // the waiting ones pass kBacklogBytes are dropped whole and counted.
     void send(const std::string& bytes);
+    std::uint64_t dropped() const { return dropped_; }
+    // Before closing: lets what waits leave at `baud` (bits per character `bits`), for the time
+    // that takes, at most kLetOutMs, never flushing it first; what is left then is cleared.
+    void letOut(int baud, int bits);
     // QSerialPort wrote bytes (its bytesWritten).
     void written();
 
@@ -46,6 +56,7 @@ private:
     DrainWorker drainer_;
     bool started_ = false;
     std::uint64_t newest_ = 0;  // numbers the outputs, for the drain worker and the toggle
+    std::uint64_t dropped_ = 0;
 };
 
 }  // namespace lt

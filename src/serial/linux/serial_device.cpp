@@ -88,7 +88,9 @@ void SerialDevice::close() {
     if (!opened_) return;
     opened_->toggle.reset();  // puts back the RS-485 state found at opening
     opened_->latency.reset();
-    serial_.clear();
+    // Input only: output still on its way was given its time before (SendPath::letOut), and
+    // what is left then was cleared there.
+    serial_.clear(QSerialPort::Input);
     serial_.close();
     opened_.reset();
 }

@@ -1,0 +1,96 @@
+#include "record/queued_records.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "record/file_record_sink.h"
+
+namespace lt {
+
+namespace {
+
+// The record file, written whole or not at all by FileRecordSink.
+class RecordFileDestination : public OutputDestination {
+public:
+    explicit RecordFileDestination(std::unique_ptr<FileRecordSink> file) : file_(std::move(file)) {}
+    Delivery write(const std::string& piece) override {
+        return file_->append(piece) ? Delivery::Written : Delivery::Failed;
+    }
+    std::string problem() const override { return file_->problem(); }
+
+private:
+    std::unique_ptr<FileRecordSink> file_;
+};
+
+}  // namespace
+
+Delivery DescriptorDestination::write(const std::string& piece) {
+    for (std::size_t done = 0; done < piece.size();) {
+        const ssize_t n = ::write(fd_, piece.data() + done, piece.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            const int error = n < 0 ? errno : EIO;
+            problem_ = std::strerror(error);
+            // Half a piece went out: what follows could only be misread.
+            return error == EPIPE || done > 0 ? Delivery::Gone : Delivery::Failed;
+        }
+    }
+    return Delivery::Written;
+}
+
+QueuedRecords::QueuedRecords(bool toFile, int streamFd, OutputWriter::Tell tell)
+    : toFile_(toFile), streamFd_(streamFd), tell_(std::move(tell)) {}
+
+QueuedRecords::~QueuedRecords() {
+    close();
+}
+
+bool QueuedRecords::open(const std::string& path) {
+    close();
+    if (toFile_) {
+        auto file = std::make_unique<FileRecordSink>();
+        if (!file->open(path)) {
+            problem_ = file->problem();
+            return false;
+        }
+        OutputWriter::Options options;
+        options.name = "record file " + path;
+        file_ = std::make_unique<OutputWriter>(
+            std::make_unique<RecordFileDestination>(std::move(file)), std::move(options), tell_);
+        if (threads_) file_->start();
+    }
+    if (streamFd_ >= 0) {
+        OutputWriter::Options options;
+        options.name = "standard output";
+        options.goneNotice = "standard output: its reader has gone; printing stops";
+        stream_ = std::make_unique<OutputWriter>(std::make_unique<DescriptorDestination>(streamFd_),
+                                                 std::move(options), tell_);
+        if (threads_) stream_->start();
+    }
+    open_ = true;
+    return true;
+}
+
+bool QueuedRecords::append(const std::string& bytes) {
+    if (!open_) return false;
+    bool queued = true;
+    const std::int64_t now = 0;  // records carry their own stamp; no marker needs a time
+    if (file_) queued = file_->offer(bytes, now) && queued;
+    if (stream_) queued = stream_->offer(bytes, now) && queued;
+    return queued;
+}
+
+void QueuedRecords::close() {
+    for (auto* w : {&file_, &stream_}) {
+        if (*w) (*w)->finish();
+        w->reset();
+    }
+    open_ = false;
+}
+
+}  // namespace lt
