@@ -67,8 +67,8 @@ protected:
 };
 
 TEST_F(HeadlessRun, PortsOpenAtTheirSettingsWithTheAskedOutputsAndWithoutAutoArePolled) {
-    ASSERT_EQ(run.begin(bothPorts(
-                  {"--relay", "21", "--poll", "40", "--strobe", "1", "--rts", "2", "--dtr", "1"})),
+    ASSERT_EQ(run.begin(bothPorts({"--relay", "21", "--poll", "40", "--strobe", "1", "--rts",
+                                   "both", "--dtr", "1"})),
               HeadlessSession::kRunning);
     EXPECT_TRUE(run.said.empty());
     EXPECT_FALSE(core.view().run.autoFraming.checked);
@@ -78,6 +78,7 @@ TEST_F(HeadlessRun, PortsOpenAtTheirSettingsWithTheAskedOutputsAndWithoutAutoAre
     EXPECT_EQ(rig.line2.rtsControl(), RtsControl::Steady);
     EXPECT_EQ(peerSees(rig.line1), "-D");
     EXPECT_EQ(peerSees(rig.line2), "R-");
+    EXPECT_FALSE(rig.line1.rts() || rig.panel(1).rts.checked) << "a strobed RTS is the driver's";
     rig.line1.peerSend("not relayed");
     rig.line2.peerSend("polled");
     rig.runMs(39);
@@ -103,12 +104,20 @@ TEST_F(HeadlessRun, LineRelayMovesCtsAndDsrOfTheNamedPortToTheOthersRtsAndDtr) {
     EXPECT_EQ(peerSees(rig.line1), "--");
 }
 
-TEST_F(HeadlessRun, OnlyThePortGivenIsOpenedAndPrintAloneRecordsWithoutARecordFolder) {
-    rig.line2.missing = true;  // port 2 stays off, however it would fare
-    EXPECT_EQ(run.begin(Args{"--port1", kDevice1, "--auto", "--print"}), HeadlessSession::kRunning);
-    EXPECT_TRUE(run.said.empty());
-    EXPECT_EQ(core.view().ports[1].panel.lamp, PortLamp::Unused) << "never switched on";
-    EXPECT_TRUE(core.recording());
+TEST(HeadlessSession, OnlyThePortGivenIsOpenedAndPrintAloneRecordsWithoutARecordFolder) {
+    for (int n : {1, 2}) {
+        SCOPED_TRACE(n);
+        SessionRun run;
+        (n == 1 ? run.rig.line2 : run.rig.line1).missing =
+            true;  // stays off, however it would fare
+        const Args args{"--port" + std::to_string(n), n == 1 ? kDevice1 : kDevice2, "--auto",
+                        "--print"};
+        EXPECT_EQ(run.begin(args), HeadlessSession::kRunning);
+        EXPECT_TRUE(run.said.empty());
+        EXPECT_EQ(run.rig.panel(n).lamp, PortLamp::Open);
+        EXPECT_EQ(run.rig.panel(otherPort(n)).lamp, PortLamp::Unused) << "never switched on";
+        EXPECT_TRUE(run.rig.core.recording());
+    }
 }
 
 TEST(HeadlessSession, EachProblemEndsTheRunWithItsStatusAndOneLine) {
@@ -147,6 +156,15 @@ TEST(HeadlessSession, EachProblemEndsTheRunWithItsStatusAndOneLine) {
         run.session->end();
         EXPECT_FALSE(run.rig.line1.isOpen()) << "a port opened before is closed again";
     }
+}
+
+// A record file that cannot be created in a usable folder (a full disk, a name taken).
+TEST(HeadlessSession, ARecordThatCannotStartEndsTheRunWithStatusTwo) {
+    SessionRun run;
+    run.rig.records.failOpen = true;
+    EXPECT_EQ(run.begin(bothPorts({"--auto", "--print"})), HeadlessSession::kBadInput);
+    EXPECT_EQ(run.rig.host.messages.size(), 1u);
+    EXPECT_FALSE(run.rig.core.running());
 }
 
 // Refused settings end the run with status 2 and one line, with the driver's reason when the
@@ -301,6 +319,35 @@ TEST_F(HeadlessRun, TheBarePayloadIsChosenInLinetapIniOrByTheOptionForTheRun) {
     EXPECT_EQ(linkOf({"--auto", "--pcap-link", "bare"}), "147 x");
 }
 
+// Framed and polled alike, a packet lands on its own port stamped with the wall clock at its
+// first byte.
+TEST(HeadlessSession, ACaptureFileGetsEachPacketOnItsPortsInterfaceFramedOrPolled) {
+    for (const Args& mode : {Args{"--auto"}, Args{"--poll", "40"}}) {
+        SCOPED_TRACE(mode[0]);
+        SessionRun run;
+        const std::string path = run.config.path().toStdString() + "/c.pcapng";
+        Args args = bothPorts({"--rts", "1", "--dtr", "2", "--pcap", path});
+        args.insert(args.end(), mode.begin(), mode.end());
+        ASSERT_EQ(run.begin(args), HeadlessSession::kRunning);
+        run.rig.runMs(7);
+        const std::uint64_t sentAt = run.rig.host.wallClockMicros();
+        run.rig.line2.peerSend("two!");
+        run.rig.runMs(50);
+        run.session->end();
+        const test::PcapngFile f = test::readPcapng(readBytes(path));
+        ASSERT_TRUE(f.ok()) << f.error;
+        ASSERT_EQ(f.blocks.size(), 6u);  // the packet, then the end on both ports
+        EXPECT_EQ(f.blocks[2].ifName, "port 2 (/dev/sim-b)");
+        EXPECT_EQ(f.blocks[3].interfaceId, 1u);
+        ASSERT_TRUE(f.blocks[3].rtac);
+        EXPECT_EQ(f.blocks[3].rtac->payload, "two!");
+        // The first byte lands one character (10 bits at 19200 baud: 521 µs) after it was sent.
+        EXPECT_EQ(f.blocks[3].timestamp, sentAt + 521);
+        EXPECT_EQ(f.blocks[3].comment,
+                  "RTS=1 DTR=0 DCD=0 DSR=0 CTS=0 | RTS=0 DTR=1 DCD=0 DSR=0 CTS=0");
+    }
+}
+
 TEST_F(HeadlessRun, AVanishedDeviceIsToldOnceAndTheOtherPortGoesOn) {
     ASSERT_EQ(run.begin(bothPorts({"--relay", "both", "--auto", "--record", recordDir(), "--rts",
                                    "both", "--dtr", "both"})),
@@ -382,24 +429,30 @@ TEST_F(HeadlessRun, WithoutReconnectingALostPortEndsTheRunWithItsOwnStatus) {
     EXPECT_EQ(rig.line2.opens, opens) << "not looked for";
 }
 
-TEST_F(HeadlessRun, IntervalsHoldForThisRunOnlyAndTheEndFinishesThePacketBeingCollected) {
+TEST_F(HeadlessRun, IntervalsHoldForThisRunOnlyAndTheEndFinishesThePacketsBeingCollected) {
     ASSERT_EQ(run.begin(bothPorts({"--auto", "--gap", "30", "--poll", "250", "--delay", "7",
                                    "--record", recordDir(), "--rts", "both", "--dtr", "both"})),
               HeadlessSession::kRunning);
     EXPECT_EQ(core.settings().pollMs, 250);
     EXPECT_EQ(core.settings().lineDelayMs, 7);
     EXPECT_EQ(rig.records.path.rfind(recordDir() + "/Linetap ", 0), 0u) << rig.records.path;
-    // A 20 ms pause does not end a packet with a 30 ms gap, and at the end it is still being
-    // collected: the end finishes it, one record, and closes everything.
+    // A 20 ms pause does not end a packet with a 30 ms gap; a 40 ms one does, but its tick is
+    // held up (a busy event loop), and at the end both packets are still being collected: the
+    // end finishes them, one record each, and closes everything.
     rig.line1.peerSend("ab");
     rig.runMs(20);
+    for (VirtualTimer* t : rig.host.timers) t->latency = ms(100);
     rig.line1.peerSend("cd");
-    rig.runMs(20);
+    rig.runMs(40);
+    rig.line1.peerSend("ef");
+    rig.runMs(10);
     ASSERT_EQ(rig.records.text, "");
     run.session->end();
     const std::string records = rig.records.text;
-    EXPECT_NE(records.find(kDevice1 + ":  " + kOutputsOn + "   Data= 61 62 63 64\r\n"),
-              std::string::npos)
+    const std::string port1 = kDevice1 + ":  " + kOutputsOn + "   Data=";
+    const auto at = [&](const std::string& data) { return records.find(port1 + data + "\r\n"); };
+    const std::size_t first = at(" 61 62 63 64"), second = at(" 65 66");
+    EXPECT_TRUE(first != std::string::npos && second != std::string::npos && first < second)
         << records;
     EXPECT_FALSE(rig.records.opened);
     EXPECT_FALSE(rig.line1.isOpen() || rig.line2.isOpen() || core.running());

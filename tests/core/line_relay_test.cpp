@@ -104,6 +104,9 @@ TEST_F(LineRelay, UnchangedLinesGiveNoRowAndARecordOfLinesCarriesNoBytes) {
     EXPECT_EQ(rowsSince(row0), 1);
     EXPECT_NE(rig.records.text.find("CTS=1   Data=\r\n"), std::string::npos) << rig.records.text;
     EXPECT_EQ(rig.records.text.find("Data= "), std::string::npos) << "bytes in a record of lines";
+    // Each port's lines are held against its own last ones: port 2 coming to port 1's is a change.
+    cts(rig.line2, true);
+    EXPECT_EQ(rowsSince(row0), 2);
 }
 
 TEST_F(LineRelay, RelayBoxAndBothSwitchesDecideWhoDrivesTheOtherPortsOutputs) {
@@ -197,22 +200,28 @@ TEST_F(DelayedRelay, SetsRtsBeforeDtr) {
     EXPECT_TRUE(log.back().rts && log.back().dtr);
 }
 
-// After a port was switched off the running out changes nothing; a delay of 0 never
-// runs out.
-TEST_F(DelayedRelay, OnlyRunsOutWithBothPortsStillOnAndADelayAbove0) {
-    enum class Off { Nothing, Port2, Delay };
-    for (Off off : {Off::Nothing, Off::Port2, Off::Delay}) {
+// After a port was switched off or lost, or either relay cleared, before it runs out, the running
+// out changes nothing; a delay of 0 never runs out.
+TEST_F(DelayedRelay, OnlyRunsOutWithBothPortsAndBothRelaysStillOnAndADelayAbove0) {
+    enum class Off { Nothing, Port2, Port2Lost, DataRelay, LineRelay, Delay };
+    for (Off off :
+         {Off::Nothing, Off::Port2, Off::Port2Lost, Off::DataRelay, Off::LineRelay, Off::Delay}) {
         SCOPED_TRACE(static_cast<int>(off));
         rig.line2.clearPeerLog();
         rig.switchBothOn();
         core.setLineRelay(1, false);
         relayOneToTwo();
+        core.setDataRelay(1, true);
         if (off == Off::Delay) rig.saveIntervals(core.settings().gapMs, 0);
         packetWithCtsRisingInside("a");
-        rig.runMs(35);
+        rig.runMs(22);  // relayed, and still leaving port 2
+        if (off == Off::DataRelay) core.setDataRelay(1, false);
+        rig.runMs(13);
         ASSERT_EQ(rig.line2.peerReceived(), "a");
         ASSERT_FALSE(rig.line2.rts());
+        if (off == Off::LineRelay) core.setLineRelay(1, false);
         if (off == Off::Port2) core.switchPort(2, false);
+        if (off == Off::Port2Lost) rig.line2.peerVanish();
         const int row = rig.nextRow();
         rig.runMs(200);
         // Only then does port 2's RTS follow the raised CTS, with a row for the new lines of each
@@ -221,6 +230,7 @@ TEST_F(DelayedRelay, OnlyRunsOutWithBothPortsStillOnAndADelayAbove0) {
         EXPECT_EQ(rowsSince(row), off == Off::Nothing ? 2 : 0);
         EXPECT_TRUE(rig.host.messages.empty());
         cts(rig.line1, false);
+        if (off == Off::Port2Lost) core.switchPort(2, false);
     }
 }
 

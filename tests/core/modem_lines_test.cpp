@@ -83,15 +83,22 @@ TEST_F(ModemLines, ClicksAndPicksDuringTheStrobesYields) {
     EXPECT_TRUE(rig.panel(2).rts.enabled);
     EXPECT_EQ(peerSees(rig.line1) + peerSees(rig.line2), "-DRD");
 
-    // A pick closes the port during a yield: no comm-state call, the reopening sets the mode.
-    core.setStrobe(1, false);
-    rig.loop.post(rig.loop.now(), [&] { core.pickChoice(1, Choice::Baud, "9600"); });
-    core.setStrobe(1, true);
-    EXPECT_TRUE(rig.host.messages.empty());
-    EXPECT_TRUE(rig.panel(1).rts.enabled);
-    rig.runMs(100);
-    EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Toggle);
-    EXPECT_FALSE(rig.panel(1).rts.enabled);
+    // A pick closes the port in the yield before the comm state is read, or the one before it is
+    // written: no comm-state call, the reopening sets the mode.
+    for (int yield : {1, 2}) {
+        core.setStrobe(1, false);
+        rig.host.yields = 0;
+        rig.host.onYield = [&] {
+            if (rig.host.yields == yield) core.pickChoice(1, Choice::Baud, "9600");
+        };
+        core.setStrobe(1, true);
+        rig.host.onYield = nullptr;
+        EXPECT_TRUE(rig.host.messages.empty()) << yield;
+        EXPECT_TRUE(rig.panel(1).rts.enabled);
+        rig.runMs(100);
+        EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Toggle);
+        EXPECT_FALSE(rig.panel(1).rts.enabled);
+    }
 }
 
 // The strobe must look at the port again after its last yield: going on would tick the RTS box

@@ -5,12 +5,15 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pthread.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "record/capture_file.h"
@@ -53,6 +56,10 @@ TEST(PcapngBlocks, EachBlockKindByteForByte) {
               hex("06000000 40000000 01000000 240A0600 40222018 03000000 03000000 01024100 "
                   "02000400 01000000 01000B00") +
                   "RTS=1 DTR=0" + hex("00 00000000 40000000"));
+    // A comment longer than an option holds is cut back to the start of a UTF-8 character.
+    const std::string cut = pcapng::packetBlock(0, 0, "", std::string(65534, 'a') + "я");
+    EXPECT_EQ(cut.substr(36, 4), hex("0100FEFF"));
+    EXPECT_EQ(cut.size(), 36 + 4 + 65536 + 4 + 4u);
     // No data and no comment: no padding and no comment option.
     EXPECT_EQ(pcapng::packetBlock(0, 7, "", ""),
               hex("06000000 2C000000 00000000 00000000 07000000 00000000 00000000 02000400 "
@@ -322,6 +329,41 @@ TEST_F(PcapngOnDisk, OpenFailuresNameThePathAndLeaveNoCaptureOpen) {
     EXPECT_EQ(readBytes(path), "");
     ASSERT_TRUE(writer.open(path, kDevices, {}, kBare));
     EXPECT_TRUE(writer.lastError().empty()) << "a new capture starts with no failure";
+}
+
+// A pseudo-terminal as the capture's output, its far end closed (a device unplugged) while a
+// block is going out: what went out cannot be taken back, so the capture stops there rather than
+// hand a later reader half a block.
+TEST_F(PcapngOnDisk, ADeviceLostPartWayThroughABlockStopsTheCapture) {
+    int far = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_TRUE(far >= 0 && ::grantpt(far) == 0 && ::unlockpt(far) == 0);
+    ASSERT_TRUE(writer.open(::ptsname(far), kDevices)) << writer.lastError();
+    // The header is read off; the far end is closed once part of the packet's block has come.
+    const auto waitForBytes = [far](int ms) {
+        pollfd p{far, POLLIN, 0};
+        return ::poll(&p, 1, ms) == 1;
+    };
+    for (char buf[4096]; waitForBytes(100) && ::read(far, buf, sizeof buf) > 0;) {
+    }
+    std::thread unplug([&] {
+        waitForBytes(10'000);
+        ::close(far);
+    });
+    EXPECT_EQ(writer.writePacket(0, 1, std::string(1 << 20, 'x'), kStates), PcapngWrite::Failed);
+    unplug.join();
+    EXPECT_FALSE(writer.isOpen());
+    EXPECT_NE(writer.lastError().find("part of a block went out, so the capture stops"),
+              std::string::npos)
+        << writer.lastError();
+}
+
+TEST_F(PcapngOnDisk, APipeWithoutAReaderIsWaitedForAsLongAsTheCallerWants) {
+    const std::string path = file("unread");
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    int asked = 0;
+    EXPECT_FALSE(writer.open(path, kDevices, [&] { return ++asked < 3; }));
+    EXPECT_EQ(asked, 3);
+    EXPECT_EQ(writer.lastError(), path + ": no reader opened the pipe");
 }
 
 bool sigpipePending() {

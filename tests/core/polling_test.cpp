@@ -118,6 +118,7 @@ TEST_F(Polling, PortsSwitchedOffWhilePollingGiveEmptyDarkRowsNoRecordAndKeepTheR
 
 TEST_F(Polling, LineRelayFollowsTheSourceAtEveryTickWithoutDataAndDrivesASwitchedOffPort) {
     core.setLineRelay(1, true);
+    rig.line1.peerSetCd(true);  // DCD, which is never relayed
     rig.runPolling(50);
     ASSERT_EQ(peerSees(rig.line2), "RD");
     rig.runMs(51);  // port 1's CTS and DSR are off

@@ -2,6 +2,7 @@
 // on a record sink in memory and on real files in a temporary folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -112,6 +113,44 @@ TEST(RecordFile, UncreatableFileThenOffAndOnWithinASecondAroundASaveThenANewSeco
     // Each record is on disk as soon as it is written, while the file is still open.
     EXPECT_EQ(readBytes(folder + files[1].toStdString()), recordOf("14:05:10,09", " 43", ""));
     EXPECT_EQ(host.messages.size(), 1u);
+}
+
+// "Также pcapng": a capture file beside the record file, named after it; one that cannot be
+// created is told and clears the tick while the record goes on.
+TEST(CaptureFile, BesideTheRecordOrToldAndItsTickCleared) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string folder = dir.path().toStdString() + "/";
+    Rig rig;
+    Core& core = rig.core;
+    rig.host.env["ProgramFiles"] = dir.path().toStdString();
+    core.load();
+    core.typeSetting(SettingField::RecordFolder, folder);
+    core.saveSettings();
+    rig.switchBothOn();
+    rig.runAuto();
+    const auto failures = [&] {
+        return std::count_if(rig.host.messages.begin(), rig.host.messages.end(),
+                             [](const std::string& m) { return m.starts_with("Не удалось"); });
+    };
+
+    // A capture beside a record that cannot be created: told, the tick cleared, the record on.
+    core.setCaptureBesideRecord(true);
+    Settings settings = core.settings();
+    settings.recordFolder = folder + "absent/";
+    core.useSettings(settings);
+    core.setRecording(true);
+    EXPECT_EQ(failures(), 1);
+    EXPECT_TRUE(core.recording());
+    EXPECT_FALSE(core.view().captureBesideRecord);
+    core.setRecording(false);
+    settings.recordFolder = folder;
+    core.useSettings(settings);
+
+    core.setCaptureBesideRecord(true);
+    core.setRecording(true);
+    EXPECT_EQ(captureFileBeside(rig.records.path), folder + "Linetap 6 Dec 2026 14_05_09.pcapng");
+    EXPECT_TRUE(pathExists(folder + "Linetap 6 Dec 2026 14_05_09.pcapng"));
 }
 
 // With "Также pcapng", "Запись" ticked again within the same second goes on in the same record

@@ -28,7 +28,7 @@ inline void PrintTo(const QColor& c, std::ostream* os) {
 namespace lt::test {
 
 const QColor kLampUnused(224, 224, 224), kLampGreen(0, 192, 0), kLampRed(255, 0, 0),
-    kLitButton(0, 255, 0), kPanelGreen(192, 255, 192), kPanelYellow(255, 255, 192);
+    kLitButton(0, 255, 0);
 
 // A user's click in the middle of a button or box.
 inline void click(QWidget* w) {
