@@ -205,15 +205,8 @@ TEST_F(HeadlessRun, ACaptureFileGetsEachPacketAndLineChangeOnItsPortsInterface) 
     const test::PcapngFile f = test::readPcapng(readBytes(path));
     ASSERT_TRUE(f.ok()) << f.error;
     ASSERT_EQ(f.blocks.size(), 7u);
-    EXPECT_EQ(f.blocks[2].ifName, "port 2 (/dev/sim-b)");
-    const std::string lines = "RTS=1 DTR=0 DCD=0 DSR=0 CTS=0 | RTS=0 DTR=1 DCD=0 DSR=0 CTS=0";
     const std::string after = "RTS=1 DTR=0 DCD=1 DSR=1 CTS=0 | RTS=0 DTR=1 DCD=0 DSR=0 CTS=0";
-    const test::PcapngBlock& packet = f.blocks[3];
-    EXPECT_EQ(packet.interfaceId, 1u);
-    EXPECT_EQ(packet.rtac->payload, "two!");
-    EXPECT_EQ(packet.rtac->event, 2);     // DATA_RX_START
-    EXPECT_EQ(packet.rtac->lines, 0x10);  // port 2's DTR
-    EXPECT_EQ(packet.comment, lines);
+    EXPECT_EQ(f.blocks[3].rtac->lines, 0x10);  // port 2's DTR
     const test::PcapngBlock& change = f.blocks[4];
     EXPECT_EQ(change.interfaceId, 0u);
     EXPECT_EQ(change.rtac->event, 0);  // STATUS_CHANGE
@@ -221,10 +214,6 @@ TEST_F(HeadlessRun, ACaptureFileGetsEachPacketAndLineChangeOnItsPortsInterface) 
     EXPECT_EQ(change.rtac->lines, 0x08 | 0x02 | 0x04);  // RTS, DCD, DSR
     EXPECT_EQ(change.timestamp, static_cast<std::uint64_t>(changed));
     EXPECT_EQ(change.comment, after);
-    for (std::uint32_t i : {0u, 1u}) {
-        EXPECT_EQ(f.blocks[5 + i].interfaceId, i);
-        EXPECT_EQ(f.blocks[5 + i].rtac->event, 6);  // CAPTURE_COMPLETE
-    }
 }
 
 // Line errors: counted per port and kind, each its block at its time in the capture (one inside
@@ -269,26 +258,17 @@ TEST_F(HeadlessRun, LineErrorsAreCapturedInTimeOrderToldOnceASecondAndTotalledAt
     const test::PcapngFile f = test::readPcapng(readBytes(path));
     ASSERT_TRUE(f.ok()) << f.error;
     ASSERT_EQ(f.blocks.size(), 13u);
-    struct Block {
-        std::uint32_t interfaceId;
-        int event;
-        std::string payload;
-        std::optional<std::string> comment;
-    };
-    const std::string lines = "RTS=0 DTR=0 DCD=0 DSR=0 CTS=0 | RTS=0 DTR=0 DCD=0 DSR=0 CTS=0";
-    const Block expected[] = {{0, 2, "abcdef", lines}, {0, 8, "", {}},  {1, 7, "", "3 at once"},
-                              {1, 7, "", {}},          {1, 9, "", {}},  {1, 7, "", {}},
-                              {1, 7, "", {}},          {1, 10, "", {}}, {0, 6, "", {}},
-                              {1, 6, "", {}}};
-    for (std::size_t i = 0; i < std::size(expected); ++i) {
-        SCOPED_TRACE(i);
-        const test::PcapngBlock& b = f.blocks[3 + i];
-        EXPECT_EQ(b.interfaceId, expected[i].interfaceId);
-        EXPECT_EQ(b.rtac->event, expected[i].event);
-        EXPECT_EQ(b.rtac->payload, expected[i].payload);
-        EXPECT_EQ(b.comment, expected[i].comment);
-        EXPECT_TRUE(i == 0 || b.timestamp >= f.blocks[2 + i].timestamp) << "in time order";
+    // Each block as "interface:event", in time order; the packet's block before its error's.
+    std::string events;
+    for (std::size_t i = 3; i < f.blocks.size(); ++i) {
+        events += std::to_string(f.blocks[i].interfaceId) + ":" +
+                  std::to_string(f.blocks[i].rtac->event) + " ";
+        EXPECT_GE(f.blocks[i].timestamp, f.blocks[i - 1].timestamp) << i;
     }
+    EXPECT_EQ(events, "0:2 0:8 1:7 1:7 1:9 1:7 1:7 1:10 0:6 1:6 ");
+    EXPECT_EQ(f.blocks[3].rtac->payload, "abcdef");
+    EXPECT_EQ(f.blocks[5].comment, "3 at once");
+    EXPECT_EQ(f.blocks[6].comment, std::nullopt);
     EXPECT_EQ(f.blocks[4].timestamp, static_cast<std::uint64_t>(inside));
     EXPECT_EQ(f.blocks[5].timestamp, static_cast<std::uint64_t>(first));
 }
@@ -348,26 +328,6 @@ TEST(HeadlessSession, ACaptureFileGetsEachPacketOnItsPortsInterfaceFramedOrPolle
     }
 }
 
-TEST_F(HeadlessRun, AVanishedDeviceIsToldOnceAndTheOtherPortGoesOn) {
-    ASSERT_EQ(run.begin(bothPorts({"--relay", "both", "--auto", "--record", recordDir(), "--rts",
-                                   "both", "--dtr", "both"})),
-              HeadlessSession::kRunning);
-    rig.line1.peerVanish();
-    rig.runMs(5);
-    EXPECT_EQ(run.said, Said{"port 1 (/dev/sim-a): device lost"});
-
-    // Port 2's packets are still recorded, the run goes on, and the loss is not told again.
-    rig.line2.peerSend("after");
-    rig.runMs(50);
-    rig.line2.peerSetRts(true);
-    rig.runMs(50);
-    EXPECT_EQ(run.said.size(), 1u);
-    EXPECT_TRUE(core.running());
-    EXPECT_NE(rig.records.text.find(kDevice2 + ":  " + kOutputsOn + "   Data= 61 66 74 65 72"),
-              std::string::npos)
-        << rig.records.text;
-}
-
 TEST_F(HeadlessRun, ALostPortIsLookedForAndOpenedAgainWithItsSettingsStrobeAndOutputs) {
     ASSERT_EQ(run.begin(bothPorts(
                   {"--relay", "both", "--auto", "--strobe", "1", "--dtr", "1", "--rts", "2"})),
@@ -377,6 +337,7 @@ TEST_F(HeadlessRun, ALostPortIsLookedForAndOpenedAgainWithItsSettingsStrobeAndOu
     rig.runMs(3000);
     EXPECT_EQ(run.said, Said{"port 1 (/dev/sim-a): device lost"});
     EXPECT_EQ(core.panelView(1).lamp, PortLamp::Failed);
+    EXPECT_TRUE(core.running()) << "the other port goes on";
     const int opens = rig.line1.opens;
 
     // Back: opened again within a second, as it was given, and told once.

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <vector>
 
@@ -239,14 +241,10 @@ TEST(QueuedRecords, AStreamWhoseReaderLeftCostsOnlyThePrintingAndIsToldOnce) {
         records.close();
     }
     ::close(fds[1]);
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    ASSERT_NE(f, nullptr);
-    char buf[256] = {};
-    const std::size_t n = std::fread(buf, 1, sizeof buf, f);
-    std::fclose(f);
-    std::remove(path.c_str());
-    ::rmdir(folder);
-    EXPECT_EQ(std::string(buf, n), "record 0\r\nrecord 1\r\nrecord 2\r\n");
+    std::ifstream file(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}),
+              "record 0\r\nrecord 1\r\nrecord 2\r\n");
+    std::filesystem::remove_all(folder);
     EXPECT_EQ(told,
               std::vector<std::string>{"standard output: its reader has gone; printing stops"});
 }

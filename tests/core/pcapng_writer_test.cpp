@@ -46,10 +46,6 @@ TEST(PcapngBlocks, EachBlockKindByteForByte) {
     EXPECT_EQ(pcapng::interfaceBlock(pcapng::portInterfaceName(0, "COM1"), 250),
               hex("01000000 34000000 FA000000 00000000 02000D00") + "port 1 (COM1)" +
                   hex("000000 09000100 06000000 00000000 34000000"));
-    // The bare link type 147 (USER0) is the only other difference.
-    EXPECT_EQ(pcapng::interfaceBlock("p", 147),
-              hex("01000000 28000000 93000000 00000000 02000100 70000000 09000100 06000000 "
-                  "00000000 28000000"));
     // Type, length 64, interface 1, 1700000000123456 us in high and low halves, captured and
     // original length 3, data padded to 4, epb_flags inbound, a comment of 11 bytes padded to 12.
     EXPECT_EQ(pcapng::packetBlock(1, 1700000000123456, "\x01\x02\x41", "RTS=1 DTR=0"),
@@ -68,23 +64,6 @@ TEST(PcapngBlocks, EachBlockKindByteForByte) {
     EXPECT_EQ(pcapng::packetBlock(0, 7, "", "", 0x100000002),
               hex("06000000 38000000 00000000 00000000 07000000 00000000 00000000 02000400 "
                   "01000000 04000800 02000000 01000000 00000000 38000000"));
-}
-
-TEST(PcapngBlocks, TheRtacHeaderHoldsTimeBigEndianThenEventLinesAndAZeroFooter) {
-    // 1700000000 s = 0x6553F100, 123456 us = 0x0001E240; DATA_RX_START with CTS, RTS and DTR.
-    EXPECT_EQ(pcapng::rtacHeader(1700000000123456, pcapng::RtacEvent::DataRxStart, 0x19),
-              hex("6553F100 0001E240 02 19 0000"));
-    EXPECT_EQ(pcapng::rtacHeader(999999, pcapng::RtacEvent::SerialOverflow, 0),
-              hex("00000000 000F423F 0A 00 0000"));
-    // Each line to its own bit; the ports have no RING.
-    const std::pair<LineStates, int> lines[] = {{{.cts = true}, 0x01},
-                                                {{.dcd = true}, 0x02},
-                                                {{.dsr = true}, 0x04},
-                                                {{.rts = true}, 0x08},
-                                                {{.dtr = true}, 0x10},
-                                                {{true, true, true, true, true}, 0x1F},
-                                                {{}, 0x00}};
-    for (const auto& [states, bits] : lines) EXPECT_EQ(pcapng::rtacLines(states), bits);
 }
 
 // A capture file on a virtual clock whose wall clock reads 1700000000.5 s at its start.
@@ -151,15 +130,6 @@ TEST_F(CaptureFileBlocks, EachEventIsItsBlockOnItsPortWithThePortsLinesAndTheEnd
         pcapng::packetBlock(0, 1700000001502000, hex("6553F101 0007A8F0 06 00 0000"), "") +
         pcapng::packetBlock(1, 1700000001502000, hex("6553F101 0007A8F0 06 00 0000"), "");
     EXPECT_EQ(read(), expected);
-
-    const PcapngFile f = readPcapng(read());
-    ASSERT_TRUE(f.ok()) << f.error;
-    const auto packets = f.ofType(pcapng::kEnhancedPacketType);
-    ASSERT_EQ(packets.size(), 10u);
-    EXPECT_EQ(packets[0].rtac->payload, "\x11\x03");
-    std::string events;
-    for (const auto& p : packets) events += std::to_string(p.rtac->event) + " ";
-    EXPECT_EQ(events, "2 0 7 8 10 9 5 5 6 6 ");
 }
 
 TEST_F(CaptureFileBlocks, TheBareLinkCarriesPacketsOnlyAndLossesAsAnEmptyPacketWithADropCount) {
@@ -217,35 +187,6 @@ protected:
     QTemporaryDir dir;
     PcapngWriter writer;
 };
-
-TEST_F(PcapngOnDisk, PacketsOfBothPortsReadBackWithEveryPaddingLength) {
-    const std::string path = file("c.pcapng");
-    ASSERT_TRUE(writer.open(path, kDevices, {}, kBare)) << writer.lastError();
-    // Data of 0 to 5 bytes: every padding length.
-    const auto data = [](int i) { return std::string(i, static_cast<char>(0xF0 + i)); };
-    const auto micros = [](int i) { return 1700000000000000 + i * 4'321'987'654; };
-    const auto comment = [](int i) { return i % 3 ? kStates : std::string("é ü"); };
-    for (int i = 0; i < 6; ++i)
-        ASSERT_EQ(writer.writePacket(i % 2, micros(i), data(i), comment(i)), PcapngWrite::Written);
-    // Each block is in the file as soon as it is written, before the writer closes.
-    const PcapngFile file = readPcapng(readBytes(path));
-    writer.close();
-    EXPECT_EQ(writer.writePacket(0, 1, "late", ""), PcapngWrite::NotOpen);
-    EXPECT_TRUE(writer.lastError().empty()) << writer.lastError();
-
-    ASSERT_TRUE(file.ok()) << file.error;
-    ASSERT_EQ(file.blocks.size(), 9u);
-    EXPECT_EQ(file.blocks[1].ifName, "port 1 (/dev/ttyUSB0)");
-    EXPECT_EQ(file.blocks[2].ifName, "port 2 (COM1)");
-    for (int i = 0; i < 6; ++i) {
-        const test::PcapngBlock& epb = file.blocks[3 + i];
-        EXPECT_EQ(epb.interfaceId, i % 2u);
-        EXPECT_EQ(epb.timestamp, static_cast<std::uint64_t>(micros(i)));
-        EXPECT_EQ(epb.data, data(i));
-        EXPECT_EQ(epb.flags, 0x1u);
-        EXPECT_EQ(epb.comment, comment(i));
-    }
-}
 
 TEST_F(PcapngOnDisk, APartWrittenBlockIsCutOffAndTheNextPacketFollowsTheLastWholeOne) {
     const std::string path = file("c.pcapng");
@@ -321,13 +262,7 @@ TEST_F(PcapngOnDisk, OpenFailuresNameThePathAndLeaveNoCaptureOpen) {
     EXPECT_FALSE(writer.open(missing, kDevices, {}, kBare));
     EXPECT_EQ(writer.lastError(), missing + ": No such file or directory");
     EXPECT_EQ(writer.writePacket(0, 1, "x", ""), PcapngWrite::NotOpen);
-
-    // A header cut off by a size limit leaves the file empty.
-    const std::string path = file("c.pcapng");
-    EXPECT_FALSE(withFileSizeLimit(40, [&] { return writer.open(path, kDevices, {}, kBare); }));
-    EXPECT_EQ(writer.lastError(), path + ": File too large");
-    EXPECT_EQ(readBytes(path), "");
-    ASSERT_TRUE(writer.open(path, kDevices, {}, kBare));
+    ASSERT_TRUE(writer.open(file("c.pcapng"), kDevices, {}, kBare));
     EXPECT_TRUE(writer.lastError().empty()) << "a new capture starts with no failure";
 }
 
