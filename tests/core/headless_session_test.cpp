@@ -188,10 +188,8 @@ TEST(HeadlessSession, SettingsThePortRefusesEndTheRunWithStatusTwoAndOneLine) {
     EXPECT_FALSE(refused.rig.core.running());
 }
 
-// The end-to-end capture test checks the packets; here, that a packet lands on its own port with
-// that port's lines, that a change of the lines between packets is a STATUS_CHANGE on the port
-// whose lines changed, stamped when it was seen, that both ports' outputs are told as the options
-// left them, not as switching on set them, and that the end of the run is marked on both ports.
+// A change of the lines between packets is a STATUS_CHANGE on the port whose lines changed,
+// stamped when it was seen, with both ports' outputs as the options left them.
 TEST_F(HeadlessRun, ACaptureFileGetsEachPacketAndLineChangeOnItsPortsInterface) {
     const std::string path = recordDir() + "/c.pcapng";
     ASSERT_EQ(run.begin(bothPorts({"--auto", "--rts", "1", "--dtr", "2", "--pcap", path})),
