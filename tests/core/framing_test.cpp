@@ -104,7 +104,6 @@ TEST_F(Framing, ARefusedReadNeverRepeatsTheEarlierPacket) {
     EXPECT_EQ(rig.cells(1), "|0||");
 }
 
-// A negative gap cannot be saved, and one read from the file counts as the default.
 TEST_F(Framing, GapZeroFinishesEachPacketAtTheNextTurn) {
     rig.saveIntervals(0, 100);
     ASSERT_EQ(core.settings().gapMs, 0);
