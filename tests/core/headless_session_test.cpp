@@ -332,6 +332,9 @@ TEST_F(HeadlessRun, ALostPortIsLookedForAndOpenedAgainWithItsSettingsStrobeAndOu
               HeadlessSession::kRunning);
     rig.line1.peerVanish();
     rig.line1.missing = true;  // gone for three seconds
+    rig.runMs(5);
+    rig.line2.peerSend("during");  // port 2's events do not tell the loss again
+    rig.line2.peerSetRts(true);
     rig.runMs(3000);
     EXPECT_EQ(run.said, Said{"port 1 (/dev/sim-a): device lost"});
     EXPECT_EQ(core.panelView(1).lamp, PortLamp::Failed);
