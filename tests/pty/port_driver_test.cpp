@@ -312,24 +312,6 @@ TEST_F(PortMarkingErrors, AMarkedErrorInAPacketKeepsItsCharacterAndItsPlaceAndTh
     EXPECT_EQ(got[0].count, 1u);
     EXPECT_TRUE(first <= got[0].at && got[0].at <= last) << "inside the packet";
     EXPECT_GE(log.count(PortEvent::LineErrors), 1);
-
-    // A break between two bytes is no data byte; an overrun the driver counted comes with the
-    // next bytes.
-    device.count([](ErrorCounts& c) {
-        ++c.brk;
-        c.overrun += 2;
-        ++c.bufOverrun;
-    });
-    EXPECT_EQ(receive(std::string("D\xFF\x00\x00"
-                                  "E",
-                                  5),
-                      2, first, last),
-              "DE");
-    got = errors(2);
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(std::tuple(got[0].kind, got[0].count), std::tuple(LineError::Break, 1u));
-    EXPECT_EQ(std::tuple(got[1].kind, got[1].count), std::tuple(LineError::Overrun, 3u));
-    EXPECT_TRUE(port.takeLineErrors().empty());
 }
 
 TEST_F(PortMarkingErrors, WithoutCountersAMarkOnALineWithParityIsAParityError) {

@@ -107,7 +107,6 @@ private:
     CommState state_;
     std::deque<Byte> rx_;
     std::size_t backlogLimit_ = kAll;
-    std::size_t dropped_ = 0;  // since the backlog limit was set
     std::string tx_;
     bool transmitting_ = false;
     Nanos peerFreeAt_ = 0;
