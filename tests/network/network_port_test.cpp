@@ -1,6 +1,8 @@
 // The network port against a scripted RFC 2217 server on loopback: negotiation and line settings
 // answered, refused and left unanswered; modem-state notices as line events; every byte value
 // both ways; flow control; a dropped connection; servers that never answer; bare TCP.
+#include <gmock/gmock.h>
+
 #include <array>
 
 #include "comport_server.h"
@@ -14,6 +16,7 @@ namespace {
 using pty::EventLog;
 using pty::runUntil;
 using test::ComPortServer;
+using ::testing::HasSubstr;
 
 // Short answer times keep the refusals quick; connecting on loopback is never slow.
 constexpr NetworkSerialPort::Timing kQuick{1000, 300};
@@ -23,6 +26,16 @@ struct NetworkPort : ::testing::Test {
         port.setPortName(PortName::path(name));
         port.setOpen(true);
         ASSERT_TRUE(port.isOpen());
+    }
+    // Why opening failed with an E, or "" when the port opened.
+    template <class E = PortError>
+    std::string refusal() {
+        try {
+            port.setOpen(true);
+        } catch (const E& e) {
+            return e.what();
+        }
+        return "";
     }
     std::string receive(std::size_t size) {
         runUntil([&] { return port.bytesWaiting() >= size; });
@@ -83,13 +96,7 @@ TEST_F(NetworkPort, SettingsTheServerAnswersOtherwiseOrNotAtAllAreRefusedAndTheP
     // Refused at opening: open, with what the server has, and told why.
     port.setLineSettings("115200,n,8,1");
     port.setPortName(PortName::path(server.rfc2217Name()));
-    try {
-        port.setOpen(true);
-        ADD_FAILURE() << "settings taken that the server answered otherwise";
-    } catch (const SettingsRefused& e) {
-        EXPECT_NE(std::string(e.what()).find("it made them 9600,n,8,1"), std::string::npos)
-            << e.what();
-    }
+    EXPECT_THAT(refusal<SettingsRefused>(), HasSubstr("it made them 9600,n,8,1"));
     EXPECT_TRUE(port.isOpen());
     EXPECT_EQ(port.lineSettings(), "9600,n,8,1");
 
@@ -221,12 +228,7 @@ TEST_F(NetworkPort, ServersThatRefuseOrNeverAnswerCannotBeOpened) {
     // Taken, never answered: refused after the answer time.
     ComPortServer mute(ComPortServer::Mode::Mute);
     port.setPortName(PortName::path(mute.rfc2217Name()));
-    try {
-        port.setOpen(true);
-        ADD_FAILURE() << "opened on a server that never answered";
-    } catch (const PortError& e) {
-        EXPECT_NE(std::string(e.what()).find("no answer"), std::string::npos) << e.what();
-    }
+    EXPECT_THAT(refusal(), HasSubstr("no answer"));
     EXPECT_FALSE(port.isOpen());
 
     // A plain Telnet server without the com-port option.
@@ -256,12 +258,7 @@ TEST_F(NetworkPort, AConnectionThatTakesTooLongIsRefusedAndTakenUpByALaterTry) {
         ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
     }
     port.setPortName(PortName::path("tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port))));
-    try {
-        port.setOpen(true);
-        ADD_FAILURE() << "opened through a full queue";
-    } catch (const PortError& e) {
-        EXPECT_NE(std::string(e.what()).find("no answer"), std::string::npos) << e.what();
-    }
+    EXPECT_THAT(refusal(), HasSubstr("no answer"));
 
     // The queue empties: a later try takes up the connection that was left going.
     for (int fd : fillers) ::close(fd);
@@ -270,10 +267,7 @@ TEST_F(NetworkPort, AConnectionThatTakesTooLongIsRefusedAndTakenUpByALaterTry) {
         [&] {
             for (int fd; (fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;)
                 accepted.push_back(fd);
-            try {
-                port.setOpen(true);
-            } catch (const PortError&) {
-            }
+            refusal();
             return port.isOpen();
         },
         8000));
