@@ -105,13 +105,9 @@ public:
         std::lock_guard lock(mu_);
         messageLocked(comport::NotifyModemState, std::string(1, static_cast<char>(state)));
     }
-    void suspend() {
+    void suspend(bool on) {
         std::lock_guard lock(mu_);
-        messageLocked(comport::FlowControlSuspend, {});
-    }
-    void resume() {
-        std::lock_guard lock(mu_);
-        messageLocked(comport::FlowControlResume, {});
+        messageLocked(on ? comport::FlowControlSuspend : comport::FlowControlResume, {});
     }
     // Closes the connection; the next one is taken as the first was.
     void drop() {
@@ -183,21 +179,11 @@ private:
 
     // Called with mu_ held.
     void handle(const telnet_event_t& e) {
-        switch (e.type) {
-            case TELNET_EV_DATA:
-                data_.append(e.data.buffer, e.data.size);
-                break;
-            case TELNET_EV_SEND:
-                writeLocked(e.data.buffer, e.data.size);
-                break;
-            case TELNET_EV_SUBNEGOTIATION:
-                if (e.sub.telopt == comport::kOption && e.sub.size >= 1)
-                    command(static_cast<unsigned char>(e.sub.buffer[0]),
-                            std::string(e.sub.buffer + 1, e.sub.size - 1));
-                break;
-            default:
-                break;
-        }
+        if (e.type == TELNET_EV_DATA) data_.append(e.data.buffer, e.data.size);
+        if (e.type == TELNET_EV_SEND) writeLocked(e.data.buffer, e.data.size);
+        if (e.type == TELNET_EV_SUBNEGOTIATION && e.sub.telopt == comport::kOption && e.sub.size)
+            command(static_cast<unsigned char>(e.sub.buffer[0]),
+                    std::string(e.sub.buffer + 1, e.sub.size - 1));
     }
 
     void command(unsigned char code, const std::string& value) {

@@ -174,7 +174,7 @@ TEST_F(NetworkPort, WhatIsSentWaitsWhileTheServerSuspendsIt) {
     ComPortServer server;
     EventLog log(port);
     openOn(server.rfc2217Name());
-    server.suspend();
+    server.suspend(true);
     ASSERT_TRUE(runUntil([&] { return port.sendingSuspended(); }));
     port.send("held");
     // A command sent after the bytes reaches the server; the bytes, held back, do not.
@@ -183,7 +183,7 @@ TEST_F(NetworkPort, WhatIsSentWaitsWhileTheServerSuspendsIt) {
     EXPECT_EQ(server.data(), "");
     EXPECT_EQ(log.count(PortEvent::Sent), 0);
 
-    server.resume();
+    server.suspend(false);
     ASSERT_TRUE(runUntil([&] { return server.data() == "held"; }));
     ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Sent) == 1; }));
     EXPECT_FALSE(port.sendingSuspended());
