@@ -370,21 +370,6 @@ protected:
         }
         int read, write;
     };
-    // Sends `count` packets of 1024 bytes into port 1, each once port 2 has relayed the one
-    // before; returns what was sent.
-    std::string stream(int count) {
-        std::string sent;
-        for (int i = 0; i < count; ++i) {
-            std::string packet(1024, static_cast<char>('a' + i % 26));
-            packet[0] = static_cast<char>(i);
-            EXPECT_TRUE(one.send(packet));
-            sent += packet;
-            // Each packet relayed before the next, as at one baud rate on both lines: faster,
-            // port 2's own backlog would drop packets, rightly.
-            if (!waitForBytes(two, sent.size())) break;
-        }
-        return sent;
-    }
     // The bytes of port 1's records in a record text, in order.
     static std::string recordedBytes(const std::string& text) {
         std::string bytes;
@@ -408,9 +393,16 @@ TEST_F(CliOutputs, ReadersThatStallCostThemselvesWholePiecesNeverTheRelayOrTheSt
                       "--record", records}),
                   out.write);
     ASSERT_TRUE(child.waitRunning()) << child.err;
-    // 1.2 MB: records and capture blocks far past a pipe's 64 KiB and a backlog's 1 MiB.
-    const std::string sent = stream(1200);
-    ASSERT_TRUE(waitForBytes(two, sent.size())) << (child.pump(), child.err);
+    // 1.2 MB: records and capture blocks far past a pipe's 64 KiB and a backlog's 1 MiB, in
+    // packets of 1024 bytes, each relayed before the next, as at one baud rate on both lines:
+    // faster, port 2's own backlog would drop packets, rightly.
+    std::string sent;
+    for (int i = 0; i < 1200; ++i) {
+        std::string packet(1024, static_cast<char>('a' + i % 26));
+        packet[0] = static_cast<char>(i);
+        ASSERT_TRUE(one.send(packet));
+        ASSERT_TRUE(waitForBytes(two, (sent += packet).size())) << (child.pump(), child.err);
+    }
     EXPECT_EQ(two.received, sent);
 
     EXPECT_EQ(child.stop(SIGTERM), 0) << child.err;

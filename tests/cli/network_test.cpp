@@ -122,9 +122,7 @@ struct SocatLine {
         child = std::make_unique<ChildProcess>(
             "socat",
             std::vector<std::string>{"pty,raw,echo=0,link=" + dev, "pty,raw,echo=0,link=" + far});
-        if (!waitUntil([&] { return ::access(dev.c_str(), F_OK) == 0 && farFd() >= 0; }))
-            return false;
-        return true;
+        return waitUntil([&] { return ::access(dev.c_str(), F_OK) == 0 && farFd() >= 0; });
     }
     void stop() {
         if (fd >= 0) ::close(fd);
