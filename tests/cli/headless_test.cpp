@@ -45,47 +45,6 @@ std::string onlyFileIn(const std::string& folder) {
 
 class CliHeadless : public CliTest {};
 
-TEST_F(CliHeadless, RelaysPrintsAndRecordsBothWaysThenStopsOnSigterm) {
-    const std::string records = folder("records");
-    Linetap child(on({"--relay", "both", "--auto", "--record", records, "--print", "--settings1",
-                      "9600,n,8,1", "--settings2", "9600,n,8,1"}));
-    // The record file is made last before capture starts.
-    ASSERT_TRUE(child.waitFor([&] { return !onlyFileIn(records).empty() || !child.running(); }));
-    ASSERT_TRUE(child.waitRunning()) << child.err;
-    const std::string file = onlyFileIn(records);
-
-    const std::pair<std::string, std::string> exchanges[] = {
-        {"hello from 1", "answer from 2"},
-        {std::string("\x00\x01\x7f\x80\xfe\xff", 6), "\r\n" + std::string(40, 'z')},
-    };
-    std::string to2, to1, pattern;  // what each far end should have got; the printed records
-    for (const auto& [ask, answer] : exchanges) {
-        ASSERT_TRUE(one.send(ask));
-        ASSERT_TRUE(waitForBytes(two, (to2 += ask).size())) << child.err;
-        ASSERT_TRUE(two.send(answer));
-        ASSERT_TRUE(waitForBytes(one, (to1 += answer).size())) << child.err;
-        pattern += recordPattern(1, one, two, ask) + recordPattern(2, one, two, answer);
-    }
-    EXPECT_EQ(two.received, to2);
-    EXPECT_EQ(one.received, to1);
-
-    // One printed record per packet, in order, as they happen.
-    const std::regex printed(pattern);
-    EXPECT_TRUE(child.waitFor([&] { return std::regex_match(child.out, printed); })) << child.out;
-
-    // No GUI library was loaded; the maps were read, with the program's own libraries in them.
-    const std::string maps = readFile(child.proc("maps"));
-    EXPECT_NE(maps.find("libQt6SerialPort"), std::string::npos) << maps;
-    for (const char* gui : {"libQt6Gui", "libQt6Widgets", "linetap-window"})
-        EXPECT_EQ(maps.find(gui), std::string::npos) << gui;
-
-    EXPECT_EQ(child.stop(SIGTERM), 0);
-    EXPECT_EQ(child.err, "");
-    const std::string recorded = readFile(file);
-    EXPECT_TRUE(std::regex_match(recorded, printed)) << "whole records, the last too: " << recorded;
-    EXPECT_EQ(recorded, child.out);
-}
-
 TEST_F(CliHeadless, BadInputAndMissingDevicesAreToldInOneLineWithTheirStatus) {
     const std::string missing = file("missing"), plain = file("plain"), tty = "/nonexistent/tty";
     std::ofstream(plain) << "not a folder";  // no execute bits: no folder to write in, for root too
@@ -156,17 +115,20 @@ protected:
 };
 
 // The device of port 1 asks unit 17 for three registers, the device of port 2 answers, three
-// times, with pauses well above the 10 ms minimum; the capture holds one packet block per frame
-// behind the RTAC serial header with the port's lines, then the end of the run on both ports,
-// which tshark reads with no preference and decodes as Modbus RTU when told to.
-TEST_F(CliPcapng, AModbusExchangeIsCapturedOnePacketBlockPerFrameThatTsharkDecodes) {
-    const std::string capture = file("capture.pcapng");
-    Linetap child(
-        on({"--pcap", capture, "--auto", "--relay", "both", "--rts", "both", "--dtr", "both"}));
-    // The capture file is made just before capture starts.
-    ASSERT_TRUE(child.waitFor([&] { return readFile(capture).size() > 28 || !child.running(); }));
+// times, with pauses well above the 10 ms minimum. Each frame is relayed, then printed and
+// recorded as it happens, one record per packet, the last one whole at the end; the capture holds
+// one packet block per frame behind the RTAC serial header with the port's lines, then the end of
+// the run on both ports, which tshark reads with no preference and decodes as Modbus RTU when told
+// to. No GUI library is loaded.
+TEST_F(CliPcapng, AModbusExchangeIsRelayedPrintedRecordedAndCapturedForTshark) {
+    const std::string capture = file("capture.pcapng"), records = folder("records");
+    Linetap child(on({"--pcap", capture, "--record", records, "--print", "--auto", "--relay",
+                      "both", "--rts", "both", "--dtr", "both"}));
+    // The record file is made last before capture starts.
+    ASSERT_TRUE(child.waitFor([&] { return !onlyFileIn(records).empty() || !child.running(); }));
     ASSERT_TRUE(child.waitRunning()) << child.err;
     std::vector<Sent> sent;
+    std::string pattern;  // the printed records
     for (int r = 0; r < 3; ++r) {
         const int value = 0x1234 + r;
         for (Sent s : {Sent{1, readHoldingRegisters(17, 0x10 * r, 3)},
@@ -177,11 +139,20 @@ TEST_F(CliPcapng, AModbusExchangeIsCapturedOnePacketBlockPerFrameThatTsharkDecod
             ASSERT_TRUE(waitForBytes(to, relayed)) << child.err;
             EXPECT_EQ(to.received.substr(relayed - s.frame.size()), s.frame);
             sent.push_back(s);
+            pattern += recordPattern(s.port, one, two, s.frame);
             pause(60);
         }
     }
+    const std::regex printed(pattern);
+    EXPECT_TRUE(child.waitFor([&] { return std::regex_match(child.out, printed); })) << child.out;
+    // The maps were read, with the program's own libraries in them.
+    const std::string maps = readFile(child.proc("maps"));
+    EXPECT_NE(maps.find("libQt6SerialPort"), std::string::npos) << maps;
+    for (const char* gui : {"libQt6Gui", "libQt6Widgets", "linetap-window"})
+        EXPECT_EQ(maps.find(gui), std::string::npos) << gui;
     EXPECT_EQ(child.stop(SIGTERM), 0);
     EXPECT_EQ(child.err, "");
+    EXPECT_EQ(readFile(onlyFileIn(records)), child.out);
 
     const PcapngFile f = readPcapng(readFile(capture));
     ASSERT_TRUE(f.ok()) << f.error;
