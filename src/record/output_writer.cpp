@@ -183,6 +183,7 @@ void OutputWriter::finish(Clock::time_point deadline) {
     if (finished_) return;
     finished_ = true;
     State& s = *state_;
+    std::uint64_t unwritten = 0;
     {
         std::unique_lock lock(s.mutex);
         s.closing = true;
@@ -192,8 +193,11 @@ void OutputWriter::finish(Clock::time_point deadline) {
             s.pendingLost = 0;
         }
         s.changed.notify_all();
-        if (threaded_) {
-            if (!s.changed.wait_until(lock, deadline, [&] { return s.done; })) s.abandoned = true;
+        if (threaded_ && !s.changed.wait_until(lock, deadline, [&] { return s.done; })) {
+            // What the reader did not take by the deadline is lost with the stop: said, not hidden.
+            for (const State::Piece& piece : s.waiting)
+                if (!piece.bytes.empty()) ++unwritten;
+            s.abandoned = true;
         }
     }
     if (!threaded_) {
@@ -214,6 +218,9 @@ void OutputWriter::finish(Clock::time_point deadline) {
                " dropped in all (its reader fell behind)");
     if (failed > 0)
         s.tell(s.options.name + ": " + s.count(failed) + " could not be written in all");
+    if (unwritten > 0)
+        s.tell(s.options.name + ": " + s.count(unwritten) +
+               " not written at the stop (its reader did not take them in time)");
 }
 
 std::size_t OutputWriter::writeWaiting(std::size_t count) {
