@@ -11,6 +11,7 @@
 #include <iostream>
 #include <mutex>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "app/core.h"
@@ -44,9 +45,8 @@ void sayLine(const std::string& text) {
 // relayed, the ports drain, and the outputs get what their readers take by then.
 constexpr auto kStopWithin = std::chrono::milliseconds(650);
 
-}  // namespace
-
-int headlessMain(int argc, char* argv[]) {
+// The options, help or version: a run's options, or the exit status of the program.
+std::variant<HeadlessOptions, int> readCommand(int argc, char* argv[]) {
     const HeadlessCommand command =
         parseHeadlessOptions(std::vector<std::string>(argv + 1, argv + argc));
     if (std::holds_alternative<HelpRequest>(command)) {
@@ -61,30 +61,20 @@ int headlessMain(int argc, char* argv[]) {
         sayLine(bad->message + " (see linetap --help)");
         return HeadlessSession::kBadInput;
     }
-    const HeadlessOptions& options = std::get<HeadlessOptions>(command);
+    return std::get<HeadlessOptions>(command);
+}
 
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName("Linetap");
-    QtHost host;
-    host.onMessage = sayLine;
-    host.onAnyThread = sayLine;
-    host.onQuit = [] { QCoreApplication::exit(0); };
+// Whether a stop signal came while it was blocked.
+bool stopPending() {
+    sigset_t pending;
+    ::sigpending(&pending);
+    for (int sig : SignalWatch::kStops)
+        if (::sigismember(&pending, sig) == 1) return true;
+    return false;
+}
 
-    // SIGINT, SIGTERM and SIGHUP wait while the run starts (every thread started meanwhile keeps
-    // them blocked too). Once the run is going they stop it cleanly from the event loop, one that
-    // came while starting included.
-    sigset_t stops, before;
-    ::sigemptyset(&stops);
-    for (int sig : SignalWatch::kStops) ::sigaddset(&stops, sig);
-    ::pthread_sigmask(SIG_BLOCK, &stops, &before);
-    const auto stopPending = [] {
-        sigset_t pending;
-        ::sigpending(&pending);
-        for (int sig : SignalWatch::kStops)
-            if (::sigismember(&pending, sig) == 1) return true;
-        return false;
-    };
-
+// The run on the event loop, until a signal or a lost port (with --no-reconnect) ends it.
+int run(const HeadlessOptions& options, QtHost& host, const sigset_t& before) {
     LinuxSerialPort local1(host, 1), local2(host, 2);
     NetworkSerialPort network1(host, 1), network2(host, 2);
     NamedPort port1(host, local1, network1);
@@ -114,7 +104,30 @@ int headlessMain(int argc, char* argv[]) {
         QCoreApplication::exit(0);
     });
     ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    return app.exec();
+    return QCoreApplication::exec();
+}
+
+}  // namespace
+
+int headlessMain(int argc, char* argv[]) {
+    const std::variant<HeadlessOptions, int> command = readCommand(argc, argv);
+    if (const int* status = std::get_if<int>(&command)) return *status;
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("Linetap");
+    QtHost host;
+    host.onMessage = sayLine;
+    host.onAnyThread = sayLine;
+    host.onQuit = [] { QCoreApplication::exit(0); };
+
+    // SIGINT, SIGTERM and SIGHUP wait while the run starts (every thread started meanwhile keeps
+    // them blocked too). Once the run is going they stop it cleanly from the event loop, one that
+    // came while starting included.
+    sigset_t stops, before;
+    ::sigemptyset(&stops);
+    for (int sig : SignalWatch::kStops) ::sigaddset(&stops, sig);
+    ::pthread_sigmask(SIG_BLOCK, &stops, &before);
+    return run(std::get<HeadlessOptions>(command), host, before);
 }
 
 }  // namespace lt

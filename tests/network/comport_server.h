@@ -1,13 +1,10 @@
 #pragma once
 
-// A scripted RFC 2217 server on loopback, for the network port's tests: it takes one connection
-// at a time on an ephemeral port of 127.0.0.1, talks Telnet through libtelnet, keeps the line
-// settings it was asked for (within what it is told to allow), and lets the test send line bytes,
-// modem-state notices and flow-control messages, and drop the connection. Everything it heard is
-// kept for the test to look at.
+// A scripted RFC 2217 server on 127.0.0.1 (one connection at a time, Telnet through libtelnet):
+// keeps the line settings asked for within what it allows, sends what the test tells it, and
+// keeps everything it heard.
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <libtelnet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -47,25 +44,20 @@ public:
         socklen_t len = sizeof a;
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
         port_ = ntohs(a.sin_port);
-        ::pipe2(wake_, O_CLOEXEC | O_NONBLOCK);
         thread_ = std::thread([this] { run(); });
     }
 
     ~ComPortServer() {
         stopping_ = true;
-        [[maybe_unused]] auto n = ::write(wake_[1], "x", 1);
         thread_.join();
         dropLocked();
         ::close(listener_);
-        ::close(wake_[0]);
-        ::close(wake_[1]);
     }
 
     std::string rfc2217Name() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
     std::string tcpName() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
 
-    // Line settings asked for are taken up to this baud rate; faster ones are answered with what
-    // the server has.
+    // Faster baud rates are answered with what the server has.
     std::atomic<int> maxBaud{1'000'000};
 
     // The settings the server has: baud, data bits, parity code, stop bits.
@@ -78,7 +70,7 @@ public:
         return line_;
     }
 
-    // What the server heard: line bytes, com-port commands (code and value) and connections.
+    // What the server heard: line bytes, com-port commands and connections.
     std::string data() const {
         std::lock_guard lock(mu_);
         return data_;
@@ -100,12 +92,7 @@ public:
         return v;
     }
     int connections() const { return connections_; }
-    bool connected() const {
-        std::lock_guard lock(mu_);
-        return client_ >= 0;
-    }
 
-    // --- What the test makes the server do --------------------------------------------------
     void sendData(const std::string& bytes) {
         std::lock_guard lock(mu_);
         if (telnet_) telnet_send(telnet_, bytes.data(), bytes.size());
@@ -115,10 +102,13 @@ public:
         writeLocked(bytes.data(), bytes.size());
     }
     void notifyModemState(unsigned char state) {
-        message(comport::NotifyModemState, std::string(1, static_cast<char>(state)));
+        std::lock_guard lock(mu_);
+        messageLocked(comport::NotifyModemState, std::string(1, static_cast<char>(state)));
     }
-    void suspend() { message(comport::FlowControlSuspend, {}); }
-    void resume() { message(comport::FlowControlResume, {}); }
+    void suspend(bool on) {
+        std::lock_guard lock(mu_);
+        messageLocked(on ? comport::FlowControlSuspend : comport::FlowControlResume, {});
+    }
     // Closes the connection; the next one is taken as the first was.
     void drop() {
         std::lock_guard lock(mu_);
@@ -126,11 +116,9 @@ public:
     }
 
 private:
-    void message(unsigned char code, const std::string& value) {
-        std::lock_guard lock(mu_);
+    void messageLocked(unsigned char code, const std::string& value) {
         if (!telnet_) return;
-        std::string body(1, static_cast<char>(code + comport::kServerOffset));
-        body += value;
+        const std::string body = static_cast<char>(code + comport::kServerOffset) + value;
         telnet_subnegotiation(telnet_, comport::kOption, body.data(), body.size());
     }
 
@@ -157,12 +145,10 @@ private:
                 std::lock_guard lock(mu_);
                 client = client_;
             }
-            const bool accepting = client < 0 && mode_ != Mode::Mute;
-            pollfd fds[2] = {{accepting ? listener_ : client, POLLIN, 0}, {wake_[0], POLLIN, 0}};
             // Muted: the connection waits in the listener's backlog, never answered.
-            if (mode_ == Mode::Mute) fds[0].fd = -1;
-            if (::poll(fds, 2, 50) <= 0) continue;
-            if (fds[1].revents) continue;
+            const bool accepting = client < 0 && mode_ != Mode::Mute;
+            pollfd fd{mode_ == Mode::Mute ? -1 : accepting ? listener_ : client, POLLIN, 0};
+            if (::poll(&fd, 1, 20) <= 0) continue;
             if (accepting) {
                 const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
                 if (fd < 0) continue;
@@ -193,21 +179,11 @@ private:
 
     // Called with mu_ held.
     void handle(const telnet_event_t& e) {
-        switch (e.type) {
-            case TELNET_EV_DATA:
-                data_.append(e.data.buffer, e.data.size);
-                break;
-            case TELNET_EV_SEND:
-                writeLocked(e.data.buffer, e.data.size);
-                break;
-            case TELNET_EV_SUBNEGOTIATION:
-                if (e.sub.telopt == comport::kOption && e.sub.size >= 1)
-                    command(static_cast<unsigned char>(e.sub.buffer[0]),
-                            std::string(e.sub.buffer + 1, e.sub.size - 1));
-                break;
-            default:
-                break;
-        }
+        if (e.type == TELNET_EV_DATA) data_.append(e.data.buffer, e.data.size);
+        if (e.type == TELNET_EV_SEND) writeLocked(e.data.buffer, e.data.size);
+        if (e.type == TELNET_EV_SUBNEGOTIATION && e.sub.telopt == comport::kOption && e.sub.size)
+            command(static_cast<unsigned char>(e.sub.buffer[0]),
+                    std::string(e.sub.buffer + 1, e.sub.size - 1));
     }
 
     void command(unsigned char code, const std::string& value) {
@@ -215,36 +191,26 @@ private:
         if (mode_ == Mode::SilentOnSettings && code >= comport::SetBaudRate &&
             code <= comport::SetStopSize)
             return;
-        std::string answer = value;
-        const auto byte = [&]() -> int {
-            return value.size() == 1 ? static_cast<unsigned char>(value[0]) : 0;
+        // A one-byte setting is taken when within [low, high]; the answer is what the server has.
+        const auto setting = [&](int& held, int low, int high) {
+            const int asked = value.size() == 1 ? static_cast<unsigned char>(value[0]) : 0;
+            if (asked >= low && asked <= high) held = asked;
+            return std::string(1, static_cast<char>(held));
         };
-        switch (code) {
-            case comport::SetBaudRate: {
-                const std::uint32_t asked = comport::fromBigEndian32(value);
-                if (asked != 0 && asked <= static_cast<std::uint32_t>(maxBaud.load()))
-                    line_.baud = asked;
-                answer = comport::bigEndian32(line_.baud);
-                break;
-            }
-            case comport::SetDataSize:
-                if (byte() >= 5 && byte() <= 8) line_.data = byte();
-                answer = std::string(1, static_cast<char>(line_.data));
-                break;
-            case comport::SetParity:
-                if (byte() >= 1 && byte() <= 5) line_.parity = byte();
-                answer = std::string(1, static_cast<char>(line_.parity));
-                break;
-            case comport::SetStopSize:
-                if (byte() >= 1 && byte() <= 2) line_.stop = byte();
-                answer = std::string(1, static_cast<char>(line_.stop));
-                break;
-            default:
-                break;
+        std::string answer = value;
+        if (code == comport::SetBaudRate) {
+            const std::uint32_t asked = comport::fromBigEndian32(value);
+            if (asked != 0 && asked <= static_cast<std::uint32_t>(maxBaud.load()))
+                line_.baud = asked;
+            answer = comport::bigEndian32(line_.baud);
+        } else if (code == comport::SetDataSize) {
+            answer = setting(line_.data, 5, 8);
+        } else if (code == comport::SetParity) {
+            answer = setting(line_.parity, 1, 5);
+        } else if (code == comport::SetStopSize) {
+            answer = setting(line_.stop, 1, 2);
         }
-        std::string body(1, static_cast<char>(code + comport::kServerOffset));
-        body += answer;
-        telnet_subnegotiation(telnet_, comport::kOption, body.data(), body.size());
+        messageLocked(code, answer);
     }
 
     // The server side: binary and no go-ahead both ways; COM-PORT-OPTION agreed to (DO) unless
@@ -263,7 +229,6 @@ private:
     Mode mode_;
     int listener_ = -1;
     int port_ = 0;
-    int wake_[2] = {-1, -1};
     std::atomic<bool> stopping_{false};
     std::atomic<int> connections_{0};
     mutable std::mutex mu_;

@@ -1,36 +1,22 @@
 // The network port against a scripted RFC 2217 server on loopback: negotiation and line settings
-// answered, refused and left unanswered; modem-state notices as line events and through the core's
-// line relay; every byte value both ways; flow control; a dropped connection; a server that never
-// answers; and the bare TCP kind.
-#include <gtest/gtest.h>
+// answered, refused and left unanswered; modem-state notices as line events; every byte value
+// both ways; flow control; a dropped connection; servers that never answer; bare TCP.
+#include <gmock/gmock.h>
 
-#include <QCoreApplication>
-#include <algorithm>
+#include <array>
 
-#include "app/core.h"
 #include "comport_server.h"
+#include "pty/pty_support.h"
 #include "qt/qt_host.h"
 #include "serial/network/network_serial_port.h"
-#include "support/pty_pair.h"
 
 namespace lt::network {
 namespace {
 
+using pty::EventLog;
+using pty::runUntil;
 using test::ComPortServer;
-
-bool runUntil(const std::function<bool()>& done, int limitMs = 3000) {
-    return test::waitUntil(done, limitMs, [] { QCoreApplication::processEvents(); });
-}
-
-struct EventLog {
-    explicit EventLog(SerialPort& port) {
-        port.onEvent = [this, &port] { events.push_back(port.event()); };
-    }
-    int count(PortEvent e) const {
-        return static_cast<int>(std::count(events.begin(), events.end(), e));
-    }
-    std::vector<PortEvent> events;
-};
+using ::testing::HasSubstr;
 
 // Short answer times keep the refusals quick; connecting on loopback is never slow.
 constexpr NetworkSerialPort::Timing kQuick{1000, 300};
@@ -40,6 +26,16 @@ struct NetworkPort : ::testing::Test {
         port.setPortName(PortName::path(name));
         port.setOpen(true);
         ASSERT_TRUE(port.isOpen());
+    }
+    // Why opening failed with an E, or "" when the port opened.
+    template <class E = PortError>
+    std::string refusal() {
+        try {
+            port.setOpen(true);
+        } catch (const E& e) {
+            return e.what();
+        }
+        return "";
     }
     std::string receive(std::size_t size) {
         runUntil([&] { return port.bytesWaiting() >= size; });
@@ -100,13 +96,7 @@ TEST_F(NetworkPort, SettingsTheServerAnswersOtherwiseOrNotAtAllAreRefusedAndTheP
     // Refused at opening: open, with what the server has, and told why.
     port.setLineSettings("115200,n,8,1");
     port.setPortName(PortName::path(server.rfc2217Name()));
-    try {
-        port.setOpen(true);
-        ADD_FAILURE() << "settings taken that the server answered otherwise";
-    } catch (const SettingsRefused& e) {
-        EXPECT_NE(std::string(e.what()).find("it made them 9600,n,8,1"), std::string::npos)
-            << e.what();
-    }
+    EXPECT_THAT(refusal<SettingsRefused>(), HasSubstr("it made them 9600,n,8,1"));
     EXPECT_TRUE(port.isOpen());
     EXPECT_EQ(port.lineSettings(), "9600,n,8,1");
 
@@ -139,6 +129,12 @@ TEST_F(NetworkPort, SettingsTheServerAnswersOtherwiseOrNotAtAllAreRefusedAndTheP
 TEST_F(NetworkPort, ModemStateNoticesRaiseLineEventsAndSetTheInputs) {
     ComPortServer server;
     EventLog log(port);
+    // The inputs as a handler of the last event saw them.
+    std::array<bool, 3> inputs{};
+    port.onEvent = [&, logged = port.onEvent] {
+        logged();
+        inputs = {port.cts(), port.dsr(), port.dcd()};
+    };
     EXPECT_THROW(port.cts(), PortError);  // closed
     openOn(server.rfc2217Name());
     EXPECT_FALSE(port.cts() || port.dsr() || port.dcd());
@@ -147,16 +143,13 @@ TEST_F(NetworkPort, ModemStateNoticesRaiseLineEventsAndSetTheInputs) {
     ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::DsrChanged) == 1; }));
     EXPECT_EQ(log.count(PortEvent::CtsChanged), 1);
     EXPECT_EQ(log.count(PortEvent::DcdChanged), 0);
-    EXPECT_TRUE(port.cts());
-    EXPECT_TRUE(port.dsr());
-    EXPECT_FALSE(port.dcd());
+    EXPECT_EQ(inputs, (std::array<bool, 3>{true, true, false}));
 
     server.notifyModemState(comport::kDsr | comport::kDcd | 0x09);
     ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::DcdChanged) == 1; }));
     EXPECT_EQ(log.count(PortEvent::CtsChanged), 2);
     EXPECT_EQ(log.count(PortEvent::DsrChanged), 1);
-    EXPECT_FALSE(port.cts());
-    EXPECT_TRUE(port.dcd());
+    EXPECT_EQ(inputs, (std::array<bool, 3>{false, true, true}));
 }
 
 TEST_F(NetworkPort, EveryByteValuePassesBothWaysWithIacEscaped) {
@@ -181,7 +174,7 @@ TEST_F(NetworkPort, WhatIsSentWaitsWhileTheServerSuspendsIt) {
     ComPortServer server;
     EventLog log(port);
     openOn(server.rfc2217Name());
-    server.suspend();
+    server.suspend(true);
     ASSERT_TRUE(runUntil([&] { return port.sendingSuspended(); }));
     port.send("held");
     // A command sent after the bytes reaches the server; the bytes, held back, do not.
@@ -190,7 +183,7 @@ TEST_F(NetworkPort, WhatIsSentWaitsWhileTheServerSuspendsIt) {
     EXPECT_EQ(server.data(), "");
     EXPECT_EQ(log.count(PortEvent::Sent), 0);
 
-    server.resume();
+    server.suspend(false);
     ASSERT_TRUE(runUntil([&] { return server.data() == "held"; }));
     ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Sent) == 1; }));
     EXPECT_FALSE(port.sendingSuspended());
@@ -235,12 +228,7 @@ TEST_F(NetworkPort, ServersThatRefuseOrNeverAnswerCannotBeOpened) {
     // Taken, never answered: refused after the answer time.
     ComPortServer mute(ComPortServer::Mode::Mute);
     port.setPortName(PortName::path(mute.rfc2217Name()));
-    try {
-        port.setOpen(true);
-        ADD_FAILURE() << "opened on a server that never answered";
-    } catch (const PortError& e) {
-        EXPECT_NE(std::string(e.what()).find("no answer"), std::string::npos) << e.what();
-    }
+    EXPECT_THAT(refusal(), HasSubstr("no answer"));
     EXPECT_FALSE(port.isOpen());
 
     // A plain Telnet server without the com-port option.
@@ -270,12 +258,7 @@ TEST_F(NetworkPort, AConnectionThatTakesTooLongIsRefusedAndTakenUpByALaterTry) {
         ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
     }
     port.setPortName(PortName::path("tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port))));
-    try {
-        port.setOpen(true);
-        ADD_FAILURE() << "opened through a full queue";
-    } catch (const PortError& e) {
-        EXPECT_NE(std::string(e.what()).find("no answer"), std::string::npos) << e.what();
-    }
+    EXPECT_THAT(refusal(), HasSubstr("no answer"));
 
     // The queue empties: a later try takes up the connection that was left going.
     for (int fd : fillers) ::close(fd);
@@ -284,10 +267,7 @@ TEST_F(NetworkPort, AConnectionThatTakesTooLongIsRefusedAndTakenUpByALaterTry) {
         [&] {
             for (int fd; (fd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK)) >= 0;)
                 accepted.push_back(fd);
-            try {
-                port.setOpen(true);
-            } catch (const PortError&) {
-            }
+            refusal();
             return port.isOpen();
         },
         8000));
@@ -327,56 +307,6 @@ TEST_F(NetworkPort, ABareTcpStreamCarriesBytesAloneAndHoldsSettingsAndOutputs) {
     EXPECT_EQ(port.writeCommState(CommState{RtsControl::Toggle}), 0);
     EXPECT_TRUE(server.commands().empty());
     EXPECT_EQ(server.line().baud, 9600u);
-}
-
-// Null record sink for a core without a record file.
-class NoRecords : public RecordSink {
-public:
-    bool open(const std::string&) override { return false; }
-    bool append(const std::string&) override { return false; }
-    void close() override {}
-    bool isOpen() const override { return false; }
-};
-
-TEST(NetworkCore, ModemStateNoticesMakeLineRowsAndDriveTheOtherPortsOutputs) {
-    ComPortServer server1, server2;
-    QtHost host;
-    NetworkSerialPort port1(host, 1, kQuick), port2(host, 2, kQuick);
-    NoRecords records;
-    Core core(host, port1, port2, records, QLocale::c());
-    core.load();
-    ASSERT_TRUE(core.configurePort(1, server1.rfc2217Name(), "9600,n,8,1"));
-    ASSERT_TRUE(core.configurePort(2, server2.rfc2217Name(), "9600,n,8,1"));
-    core.switchPort(1, true);
-    core.switchPort(2, true);
-    ASSERT_EQ(core.panelView(1).lamp, PortLamp::Open);
-    ASSERT_EQ(core.panelView(2).lamp, PortLamp::Open);
-    core.setLineRelay(1, true);
-    core.setAutoFraming(true);
-    core.start();
-    // The last RTS and DTR commands port 2's server has seen.
-    const auto last = [&](int on, int off) {
-        const std::vector<int> c = server2.controls();
-        const auto it =
-            std::find_if(c.rbegin(), c.rend(), [&](int v) { return v == on || v == off; });
-        return it == c.rend() ? -1 : *it;
-    };
-    // Switching on left port 2's RTS and DTR on.
-    ASSERT_TRUE(
-        runUntil([&] { return last(comport::kDtrOn, comport::kDtrOff) == comport::kDtrOn; }));
-
-    // Port 1's CTS comes on at the far machine, its DSR stays off: port 2's RTS and DTR follow
-    // them there, and a line row shows it.
-    server1.notifyModemState(comport::kCts | 0x01);
-    ASSERT_TRUE(runUntil([&] {
-        return last(comport::kDtrOn, comport::kDtrOff) == comport::kDtrOff &&
-               last(comport::kRtsOn, comport::kRtsOff) == comport::kRtsOn;
-    }));
-    ASSERT_TRUE(runUntil([&] {
-        return std::any_of(core.screen().rows().begin(), core.screen().rows().end(),
-                           [](const ScreenRow& r) { return r.ports[0].lamps.cts; });
-    }));
-    core.shutDown();
 }
 
 }  // namespace

@@ -273,12 +273,6 @@ TEST_F(PortOnPty, ABacklogLimitKeepsTheFirstBytesRaisesNothingForTheRestAndLogsW
     expectReceived(far, port, std::string(3000, 'z'));
 }
 
-}  // namespace
-}  // namespace lt::pty
-
-namespace lt::pty {
-namespace {
-
 // A device that takes nothing costs whole sends beyond the bound, never unbounded memory; what
 // was sent before the port closes is given the time it needs to leave, not flushed away.
 TEST_F(PortOnPty, ADeviceThatTakesNothingCostsWholeSendsBeyondTheBoundAndAClosingLetsBytesOut) {

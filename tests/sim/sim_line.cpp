@@ -1,15 +1,10 @@
 #include "sim/sim_line.h"
 
-#include <QLoggingCategory>
-#include <QString>
 #include <algorithm>
 #include <cerrno>
 #include <utility>
 
 namespace lt::sim {
-
-// What the simulated line reports in passing (bytes dropped under a backlog limit).
-Q_LOGGING_CATEGORY(lcSim, "linetap.sim", QtInfoMsg)
 
 SimLine::SimLine(VirtualLoop& loop, int portNumber)
     : loop_(loop), name_(PortName::number(portNumber)) {}
@@ -98,17 +93,9 @@ std::string SimLine::takeReceived(std::size_t maxBytes, Nanos gapLimit, Nanos ga
 }
 
 void SimLine::limitBacklog(std::size_t maxBytes) {
-    if (maxBytes == backlogLimit_) return;
-    if (backlogLimit_ != kAll && dropped_ > 0)
-        qCInfo(lcSim).noquote() << QStringLiteral(
-                                       "%1: bytes dropped while the backlog was limited to %2: %3")
-                                       .arg(QString::fromStdString(name_.recordLabel()))
-                                       .arg(static_cast<qulonglong>(backlogLimit_))
-                                       .arg(static_cast<qulonglong>(dropped_));
     backlogLimit_ = maxBytes;
-    dropped_ = 0;
     // The newest bytes past the new limit go, as if they had come after it was set.
-    for (; rx_.size() > backlogLimit_; ++dropped_) rx_.pop_back();
+    while (rx_.size() > backlogLimit_) rx_.pop_back();
 }
 
 void SimLine::send(const std::string& bytes) {
@@ -206,11 +193,8 @@ void SimLine::peerSend(const std::string& bytes) {
     for (unsigned char b : bytes) {
         at += step;
         loop_.post(at, [this, b] {
-            if (!open_) return;  // nobody listens on a closed port
-            if (rx_.size() >= backlogLimit_) {
-                ++dropped_;  // the buffer is full: nothing arrives, nothing is raised
-                return;
-            }
+            if (!open_) return;                       // nobody listens on a closed port
+            if (rx_.size() >= backlogLimit_) return;  // full: nothing arrives, nothing is raised
             rx_.push_back({loop_.now(), b});
             if (eventLatency == 0) {
                 raise(PortEvent::Received);

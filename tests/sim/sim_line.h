@@ -18,7 +18,6 @@ class SimLine : public SerialPort {
 public:
     SimLine(VirtualLoop& loop, int portNumber);
 
-    // --- SerialPort ----------------------------------------------------------------------------
     void setPortName(const PortName& name) override;
     PortName portName() const override { return name_; }
     void setLineSettings(const std::string& text) override;
@@ -43,7 +42,7 @@ public:
     int writeCommState(const CommState& state) override;
     std::vector<LineErrorReport> takeLineErrors() override;
 
-    // --- The peer device ---------------------------------------------------------------------
+    // The peer device.
     struct Byte {
         Nanos at;  // when the last bit arrived
         unsigned char value;
@@ -56,13 +55,11 @@ public:
 
     // The peer transmits bytes, one character time each, after what it is already sending.
     void peerSend(const std::string& bytes);
-    void peerSetRts(bool on);  // our CTS
-    void peerSetDtr(bool on);  // our DSR and DCD
-    void peerSetCd(bool on);   // our DCD alone
-    // The driver reports `count` line errors of `kind` now (a garbled byte, a break).
-    void peerLineError(LineError kind, std::uint32_t count = 1);
-    // The device vanishes (hang-up): the port closes and reports PortEvent::Lost; the bytes
-    // received before stay to be taken.
+    void peerSetRts(bool on);                                     // our CTS
+    void peerSetDtr(bool on);                                     // our DSR and DCD
+    void peerSetCd(bool on);                                      // our DCD alone
+    void peerLineError(LineError kind, std::uint32_t count = 1);  // the driver reports errors
+    // Hang-up: the port closes and reports PortEvent::Lost; bytes received before stay to be taken.
     void peerVanish();
 
     std::string peerReceived() const;
@@ -72,11 +69,9 @@ public:
     const std::vector<Lines>& peerLineLog() const { return lineLog_; }
     void clearPeerLog() { received_.clear(); }
 
-    // --- Faults and facts ----------------------------------------------------------------------
-    // The settings the simulated driver takes (unset: every valid text). Others are refused as a
-    // real port refuses them: SettingsRefused, the port open with the last settings taken.
+    // The settings the driver takes (unset: all); others are refused as a real port refuses them.
     std::function<bool(const LineSettings&)> driverTakes;
-    // What the simulated device holds: the last settings taken on it, 9600,n,8,1 before any.
+    // The last settings taken on the device, 9600,n,8,1 before any.
     const LineSettings& deviceSettings() const { return device_; }
     bool missing = false;    // opening fails: no such device
     bool busy = false;       // opening fails: held by another program
@@ -86,8 +81,7 @@ public:
     int stateWrites = 0;     // writeCommState calls so far
     Nanos eventLatency = 0;  // receive events reach the program this late (a busy window)
     RtsControl rtsControl() const { return state_.rts; }
-    // Bytes that land just as the next read of the receive buffer begins, as a chunk the reader
-    // thread adds between two looks at the buffer; their receive event comes later.
+    // Bytes that land as the next read of the buffer begins; their receive event comes later.
     std::string landingOnRead;
     Nanos characterTime() const;
 
@@ -107,7 +101,6 @@ private:
     CommState state_;
     std::deque<Byte> rx_;
     std::size_t backlogLimit_ = kAll;
-    std::size_t dropped_ = 0;  // since the backlog limit was set
     std::string tx_;
     bool transmitting_ = false;
     Nanos peerFreeAt_ = 0;

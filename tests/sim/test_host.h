@@ -52,11 +52,8 @@ public:
     QDateTime startTime{QDate(2026, 12, 6), QTime(14, 5, 9, 370)};
     bool quitRequested = false;
     int yields = 0;
-    // Every timer made, so that a test can hold up their ticks (`latency`) while their owner lives.
-    std::vector<VirtualTimer*> timers;
-    // Runs at every yield, `yields` already counted, before the events waiting: a click made
-    // while the program lets the event loop run.
-    std::function<void()> onYield;
+    std::vector<VirtualTimer*> timers;  // every timer made, so a test can set their `latency`
+    std::function<void()> onYield;      // a click made while the program yields to the loop
 
 private:
     VirtualLoop& loop_;

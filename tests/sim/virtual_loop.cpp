@@ -35,16 +35,6 @@ void VirtualLoop::runUntil(Nanos t) {
     if (t > now_) now_ = t;
 }
 
-void VirtualLoop::processPending() {
-    while (runOne(now_)) {
-    }
-}
-
-void VirtualLoop::runAll(Nanos limit) {
-    while (runOne(limit)) {
-    }
-}
-
 void VirtualTimer::schedule(Nanos delay) {
     loop_.cancel(pending_);
     pending_ = 0;

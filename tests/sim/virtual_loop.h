@@ -36,9 +36,7 @@ public:
     void runUntil(Nanos t);
     void runFor(Nanos d) { runUntil(now_ + d); }
     // Runs the events already due, without moving the clock (a yield to the event loop).
-    void processPending();
-    // Runs until nothing is queued or `limit` is reached.
-    void runAll(Nanos limit);
+    void processPending() { runUntil(now_); }
     bool empty() const { return queue_.empty(); }
 
 private:

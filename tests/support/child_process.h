@@ -12,6 +12,9 @@
 
 #include <fcntl.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,11 +27,12 @@ namespace lt::test {
 
 class ChildProcess {
 public:
-    ChildProcess(const std::string& program, std::vector<std::string> args) {
+    // `stdoutFd` >= 0: standard output goes there (a pipe the test reads, or does not).
+    ChildProcess(const std::string& program, std::vector<std::string> args, int stdoutFd = -1) {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_adddup2(&actions, outFd_, 1);
+        posix_spawn_file_actions_adddup2(&actions, stdoutFd >= 0 ? stdoutFd : outFd_, 1);
         posix_spawn_file_actions_adddup2(&actions, errFd_, 2);
         args.insert(args.begin(), program);
         std::vector<char*> argv;
@@ -61,10 +65,11 @@ public:
     bool waitFor(const std::function<bool()>& done, int limitMs = 5000) {
         return waitUntil(done, limitMs, [this] { pump(); });
     }
-    // Sends `sig` and waits for the end; the exit status, 128 + the signal, or -1.
+    // Sends `sig` (0: none) and waits for the end; the exit status, 128 + the signal, or -1.
     int stop(int sig) {
         if (running()) ::kill(pid_, sig);
         waitFor([&] { return !running(); });
+        pump();
         if (!status_) return -1;
         return WIFEXITED(*status_) ? WEXITSTATUS(*status_) : 128 + WTERMSIG(*status_);
     }
@@ -74,6 +79,28 @@ public:
         int n = 0;
         for (auto at = err.find(text); at != std::string::npos; at = err.find(text, at + 1)) ++n;
         return n;
+    }
+    std::string proc(const std::string& what) const {
+        return "/proc/" + std::to_string(pid_) + "/" + what;
+    }
+    bool hasOpen(const std::string& path) const {
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(proc("fd"), ec))
+            if (std::filesystem::read_symlink(e.path(), ec) == path) return true;
+        return false;
+    }
+    // Waits until the child runs with its SIGTERM and SIGINT handlers set, which the program sets
+    // just before its event loop; false when it ended.
+    bool waitRunning() {
+        const auto handlers = [&] {
+            std::ifstream in(proc("status"));
+            for (std::string line; std::getline(in, line);)
+                if (line.rfind("SigCgt:", 0) == 0)
+                    return (~std::strtoull(line.c_str() + 7, nullptr, 16) &
+                            (1u << (SIGTERM - 1) | 1u << (SIGINT - 1))) == 0;
+            return false;
+        };
+        return waitFor([&] { return handlers() || !running(); }) && running();
     }
 
     std::string out, err;

@@ -1,6 +1,5 @@
 // The view in use: widget events reach the core's intents, and the window shows what the intents
-// and the event loop changed, without calling back into the core; on the simulated lines, and on
-// the real serial backend with pseudo-terminal pairs.
+// and the event loop changed, without calling back into the core.
 #include <QDir>
 #include <QFileSystemModel>
 #include <QMessageBox>
@@ -9,10 +8,6 @@
 #include <QTreeView>
 #include <tuple>
 
-#include "app/core.h"
-#include "pty/pty_support.h"
-#include "record/file_record_sink.h"
-#include "serial/linux/linux_serial_port.h"
 #include "window_fixture.h"
 
 namespace lt::test {
@@ -256,50 +251,23 @@ TEST_F(WindowTest, SettingsPanelShowsSavesAndPicksFolders) {
     EXPECT_EQ(model->filePath(tree->currentIndex()), folder);
 }
 
-// The window over the real serial backend: a missing device, then two pseudo-terminal pairs
-// opened through the widgets and closed with the window. (The relayed exchange over the real
-// backend is played end to end by the command-line tests.)
-TEST(RealWindow, MissingDeviceTurnsTheLampRedAndClosingTheWindowClosesPortsAndRecord) {
-    QTemporaryDir home;
-    PtyPair far1, far2;
-    ASSERT_TRUE(home.isValid() && far1.ok() && far2.ok());
-    QtHost host;
-    ::setenv("ProgramFiles", qPrintable(home.path()), 1);
-    ::setenv("LINETAP_COM1", qPrintable(home.path() + "/no-such-device"), 1);
-    ::setenv("LINETAP_COM2", far2.slave.c_str(), 1);
-    std::vector<std::string> messages;
-    host.onMessage = [&](const std::string& text) { messages.push_back(text); };
-    LinuxSerialPort comm1{host, 1}, comm2{host, 2};
-    FileRecordSink records;
-    Core core(host, comm1, comm2, records, QLocale(QLocale::C));
-    MainWindow window(core);
-    core.load();
-    window.showState();
-    window.show();
-    auto click = [&](const char* name) {
-        QWidget* w = window.findChild<QWidget*>(name);
-        ASSERT_NE(w, nullptr) << name;
-        test::click(w);
-    };
-    auto lamp = [&](const char* name) { return window.findChild<RoundLamp*>(name)->shownColor(); };
+// A device that is not there turns its lamp red; closing the window closes ports and record.
+TEST_F(WindowTest, MissingDeviceTurnsTheLampRedAndClosingTheWindowClosesPortsAndRecord) {
+    load();
+    window->show();
+    rig.line1.missing = true;
+    click(button("port1.enable"));  // "Включить порт" on a device that is not there
+    EXPECT_FALSE(rig.line1.isOpen());
+    EXPECT_EQ(std::pair(lamp("port1.lamp"), lamp("port2.lamp")), std::pair(kLampRed, kLampUnused));
+    click(button("port1.enable"));  // switched off again: the lamp goes to the scroll-bar grey
+    EXPECT_EQ(lamp("port1.lamp"), window->palette().color(QPalette::Mid));
 
-    click("port1.enable");  // "Включить порт" on a device that is not there
-    EXPECT_FALSE(comm1.isOpen());
-    EXPECT_EQ(lamp("port1.lamp"), kLampRed);
-    EXPECT_EQ(lamp("port2.lamp"), kLampUnused);
-    click("port1.enable");  // switched off again: the lamp goes to the scroll-bar grey
-    EXPECT_EQ(lamp("port1.lamp"), window.palette().color(QPalette::Mid));
-
-    ::setenv("LINETAP_COM1", far1.slave.c_str(), 1);
-    for (const char* box : {"port1.enable", "port2.enable"}) click(box);
-    ASSERT_TRUE(comm1.isOpen() && comm2.isOpen());
-    EXPECT_EQ(std::pair(lamp("port1.lamp"), lamp("port2.lamp")), std::pair(kLampGreen, kLampGreen));
-    click("run.record");
-    ASSERT_TRUE(records.isOpen());
-    EXPECT_TRUE(messages.empty());
-
-    window.close();  // closing the window closes both ports and the record file
-    EXPECT_FALSE(comm1.isOpen() || comm2.isOpen() || records.isOpen());
+    rig.line1.missing = false;
+    for (const char* box : {"port1.enable", "port2.enable", "run.record"}) click(button(box));
+    ASSERT_TRUE(rig.line1.isOpen() && rig.line2.isOpen() && rig.records.opened);
+    EXPECT_EQ(lamp("port1.lamp"), kLampGreen);
+    window->close();
+    EXPECT_FALSE(rig.line1.isOpen() || rig.line2.isOpen() || rig.records.opened);
 }
 
 }  // namespace

@@ -196,6 +196,80 @@ int freePort() {
         if (!listening(port)) return port;
 }
 
+constexpr int kPauses[] = {8, 9, 11, 12};
+
+// What was played: when each latency packet was sent, and where each kind of packet begins.
+struct Played {
+    std::map<int, Nanos> sent;
+    int firstLatency = 0, firstFraming = 0, end = 0;
+};
+
+// The same packets into port 1 of both runs at the same moments: probes until both relay, then
+// latency packets 30 ms apart, then framing packets after pauses of 8, 9, 11 and 12 ms in turn.
+Played play(Cable& served, Cable& local1, Collector& atNet, Collector& atLocal, int pauses) {
+    Played played;
+    int number = 0;
+    const auto both = [&] {
+        served.write(packet(number));
+        local1.write(packet(number));
+    };
+    for (int i = 0; i < 300; ++i, ++number) {
+        both();
+        ::usleep(20'000);
+        if (atNet.arrivals().count(number) && atLocal.arrivals().count(number)) break;
+    }
+    ::usleep(100'000);  // a quiet moment so no probe runs into the measured packets
+    played.firstLatency = ++number;
+    for (int i = 0; i < 200; ++i, ++number) {
+        played.sent[number] = now();
+        both();
+        sleepUntil(played.sent[number] + 30'000'000);
+    }
+    played.firstFraming = number;
+    Nanos at = now() + 50'000'000;
+    for (int i = 0; i < 4 * pauses; ++i, ++number) {
+        sleepUntil(at);
+        both();
+        at = now() + kPauses[i % 4] * 1'000'000LL;
+    }
+    played.end = number;
+    ::usleep(300'000);
+    return played;
+}
+
+// One run's latency from its collector, and its framing from what the program printed: a cut
+// before packet n is right when its pause was at least the minimum pause.
+void measure(const Played& played, Collector& c, Child& program, NetworkFigures::Side& side) {
+    const auto arrivals = c.arrivals();
+    std::vector<double> ms;
+    for (int n = played.firstLatency; n < played.firstFraming; ++n) {
+        const auto it = arrivals.find(n);
+        if (it == arrivals.end())
+            ++side.lost;
+        else
+            ms.push_back((it->second - played.sent.at(n)) / 1e6);
+    }
+    side.latencyP50Ms = percentile(ms, 0.5);
+    side.latencyP99Ms = percentile(ms, 0.99);
+    side.latencyMaxMs = ms.empty() ? -1 : *std::max_element(ms.begin(), ms.end());
+    program.stop();
+    std::map<int, int> packetOf;
+    int k = 0;
+    for (const auto& p : printedPackets(program.output())) {
+        for (int n : p) packetOf[n] = k;
+        ++k;
+    }
+    int right[4] = {}, seen[4] = {};
+    for (int n = played.firstFraming + 1; n < played.end; ++n) {
+        const int pause = (n - played.firstFraming - 1) % 4;
+        if (!packetOf.count(n) || !packetOf.count(n - 1)) continue;
+        const bool cut = packetOf[n] != packetOf[n - 1];
+        ++seen[pause];
+        if (cut == (kPauses[pause] >= 10)) ++right[pause];
+    }
+    for (int i = 0; i < 4; ++i) side.accuracy[i] = seen[i] ? 100.0 * right[i] / seen[i] : -1;
+}
+
 }  // namespace
 
 NetworkFigures networkRun(const std::string& linetap, const std::string& dir, int pauses) {
@@ -220,74 +294,9 @@ NetworkFigures networkRun(const std::string& linetap, const std::string& dir, in
     auto viaNetwork = run("rfc2217://127.0.0.1:" + std::to_string(port), net2);
     auto viaLocal = run(local1.path, local2);
     Collector atNet(net2.master), atLocal(local2.master);
-
-    // Until both relay: probes, then a quiet moment so no probe runs into the measured packets.
-    int number = 0;
-    for (int i = 0; i < 300; ++i) {
-        served.write(packet(number));
-        local1.write(packet(number));
-        ::usleep(20'000);
-        if (atNet.arrivals().count(number) && atLocal.arrivals().count(number)) break;
-        ++number;
-    }
-    ::usleep(100'000);
-
-    // Latency: packets 30 ms apart, each relayed on its own.
-    std::map<int, Nanos> sent;
-    const int firstLatency = ++number;
-    for (int i = 0; i < 200; ++i, ++number) {
-        sent[number] = now();
-        served.write(packet(number));
-        local1.write(packet(number));
-        sleepUntil(sent[number] + 30'000'000);
-    }
-    // Framing: pauses of 8, 9, 11 and 12 ms in turn before each packet.
-    const int firstFraming = number;
-    constexpr int kPauses[] = {8, 9, 11, 12};
-    Nanos at = now() + 50'000'000;
-    for (int i = 0; i < 4 * pauses; ++i, ++number) {
-        sleepUntil(at);
-        served.write(packet(number));
-        local1.write(packet(number));
-        at = now() + kPauses[i % 4] * 1'000'000LL;
-    }
-    ::usleep(300'000);
-
-    const auto figures = [&](Collector& c, Child& program, NetworkFigures::Side& side) {
-        const auto arrivals = c.arrivals();
-        std::vector<double> ms;
-        for (int n = firstLatency; n < firstFraming; ++n) {
-            const auto it = arrivals.find(n);
-            if (it == arrivals.end()) {
-                ++side.lost;
-                continue;
-            }
-            ms.push_back((it->second - sent[n]) / 1e6);
-        }
-        side.latencyP50Ms = percentile(ms, 0.5);
-        side.latencyP99Ms = percentile(ms, 0.99);
-        side.latencyMaxMs = ms.empty() ? -1 : *std::max_element(ms.begin(), ms.end());
-        program.stop();
-        // Which packet each framing packet went out in; a cut before packet n is right when its
-        // pause was at least the minimum pause.
-        std::map<int, int> packetOf;
-        int k = 0;
-        for (const auto& p : printedPackets(program.output())) {
-            for (int n : p) packetOf[n] = k;
-            ++k;
-        }
-        int right[4] = {}, seen[4] = {};
-        for (int n = firstFraming + 1; n < number; ++n) {
-            const int pause = (n - firstFraming - 1) % 4;
-            if (!packetOf.count(n) || !packetOf.count(n - 1)) continue;
-            const bool cut = packetOf[n] != packetOf[n - 1];
-            ++seen[pause];
-            if (cut == (kPauses[pause] >= 10)) ++right[pause];
-        }
-        for (int i = 0; i < 4; ++i) side.accuracy[i] = seen[i] ? 100.0 * right[i] / seen[i] : -1;
-    };
-    figures(atNet, *viaNetwork, f.network);
-    figures(atLocal, *viaLocal, f.local);
+    const Played played = play(served, local1, atNet, atLocal, pauses);
+    measure(played, atNet, *viaNetwork, f.network);
+    measure(played, atLocal, *viaLocal, f.local);
     f.ran = true;
     return f;
 }
