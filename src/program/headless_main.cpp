@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QLocale>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -30,6 +31,10 @@ namespace lt {
 
 namespace {
 
+// While the run goes, lines to standard error are written by a writer of their own, so a reader
+// of standard error that stalls never holds up the relay; null before and after.
+std::atomic<OutputWriter*> messages{nullptr};
+
 // One line on standard error, as "linetap: ..."; from any thread (the outputs' writers tell
 // theirs too), one whole line at a time. A closed standard error only costs the lines.
 void sayLine(const std::string& text) {
@@ -37,6 +42,10 @@ void sayLine(const std::string& text) {
     std::string line = "linetap: " + text;
     for (char& c : line)
         if (c == '\n') c = ' ';
+    if (OutputWriter* writer = messages.load()) {
+        writer->offer(line + '\n', 0);
+        return;
+    }
     std::lock_guard lock(one);
     std::cerr << line << std::endl;
 }
@@ -127,7 +136,20 @@ int headlessMain(int argc, char* argv[]) {
     ::sigemptyset(&stops);
     for (int sig : SignalWatch::kStops) ::sigaddset(&stops, sig);
     ::pthread_sigmask(SIG_BLOCK, &stops, &before);
-    return run(std::get<HeadlessOptions>(command), host, before);
+
+    OutputWriter::Options options;
+    options.name = "standard error";
+    options.pieces = "messages";
+    OutputWriter writer(std::make_unique<DescriptorDestination>(STDERR_FILENO), std::move(options),
+                        [](const std::string&) {});
+    writer.start();
+    messages = &writer;
+    const int status = run(std::get<HeadlessOptions>(command), host, before);
+    messages = nullptr;
+    // The last lines (the totals of a stop) get a quarter second of their own, within the second
+    // a stop may take.
+    writer.finish(OutputWriter::Clock::now() + std::chrono::milliseconds(250));
+    return status;
 }
 
 }  // namespace lt
