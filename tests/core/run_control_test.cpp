@@ -105,7 +105,7 @@ TEST_F(StartStop, StartInEitherModeWhileRunningRestartsTheRowsAndSwitchesTheCapt
     ASSERT_EQ(rig.nextRow(), 1);
     rig.line1.peerSend("de");
     rig.runMs(10);
-    ASSERT_TRUE(rig.collecting(1));
+    ASSERT_TRUE(rig.channel(1).collecting());
     start("no number");
     expectState(State::Automatic);
     EXPECT_EQ(rig.nextRow(), 0);
@@ -115,7 +115,7 @@ TEST_F(StartStop, StartInEitherModeWhileRunningRestartsTheRowsAndSwitchesTheCapt
     // And back: a polled Start drops port 1's packet end, so its bytes come with the poll.
     rig.line1.peerSend("fgh");
     rig.runMs(10);
-    ASSERT_TRUE(rig.collecting(1));
+    ASSERT_TRUE(rig.channel(1).collecting());
     core.setAutoFraming(false);
     start("50");
     expectState(State::Polling);
@@ -132,7 +132,7 @@ TEST_F(StartStop, StopWhileBothPortsCollectFinishesPort2sPacketAndKeepsPort1sByt
     rig.line1.peerSend("old");
     rig.line2.peerSend("tail");
     rig.runMs(20);  // two characters of each at 1200 baud
-    ASSERT_TRUE(rig.collecting(1) && rig.collecting(2));
+    ASSERT_TRUE(rig.channel(1).collecting() && rig.channel(2).collecting());
     core.stop();
     expectState(State::Stopped);
     EXPECT_EQ(rig.nextRow(), 0);

@@ -57,8 +57,6 @@ struct Rig {
         for (const ScreenRow& r : core.screen().rows()) n += r.writes;
         return n;
     }
-    // Whether `port` is between the first byte of a framed packet and its end.
-    bool collecting(int port) const { return core.channel(port).collecting(); }
 
     // Started in polling with the given period, as the user does it.
     void runPolling(int periodMs) {

@@ -134,21 +134,6 @@ void SimLine::setDtr(bool on) {
     logLines();
 }
 
-bool SimLine::dcd() const {
-    requireOpen();
-    return peerDtr_ || peerCd_;
-}
-
-bool SimLine::dsr() const {
-    requireOpen();
-    return peerDtr_;
-}
-
-bool SimLine::cts() const {
-    requireOpen();
-    return peerRts_;
-}
-
 int SimLine::readCommState(CommState& state) {
     if (!open_) return EBADF;
     if (getStateError) return getStateError;
@@ -180,9 +165,9 @@ void SimLine::logLines() {
     lineLog_.push_back(now);
 }
 
-void SimLine::raiseLater(PortEvent event) {
+void SimLine::raiseLater(PortEvent event, Nanos delay) {
     const unsigned gen = generation_;
-    loop_.postAfter(0, [this, gen, event] {
+    loop_.postAfter(delay, [this, gen, event] {
         if (gen == generation_ && open_) raise(event);
     });
 }
@@ -196,14 +181,10 @@ void SimLine::peerSend(const std::string& bytes) {
             if (!open_) return;                       // nobody listens on a closed port
             if (rx_.size() >= backlogLimit_) return;  // full: nothing arrives, nothing is raised
             rx_.push_back({loop_.now(), b});
-            if (eventLatency == 0) {
+            if (eventLatency == 0)
                 raise(PortEvent::Received);
-                return;
-            }
-            const unsigned gen = generation_;
-            loop_.postAfter(eventLatency, [this, gen] {
-                if (gen == generation_ && open_) raise(PortEvent::Received);
-            });
+            else
+                raiseLater(PortEvent::Received, eventLatency);
         });
     }
     peerFreeAt_ = at;
@@ -225,19 +206,13 @@ std::vector<LineErrorReport> SimLine::takeLineErrors() {
     return std::exchange(errors_, {});
 }
 
-void SimLine::peerSetDtr(bool on) {
-    if (peerDtr_ == on) return;
-    const bool cdBefore = peerDtr_ || peerCd_;
-    peerDtr_ = on;
-    raiseLater(PortEvent::DsrChanged);
-    if ((peerDtr_ || peerCd_) != cdBefore) raiseLater(PortEvent::DcdChanged);
-}
-
-void SimLine::peerSetCd(bool on) {
-    if (peerCd_ == on) return;
-    const bool cdBefore = peerDtr_ || peerCd_;
-    peerCd_ = on;
-    if ((peerDtr_ || peerCd_) != cdBefore) raiseLater(PortEvent::DcdChanged);
+// The peer's DTR drives our DSR and DCD, its CD our DCD alone.
+void SimLine::peerSetInput(bool& level, bool on, bool isDtr) {
+    if (level == on) return;
+    const bool dcdBefore = peerDtr_ || peerCd_;
+    level = on;
+    if (isDtr) raiseLater(PortEvent::DsrChanged);
+    if ((peerDtr_ || peerCd_) != dcdBefore) raiseLater(PortEvent::DcdChanged);
 }
 
 void SimLine::peerVanish() {

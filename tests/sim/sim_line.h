@@ -35,9 +35,9 @@ public:
     bool rts() const override { return rts_; }
     void setDtr(bool on) override;
     bool dtr() const override { return dtr_; }
-    bool dcd() const override;
-    bool dsr() const override;
-    bool cts() const override;
+    bool dcd() const override { return input(peerDtr_ || peerCd_); }
+    bool dsr() const override { return input(peerDtr_); }
+    bool cts() const override { return input(peerRts_); }
     int readCommState(CommState& state) override;
     int writeCommState(const CommState& state) override;
     std::vector<LineErrorReport> takeLineErrors() override;
@@ -55,9 +55,9 @@ public:
 
     // The peer transmits bytes, one character time each, after what it is already sending.
     void peerSend(const std::string& bytes);
-    void peerSetRts(bool on);                                     // our CTS
-    void peerSetDtr(bool on);                                     // our DSR and DCD
-    void peerSetCd(bool on);                                      // our DCD alone
+    void peerSetRts(bool on);  // our CTS
+    void peerSetDtr(bool on) { peerSetInput(peerDtr_, on, true); }
+    void peerSetCd(bool on) { peerSetInput(peerCd_, on, false); }
     void peerLineError(LineError kind, std::uint32_t count = 1);  // the driver reports errors
     // Hang-up: the port closes and reports PortEvent::Lost; bytes received before stay to be taken.
     void peerVanish();
@@ -86,10 +86,13 @@ public:
     Nanos characterTime() const;
 
 private:
-    void raiseLater(PortEvent event);
+    void raiseLater(PortEvent event, Nanos delay = 0);
+    void peerSetInput(bool& level, bool on, bool isDtr);
     void transmitNext();
     void logLines();
     void requireOpen() const;
+    // A modem input, which can be read only while the port is open.
+    bool input(bool level) const { return open_ ? level : throw PortError("port is closed"); }
 
     VirtualLoop& loop_;
     PortName name_;

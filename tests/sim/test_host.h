@@ -66,7 +66,6 @@ public:
         if (failOpen) return false;
         path = p;
         opened = true;
-        ++opens;
         return true;
     }
     bool append(const std::string& bytes) override {
@@ -79,7 +78,6 @@ public:
 
     std::string path, text;
     bool opened = false, failing = false, failOpen = false;
-    int opens = 0;
 };
 
 }  // namespace lt::sim

@@ -17,20 +17,14 @@ void VirtualLoop::cancel(Id id) {
     at_.erase(it);
 }
 
-bool VirtualLoop::runOne(Nanos until) {
-    if (queue_.empty()) return false;
-    auto it = queue_.begin();
-    if (it->first.first > until) return false;
-    now_ = it->first.first;
-    auto fn = std::move(it->second);
-    at_.erase(it->first.second);
-    queue_.erase(it);
-    fn();
-    return true;
-}
-
 void VirtualLoop::runUntil(Nanos t) {
-    while (runOne(t)) {
+    for (auto it = queue_.begin(); it != queue_.end() && it->first.first <= t;
+         it = queue_.begin()) {
+        now_ = it->first.first;
+        auto fn = std::move(it->second);
+        at_.erase(it->first.second);
+        queue_.erase(it);
+        fn();
     }
     if (t > now_) now_ = t;
 }
@@ -39,26 +33,24 @@ void VirtualTimer::schedule(Nanos delay) {
     loop_.cancel(pending_);
     pending_ = 0;
     if (delay < 0) return;
-    pending_ = loop_.post(loop_.now() + delay + latency, [this] { fire(); });
-}
-
-void VirtualTimer::fire() {
-    pending_ = 0;
-    if (!enabled_) return;
-    // A periodic timer is due again one interval later, unless the tick disables it.
-    schedule(interval_ > 0 ? Nanos{interval_} * kNanosPerMs : -1);
-    if (onTick) onTick();
+    pending_ = loop_.post(loop_.now() + delay + latency, [this] {
+        pending_ = 0;
+        if (!enabled_) return;
+        // A periodic timer is due again one interval later, unless the tick disables it.
+        schedule(period());
+        if (onTick) onTick();
+    });
 }
 
 void VirtualTimer::setInterval(int ms) {
     interval_ = ms;
-    if (enabled_) schedule(interval_ > 0 ? Nanos{interval_} * kNanosPerMs : -1);
+    if (enabled_) schedule(period());
 }
 
 void VirtualTimer::setEnabled(bool on) {
     if (on == enabled_) return;
     enabled_ = on;
-    schedule(on && interval_ > 0 ? Nanos{interval_} * kNanosPerMs : -1);
+    schedule(on ? period() : -1);
 }
 
 void VirtualTimer::startFirstAfter(Nanos first) {

@@ -40,8 +40,6 @@ public:
     bool empty() const { return queue_.empty(); }
 
 private:
-    bool runOne(Nanos until);
-
     Nanos now_ = 0;
     Id next_ = 1;
     std::map<std::pair<Nanos, Id>, std::function<void()>> queue_;
@@ -63,8 +61,8 @@ public:
     Nanos latency = 0;  // ticks reach the program this late (a busy window)
 
 private:
+    Nanos period() const { return interval_ > 0 ? Nanos{interval_} * kNanosPerMs : -1; }
     void schedule(Nanos delay);
-    void fire();
 
     VirtualLoop& loop_;
     int interval_ = 0;
