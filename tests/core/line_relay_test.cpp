@@ -52,23 +52,6 @@ protected:
     const double charMs = 11.0 / 1200 * 1000;  // one 8O1 character at 1200 baud
 };
 
-TEST_F(LineRelay, CtsRaisesTheOtherRtsAtOnceWithARowOfBothPortsAndDcdIsNeverRelayed) {
-    relayOneToTwo();
-    EXPECT_EQ(rowsSince(row0), 0) << "ticking the relay sends nothing by itself";
-    rig.line1.peerSetCd(true);
-    rig.runMs(1);
-    ASSERT_EQ(rowsSince(row0), 1);
-    EXPECT_EQ(peerSees(rig.line2), "--");
-
-    cts(rig.line1, true);
-    EXPECT_EQ(peerSees(rig.line2), "R-") << "DTR follows port 1's DSR, which is off";
-    ASSERT_EQ(rowsSince(row0), 2);
-    // The row shows both ports, port 2's RTS as just relayed.
-    const ScreenRow r = rig.row((row0 + 1) % kRows);
-    EXPECT_EQ(r.ports[0].lamps, (LineStates{true, true, true, false, true}));
-    EXPECT_EQ(r.ports[1].lamps, (LineStates{true, false, false, false, false}));
-}
-
 // Relaying CTS into DTR or DSR into RTS fails here, on the path of a finished packet. The lines go
 // out with the packet, no later than its first byte (the simulated line cannot order two steps of
 // one instant).
@@ -109,7 +92,7 @@ TEST_F(LineRelay, UnchangedLinesGiveNoRowAndARecordOfLinesCarriesNoBytes) {
     EXPECT_EQ(rowsSince(row0), 2);
 }
 
-TEST_F(LineRelay, RelayBoxAndBothSwitchesDecideWhoDrivesTheOtherPortsOutputs) {
+TEST_F(LineRelay, RelayBoxAndBothSwitchesDecideWhoDrivesTheOtherPortsOutputsAndDcdIsNeverRelayed) {
     core.setRts(2, false);  // port 2: RTS box clear, DTR box ticked
     cts(rig.line1, true);
     EXPECT_EQ(peerSees(rig.line2), "-D") << "relay box clear";
@@ -119,9 +102,14 @@ TEST_F(LineRelay, RelayBoxAndBothSwitchesDecideWhoDrivesTheOtherPortsOutputs) {
     EXPECT_EQ(enabledOutputs(2), 0);
     EXPECT_EQ(enabledOutputs(1), 3);
     EXPECT_TRUE(rig.panel(2).dtr.checked) << "ticks stay";
+    EXPECT_EQ(peerSees(rig.line2), "-D") << "ticking the relay sends nothing by itself";
+    const int r = rig.nextRow();
     rig.line1.peerSetCd(true);
     rig.runMs(1);
-    ASSERT_EQ(peerSees(rig.line2), "R-");
+    ASSERT_EQ(peerSees(rig.line2), "R-") << "DTR follows port 1's DSR, which is off";
+    // The row shows both ports, port 2's outputs as just relayed.
+    EXPECT_EQ(rig.row(r).ports[0].lamps, (LineStates{true, true, true, false, true}));
+    EXPECT_EQ(rig.row(r).ports[1].lamps, (LineStates{true, false, false, false, false}));
     // Cleared, the outputs go back to the boxes at once.
     core.setLineRelay(1, false);
     EXPECT_EQ(enabledOutputs(2), 3);
@@ -145,57 +133,29 @@ protected:
     }
     // When the bytes that port 2 sent so far had all left it.
     Nanos drained() const { return rig.line2.peerLog().back().at; }
-    bool rts2At(Nanos t) const {
-        bool rts = false;
-        for (const auto& l : rig.line2.peerLineLog())
-            if (l.at <= t) rts = l.rts;
-        return rts;
-    }
 };
 
-TEST_F(DelayedRelay, FollowsTheSourceALineDelayAfterTheLastRelayedPacketHasLeft) {
+// Port 2's RTS is set before its DTR when the delay runs out.
+TEST_F(DelayedRelay, FollowsTheSourceRtsFirstALineDelayAfterTheLastRelayedPacketHasLeft) {
     rig.sendAt(rig.line1, rig.loop.now() / 1e6, "a");
     rig.runMs(35);
     ASSERT_EQ(rig.line2.peerReceived(), "a");
     const Nanos first = drained();
-    // Packet 2 follows before the delay has run out.
+    // Packet 2 follows before the delay has run out; CTS and DSR rise inside it.
     rig.runMs(5);
     packetWithCtsRisingInside("b");
+    rig.loop.post(rig.loop.now() + ms(charMs + 0.5), [this] { rig.line1.peerSetDtr(true); });
     rig.runMs(3 * charMs + 15);
     ASSERT_EQ(rig.line2.peerReceived(), "ab");
     const Nanos second = drained();
     ASSERT_LT(second, first + ms(100));
 
     rig.runMs(300);
-    EXPECT_FALSE(rts2At(first + ms(100))) << "the second packet did not restart the delay";
-    EXPECT_FALSE(rts2At(second + ms(100) - 1));
-    EXPECT_TRUE(rts2At(second + ms(100)));
-    EXPECT_TRUE(rig.line2.peerSeesRts());
-    // The delayed relay tracks both ports' lines: its row shows the new state.
-    const ScreenRow last = rig.row((rig.nextRow() + kRows - 1) % kRows);
-    EXPECT_TRUE(last.ports[0].lamps.cts);
-    EXPECT_TRUE(last.ports[1].lamps.rts);
-}
-
-// When the delay runs out, port 2's RTS is set before its DTR.
-TEST_F(DelayedRelay, SetsRtsBeforeDtr) {
-    const double now = rig.loop.now() / 1e6;
-    rig.sendAt(rig.line1, now, "ab");
-    rig.loop.post(ms(now + charMs + 0.5), [this] {
-        rig.line1.peerSetRts(true);
-        rig.line1.peerSetDtr(true);
-    });
-    rig.runMs(60);
-    ASSERT_EQ(rig.line2.peerReceived(), "ab");
-    ASSERT_FALSE(rig.line2.peerSeesRts());
-    const std::size_t before = rig.line2.peerLineLog().size();
-    rig.runMs(200);
-
-    // Port 2's peer saw RTS rise alone, then DTR beside it.
     const auto& log = rig.line2.peerLineLog();
-    const auto raised = std::find_if(log.begin() + static_cast<std::ptrdiff_t>(before), log.end(),
-                                     [](const auto& l) { return l.rts || l.dtr; });
+    const auto raised = std::find_if(
+        log.begin(), log.end(), [&](const auto& l) { return l.at > second && (l.rts || l.dtr); });
     ASSERT_NE(raised, log.end());
+    EXPECT_EQ(raised->at, second + ms(100)) << "not one delay after the last packet had left";
     EXPECT_TRUE(raised->rts && !raised->dtr);
     EXPECT_TRUE(log.back().rts && log.back().dtr);
 }
