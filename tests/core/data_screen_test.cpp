@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "panels/data_screen.h"
-#include "record/packet_render.h"
 #include "sim/rig.h"
 
 namespace lt::sim {
@@ -17,7 +16,6 @@ std::string cell(const ScreenCell& c) {
 }
 
 TEST(DataScreen, HexAndTextFormsPerPortWithTheFullLength) {
-    EXPECT_EQ(renderHex(std::string("\x02\x31\xFF\x0A\x00\xC0", 6)), " 02 31 FF 0A 00 C0");
     lt::DataScreen screen;
     screen.setMode(1, DisplayMode::Hex);
     const std::string raw("A\x00\r\n\xC0", 5);
