@@ -1,10 +1,11 @@
 #pragma once
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <csignal>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <tuple>
 
@@ -53,16 +54,13 @@ Settings with(Settings s, T Settings::*field, V value) {
 }
 
 inline std::string readBytes(const std::string& path) {
-    QFile f(QString::fromStdString(path));
-    if (!f.open(QIODevice::ReadOnly)) return "<unreadable>";
-    return f.readAll().toStdString();
+    std::ifstream f(path, std::ios::binary);
+    return f ? std::string(std::istreambuf_iterator<char>(f), {}) : "<unreadable>";
 }
 
 inline bool writeBytes(const std::string& path, const std::string& bytes) {
-    QFile f(QString::fromStdString(path));
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           f.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-               static_cast<qint64>(bytes.size());
+    return static_cast<bool>(std::ofstream(path, std::ios::binary).write(bytes.data(), bytes.size())
+                             << std::flush);
 }
 
 // Runs `f` with files limited to `bytes`: a write past the limit gives a short count, then fails.

@@ -40,7 +40,6 @@ struct Rig {
         core.setAutoFraming(true);
         core.start();
     }
-    // What the screen shows now.
     ViewModel view() const { return core.view(); }
     ScreenRow row(int r) const { return core.view().rows[r]; }
     // A row's cells as "port 1 bytes|length|port 2 bytes|length".
@@ -49,7 +48,6 @@ struct Rig {
         return s.ports[0].bytes + "|" + s.ports[0].length + "|" + s.ports[1].bytes + "|" +
                s.ports[1].length;
     }
-    // The row the next event fills.
     int nextRow() const { return core.screen().nextRow(); }
     // Rows written so far, a rewrite of a row counted again.
     unsigned rowsWritten() const {
@@ -64,9 +62,7 @@ struct Rig {
         core.typePollInterval(std::to_string(periodMs));
         core.start();
     }
-    // What the capture of a port holds.
     const CaptureChannel& channel(int port) const { return core.channel(port); }
-    // A port panel as the window shows it.
     PortPanelView panel(int port) const { return core.view().ports[port - 1].panel; }
     // The pause and the line delay typed into the settings panel and saved, as the user does it
     // (the poll period stays); they take effect at once. Unless the test chose a program folder,
