@@ -38,9 +38,8 @@ inline std::string goldenSettings(const std::string& path, int gap, int poll, in
         f.replace(500 * (record - 1) + 2, t.size(), t);
     };
     text(1, path);
-    u16(2, static_cast<std::uint16_t>(gap));
-    u16(3, static_cast<std::uint16_t>(poll));
-    u16(4, static_cast<std::uint16_t>(lineDelay));
+    for (auto [record, v] : {std::pair{2, gap}, {3, poll}, {4, lineDelay}})
+        u16(record, static_cast<std::uint16_t>(v));
     text(5, product);
     text(6, version);
     return f;
