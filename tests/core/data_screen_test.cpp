@@ -22,7 +22,7 @@ TEST(DataScreen, HexAndTextFormsPerPortWithTheFullLength) {
     for (auto [port, packet] : {std::pair{1, std::string("AB")},
                                 {2, raw},
                                 {1, std::string()},
-                                {1, std::string(40000, '\x7E')}})
+                                {1, std::string(70000, '\x7E')}})
         screen.packetRow(port, packet, kNone, std::nullopt);
     screen.setMode(1, DisplayMode::Text);  // the next rows only
     screen.packetRow(1, "AB", kNone, std::nullopt);
@@ -31,8 +31,8 @@ TEST(DataScreen, HexAndTextFormsPerPortWithTheFullLength) {
     EXPECT_EQ(cell(rows[0].ports[0]), " 41 42|2") << "an earlier row keeps its form";
     EXPECT_EQ(cell(rows[1].ports[1]), raw + "|5") << "port 2's mode is its own";
     EXPECT_EQ(cell(rows[2].ports[0]), "|0");
-    EXPECT_EQ(rows[3].ports[0].length, "40000") << "lengths past 16 bits in full";
-    EXPECT_EQ(rows[3].ports[0].bytes.size(), 120000u);
+    EXPECT_EQ(rows[3].ports[0].length, "70000") << "lengths past 16 bits in full";
+    EXPECT_EQ(rows[3].ports[0].bytes.size(), 210000u);
     EXPECT_EQ(cell(rows[4].ports[0]), "AB|2");
 }
 

@@ -71,27 +71,6 @@ TEST_F(Polling, BytesEitherSideOfATickFallIntoConsecutiveRowsWithOneRecordPerTic
     EXPECT_EQ(recordedData(), (Fields{" 41", "", " 42", " 43", "", " 44"}));
 }
 
-TEST_F(Polling, PortsSwitchedOffWhilePollingGiveEmptyDarkRowsAndNoRecord) {
-    rig.line1.peerSetRts(true);
-    rig.line1.peerSetDtr(true);
-    rig.runPolling(20);
-    rig.sendAt(rig.line1, 5, "old");
-    rig.runMs(21);
-    ASSERT_EQ(rig.cells(0), "old|3||0");
-    const std::string records = rig.records.text;
-
-    // Stale packets and lines from before the ports were switched off must not show.
-    core.switchPort(1, false);
-    core.switchPort(2, false);
-    rig.runMs(60);
-    EXPECT_EQ(rig.nextRow(), 4);
-    for (int r = 1; r < 4; ++r) {
-        EXPECT_EQ(rig.cells(r), "|0||0");
-        for (const ScreenCell& c : rig.row(r).ports) EXPECT_EQ(c.lamps, LineStates{});
-    }
-    EXPECT_EQ(rig.records.text, records);
-}
-
 TEST_F(Polling, LineRelayFollowsTheSourceAtEveryTickWithoutDataAndDrivesASwitchedOffPort) {
     core.setLineRelay(1, true);
     rig.line1.peerSetCd(true);  // DCD, which is never relayed
@@ -121,7 +100,7 @@ TEST_F(Polling, LineRelayFollowsTheSourceAtEveryTickWithoutDataAndDrivesASwitche
     EXPECT_EQ(peerSees(rig.line1), "-D");
 }
 
-TEST_F(Polling, DataRelayAfterTheTickNeedsBothPortsOnAndAFailedReadNeverRepeatsAPacket) {
+TEST_F(Polling, DataRelayNeedsBothPortsOnSwitchedOffPortsGiveDarkRowsAndAFailedReadRepeatsNothing) {
     core.setDataRelay(1, true);
     core.setDataRelay(2, true);
     rig.runPolling(50);
@@ -141,14 +120,19 @@ TEST_F(Polling, DataRelayAfterTheTickNeedsBothPortsOnAndAFailedReadNeverRepeatsA
     rig.runMs(50);
     EXPECT_EQ(rig.cells(2), "abc|3||0");
     EXPECT_EQ(rig.line2.peerReceived(), "ping");
+    // Port 1 switched off too: its packet and lines from before must not show, nor be recorded.
+    core.switchPort(1, false);
+    rig.runMs(50);
+    EXPECT_EQ(rig.cells(3), "|0||0");
+    for (const ScreenCell& c : rig.row(3).ports) EXPECT_EQ(c.lamps, LineStates{});
 
-    // Port 1 stays switched on but its device is gone: empty packets, nothing repeated.
-    core.switchPort(2, true);
+    // Port 1 switched on but its device gone: empty packets, nothing repeated.
+    rig.switchBothOn();
     rig.line1.peerVanish();
     rig.runMs(100);
-    EXPECT_EQ(rig.nextRow(), 5);
-    EXPECT_EQ(rig.cells(3), "|0||0");
+    EXPECT_EQ(rig.nextRow(), 6);
     EXPECT_EQ(rig.cells(4), "|0||0");
+    EXPECT_EQ(rig.cells(5), "|0||0");
     EXPECT_EQ(rig.line2.peerReceived(), "ping");
     EXPECT_EQ(recordedData(), (Fields{" 70 69 6E 67", " 70 6F 6E 67", " 61 62 63", ""}));
 }

@@ -114,10 +114,7 @@ void SimLine::transmitNext() {
         if (gen != generation_ || tx_.empty()) return;
         received_.push_back({loop_.now(), static_cast<unsigned char>(tx_.front())});
         tx_.erase(0, 1);
-        if (!tx_.empty()) {
-            transmitNext();
-            return;
-        }
+        if (!tx_.empty()) return transmitNext();
         transmitting_ = false;
         logLines();
         raise(PortEvent::Sent);
