@@ -105,9 +105,7 @@ TEST_F(Framing, ARefusedReadNeverRepeatsTheEarlierPacket) {
 }
 
 TEST_F(Framing, GapZeroFinishesEachPacketAtTheNextTurn) {
-    rig.saveIntervals(0, 100);
-    ASSERT_EQ(core.settings().gapMs, 0);
-    ASSERT_TRUE(rig.host.messages.empty());
+    rig.useIntervals(0, 100);
     rig.sendAt(rig.line1, 0, "abc");
     rig.runMs(50);
     EXPECT_FALSE(rig.channel(1).collecting()) << "the packet never ended";
@@ -142,7 +140,7 @@ TEST_F(Framing, LateReceiveEventsMoveNoPacketBoundary) {
 // that applies from the next receive event on.
 TEST_F(Framing, AGapSavedDuringAPacketAppliesFromTheNextReceiveEvent) {
     rig.sendAt(rig.line1, 0, "ab");
-    rig.loop.post(ms(2 * charMs + 2), [&] { rig.saveIntervals(50, 100); });
+    rig.loop.post(ms(2 * charMs + 2), [&] { rig.useIntervals(50, 100); });
     rig.loop.runUntil(ms(2 * charMs + 10.01));
     EXPECT_EQ(rig.cells(0), "ab|2||") << "ended 10 ms after its last byte, as set at its events";
 

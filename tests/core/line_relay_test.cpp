@@ -172,7 +172,7 @@ TEST_F(DelayedRelay, OnlyRunsOutWithBothPortsAndBothRelaysStillOnAndADelayAbove0
         core.setLineRelay(1, false);
         relayOneToTwo();
         core.setDataRelay(1, true);
-        if (off == Off::Delay) rig.saveIntervals(core.settings().gapMs, 0);
+        if (off == Off::Delay) rig.useIntervals(core.settings().gapMs, 0);
         packetWithCtsRisingInside("a");
         rig.runMs(22);  // relayed, and still leaving port 2
         if (off == Off::DataRelay) core.setDataRelay(1, false);

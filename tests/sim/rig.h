@@ -1,8 +1,5 @@
 #pragma once
 
-#include <QTemporaryDir>
-#include <memory>
-
 #include "app/core.h"
 #include "sim/sim_line.h"
 #include "sim/test_host.h"
@@ -64,20 +61,13 @@ struct Rig {
     }
     const CaptureChannel& channel(int port) const { return core.channel(port); }
     PortPanelView panel(int port) const { return core.view().ports[port - 1].panel; }
-    // The pause and the line delay typed into the settings panel and saved, as the user does it
-    // (the poll period stays); they take effect at once. Unless the test chose a program folder,
-    // the settings file goes to a temporary one.
-    void saveIntervals(int gapMs, int lineDelayMs) {
-        if (!host.env.contains("ProgramFiles")) {
-            settingsFolder = std::make_unique<QTemporaryDir>();
-            host.env["ProgramFiles"] = settingsFolder->path().toStdString();
-        }
-        core.typeSetting(SettingField::Gap, std::to_string(gapMs));
-        core.typeSetting(SettingField::PollInterval, std::to_string(core.settings().pollMs));
-        core.typeSetting(SettingField::LineDelay, std::to_string(lineDelayMs));
-        core.saveSettings();
+    // The pause and the line delay in force from now on, as a saved settings panel sets them.
+    void useIntervals(int gapMs, int lineDelayMs) {
+        Settings s = core.settings();
+        s.gapMs = static_cast<i16>(gapMs);
+        s.lineDelayMs = static_cast<i16>(lineDelayMs);
+        core.useSettings(s);
     }
-    std::unique_ptr<QTemporaryDir> settingsFolder;
 };
 
 }  // namespace lt::sim
