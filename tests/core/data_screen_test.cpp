@@ -1,5 +1,4 @@
-// The data screen: packets in "Bit" and "Text" form and the ring of rows and its markers; the
-// kinds of rows are seen through the scenarios.
+// The data screen: packets in "Bit" and "Text" form, the ring of rows and its markers.
 #include <gtest/gtest.h>
 
 #include "panels/data_screen.h"
@@ -54,8 +53,7 @@ TEST(DataScreen, MarkersFollowTheNewestRowAroundTheRingAndStopMarksTheTenth) {
     EXPECT_EQ(cell(screen.rows()[0].ports[0]), "10|2");
 }
 
-// Through the program: the other port's lamps are shown only while it is switched on, and a
-// display mode picked on the panel reaches the next row.
+// Through the program: the other port's lamps are shown only while it is switched on.
 TEST(DataScreenInCore, OtherPortsLampsOnlyWhileSwitchedOnAndTheModeFromThePanel) {
     Rig rig;
     rig.switchBothOn();

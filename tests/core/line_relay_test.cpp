@@ -38,8 +38,8 @@ protected:
         line.peerSetRts(on);
         rig.runMs(1);
     }
-    // The peer of port 1 sends `bytes` now and raises its RTS (our CTS) inside them, where it is
-    // no line change of its own.
+    // Port 1's peer sends `bytes` now and raises our CTS inside them, seen only with the next
+    // packet.
     void packetWithCtsRisingInside(const std::string& bytes) {
         const double now = rig.loop.now() / 1e6;
         rig.sendAt(rig.line1, now, bytes);
@@ -52,9 +52,8 @@ protected:
     const double charMs = 11.0 / 1200 * 1000;  // one 8O1 character at 1200 baud
 };
 
-// Relaying CTS into DTR or DSR into RTS fails here, on the path of a finished packet. The lines go
-// out with the packet, no later than its first byte (the simulated line cannot order two steps of
-// one instant).
+// On the path of a finished packet: the lines go out with it, no later than its first byte (the
+// simulated line cannot order two steps of one instant).
 TEST_F(LineRelay, RelayedPacketWithCtsAloneRaisesTheOtherRtsAndLeavesItsDtrOff) {
     core.setDataRelay(1, true);
     relayOneToTwo();
@@ -160,8 +159,7 @@ TEST_F(DelayedRelay, FollowsTheSourceRtsFirstALineDelayAfterTheLastRelayedPacket
     EXPECT_TRUE(log.back().rts && log.back().dtr);
 }
 
-// After a port was switched off or lost, or either relay cleared, before it runs out, the running
-// out changes nothing; a delay of 0 never runs out.
+// A port switched off or lost, or either relay cleared, before it runs out; or a delay of 0.
 TEST_F(DelayedRelay, OnlyRunsOutWithBothPortsAndBothRelaysStillOnAndADelayAbove0) {
     enum class Off { Nothing, Port2, Port2Lost, DataRelay, LineRelay, Delay };
     for (Off off :
@@ -184,8 +182,7 @@ TEST_F(DelayedRelay, OnlyRunsOutWithBothPortsAndBothRelaysStillOnAndADelayAbove0
         if (off == Off::Port2Lost) rig.line2.peerVanish();
         const int row = rig.nextRow();
         rig.runMs(200);
-        // Only then does port 2's RTS follow the raised CTS, with a row for the new lines of each
-        // port.
+        // Only then does port 2's RTS follow, with a row for each port's new lines.
         EXPECT_EQ(rig.line2.rts(), off == Off::Nothing);
         EXPECT_EQ(rowsSince(row), off == Off::Nothing ? 2 : 0);
         EXPECT_TRUE(rig.host.messages.empty());

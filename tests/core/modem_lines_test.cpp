@@ -53,8 +53,8 @@ TEST_F(ModemLines, ClicksAndPicksDuringTheStrobesYields) {
     EXPECT_TRUE(rig.panel(2).rts.enabled);
     EXPECT_EQ(peerSees(rig.line1) + peerSees(rig.line2), "-DRD");
 
-    // A pick closes the port in the yield before the comm state is read, or the one before it is
-    // written: no comm-state call, the reopening sets the mode.
+    // A pick closes the port in the yield before the comm state is read or written: the reopening
+    // sets the mode.
     for (int yield : {1, 2}) {
         core.setStrobe(1, false);
         rig.host.yields = 0;
@@ -71,8 +71,7 @@ TEST_F(ModemLines, ClicksAndPicksDuringTheStrobesYields) {
     }
 }
 
-// The strobe must look at the port again after its last yield: going on would tick the RTS box
-// of a port already switched off.
+// The strobe looks at the port again after its last yield, not to tick a switched-off port's box.
 TEST_F(ModemLines, PortSwitchedOffInTheStrobesLastYieldKeepsItsRtsBoxAsTheSwitchingOffLeftIt) {
     core.setRts(1, false);
     core.setStrobe(1, true);

@@ -30,9 +30,8 @@ protected:
 
 using Fields = std::vector<std::string>;
 
-// A packet is stamped with its first byte's arrival, read together with its bytes: a chunk that
-// lands just as the tick reads the buffer carries its own arrival, never 0 (with the real clock,
-// the time of boot). The capture takes its stamp from here (see the headless capture tests).
+// A packet is stamped with its first byte's arrival, read with its bytes: a chunk that lands just
+// as the tick reads carries its own arrival, never 0 (with the real clock, the time of boot).
 TEST_F(Polling, AChunkLandingAsTheTickReadsIsStampedWithItsArrival) {
     const Nanos tick = rig.loop.now() + ms(40);
     rig.runPolling(40);
@@ -91,8 +90,7 @@ TEST_F(Polling, LineRelayFollowsTheSourceAtEveryTickWithoutDataAndDrivesASwitche
     rig.line2.peerSetDtr(true);
     rig.runMs(50);
     EXPECT_EQ(peerSees(rig.line1), "-D");
-    // Switched off, port 2 still takes port 1's lines; its own cannot be read, so port 1's
-    // outputs stay.
+    // Switched off, port 2 still takes port 1's lines; its own cannot be read: port 1's stay.
     core.switchPort(2, false);
     rig.line1.peerSetRts(false);
     rig.runMs(50);

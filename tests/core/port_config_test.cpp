@@ -1,5 +1,4 @@
-// Scenarios of the port panels: switching on and off, picked entries applied after a pause,
-// refused choices, ports that cannot be opened or vanish.
+// Scenarios of the port panels: switching, picked entries, refused choices, failed ports.
 #include <gtest/gtest.h>
 
 #include "sim/rig.h"

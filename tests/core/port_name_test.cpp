@@ -1,5 +1,4 @@
-// Port names as box 0 and --port1/--port2 take them, network names among them, and the port that
-// opens whichever backend its name calls for.
+// Port names, network ones among them, and the port that opens the backend its name calls for.
 #include <gtest/gtest.h>
 
 #include "serial/named_port.h"

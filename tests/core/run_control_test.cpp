@@ -122,8 +122,6 @@ TEST_F(StartStop, StartInEitherModeWhileRunningRestartsTheRowsAndSwitchesTheCapt
 
 TEST_F(StartStop, StopWhileBothPortsCollectFinishesPort2sPacketAndKeepsPort1sBytes) {
     rig.switchBothOn();
-    core.setDataRelay(2, true);
-    core.setRecording(true);
     rig.runAuto();
     rig.line1.peerSend("old");
     rig.line2.peerSend("tail");
@@ -137,12 +135,9 @@ TEST_F(StartStop, StopWhileBothPortsCollectFinishesPort2sPacketAndKeepsPort1sByt
     // Port 2's packet ends a pause after its last byte handled before Stop, with what had arrived
     // by then; the byte after that waits for the next Start, and nothing moves the end further.
     EXPECT_EQ(rig.row(0).ports[1].bytes, "tai");
-    EXPECT_EQ(rig.line1.peerReceived(), "tai");
-    EXPECT_NE(rig.records.text.find("Data= 74 61 69\r\n"), std::string::npos) << rig.records.text;
     EXPECT_EQ(rig.line2.bytesWaiting(), 1u);
     EXPECT_EQ(rig.line1.bytesWaiting(), 3u);
-    // Stopped, "Авт." may change; started again in auto mode long after, the old bytes begin
-    // port 1's first packet.
+    // Stopped, "Авт." may change; started again, the old bytes begin port 1's first packet.
     core.setAutoFraming(false);
     EXPECT_TRUE(core.view().run.pollIntervalEnabled);
     rig.runAuto();

@@ -1,5 +1,4 @@
-// The settings file: its exact bytes, reading files of any size and content, and the
-// replace-by-rename write.
+// The settings file: its exact bytes, reading files of any size and content, the replacing write.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,5 +1,4 @@
-// The start-up load of the settings store: defaults, stored values, a file of another version or a
-// damaged one, and a folder or file that cannot be made or read.
+// The start-up load of the settings store: defaults, stored, foreign or damaged files, no folder.
 #include <gtest/gtest.h>
 
 #include "settings/settings_file.h"

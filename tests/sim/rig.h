@@ -22,17 +22,14 @@ struct Rig {
 
     void runMs(double v) { loop.runFor(ms(v)); }
 
-    // The peer of `line` starts sending `bytes` at virtual time `atMs`.
     void sendAt(SimLine& line, double atMs, const std::string& bytes) {
         loop.post(ms(atMs), [&line, bytes] { line.peerSend(bytes); });
     }
 
-    // Both ports switched on, with the yields of their strobe run.
     void switchBothOn() {
         core.switchPort(1, true);
         core.switchPort(2, true);
     }
-    // Started in automatic framing, as the user does it.
     void runAuto() {
         core.setAutoFraming(true);
         core.start();
@@ -53,7 +50,6 @@ struct Rig {
         return n;
     }
 
-    // Started in polling with the given period, as the user does it.
     void runPolling(int periodMs) {
         core.setAutoFraming(false);
         core.typePollInterval(std::to_string(periodMs));
