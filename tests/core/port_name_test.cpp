@@ -65,7 +65,6 @@ TEST_F(Routed, EachOpeningUsesTheBackendItsNameCallsForWithTheSettingsAndOutputs
     network.peerSend(std::string(40, 'x'));
     loop.runFor(sim::ms(100));
     EXPECT_EQ(port.bytesWaiting(), 16u) << "the backlog limit moved along";
-    EXPECT_FALSE(events.empty());
 
     // Changed while open on the network, then a local device: the settings move back.
     port.setLineSettings("9600,n,8,1");
@@ -75,7 +74,6 @@ TEST_F(Routed, EachOpeningUsesTheBackendItsNameCallsForWithTheSettingsAndOutputs
     EXPECT_EQ(local.portName(), PortName::path("/dev/ttyUSB3"));
     port.setOpen(true);
     EXPECT_EQ(&port.active(), &local);
-    EXPECT_FALSE(network.isOpen());
     EXPECT_EQ(local.lineSettings(), "9600,n,8,1");
     EXPECT_TRUE(local.rts() && local.dtr());
 

@@ -34,16 +34,13 @@ void SimLine::setLineSettings(const std::string& text) {
 }
 
 void SimLine::setOpen(bool open) {
-    if (open == open_) {
-        if (open) throw PortError("port already open");
-        rx_.clear();  // what a vanished device left goes with the close
-        return;
-    }
+    if (open && open_) throw PortError("port already open");
+    if (open && missing) throw PortError("no such device");
+    if (open && busy) throw PortError("device busy");
+    rx_.clear();  // on a close, what a vanished device left goes too
+    if (open == open_) return;
+    open_ = open;
     if (open) {
-        if (missing) throw PortError("no such device");
-        if (busy) throw PortError("device busy");
-        open_ = true;
-        rx_.clear();
         ++opens;
         state_ = CommState{};
         if (driverTakes && !driverTakes(settings_)) {
@@ -54,9 +51,7 @@ void SimLine::setOpen(bool open) {
         }
         device_ = settings_;
     } else {
-        open_ = false;
         ++generation_;
-        rx_.clear();
         errors_.clear();
         tx_.clear();
         transmitting_ = false;

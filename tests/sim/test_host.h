@@ -24,7 +24,7 @@ public:
     void processEvents() override {
         ++yields;
         if (onYield) onYield();
-        loop_.processPending();
+        loop_.runUntil(loop_.now());
     }
     void showMessage(const std::string& text) override {
         messages.push_back(text);

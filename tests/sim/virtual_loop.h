@@ -35,8 +35,6 @@ public:
     // Runs every event due up to and including `t`; the clock then stands at `t`.
     void runUntil(Nanos t);
     void runFor(Nanos d) { runUntil(now_ + d); }
-    // Runs the events already due, without moving the clock (a yield to the event loop).
-    void processPending() { runUntil(now_); }
     bool empty() const { return queue_.empty(); }
 
 private:
