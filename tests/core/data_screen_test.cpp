@@ -14,8 +14,17 @@ std::string cell(const ScreenCell& c) {
     return c.bytes + "|" + c.length;
 }
 
-TEST(DataScreen, HexAndTextFormsPerPortWithTheFullLength) {
+// The markers of the ten rows: '.' never written, 'e' written earlier, 'N' the newest.
+std::string markers(const lt::DataScreen& screen) {
+    std::string s;
+    for (const ScreenRow& r : screen.rows()) s += ".eN"[static_cast<int>(r.marker)];
+    return s;
+}
+
+TEST(DataScreen, HexAndTextFormsPerPortWithTheFullLengthAndMarkersAroundTheRing) {
     lt::DataScreen screen;
+    screen.markStopped();
+    EXPECT_EQ(markers(screen), ".........e") << "Stop marks the tenth row";
     screen.setMode(1, DisplayMode::Hex);
     const std::string raw("A\x00\r\n\xC0", 5);
     for (auto [port, packet] : {std::pair{1, std::string("AB")},
@@ -33,24 +42,10 @@ TEST(DataScreen, HexAndTextFormsPerPortWithTheFullLength) {
     EXPECT_EQ(rows[3].ports[0].length, "70000") << "lengths past 16 bits in full";
     EXPECT_EQ(rows[3].ports[0].bytes.size(), 210000u);
     EXPECT_EQ(cell(rows[4].ports[0]), "AB|2");
-}
-
-// The markers of the ten rows: '.' never written, 'e' written earlier, 'N' the newest.
-std::string markers(const lt::DataScreen& screen) {
-    std::string s;
-    for (const ScreenRow& r : screen.rows()) s += ".eN"[static_cast<int>(r.marker)];
-    return s;
-}
-
-TEST(DataScreen, MarkersFollowTheNewestRowAroundTheRingAndStopMarksTheTenth) {
-    lt::DataScreen screen;
-    screen.markStopped();
-    EXPECT_EQ(markers(screen), ".........e");
-    for (int i = 0; i < 10; ++i) screen.packetRow(1, std::to_string(i), kNone, std::nullopt);
-    EXPECT_EQ(markers(screen), "eeeeeeeeeN");
-    screen.packetRow(1, "10", kNone, std::nullopt);
+    EXPECT_EQ(markers(screen), "eeeeN....e");
+    for (int i = 5; i <= 10; ++i) screen.packetRow(1, std::to_string(i), kNone, std::nullopt);
     EXPECT_EQ(markers(screen), "Neeeeeeeee");
-    EXPECT_EQ(cell(screen.rows()[0].ports[0]), "10|2");
+    EXPECT_EQ(cell(rows[0].ports[0]), "10|2");
 }
 
 // Through the program: the other port's lamps are shown only while it is switched on.
