@@ -2,9 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "panels/data_screen.h"
-#include "sim/rig.h"
 
-namespace lt::sim {
+namespace lt {
 namespace {
 
 const LineStates kNone{};
@@ -15,14 +14,14 @@ std::string cell(const ScreenCell& c) {
 }
 
 // The markers of the ten rows: '.' never written, 'e' written earlier, 'N' the newest.
-std::string markers(const lt::DataScreen& screen) {
+std::string markers(const DataScreen& screen) {
     std::string s;
     for (const ScreenRow& r : screen.rows()) s += ".eN"[static_cast<int>(r.marker)];
     return s;
 }
 
 TEST(DataScreen, HexAndTextFormsPerPortWithTheFullLengthAndMarkersAroundTheRing) {
-    lt::DataScreen screen;
+    DataScreen screen;
     screen.markStopped();
     EXPECT_EQ(markers(screen), ".........e") << "Stop marks the tenth row";
     screen.setMode(1, DisplayMode::Hex);
@@ -48,27 +47,5 @@ TEST(DataScreen, HexAndTextFormsPerPortWithTheFullLengthAndMarkersAroundTheRing)
     EXPECT_EQ(cell(rows[0].ports[0]), "10|2");
 }
 
-// Through the program: the other port's lamps are shown only while it is switched on.
-TEST(DataScreenInCore, OtherPortsLampsOnlyWhileSwitchedOnAndTheModeFromThePanel) {
-    Rig rig;
-    rig.switchBothOn();
-    rig.line2.peerSetRts(true);  // port 2's CTS
-    rig.runAuto();
-    rig.runMs(50);  // the change of port 2's CTS has its own row
-    rig.core.setDisplayMode(1, DisplayMode::Hex);
-
-    for (bool port2On : {true, false}) {
-        rig.core.switchPort(2, port2On);
-        const int r = rig.nextRow();
-        rig.line1.peerSend("z");
-        rig.runMs(50);
-        EXPECT_EQ(rig.row(r).ports[0].bytes, " 7A");
-        EXPECT_EQ(rig.row(r).ports[0].lamps, (LineStates{.rts = true, .dtr = true}));
-        const LineStates shown =
-            port2On ? LineStates{.rts = true, .dtr = true, .cts = true} : kNone;
-        EXPECT_EQ(rig.row(r).ports[1].lamps, shown);
-    }
-}
-
 }  // namespace
-}  // namespace lt::sim
+}  // namespace lt

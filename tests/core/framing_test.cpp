@@ -72,13 +72,15 @@ TEST_F(Framing, SnapshotIsTakenAtTheFirstByteAndLineChangesDuringThePacketAreDro
     EXPECT_EQ(rig.row(r).ports[0].lamps, (LineStates{true, true, false, false, true}));
 }
 
-TEST_F(Framing, NoRelayWhileTheOtherPortIsOffAndAPortSwitchedOffWhileCollectingGetsAnEmptyRow) {
+TEST_F(Framing,
+       NoRelayNorLampsWhileTheOtherPortIsOffAndAPortSwitchedOffWhileCollectingGetsAnEmptyRow) {
     core.setRecording(true);
     core.setDataRelay(1, true);
     core.switchPort(2, false);
     rig.sendAt(rig.line1, 0, "abc");
     rig.runMs(100);
     EXPECT_EQ(rig.cells(0), "abc|3||");
+    EXPECT_EQ(rig.row(0).ports[1].lamps, LineStates{}) << "port 2 is off";
     core.switchPort(2, true);
     rig.sendAt(rig.line1, 100, "def");
     rig.runMs(3 * charMs + 1);
@@ -87,6 +89,7 @@ TEST_F(Framing, NoRelayWhileTheOtherPortIsOffAndAPortSwitchedOffWhileCollectingG
     EXPECT_EQ(rig.nextRow(), 2);
     EXPECT_EQ(rig.cells(1), "|0||");
     EXPECT_EQ(rig.row(1).ports[0].lamps, LineStates{});
+    EXPECT_EQ(rig.row(1).ports[1].lamps, (LineStates{.rts = true, .dtr = true}));
     EXPECT_EQ(rig.line2.peerReceived(), "") << "neither packet is relayed";
     EXPECT_EQ(rig.records.text.find("64 65 66"), std::string::npos) << rig.records.text;
 }
