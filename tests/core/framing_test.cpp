@@ -107,16 +107,6 @@ TEST_F(Framing, ARefusedReadNeverRepeatsTheEarlierPacket) {
     EXPECT_EQ(rig.cells(1), "|0||");
 }
 
-TEST_F(Framing, GapZeroFinishesEachPacketAtTheNextTurn) {
-    rig.useIntervals(0, 100);
-    rig.sendAt(rig.line1, 0, "abc");
-    rig.runMs(50);
-    EXPECT_FALSE(rig.channel(1).collecting()) << "the packet never ended";
-    std::string shown;
-    for (int i = 0; i < rig.nextRow(); ++i) shown += rig.row(i).ports[0].bytes;
-    EXPECT_EQ(shown, "abc");
-}
-
 TEST_F(Framing, LateReceiveEventsMoveNoPacketBoundary) {
     // The window is busy: every receive event comes 30 ms after its byte.
     rig.line1.eventLatency = ms(30);
@@ -141,7 +131,7 @@ TEST_F(Framing, LateReceiveEventsMoveNoPacketBoundary) {
 
 // The pause that ends a packet is the one given at its latest receive event: a gap saved after
 // that applies from the next receive event on.
-TEST_F(Framing, AGapSavedDuringAPacketAppliesFromTheNextReceiveEvent) {
+TEST_F(Framing, AGapSavedDuringAPacketAppliesFromTheNextReceiveEventAndAGapOf0EndsAtTheNextTurn) {
     rig.sendAt(rig.line1, 0, "ab");
     rig.loop.post(ms(2 * charMs + 2), [&] { rig.useIntervals(50, 100); });
     rig.loop.runUntil(ms(2 * charMs + 10.01));
@@ -152,6 +142,14 @@ TEST_F(Framing, AGapSavedDuringAPacketAppliesFromTheNextReceiveEvent) {
     rig.runMs(300);
     EXPECT_EQ(rig.cells(1), "cd|2||");
     EXPECT_EQ(rig.nextRow(), 2);
+
+    rig.useIntervals(0, 100);
+    rig.sendAt(rig.line1, rig.loop.now() / 1e6, "abc");
+    rig.runMs(50);
+    EXPECT_FALSE(rig.channel(1).collecting()) << "the packet never ended";
+    std::string shown;
+    for (int i = 2; i < rig.nextRow(); ++i) shown += rig.row(i).ports[0].bytes;
+    EXPECT_EQ(shown, "abc");
 }
 
 // While stopped a port keeps only the first 1024 bytes, as a driver's buffer would; after Start
