@@ -128,7 +128,6 @@ protected:
         LineRelay::SetUp();
         core.setDataRelay(1, true);
         relayOneToTwo();
-        ASSERT_EQ(core.settings().lineDelayMs, 100);  // the default
     }
     // When the bytes that port 2 sent so far had all left it.
     Nanos drained() const { return rig.line2.peerLog().back().at; }

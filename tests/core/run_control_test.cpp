@@ -173,7 +173,6 @@ TEST_F(StartStop, OkAppearsOnEveryChangeWhileRunningAndStaysAfterStop) {
         fieldWhileShown = core.view().run.pollInterval;
     };
     core.applyPollInterval();
-    rig.host.whileMessageShown = nullptr;
     EXPECT_EQ(rig.host.messages, kBadInterval);
     EXPECT_EQ(fieldWhileShown, "-1") << "the period is put back once the message is closed";
     EXPECT_EQ(core.view().run.pollInterval, "20");

@@ -107,9 +107,8 @@ TEST_F(SettingsPanelTest, RefusedInputGivesOneMessageTakesWhatItCanAndWritesNoth
     for (const auto& [texts, message, taken] : cases) {
         SCOPED_TRACE(texts[1]);
         host.messages.clear();
-        store.use(with(store.values(), &Settings::gapMs, 1));
-        store.use(with(store.values(), &Settings::pollMs, 2));
-        store.use(with(store.values(), &Settings::lineDelayMs, 3));
+        const Settings s = with(with(store.values(), &Settings::gapMs, 1), &Settings::pollMs, 2);
+        store.use(with(s, &Settings::lineDelayMs, 3));
         type(texts);
         panel.save(store);
         EXPECT_EQ(host.messages, std::vector{message});
