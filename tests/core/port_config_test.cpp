@@ -150,7 +150,6 @@ TEST_F(PortPanels, ApplyTakesEachPartItCanAndRefusesTheRestWithOneMessageBeforeR
     pick(1, Choice::Baud, "9600", 100);
     EXPECT_EQ(rig.line1.portName(), PortName::path("/dev/ttyUSB0"));
     ASSERT_EQ(rig.line1.lineSettings(), "9600,o,8,1");
-    ASSERT_TRUE(rig.host.messages.empty());
 
     // Values the port refuses, and texts that are no numbers or ports where those are expected:
     // the previous value stays and the port is opened again, once the message is closed.

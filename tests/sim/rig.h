@@ -27,8 +27,7 @@ struct Rig {
     }
 
     void switchBothOn() {
-        core.switchPort(1, true);
-        core.switchPort(2, true);
+        for (int n : {1, 2}) core.switchPort(n, true);
     }
     void runAuto() {
         core.setAutoFraming(true);
