@@ -9,14 +9,6 @@ namespace lt::sim {
 SimLine::SimLine(VirtualLoop& loop, int portNumber)
     : loop_(loop), name_(PortName::number(portNumber)) {}
 
-void SimLine::requireOpen() const {
-    if (!open_) throw PortError("port is closed");
-}
-
-Nanos SimLine::characterTime() const {
-    return Nanos{settings_.bitsPerCharacter()} * 1'000'000'000 / settings_.Baud;
-}
-
 void SimLine::setPortName(const PortName& name) {
     if (open_) throw PortError("port is open");
     name_ = name;
@@ -145,11 +137,6 @@ int SimLine::writeCommState(const CommState& state) {
     return 0;
 }
 
-bool SimLine::peerSeesRts() const {
-    if (!open_) return false;
-    return state_.rts == RtsControl::Toggle ? transmitting_ : rts_;
-}
-
 void SimLine::logLines() {
     const Lines now{loop_.now(), peerSeesRts(), peerSeesDtr()};
     if (!lineLog_.empty() && lineLog_.back().rts == now.rts && lineLog_.back().dtr == now.dtr)
@@ -192,10 +179,6 @@ void SimLine::peerLineError(LineError kind, std::uint32_t count) {
     if (!open_) return;
     errors_.push_back({kind, loop_.now(), count});
     raiseLater(PortEvent::LineErrors);
-}
-
-std::vector<LineErrorReport> SimLine::takeLineErrors() {
-    return std::exchange(errors_, {});
 }
 
 // The peer's DTR drives our DSR and DCD, its CD our DCD alone.

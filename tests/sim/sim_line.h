@@ -3,6 +3,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "serial/line_settings.h"
@@ -40,7 +41,7 @@ public:
     bool cts() const override { return input(peerRts_); }
     int readCommState(CommState& state) override;
     int writeCommState(const CommState& state) override;
-    std::vector<LineErrorReport> takeLineErrors() override;
+    std::vector<LineErrorReport> takeLineErrors() override { return std::exchange(errors_, {}); }
 
     // The peer device.
     struct Byte {
@@ -64,7 +65,9 @@ public:
 
     std::string peerReceived() const;
     const std::vector<Byte>& peerLog() const { return received_; }
-    bool peerSeesRts() const;
+    bool peerSeesRts() const {
+        return open_ && (state_.rts == RtsControl::Toggle ? transmitting_ : rts_);
+    }
     bool peerSeesDtr() const { return open_ && dtr_; }
     const std::vector<Lines>& peerLineLog() const { return lineLog_; }
     void clearPeerLog() { received_.clear(); }
@@ -83,14 +86,18 @@ public:
     RtsControl rtsControl() const { return state_.rts; }
     // Bytes that land as the next read of the buffer begins; their receive event comes later.
     std::string landingOnRead;
-    Nanos characterTime() const;
+    Nanos characterTime() const {
+        return Nanos{settings_.bitsPerCharacter()} * 1'000'000'000 / settings_.Baud;
+    }
 
 private:
     void raiseLater(PortEvent event, Nanos delay = 0);
     void peerSetInput(bool& level, bool on, bool isDtr);
     void transmitNext();
     void logLines();
-    void requireOpen() const;
+    void requireOpen() const {
+        if (!open_) throw PortError("port is closed");
+    }
     // A modem input, which can be read only while the port is open.
     bool input(bool level) const { return open_ ? level : throw PortError("port is closed"); }
 
