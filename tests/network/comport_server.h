@@ -33,20 +33,15 @@ public:
     };
 
     explicit ComPortServer(Mode mode = Mode::Answer) : mode_(mode) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const int on = 1;
-        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listener_, 4);
+        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t len = sizeof a;
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&a), len);
+        ::listen(listener_, 4);
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
         port_ = ntohs(a.sin_port);
         thread_ = std::thread([this] { run(); });
     }
-
     ~ComPortServer() {
         stopping_ = true;
         thread_.join();
@@ -54,6 +49,7 @@ public:
         ::close(listener_);
     }
 
+    int port() const { return port_; }
     std::string rfc2217Name() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
     std::string tcpName() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
 
@@ -64,32 +60,26 @@ public:
     struct Line {
         std::uint32_t baud = 9600;
         int data = 8, parity = 1, stop = 1;
+        bool operator==(const Line&) const = default;
     };
     Line line() const {
         std::lock_guard lock(mu_);
         return line_;
     }
 
-    // What the server heard: line bytes, com-port commands and connections.
+    // What the server heard: line bytes, the codes of com-port commands, the values of
+    // SET-CONTROL, and connections.
     std::string data() const {
         std::lock_guard lock(mu_);
         return data_;
     }
-    struct Command {
-        unsigned char code;
-        std::string value;
-    };
-    std::vector<Command> commands() const {
+    std::vector<unsigned char> commands() const {
         std::lock_guard lock(mu_);
         return commands_;
     }
-    // The values of SET-CONTROL, in order.
     std::vector<int> controls() const {
-        std::vector<int> v;
-        for (const Command& c : commands())
-            if (c.code == comport::SetControl && c.value.size() == 1)
-                v.push_back(static_cast<unsigned char>(c.value[0]));
-        return v;
+        std::lock_guard lock(mu_);
+        return controls_;
     }
     int connections() const { return connections_; }
 
@@ -187,7 +177,9 @@ private:
     }
 
     void command(unsigned char code, const std::string& value) {
-        commands_.push_back({code, value});
+        commands_.push_back(code);
+        if (code == comport::SetControl && value.size() == 1)
+            controls_.push_back(static_cast<unsigned char>(value[0]));
         if (mode_ == Mode::SilentOnSettings && code >= comport::SetBaudRate &&
             code <= comport::SetStopSize)
             return;
@@ -236,7 +228,8 @@ private:
     telnet_t* telnet_ = nullptr;
     Line line_;
     std::string data_;
-    std::vector<Command> commands_;
+    std::vector<unsigned char> commands_;
+    std::vector<int> controls_;
     std::thread thread_;
 };
 
