@@ -68,7 +68,7 @@ public:
     }
 
     // What the server heard: line bytes, the codes of com-port commands, the values of
-    // SET-CONTROL, and connections.
+    // SET-CONTROL.
     std::string data() const {
         std::lock_guard lock(mu_);
         return data_;
@@ -81,7 +81,6 @@ public:
         std::lock_guard lock(mu_);
         return controls_;
     }
-    int connections() const { return connections_; }
 
     void sendData(const std::string& bytes) {
         std::lock_guard lock(mu_);
@@ -99,7 +98,7 @@ public:
         std::lock_guard lock(mu_);
         messageLocked(on ? comport::FlowControlSuspend : comport::FlowControlResume, {});
     }
-    // Closes the connection; the next one is taken as the first was.
+    // Closes the connection.
     void drop() {
         std::lock_guard lock(mu_);
         dropLocked();
@@ -146,7 +145,6 @@ private:
                 client_ = fd;
                 telnet_ = telnet_init(mode_ == Mode::NoComPort ? kRefusing : kOptions,
                                       &ComPortServer::onEvent, 0, this);
-                ++connections_;
                 continue;
             }
             const ssize_t n = ::recv(client, buf, sizeof buf, 0);
@@ -222,7 +220,6 @@ private:
     int listener_ = -1;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
-    std::atomic<int> connections_{0};
     mutable std::mutex mu_;
     int client_ = -1;
     telnet_t* telnet_ = nullptr;
