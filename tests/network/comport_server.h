@@ -84,11 +84,10 @@ public:
 
     void sendData(const std::string& bytes) {
         std::lock_guard lock(mu_);
-        if (telnet_) telnet_send(telnet_, bytes.data(), bytes.size());
-    }
-    void sendRaw(const std::string& bytes) {
-        std::lock_guard lock(mu_);
-        writeLocked(bytes.data(), bytes.size());
+        if (telnet_)
+            telnet_send(telnet_, bytes.data(), bytes.size());
+        else
+            writeLocked(bytes.data(), bytes.size());
     }
     void notifyModemState(unsigned char state) {
         std::lock_guard lock(mu_);
@@ -143,8 +142,9 @@ private:
                 if (fd < 0) continue;
                 std::lock_guard lock(mu_);
                 client_ = fd;
-                telnet_ = telnet_init(mode_ == Mode::NoComPort ? kRefusing : kOptions,
-                                      &ComPortServer::onEvent, 0, this);
+                if (mode_ != Mode::Raw)
+                    telnet_ = telnet_init(mode_ == Mode::NoComPort ? kRefusing : kOptions,
+                                          &ComPortServer::onEvent, 0, this);
                 continue;
             }
             const ssize_t n = ::recv(client, buf, sizeof buf, 0);
@@ -154,10 +154,10 @@ private:
                 dropLocked();
                 continue;
             }
-            if (mode_ == Mode::Raw)
-                data_.append(buf, static_cast<std::size_t>(n));
-            else
+            if (telnet_)
                 telnet_recv(telnet_, buf, static_cast<std::size_t>(n));
+            else
+                data_.append(buf, static_cast<std::size_t>(n));
         }
     }
 
