@@ -7,7 +7,6 @@
 #include <arpa/inet.h>
 #include <libtelnet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -43,9 +42,9 @@ public:
         thread_ = std::thread([this] { run(); });
     }
     ~ComPortServer() {
-        stopping_ = true;
+        ::shutdown(listener_, SHUT_RDWR);  // ends a wait for a connection
+        drop();
         thread_.join();
-        dropLocked();
         ::close(listener_);
     }
 
@@ -100,7 +99,7 @@ public:
     // Closes the connection.
     void drop() {
         std::lock_guard lock(mu_);
-        dropLocked();
+        if (client_ >= 0) ::shutdown(client_, SHUT_RDWR);
     }
 
 private:
@@ -118,46 +117,31 @@ private:
         }
     }
 
-    void dropLocked() {
-        if (telnet_) telnet_free(telnet_);
-        telnet_ = nullptr;
-        if (client_ >= 0) ::close(client_);
-        client_ = -1;
-    }
-
+    // Muted: connections wait in the listener's queue, never taken. Otherwise one at a time,
+    // read until it closes or is dropped.
     void run() {
-        char buf[4096];
-        while (!stopping_) {
-            int client;
+        for (int fd; mode_ != Mode::Mute &&
+                     (fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
             {
-                std::lock_guard lock(mu_);
-                client = client_;
-            }
-            // Muted: the connection waits in the listener's backlog, never answered.
-            const bool accepting = client < 0 && mode_ != Mode::Mute;
-            pollfd fd{mode_ == Mode::Mute ? -1 : accepting ? listener_ : client, POLLIN, 0};
-            if (::poll(&fd, 1, 20) <= 0) continue;
-            if (accepting) {
-                const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-                if (fd < 0) continue;
                 std::lock_guard lock(mu_);
                 client_ = fd;
                 if (mode_ != Mode::Raw)
                     telnet_ = telnet_init(mode_ == Mode::NoComPort ? kRefusing : kOptions,
                                           &ComPortServer::onEvent, 0, this);
-                continue;
             }
-            const ssize_t n = ::recv(client, buf, sizeof buf, 0);
+            char buf[4096];
+            for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) {
+                std::lock_guard lock(mu_);
+                if (telnet_)
+                    telnet_recv(telnet_, buf, static_cast<std::size_t>(n));
+                else
+                    data_.append(buf, static_cast<std::size_t>(n));
+            }
             std::lock_guard lock(mu_);
-            if (client_ != client) continue;  // dropped by the test meanwhile
-            if (n <= 0) {
-                dropLocked();
-                continue;
-            }
-            if (telnet_)
-                telnet_recv(telnet_, buf, static_cast<std::size_t>(n));
-            else
-                data_.append(buf, static_cast<std::size_t>(n));
+            if (telnet_) telnet_free(telnet_);
+            telnet_ = nullptr;
+            ::close(fd);
+            client_ = -1;
         }
     }
 
@@ -219,7 +203,6 @@ private:
     Mode mode_;
     int listener_ = -1;
     int port_ = 0;
-    std::atomic<bool> stopping_{false};
     mutable std::mutex mu_;
     int client_ = -1;
     telnet_t* telnet_ = nullptr;

@@ -40,11 +40,6 @@ TEST(MarkedInput, DataBytesComeOutAsOnTheWireWithEveryMarkTakenOut) {
     r.read("\x01\xFF\0\0\x02"s, 3);
     EXPECT_EQ(r.data, std::string("ABCDE\x01\x02", 7));
     EXPECT_EQ(r.errors, (Errors{{LineError::Framing, 2, 1}, {LineError::Break, 3, 1}}));
-
-    // On a line with parity a marked character is a parity error.
-    r.errors.clear();
-    r.read(std::string("\xFF\x00\xFF", 3), 4, nullptr, true);
-    EXPECT_EQ(r.errors, (Errors{{LineError::Parity, 4, 1}}));
 }
 
 TEST(MarkedInput, AMarkCutOffByTheEndOfAReadIsFinishedByTheNext) {

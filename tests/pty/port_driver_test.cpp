@@ -267,14 +267,15 @@ struct PortMarkingErrors : PortOnFakeDevice {
         device.driverAdjusts = [](LineTermios&) { return 0; };
         port.setLineSettings("9600,e,8,1");
     }
-    // Sends the marked `input`; the port's data once it holds `size` bytes, with the span of their
-    // arrival.
-    std::string receive(const std::string& input, std::size_t size, Nanos& first, Nanos& last) {
+    // Sends the marked `input`; the port's data once it holds `size` bytes, their arrival from
+    // `first` to `last`.
+    std::string receive(const std::string& input, std::size_t size) {
         far.send(input);
         EXPECT_TRUE(runUntil([&] { return port.bytesWaiting() == size; }));
         last = port.lastArrival();
         return port.takeReceived(SerialPort::kAll, 0, 0, &first);
     }
+    Nanos first = 0, last = 0;
     std::vector<LineErrorReport> errors(std::size_t count) {
         std::vector<LineErrorReport> all;
         EXPECT_TRUE(runUntil([&] {
@@ -293,8 +294,7 @@ TEST_F(PortMarkingErrors, AMarkedErrorInAPacketKeepsItsCharacterAndItsPlaceAndTh
     // Data bytes 0xFF (doubled by the terminal layer) and 0x00, and in the middle a character
     // received with a framing error, as the counters tell.
     device.count([](ErrorCounts& c) { ++c.frame; });
-    Nanos first = 0, last = 0;
-    EXPECT_EQ(receive("\x01\xFF\xFF\0A\xFF\0BC"s, 6, first, last), "\x01\xFF\0ABC"s);
+    EXPECT_EQ(receive("\x01\xFF\xFF\0A\xFF\0BC"s, 6), "\x01\xFF\0ABC"s);
     const auto got = errors(1);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(std::tuple(got[0].kind, got[0].count), std::tuple(LineError::Framing, 1u));
@@ -304,11 +304,10 @@ TEST_F(PortMarkingErrors, AMarkedErrorInAPacketKeepsItsCharacterAndItsPlaceAndTh
 
 TEST_F(PortMarkingErrors, WithoutCountersAMarkIsAParityErrorWhereTheLineHasParityElseFraming) {
     port.setOpen(true);
-    Nanos first = 0, last = 0;
     for (auto [settings, kind] :
          {std::pair("9600,e,8,1", LineError::Parity), {"9600,n,8,1", LineError::Framing}}) {
         port.setLineSettings(settings);
-        EXPECT_EQ(receive(std::string("\xFF\x00x", 3), 1, first, last), "x");
+        EXPECT_EQ(receive("\xFF\0x"s, 1), "x");
         const auto got = errors(1);
         ASSERT_EQ(got.size(), 1u);
         EXPECT_EQ(got[0].kind, kind) << settings;
