@@ -133,8 +133,13 @@ struct PortOnFakeDevice : OnPty {
     LinuxSerialPort port{host, 1, device.drivers()};
 };
 
+// A UART that reports RS-485 state but refuses every change toggles RTS in software, with nothing
+// to put back or warn about.
 TEST_F(PortOnFakeDevice, SoftwareToggleDropsRtsRightAfterTheDrainWhileTheOwnerIsBusy) {
+    SerialLog logged;
     EventLog log(port);
+    device.rs485 = serial_rs485{};
+    device.rs485Settable = false;
     port.setOpen(true);
     ASSERT_EQ(port.writeCommState(CommState{RtsControl::Toggle}), 0);
     ASSERT_TRUE(port.softwareRtsToggle());
@@ -164,6 +169,8 @@ TEST_F(PortOnFakeDevice, SoftwareToggleDropsRtsRightAfterTheDrainWhileTheOwnerIs
         EXPECT_EQ(far.drain(), bytes);
         log.events.clear();
     }
+    port.setOpen(false);
+    EXPECT_TRUE(logged.lines().empty());
 }
 
 TEST_F(PortOnFakeDevice, KernelToggleKeepsTheReceiverOnAndTheStateFoundIsPutBack) {
@@ -209,17 +216,6 @@ TEST_F(PortOnFakeDevice, KernelToggleKeepsTheReceiverOnAndTheStateFoundIsPutBack
     EXPECT_FALSE(port.isOpen());
     EXPECT_GT(device.rs485Writes, writes);
     EXPECT_EQ(now(), fields(found));
-}
-
-TEST_F(PortOnFakeDevice, ADriverThatOnlyReportsRs485TogglesInSoftwareAndHasNothingToPutBack) {
-    SerialLog logged;
-    device.rs485 = serial_rs485{};  // the state of a UART without RS-485 support
-    device.rs485Settable = false;
-    port.setOpen(true);
-    ASSERT_EQ(port.writeCommState(CommState{RtsControl::Toggle}), 0);
-    EXPECT_TRUE(port.softwareRtsToggle());
-    port.setOpen(false);
-    EXPECT_TRUE(logged.lines().empty());  // nothing refused to warn about
 }
 
 TEST_F(PortOnFakeDevice, SettingsTheDriverDoesNotTakeAreRefusedAndTheLastTakenKept) {
