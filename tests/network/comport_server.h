@@ -55,30 +55,22 @@ public:
     // Faster baud rates are answered with what the server has.
     std::atomic<int> maxBaud{1'000'000};
 
-    // The settings the server has: baud, data bits, parity code, stop bits.
+    // What the server has and heard: its settings (baud, data bits, parity code, stop bits), the
+    // line bytes, the codes of com-port commands and the values of SET-CONTROL.
     struct Line {
         std::uint32_t baud = 9600;
         int data = 8, parity = 1, stop = 1;
         bool operator==(const Line&) const = default;
     };
-    Line line() const {
+    struct Heard {
+        Line line;
+        std::string bytes;
+        std::vector<unsigned char> commands;
+        std::vector<int> controls;
+    };
+    Heard heard() const {
         std::lock_guard lock(mu_);
-        return line_;
-    }
-
-    // What the server heard: line bytes, the codes of com-port commands, the values of
-    // SET-CONTROL.
-    std::string data() const {
-        std::lock_guard lock(mu_);
-        return data_;
-    }
-    std::vector<unsigned char> commands() const {
-        std::lock_guard lock(mu_);
-        return commands_;
-    }
-    std::vector<int> controls() const {
-        std::lock_guard lock(mu_);
-        return controls_;
+        return heard_;
     }
 
     void sendData(const std::string& bytes) {
@@ -135,7 +127,7 @@ private:
                 if (telnet_)
                     telnet_recv(telnet_, buf, static_cast<std::size_t>(n));
                 else
-                    data_.append(buf, static_cast<std::size_t>(n));
+                    heard_.bytes.append(buf, static_cast<std::size_t>(n));
             }
             std::lock_guard lock(mu_);
             if (telnet_) telnet_free(telnet_);
@@ -151,7 +143,7 @@ private:
 
     // Called with mu_ held.
     void handle(const telnet_event_t& e) {
-        if (e.type == TELNET_EV_DATA) data_.append(e.data.buffer, e.data.size);
+        if (e.type == TELNET_EV_DATA) heard_.bytes.append(e.data.buffer, e.data.size);
         if (e.type == TELNET_EV_SEND) writeLocked(e.data.buffer, e.data.size);
         if (e.type == TELNET_EV_SUBNEGOTIATION && e.sub.telopt == comport::kOption && e.sub.size)
             command(static_cast<unsigned char>(e.sub.buffer[0]),
@@ -159,9 +151,9 @@ private:
     }
 
     void command(unsigned char code, const std::string& value) {
-        commands_.push_back(code);
+        heard_.commands.push_back(code);
         if (code == comport::SetControl && value.size() == 1)
-            controls_.push_back(static_cast<unsigned char>(value[0]));
+            heard_.controls.push_back(static_cast<unsigned char>(value[0]));
         if (mode_ == Mode::SilentOnSettings && code >= comport::SetBaudRate &&
             code <= comport::SetStopSize)
             return;
@@ -175,14 +167,14 @@ private:
         if (code == comport::SetBaudRate) {
             const std::uint32_t asked = comport::fromBigEndian32(value);
             if (asked != 0 && asked <= static_cast<std::uint32_t>(maxBaud.load()))
-                line_.baud = asked;
-            answer = comport::bigEndian32(line_.baud);
+                heard_.line.baud = asked;
+            answer = comport::bigEndian32(heard_.line.baud);
         } else if (code == comport::SetDataSize) {
-            answer = setting(line_.data, 5, 8);
+            answer = setting(heard_.line.data, 5, 8);
         } else if (code == comport::SetParity) {
-            answer = setting(line_.parity, 1, 5);
+            answer = setting(heard_.line.parity, 1, 5);
         } else if (code == comport::SetStopSize) {
-            answer = setting(line_.stop, 1, 2);
+            answer = setting(heard_.line.stop, 1, 2);
         }
         messageLocked(code, answer);
     }
@@ -206,10 +198,7 @@ private:
     mutable std::mutex mu_;
     int client_ = -1;
     telnet_t* telnet_ = nullptr;
-    Line line_;
-    std::string data_;
-    std::vector<unsigned char> commands_;
-    std::vector<int> controls_;
+    Heard heard_;
     std::thread thread_;
 };
 

@@ -48,27 +48,27 @@ TEST_F(NetworkPort, NegotiatesPurgesAndTakesSettingsAsTheServerAnswersThem) {
     port.setRts(true);
     openOn(server.rfc2217Name());
     EXPECT_EQ(port.lineSettings(), "19200,e,7,2");
-    EXPECT_EQ(server.line(), (ComPortServer::Line{19200, 7, 3, 2}));
+    EXPECT_EQ(server.heard().line, (ComPortServer::Line{19200, 7, 3, 2}));
 
     // Modem-line notices asked for and the server's buffers purged before the settings; flow
     // control off, RTS on and DTR off as held.
-    const std::vector<unsigned char> codes = server.commands();
+    const std::vector<unsigned char> codes = server.heard().commands;
     const auto at = [&](unsigned char code) {
         return std::find(codes.begin(), codes.end(), code) - codes.begin();
     };
     EXPECT_LT(at(comport::SetModemStateMask), at(comport::SetBaudRate));
     EXPECT_LT(at(comport::PurgeData), at(comport::SetBaudRate));
-    ASSERT_TRUE(runUntil([&] { return server.controls().size() == 4; }));
-    EXPECT_EQ(server.controls(),
+    ASSERT_TRUE(runUntil([&] { return server.heard().controls.size() == 4; }));
+    EXPECT_EQ(server.heard().controls,
               (std::vector<int>{comport::kNoFlowControl, comport::kNoInboundFlowControl,
                                 comport::kRtsOn, comport::kDtrOff}));
 
     // Outputs changed on the open port go out as SET-CONTROL.
     port.setDtr(true);
     port.setRts(false);
-    ASSERT_TRUE(runUntil([&] { return server.controls().size() == 6; }));
-    EXPECT_EQ(server.controls()[4], comport::kDtrOn);
-    EXPECT_EQ(server.controls()[5], comport::kRtsOff);
+    ASSERT_TRUE(runUntil([&] { return server.heard().controls.size() == 6; }));
+    EXPECT_EQ(server.heard().controls[4], comport::kDtrOn);
+    EXPECT_EQ(server.heard().controls[5], comport::kRtsOff);
 
     // Manual RTS is fine; the strobe cannot be timed across the network and is refused.
     EXPECT_EQ(port.writeCommState(CommState{RtsControl::Steady}), 0);
@@ -92,7 +92,7 @@ TEST_F(NetworkPort, SettingsTheServerAnswersOtherwiseOrNotAtAllAreRefusedAndTheP
     port.setLineSettings("38400,e,8,1");
     EXPECT_THROW(port.setLineSettings("115200,o,7,2"), SettingsRefused);
     EXPECT_EQ(port.lineSettings(), "38400,e,8,1");
-    EXPECT_EQ(server.line(), (ComPortServer::Line{38400, 8, 3, 1}));
+    EXPECT_EQ(server.heard().line, (ComPortServer::Line{38400, 8, 3, 1}));
     port.setOpen(false);
 
     // Reopened with refused settings: the last ones taken on this port come back.
@@ -137,11 +137,11 @@ TEST_F(NetworkPort, ServerNoticesSetTheInputsAndHoldBackWhatIsSent) {
     ASSERT_TRUE(runUntil([&] { return port.sendingSuspended(); }));
     port.send("held");
     port.setDtr(true);  // a command sent after the bytes reaches the server; the bytes do not
-    ASSERT_TRUE(runUntil([&] { return server.controls().size() == 5; }));
-    EXPECT_EQ(server.data(), "");
+    ASSERT_TRUE(runUntil([&] { return server.heard().controls.size() == 5; }));
+    EXPECT_EQ(server.heard().bytes, "");
     EXPECT_EQ(log.count(PortEvent::Sent), 0);
     server.suspend(false);
-    ASSERT_TRUE(runUntil([&] { return server.data() == "held"; }));
+    ASSERT_TRUE(runUntil([&] { return server.heard().bytes == "held"; }));
     ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Sent) == 1; }));
     EXPECT_FALSE(port.sendingSuspended());
 }
@@ -154,8 +154,8 @@ TEST_F(NetworkPort, EveryByteValuePassesBothWaysAndADropKeepsWhatCameBefore) {
     for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
     const std::string bytes = all + "\xff\xff\xff" + all;
     port.send(bytes);
-    ASSERT_TRUE(runUntil([&] { return server.data().size() >= bytes.size(); }));
-    EXPECT_TRUE(server.data() == bytes);
+    ASSERT_TRUE(runUntil([&] { return server.heard().bytes.size() >= bytes.size(); }));
+    EXPECT_TRUE(server.heard().bytes == bytes);
     ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Sent) == 1; }));
 
     // The owner is told before it takes anything: a notice that finds the bytes taken is dropped.
@@ -219,8 +219,8 @@ TEST_F(NetworkPort, ABareTcpStreamCarriesBytesAloneAndHoldsSettingsAndOutputs) {
     EXPECT_EQ(port.writeCommState(CommState{RtsControl::Toggle}), 0);
     // No Telnet: IAC is a byte like any other; nothing went out but the data, unescaped.
     port.send("\xff\x01\xff");
-    ASSERT_TRUE(runUntil([&] { return raw.data().size() >= 3; }));
-    EXPECT_EQ(raw.data(), "\xff\x01\xff");
+    ASSERT_TRUE(runUntil([&] { return raw.heard().bytes.size() >= 3; }));
+    EXPECT_EQ(raw.heard().bytes, "\xff\x01\xff");
     raw.sendData(std::string("a\xff\x00z", 4));
     ASSERT_TRUE(runUntil([&] { return port.bytesWaiting() == 4; }));
     EXPECT_EQ(port.takeReceived(), std::string("a\xff\x00z", 4));
