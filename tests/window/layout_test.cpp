@@ -107,7 +107,7 @@ TEST_F(WindowTest, StartUpFillsTheTitleAndFieldsWithPortsClosedAndCaptureStopped
     EXPECT_EQ(rig.line1.opens + rig.line2.opens, 0);
 }
 
-// Closing the window with both ports and the record file open is played on the real backend.
+// "Выход" with both ports, the data relay and the record file on, a packet half collected.
 TEST_F(WindowTest, ExitWhileRunningClosesEverythingAndLeavesNoFurtherRowRecordOrRelay) {
     load();
     for (const char* box : {"port1.enable", "port2.enable", "port1.dataRelay", "run.record"})
