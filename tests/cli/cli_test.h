@@ -88,10 +88,7 @@ public:
     }
     // How many times the child has written `text` to standard error so far.
     int said(const std::string& text) {
-        pump();
-        int n = 0;
-        for (auto at = err.find(text); at != std::string::npos; at = err.find(text, at + 1)) ++n;
-        return n;
+        return pump(), QString::fromStdString(err).count(QString::fromStdString(text));
     }
     std::string proc(const std::string& what) const {
         return "/proc/" + std::to_string(pid_) + "/" + what;
