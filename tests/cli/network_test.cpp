@@ -113,6 +113,7 @@ TEST_F(CliNetwork, AFarEndClosedAndBackUnderItsPathIsTakenBackUnlessReconnecting
             ASSERT_TRUE(run.waitFor([&] { return run.said("device lost") == back; })) << run.err;
             if (back == 2) pause(3000);
             EXPECT_EQ(run.said("device back"), back - 1);
+            EXPECT_EQ(run.said("device lost"), back) << "told once";
             ASSERT_TRUE(comeBack());
             ASSERT_TRUE(run.waitFor([&] { return run.said("device back") == back; })) << run.err;
         }
