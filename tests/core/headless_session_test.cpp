@@ -120,6 +120,9 @@ TEST(HeadlessSession, OnlyThePortGivenIsOpenedAndPrintAloneRecordsWithoutARecord
     }
 }
 
+// Each problem at the start ends the run with its status and one line, and nothing else told (no
+// window's message beside it). With port 2 missing, a record folder is seen to be checked before
+// any port opens.
 TEST(HeadlessSession, EachProblemEndsTheRunWithItsStatusAndOneLine) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -127,26 +130,41 @@ TEST(HeadlessSession, EachProblemEndsTheRunWithItsStatusAndOneLine) {
     ASSERT_TRUE(writeBytes(plain, "x"));
     ASSERT_EQ(::chmod(plain.c_str(), 0644), 0);
     const std::string absent = "/nonexistent-linetap";
-    // With port 2 missing, a record folder is seen to be checked before any port opens.
-    const std::tuple<Args, bool, int, std::string> cases[] = {
-        {{"--auto"}, true, HeadlessSession::kCannotOpen, "port 2 (/dev/sim-b): no such device"},
+    using Prepare = std::function<void(Rig&)>;
+    const Prepare missing = [](Rig& rig) { rig.line2.missing = true; };
+    const std::tuple<Args, Prepare, int, std::string> cases[] = {
+        {{"--auto"}, missing, HeadlessSession::kCannotOpen, "port 2 (/dev/sim-b): no such device"},
         {{"--record", absent},
-         true,
+         missing,
          HeadlessSession::kBadInput,
          "--record /nonexistent-linetap: no such folder"},
         {{"--record", plain},
-         true,
+         missing,
          HeadlessSession::kBadInput,
          "--record " + plain + ": " + std::strerror(EACCES)},
         {{"--pcap", absent + "/c.pcapng"},
-         false,
+         [](Rig&) {},
          HeadlessSession::kBadInput,
          "Не удалось создать файл pcapng: /nonexistent-linetap/c.pcapng: " +
              std::string(std::strerror(ENOENT))},
+        // A record file that cannot be created in a usable folder (a full disk, a name taken).
+        {{"--auto", "--record", dir.path().toStdString()},
+         [](Rig& rig) { rig.records.failOpen = true; },
+         HeadlessSession::kBadInput,
+         "Не удалось создать файл записи:\n" + dir.path().toStdString() +
+             "/Linetap 6 Dec 2026 14_05_09.txt"},
+        // Settings the driver refuses, with its reason.
+        {{"--settings2", "9600,n,5,1"},
+         [](Rig& rig) {
+             rig.line2.driverTakes = [](const LineSettings& s) { return s.DataBits != 5; };
+         },
+         HeadlessSession::kBadInput,
+         "port 2 (/dev/sim-b): settings 9600,n,5,1 refused: settings refused by the driver: "
+         "9600,n,5,1"},
     };
-    for (const auto& [args, missing, status, line] : cases) {
+    for (const auto& [args, prepare, status, line] : cases) {
         SessionRun run;
-        run.rig.line2.missing = missing;
+        prepare(run.rig);
         EXPECT_EQ(run.begin(bothPorts(args)), status);
         Said told = run.said;
         told.insert(told.end(), run.rig.host.messages.begin(), run.rig.host.messages.end());
@@ -156,62 +174,6 @@ TEST(HeadlessSession, EachProblemEndsTheRunWithItsStatusAndOneLine) {
         run.session->end();
         EXPECT_FALSE(run.rig.line1.isOpen()) << "a port opened before is closed again";
     }
-}
-
-// A record file that cannot be created in a usable folder (a full disk, a name taken).
-TEST(HeadlessSession, ARecordThatCannotStartEndsTheRunWithStatusTwo) {
-    SessionRun run;
-    run.rig.records.failOpen = true;
-    EXPECT_EQ(run.begin(bothPorts({"--auto", "--print"})), HeadlessSession::kBadInput);
-    EXPECT_EQ(run.rig.host.messages.size(), 1u);
-    EXPECT_FALSE(run.rig.core.running());
-}
-
-// Refused settings end the run with status 2 and one line, with the driver's reason when the
-// driver refused them, and nothing else told (no window's "Недопустимо" beside it).
-TEST(HeadlessSession, SettingsThePortRefusesEndTheRunWithStatusTwoAndOneLine) {
-    SessionRun run;
-    HeadlessOptions options;  // not through the parser, which would refuse them first
-    options.ports[0].device = kDevice1;
-    options.ports[0].settings = "9600,x,8,1";
-    EXPECT_EQ(run.begin(options), HeadlessSession::kBadInput);
-    EXPECT_EQ(run.said, Said{"port 1 (/dev/sim-a): settings 9600,x,8,1 refused"});
-    EXPECT_EQ(run.rig.line1.opens, 0);
-
-    SessionRun refused;
-    refused.rig.line2.driverTakes = [](const LineSettings& s) { return s.DataBits != 5; };
-    EXPECT_EQ(refused.begin(bothPorts({"--settings2", "9600,n,5,1"})), HeadlessSession::kBadInput);
-    Said told = refused.said;
-    told.insert(told.end(), refused.rig.host.messages.begin(), refused.rig.host.messages.end());
-    EXPECT_EQ(told, Said{"port 2 (/dev/sim-b): settings 9600,n,5,1 refused: settings refused by "
-                         "the driver: 9600,n,5,1"});
-    EXPECT_FALSE(refused.rig.core.running());
-}
-
-// A change of the lines between packets is a STATUS_CHANGE on the port whose lines changed,
-// stamped when it was seen, with both ports' outputs as the options left them.
-TEST_F(HeadlessRun, ACaptureFileGetsEachPacketAndLineChangeOnItsPortsInterface) {
-    const std::string path = recordDir() + "/c.pcapng";
-    ASSERT_EQ(run.begin(bothPorts({"--auto", "--rts", "1", "--dtr", "2", "--pcap", path})),
-              HeadlessSession::kRunning);
-    rig.line2.peerSend("two!");
-    rig.runMs(50);
-    const std::int64_t changed = rig.host.wallClockMicros();
-    rig.line1.peerSetDtr(true);  // port 1's DSR and DCD
-    rig.runMs(50);
-    run.session->end();
-    const test::PcapngFile f = test::readPcapng(readBytes(path));
-    ASSERT_TRUE(f.ok()) << f.error;
-    ASSERT_EQ(f.blocks.size(), 7u);
-    const std::string after = "RTS=1 DTR=0 DCD=1 DSR=1 CTS=0 | RTS=0 DTR=1 DCD=0 DSR=0 CTS=0";
-    EXPECT_EQ(f.blocks[3].rtac->lines, 0x10);  // port 2's DTR
-    const test::PcapngBlock& change = f.blocks[4];
-    EXPECT_EQ(change.interfaceId, 0u);
-    EXPECT_EQ(change.rtac->event, 0);  // STATUS_CHANGE
-    EXPECT_EQ(change.rtac->payload, "");
-    EXPECT_EQ(change.rtac->lines, 0x08 | 0x02 | 0x04);  // RTS, DCD, DSR
-    EXPECT_EQ(change.timestamp, static_cast<std::uint64_t>(changed));
-    EXPECT_EQ(change.comment, after);
 }
 
 // Line errors: counted per port and kind, each its block at its time in the capture (one inside
@@ -298,10 +260,12 @@ TEST_F(HeadlessRun, TheBarePayloadIsChosenInLinetapIniOrByTheOptionForTheRun) {
 }
 
 // Framed and polled alike, a packet lands on its own port stamped with the wall clock at its
-// first byte.
-TEST(HeadlessSession, ACaptureFileGetsEachPacketOnItsPortsInterfaceFramedOrPolled) {
+// first byte, with both ports' lines as the options left them. A change of the lines between
+// packets is a STATUS_CHANGE on the port whose lines changed, stamped when it was seen.
+TEST(HeadlessSession, ACaptureFileGetsEachPacketAndLineChangeOnItsPortsInterface) {
     for (const Args& mode : {Args{"--auto"}, Args{"--poll", "40"}}) {
         SCOPED_TRACE(mode[0]);
+        const bool framed = mode[0] == "--auto";
         SessionRun run;
         const std::string path = run.config.path().toStdString() + "/c.pcapng";
         Args args = bothPorts({"--rts", "1", "--dtr", "2", "--pcap", path});
@@ -311,18 +275,28 @@ TEST(HeadlessSession, ACaptureFileGetsEachPacketOnItsPortsInterfaceFramedOrPolle
         const std::uint64_t sentAt = run.rig.host.wallClockMicros();
         run.rig.line2.peerSend("two!");
         run.rig.runMs(50);
+        const std::uint64_t changed = run.rig.host.wallClockMicros();
+        run.rig.line1.peerSetDtr(true);  // port 1's DSR and DCD
+        run.rig.runMs(50);
         run.session->end();
         const test::PcapngFile f = test::readPcapng(readBytes(path));
         ASSERT_TRUE(f.ok()) << f.error;
-        ASSERT_EQ(f.blocks.size(), 6u);  // the packet, then the end on both ports
+        // The packet, the change when framed (polled, lines go with packets), the end on both
+        // ports.
+        ASSERT_EQ(f.blocks.size(), framed ? 7u : 6u);
         EXPECT_EQ(f.blocks[2].ifName, "port 2 (/dev/sim-b)");
-        EXPECT_EQ(f.blocks[3].interfaceId, 1u);
-        ASSERT_TRUE(f.blocks[3].rtac);
-        EXPECT_EQ(f.blocks[3].rtac->payload, "two!");
+        const test::PcapngBlock &packet = f.blocks[3], &change = f.blocks[4];
+        EXPECT_EQ(std::tuple(packet.interfaceId, packet.rtac->payload, packet.rtac->lines),
+                  std::tuple(1u, "two!", 0x10));  // port 2's DTR
         // The first byte lands one character (10 bits at 19200 baud: 521 µs) after it was sent.
-        EXPECT_EQ(f.blocks[3].timestamp, sentAt + 521);
-        EXPECT_EQ(f.blocks[3].comment,
-                  "RTS=1 DTR=0 DCD=0 DSR=0 CTS=0 | RTS=0 DTR=1 DCD=0 DSR=0 CTS=0");
+        EXPECT_EQ(packet.timestamp, sentAt + 521);
+        EXPECT_EQ(packet.comment, "RTS=1 DTR=0 DCD=0 DSR=0 CTS=0 | RTS=0 DTR=1 DCD=0 DSR=0 CTS=0");
+        if (!framed) continue;
+        EXPECT_EQ(std::tuple(change.interfaceId, change.rtac->event, change.rtac->payload),
+                  std::tuple(0u, 0, ""));                   // STATUS_CHANGE
+        EXPECT_EQ(change.rtac->lines, 0x08 | 0x02 | 0x04);  // RTS, DCD, DSR
+        EXPECT_EQ(change.timestamp, changed);
+        EXPECT_EQ(change.comment, "RTS=1 DTR=0 DCD=1 DSR=1 CTS=0 | RTS=0 DTR=1 DCD=0 DSR=0 CTS=0");
     }
 }
 

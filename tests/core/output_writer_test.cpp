@@ -1,19 +1,13 @@
 // An output's own writer: the backlog bound, whole pieces dropped and counted, the hole marked,
-// each notice given once, a reader gone, a destination that fails and recovers, a pipe that has
-// no reader yet, and a stop while a write is blocked.
+// each notice given once, a reader gone, a destination that fails and recovers, and a stop while
+// a write is blocked.
 #include "record/output_writer.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
-#include <condition_variable>
-#include <filesystem>
-#include <fstream>
-#include <mutex>
+#include <atomic>
+#include <future>
 #include <vector>
-
-#include "record/queued_records.h"
 
 namespace lt {
 namespace {
@@ -39,19 +33,14 @@ std::string mark(std::uint64_t lost, std::int64_t since) {
 
 // A writer without a thread: the test plays the writer's turns with writeWaiting().
 struct Output {
-    explicit Output(std::size_t bound = 10 * (8 + OutputWriter::kPieceOverhead), bool opened = true,
-                    bool beginsWhenOpen = false) {
+    explicit Output(std::size_t bound = 10 * (8 + OutputWriter::kPieceOverhead)) {
         auto dest = std::make_unique<Reader>();
         reader = dest.get();
-        OutputWriter::Options options;
-        options.name = "out";
-        options.bound = bound;
-        options.lostMark = mark;
-        options.goneNotice = "out: reader gone";
-        options.beginsWhenOpen = beginsWhenOpen;
         writer = std::make_unique<OutputWriter>(
-            std::move(dest), std::move(options),
-            [this](const std::string& text) { told.push_back(text); }, opened);
+            std::move(dest),
+            OutputWriter::Options{
+                .name = "out", .bound = bound, .lostMark = mark, .goneNotice = "out: reader gone"},
+            [this](const std::string& text) { told.push_back(text); });
     }
     static std::string piece(int i) {
         std::string s = "piece" + std::to_string(i);
@@ -147,95 +136,38 @@ TEST(OutputWriter, ADestinationThatFailsIsToldWhenItStartsAndWhenItWorksAgainWit
                                                   "out: 4 records could not be written in all"}));
 }
 
-TEST(OutputWriter, APipeWithoutAReaderKeepsNothingUntilItOpens) {
-    Output out(OutputWriter::kBacklogBytes, false, true);
-    EXPECT_FALSE(out.writer->offer(Output::piece(1), 1));
-    out.writer->writeWaiting();  // the writer's turn opens the destination
-    EXPECT_TRUE(out.writer->offer(Output::piece(2), 2));
-    out.writer->finish();
-    EXPECT_EQ(out.reader->got, std::vector<std::string>{Output::piece(2)});
-    EXPECT_EQ(out.writer->dropped(), 0u) << "before the capture begins nothing counts as lost";
-}
-
-// A reader that takes nothing until the test lets it: the write blocks.
-struct BlockedReader : OutputDestination {
-    Delivery write(const std::string&) override {
-        std::unique_lock lock(mutex);
-        entered = true;
-        changed.notify_all();
-        changed.wait(lock, [&] { return released; });
-        return Delivery::Written;
-    }
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool entered = false, released = false;
-};
-
 TEST(OutputWriter, FinishingReturnsByItsDeadlineWhileAWriteIsBlocked) {
-    auto blocked = std::make_shared<BlockedReader>();
-    struct Shared : OutputDestination {
-        explicit Shared(std::shared_ptr<BlockedReader> r) : reader(std::move(r)) {}
-        Delivery write(const std::string& p) override { return reader->write(p); }
-        std::shared_ptr<BlockedReader> reader;
+    // A reader that takes nothing until the test lets it: the write blocks.
+    struct Blocked : OutputDestination {
+        Delivery write(const std::string&) override {
+            entered->test_and_set();
+            entered->notify_all();
+            gate.wait();
+            return Delivery::Written;
+        }
+        std::shared_ptr<std::atomic_flag> entered = std::make_shared<std::atomic_flag>();
+        std::shared_future<void> gate;
     };
+    std::promise<void> release;
+    auto blocked = std::make_unique<Blocked>();
+    blocked->gate = release.get_future().share();
+    const auto entered = blocked->entered;
     std::vector<std::string> told;
-    std::mutex toldMutex;
+    OutputWriter::Options options;
+    options.name = "stalled";
     {
-        OutputWriter::Options options;
-        options.name = "stalled";
-        OutputWriter writer(std::make_unique<Shared>(blocked), options, [&](const std::string& t) {
-            std::lock_guard lock(toldMutex);
-            told.push_back(t);
-        });
+        OutputWriter writer(std::move(blocked), options,
+                            [&](const std::string& t) { told.push_back(t); });
         writer.start();
         writer.offer("first", 0);
-        {
-            std::unique_lock lock(blocked->mutex);
-            blocked->changed.wait(lock, [&] { return blocked->entered; });
-        }
+        entered->wait(false);
         writer.offer("second", 0);
         // Without a deadline this would wait for the reader for ever.
         writer.finish(OutputWriter::Clock::now() + std::chrono::milliseconds(20));
     }
-    {
-        std::lock_guard lock(blocked->mutex);
-        blocked->released = true;
-    }
-    blocked->changed.notify_all();
-    std::lock_guard lock(toldMutex);
+    release.set_value();
     EXPECT_EQ(told, std::vector<std::string>{"stalled: 1 records not written at the stop (its "
                                              "reader did not take them in time)"});
-}
-
-// The records of a run: the file and standard output each have their own writer, so one that
-// cannot take records costs that one alone.
-TEST(QueuedRecords, AStreamWhoseReaderLeftCostsOnlyThePrintingAndIsToldOnce) {
-    ::signal(SIGPIPE, SIG_IGN);  // as the program has it
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    ::close(fds[0]);  // the reader has gone before the first record
-    char folder[] = "/tmp/linetap-queued-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder), nullptr);
-    const std::string path = std::string(folder) + "/r.txt";
-    std::vector<std::string> told;
-    {
-        QueuedRecords records(true, fds[1], [&](const std::string& t) { told.push_back(t); });
-        records.withoutThreads();
-        ASSERT_TRUE(records.open(path));
-        for (int i = 0; i < 3; ++i) {
-            records.append("record " + std::to_string(i) + "\r\n");
-            records.fileWriter()->writeWaiting();
-            records.streamWriter()->writeWaiting();
-        }
-        records.close();
-    }
-    ::close(fds[1]);
-    std::ifstream file(path, std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}),
-              "record 0\r\nrecord 1\r\nrecord 2\r\n");
-    std::filesystem::remove_all(folder);
-    EXPECT_EQ(told,
-              std::vector<std::string>{"standard output: its reader has gone; printing stops"});
 }
 
 }  // namespace
