@@ -1,12 +1,10 @@
-// An output's own writer: the backlog bound, whole pieces dropped and counted, the hole marked,
-// each notice given once, a reader gone, a destination that fails and recovers, and a stop while
-// a write is blocked.
+// An output's own writer, played turn by turn: the backlog bound, whole pieces dropped and
+// counted, the holes marked, each notice given once, a reader gone, a destination that fails and
+// recovers.
 #include "record/output_writer.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <future>
 #include <vector>
 
 namespace lt {
@@ -115,40 +113,6 @@ TEST(OutputWriter, ADestinationThatFailsIsToldWhenItStartsAndWhenItWorksAgainWit
               (std::vector<std::string>{Output::piece(1), Output::piece(6), Output::piece(7)}));
     EXPECT_EQ(out.told, (std::vector<std::string>{out.told[0], "out: written again; 4 records lost",
                                                   "out: 4 records could not be written in all"}));
-}
-
-TEST(OutputWriter, FinishingReturnsByItsDeadlineWhileAWriteIsBlocked) {
-    // A reader that takes nothing until the test lets it: the write blocks.
-    struct Blocked : OutputDestination {
-        Delivery write(const std::string&) override {
-            entered->test_and_set();
-            entered->notify_all();
-            gate.wait();
-            return Delivery::Written;
-        }
-        std::shared_ptr<std::atomic_flag> entered = std::make_shared<std::atomic_flag>();
-        std::shared_future<void> gate;
-    };
-    std::promise<void> release;
-    auto blocked = std::make_unique<Blocked>();
-    blocked->gate = release.get_future().share();
-    const auto entered = blocked->entered;
-    std::vector<std::string> told;
-    OutputWriter::Options options;
-    options.name = "stalled";
-    {
-        OutputWriter writer(std::move(blocked), options,
-                            [&](const std::string& t) { told.push_back(t); });
-        writer.start();
-        writer.offer("first", 0);
-        entered->wait(false);
-        writer.offer("second", 0);
-        // Without a deadline this would wait for the reader for ever.
-        writer.finish(OutputWriter::Clock::now() + std::chrono::milliseconds(20));
-    }
-    release.set_value();
-    EXPECT_EQ(told, std::vector<std::string>{"stalled: 1 records not written at the stop (its "
-                                             "reader did not take them in time)"});
 }
 
 }  // namespace

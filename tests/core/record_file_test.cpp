@@ -7,7 +7,6 @@
 
 #include "record/file_record_sink.h"
 #include "record/pcapng_writer.h"
-#include "settings/settings_file.h"
 #include "settings_test_support.h"
 #include "sim/rig.h"
 #include "support/pcapng_reader.h"
@@ -70,7 +69,6 @@ TEST(RecordFile, UncreatableFileThenOffAndOnWithinASecondAroundASaveThenANewSeco
     recordFolder(folder + "absent/");
     core.setRecording(true);
     EXPECT_FALSE(core.view().recording);
-    EXPECT_FALSE(records.isOpen());
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_NE(host.messages[0].find(folder + "absent/Linetap"), std::string::npos);
     EXPECT_FALSE(pathExists(folder + "absent"));
@@ -140,11 +138,9 @@ TEST(CaptureFile, BesideTheRecordOrToldAndItsTickClearedAndKeptWithinTheSecond) 
     const test::PcapngFile f = test::readPcapng(readBytes(capture));
     ASSERT_TRUE(f.ok()) << f.error;
     EXPECT_EQ(f.ofType(pcapng::kSectionHeaderType).size(), 2u);
-    std::vector<std::string> payloads;  // the packets, without the ends of the runs
-    for (const auto& p : f.ofType(pcapng::kEnhancedPacketType))
-        if (p.rtac->event == static_cast<int>(pcapng::RtacEvent::DataRxStart))
-            payloads.push_back(p.rtac->payload);
-    EXPECT_EQ(payloads, (std::vector<std::string>{"A", "B"}));
+    std::string payloads;  // the ends of the runs carry none
+    for (const auto& p : f.ofType(pcapng::kEnhancedPacketType)) payloads += p.rtac->payload;
+    EXPECT_EQ(payloads, "AB");
     EXPECT_EQ(rig.host.messages.size(), 1u);
 }
 

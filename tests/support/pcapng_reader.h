@@ -14,9 +14,8 @@
 
 namespace lt::test {
 
-// The RTAC serial header of a packet and the bytes after it.
+// The RTAC serial header of a packet (its time is the block's) and the bytes after it.
 struct RtacHeader {
-    std::uint32_t seconds = 0, micros = 0;
     std::uint8_t event = 0, lines = 0;
     std::string payload;
 };
@@ -104,17 +103,15 @@ inline PcapngFile readPcapng(const std::string& bytes) {
             const std::string d = b.data = body.substr(20, captured);
             if (interfaces[b.interfaceId] == 250) {
                 if (d.size() < 12) return fail("RTAC serial header cut off");
-                const RtacHeader h{static_cast<std::uint32_t>(num(d, 0, 4, true)),
-                                   static_cast<std::uint32_t>(num(d, 4, 4, true)),
-                                   static_cast<std::uint8_t>(d[8]), static_cast<std::uint8_t>(d[9]),
-                                   d.substr(12)};
-                if (h.micros >= 1'000'000) return fail("RTAC microseconds past a second");
-                if (std::uint64_t{h.seconds} * 1'000'000 + h.micros != b.timestamp)
+                const std::uint64_t seconds = num(d, 0, 4, true), micros = num(d, 4, 4, true);
+                const std::uint8_t event = num(d, 8, 1), lines = num(d, 9, 1);
+                if (micros >= 1'000'000) return fail("RTAC microseconds past a second");
+                if (seconds * 1'000'000 + micros != b.timestamp)
                     return fail("RTAC time differs from the block's");
-                if (h.event > 10) return fail("RTAC event unknown");
-                if (h.lines & 0xC0) return fail("RTAC control lines past RING");
+                if (event > 10) return fail("RTAC event unknown");
+                if (lines & 0xC0) return fail("RTAC control lines past RING");
                 if (d[10] != 0 || d[11] != 0) return fail("RTAC footer not zero");
-                b.rtac = h;
+                b.rtac = {event, lines, d.substr(12)};
             }
         }
         for (bool ended = false; in < body.size();) {
