@@ -21,8 +21,6 @@ using Said = std::vector<std::string>;
 
 const std::string kDevice1 = "/dev/sim-a";
 const std::string kDevice2 = "/dev/sim-b";
-// Both outputs on (--rts both --dtr both) and no input.
-const std::string kOutputsOn = "RTS=1 DTR=1 DCD=0 DSR=0 CTS=0";
 
 // Both ports given, each with its own settings; a character takes at most 1.04 ms, well inside
 // the 10 ms pause.
@@ -69,12 +67,10 @@ TEST_F(HeadlessRun, PortsOpenAtTheirSettingsWithTheAskedOutputsAndWithoutAutoAre
               HeadlessSession::kRunning);
     EXPECT_TRUE(run.said.empty());
     EXPECT_FALSE(core.view().run.autoFraming.checked);
-    EXPECT_EQ(rig.line1.lineSettings(), "9600,n,8,1");
-    EXPECT_EQ(rig.line2.lineSettings(), "19200,n,8,1");
-    EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Toggle);
-    EXPECT_EQ(rig.line2.rtsControl(), RtsControl::Steady);
-    EXPECT_EQ(peerSees(rig.line1), "-D");
-    EXPECT_EQ(peerSees(rig.line2), "R-");
+    EXPECT_EQ(rig.line1.lineSettings() + " " + rig.line2.lineSettings(), "9600,n,8,1 19200,n,8,1");
+    EXPECT_EQ(std::pair(rig.line1.rtsControl(), rig.line2.rtsControl()),
+              std::pair(RtsControl::Toggle, RtsControl::Steady));
+    EXPECT_EQ(peerSees(rig.line1) + peerSees(rig.line2), "-DR-");
     EXPECT_FALSE(rig.line1.rts() || rig.panel(1).rts.checked) << "a strobed RTS is the driver's";
     rig.line1.peerSend("not relayed");
     rig.line2.peerSend("polled");
@@ -326,8 +322,7 @@ TEST_F(HeadlessRun, IntervalsHoldForThisRunOnlyAndTheEndFinishesThePacketsBeingC
     ASSERT_EQ(run.begin(bothPorts({"--auto", "--gap", "30", "--poll", "250", "--delay", "7",
                                    "--record", recordDir(), "--rts", "both", "--dtr", "both"})),
               HeadlessSession::kRunning);
-    EXPECT_EQ(core.settings().pollMs, 250);
-    EXPECT_EQ(core.settings().lineDelayMs, 7);
+    EXPECT_EQ(std::tuple(core.settings().pollMs, core.settings().lineDelayMs), std::tuple(250, 7));
     EXPECT_EQ(rig.records.path.rfind(recordDir() + "/Linetap ", 0), 0u) << rig.records.path;
     // A 20 ms pause does not end a packet with a 30 ms gap; a 40 ms one does, but its tick is
     // held up (a busy event loop), and at the end both packets are still being collected: the
@@ -342,7 +337,7 @@ TEST_F(HeadlessRun, IntervalsHoldForThisRunOnlyAndTheEndFinishesThePacketsBeingC
     ASSERT_EQ(rig.records.text, "");
     run.session->end();
     const std::string records = rig.records.text;
-    const std::string port1 = kDevice1 + ":  " + kOutputsOn + "   Data=";
+    const std::string port1 = kDevice1 + ":  RTS=1 DTR=1 DCD=0 DSR=0 CTS=0   Data=";
     const auto at = [&](const std::string& data) { return records.find(port1 + data + "\r\n"); };
     const std::size_t first = at(" 61 62 63 64"), second = at(" 65 66");
     EXPECT_TRUE(first != std::string::npos && second != std::string::npos && first < second)
