@@ -7,7 +7,6 @@
 #include <arpa/inet.h>
 #include <libtelnet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -33,73 +32,53 @@ public:
     };
 
     explicit ComPortServer(Mode mode = Mode::Answer) : mode_(mode) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const int on = 1;
-        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(listener_, 4);
+        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t len = sizeof a;
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&a), len);
+        ::listen(listener_, 4);
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
         port_ = ntohs(a.sin_port);
         thread_ = std::thread([this] { run(); });
     }
-
     ~ComPortServer() {
-        stopping_ = true;
+        ::shutdown(listener_, SHUT_RDWR);  // ends a wait for a connection
+        drop();
         thread_.join();
-        dropLocked();
         ::close(listener_);
     }
 
+    int port() const { return port_; }
     std::string rfc2217Name() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
     std::string tcpName() const { return "tcp://127.0.0.1:" + std::to_string(port_); }
 
     // Faster baud rates are answered with what the server has.
     std::atomic<int> maxBaud{1'000'000};
 
-    // The settings the server has: baud, data bits, parity code, stop bits.
+    // What the server has and heard: its settings (baud, data bits, parity code, stop bits), the
+    // line bytes, the codes of com-port commands and the values of SET-CONTROL.
     struct Line {
         std::uint32_t baud = 9600;
         int data = 8, parity = 1, stop = 1;
+        bool operator==(const Line&) const = default;
     };
-    Line line() const {
-        std::lock_guard lock(mu_);
-        return line_;
-    }
-
-    // What the server heard: line bytes, com-port commands and connections.
-    std::string data() const {
-        std::lock_guard lock(mu_);
-        return data_;
-    }
-    struct Command {
-        unsigned char code;
-        std::string value;
+    struct Heard {
+        Line line;
+        std::string bytes;
+        std::vector<unsigned char> commands;
+        std::vector<int> controls;
     };
-    std::vector<Command> commands() const {
+    Heard heard() const {
         std::lock_guard lock(mu_);
-        return commands_;
+        return heard_;
     }
-    // The values of SET-CONTROL, in order.
-    std::vector<int> controls() const {
-        std::vector<int> v;
-        for (const Command& c : commands())
-            if (c.code == comport::SetControl && c.value.size() == 1)
-                v.push_back(static_cast<unsigned char>(c.value[0]));
-        return v;
-    }
-    int connections() const { return connections_; }
 
     void sendData(const std::string& bytes) {
         std::lock_guard lock(mu_);
-        if (telnet_) telnet_send(telnet_, bytes.data(), bytes.size());
-    }
-    void sendRaw(const std::string& bytes) {
-        std::lock_guard lock(mu_);
-        writeLocked(bytes.data(), bytes.size());
+        if (telnet_)
+            telnet_send(telnet_, bytes.data(), bytes.size());
+        else
+            writeLocked(bytes.data(), bytes.size());
     }
     void notifyModemState(unsigned char state) {
         std::lock_guard lock(mu_);
@@ -109,10 +88,10 @@ public:
         std::lock_guard lock(mu_);
         messageLocked(on ? comport::FlowControlSuspend : comport::FlowControlResume, {});
     }
-    // Closes the connection; the next one is taken as the first was.
+    // Closes the connection.
     void drop() {
         std::lock_guard lock(mu_);
-        dropLocked();
+        if (client_ >= 0) ::shutdown(client_, SHUT_RDWR);
     }
 
 private:
@@ -130,46 +109,31 @@ private:
         }
     }
 
-    void dropLocked() {
-        if (telnet_) telnet_free(telnet_);
-        telnet_ = nullptr;
-        if (client_ >= 0) ::close(client_);
-        client_ = -1;
-    }
-
+    // Muted: connections wait in the listener's queue, never taken. Otherwise one at a time,
+    // read until it closes or is dropped.
     void run() {
-        char buf[4096];
-        while (!stopping_) {
-            int client;
+        for (int fd; mode_ != Mode::Mute &&
+                     (fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
             {
                 std::lock_guard lock(mu_);
-                client = client_;
-            }
-            // Muted: the connection waits in the listener's backlog, never answered.
-            const bool accepting = client < 0 && mode_ != Mode::Mute;
-            pollfd fd{mode_ == Mode::Mute ? -1 : accepting ? listener_ : client, POLLIN, 0};
-            if (::poll(&fd, 1, 20) <= 0) continue;
-            if (accepting) {
-                const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-                if (fd < 0) continue;
-                std::lock_guard lock(mu_);
                 client_ = fd;
-                telnet_ = telnet_init(mode_ == Mode::NoComPort ? kRefusing : kOptions,
-                                      &ComPortServer::onEvent, 0, this);
-                ++connections_;
-                continue;
+                if (mode_ != Mode::Raw)
+                    telnet_ = telnet_init(mode_ == Mode::NoComPort ? kRefusing : kOptions,
+                                          &ComPortServer::onEvent, 0, this);
             }
-            const ssize_t n = ::recv(client, buf, sizeof buf, 0);
+            char buf[4096];
+            for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) {
+                std::lock_guard lock(mu_);
+                if (telnet_)
+                    telnet_recv(telnet_, buf, static_cast<std::size_t>(n));
+                else
+                    heard_.bytes.append(buf, static_cast<std::size_t>(n));
+            }
             std::lock_guard lock(mu_);
-            if (client_ != client) continue;  // dropped by the test meanwhile
-            if (n <= 0) {
-                dropLocked();
-                continue;
-            }
-            if (mode_ == Mode::Raw)
-                data_.append(buf, static_cast<std::size_t>(n));
-            else
-                telnet_recv(telnet_, buf, static_cast<std::size_t>(n));
+            if (telnet_) telnet_free(telnet_);
+            telnet_ = nullptr;
+            ::close(fd);
+            client_ = -1;
         }
     }
 
@@ -179,7 +143,7 @@ private:
 
     // Called with mu_ held.
     void handle(const telnet_event_t& e) {
-        if (e.type == TELNET_EV_DATA) data_.append(e.data.buffer, e.data.size);
+        if (e.type == TELNET_EV_DATA) heard_.bytes.append(e.data.buffer, e.data.size);
         if (e.type == TELNET_EV_SEND) writeLocked(e.data.buffer, e.data.size);
         if (e.type == TELNET_EV_SUBNEGOTIATION && e.sub.telopt == comport::kOption && e.sub.size)
             command(static_cast<unsigned char>(e.sub.buffer[0]),
@@ -187,7 +151,9 @@ private:
     }
 
     void command(unsigned char code, const std::string& value) {
-        commands_.push_back({code, value});
+        heard_.commands.push_back(code);
+        if (code == comport::SetControl && value.size() == 1)
+            heard_.controls.push_back(static_cast<unsigned char>(value[0]));
         if (mode_ == Mode::SilentOnSettings && code >= comport::SetBaudRate &&
             code <= comport::SetStopSize)
             return;
@@ -201,14 +167,14 @@ private:
         if (code == comport::SetBaudRate) {
             const std::uint32_t asked = comport::fromBigEndian32(value);
             if (asked != 0 && asked <= static_cast<std::uint32_t>(maxBaud.load()))
-                line_.baud = asked;
-            answer = comport::bigEndian32(line_.baud);
+                heard_.line.baud = asked;
+            answer = comport::bigEndian32(heard_.line.baud);
         } else if (code == comport::SetDataSize) {
-            answer = setting(line_.data, 5, 8);
+            answer = setting(heard_.line.data, 5, 8);
         } else if (code == comport::SetParity) {
-            answer = setting(line_.parity, 1, 5);
+            answer = setting(heard_.line.parity, 1, 5);
         } else if (code == comport::SetStopSize) {
-            answer = setting(line_.stop, 1, 2);
+            answer = setting(heard_.line.stop, 1, 2);
         }
         messageLocked(code, answer);
     }
@@ -229,14 +195,10 @@ private:
     Mode mode_;
     int listener_ = -1;
     int port_ = 0;
-    std::atomic<bool> stopping_{false};
-    std::atomic<int> connections_{0};
     mutable std::mutex mu_;
     int client_ = -1;
     telnet_t* telnet_ = nullptr;
-    Line line_;
-    std::string data_;
-    std::vector<Command> commands_;
+    Heard heard_;
     std::thread thread_;
 };
 

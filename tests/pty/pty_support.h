@@ -42,29 +42,26 @@ inline void expectReceived(PtyPair& far, SerialPort& port, const std::string& by
 }
 
 // Keeps the serial ports' log messages at info level and above while it lives.
-class SerialLog {
-public:
+struct SerialLog {
     SerialLog() {
-        std::lock_guard lock(mutex_);
-        lines_.clear();
-        previous_ = qInstallMessageHandler(&keep);
+        std::lock_guard lock(mutex);
+        kept.clear();
+        previous = qInstallMessageHandler(&keep);
     }
-    ~SerialLog() { qInstallMessageHandler(previous_); }
-    std::vector<std::string> lines() const {
-        std::lock_guard lock(mutex_);
-        return lines_;
+    ~SerialLog() { qInstallMessageHandler(previous); }
+    static std::vector<std::string> lines() {
+        std::lock_guard lock(mutex);
+        return kept;
     }
-
-private:
     static void keep(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(mutex);
         if (type != QtDebugMsg && context.category &&
             std::strcmp(context.category, "linetap.serial") == 0)
-            lines_.push_back(text.toStdString());
+            kept.push_back(text.toStdString());
     }
-    static inline std::mutex mutex_;
-    static inline std::vector<std::string> lines_;
-    QtMessageHandler previous_;
+    static inline std::mutex mutex;
+    static inline std::vector<std::string> kept;
+    QtMessageHandler previous = nullptr;
 };
 
 // Every event a port raised, in order.

@@ -91,20 +91,11 @@ TEST_F(WindowTest, StartUpFillsTheTitleAndFieldsWithPortsClosedAndCaptureStopped
     for (int port = 1; port <= 2; ++port) {
         EXPECT_EQ(ticks(port, &QAbstractButton::isChecked), "000000") << port;
         EXPECT_EQ(ticks(port, &QWidget::isEnabled), "000001") << port;
-        const char* texts[kChoices] = {"", "1200", "o", "8", "1"};
-        for (int box = 0; box < kChoices; ++box) {
-            QComboBox* c = combo(port, Choice(box));
-            EXPECT_TRUE(!c->isEnabled() && c->isEditable()) << port << box;
-            EXPECT_EQ(c->currentText(), box ? texts[box] : QString::number(port));
-        }
+        for (int box = 0; box < kChoices; ++box)
+            EXPECT_FALSE(combo(port, Choice(box))->isEnabled()) << port << box;
     }
     EXPECT_EQ(states("run.", {"auto", "record"}, &QAbstractButton::isChecked), "00");
     EXPECT_EQ(states("run.", {"auto", "record"}, &QWidget::isEnabled), "11");
-    EXPECT_EQ(std::pair(lamp("port1.lamp"), lamp("port2.lamp")),
-              std::pair(kLampUnused, kLampUnused));
-    EXPECT_EQ(button("run.stop")->palette().color(QPalette::Button), kLitButton);
-    EXPECT_EQ(button("run.start")->palette().color(QPalette::Button),
-              find("run.panel")->palette().color(QPalette::Button));
     // No "ОК" for the interval filled while stopped; no settings panel, no folder lists.
     for (QWidget* hidden : std::initializer_list<QWidget*>{
              find("run.apply"), find("settings.panel"), picker()->drive(), picker()->dir()})
@@ -116,7 +107,7 @@ TEST_F(WindowTest, StartUpFillsTheTitleAndFieldsWithPortsClosedAndCaptureStopped
     EXPECT_EQ(rig.line1.opens + rig.line2.opens, 0);
 }
 
-// Closing the window with both ports and the record file open is played on the real backend.
+// "Выход" with both ports, the data relay and the record file on, a packet half collected.
 TEST_F(WindowTest, ExitWhileRunningClosesEverythingAndLeavesNoFurtherRowRecordOrRelay) {
     load();
     for (const char* box : {"port1.enable", "port2.enable", "port1.dataRelay", "run.record"})

