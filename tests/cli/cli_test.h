@@ -1,21 +1,28 @@
 #pragma once
 
-// What the command-line tests share: the built program run headless as a child, two far devices
-// on pseudo-terminal pairs, and a folder for the run with the program's configuration folder.
+// What the command-line tests share: programs run as child processes (the built program headless,
+// or a helper such as ser2net), two far devices on pseudo-terminal pairs, and a folder for the run
+// with the program's configuration folder.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
-#include "support/child_process.h"
 #include "support/pty_pair.h"
+
+extern char** environ;
 
 namespace lt::cli {
 
-using test::ChildProcess;
 using test::pause;
 using test::PtyPair;
 using test::waitUntil;
@@ -29,14 +36,89 @@ inline bool waitForBytes(PtyPair& pty, std::size_t size) {
     return waitUntil([&] { return pty.drain(), pty.received.size() >= size; });
 }
 
+// A program run with its arguments and the test's environment, standard input from /dev/null,
+// standard output (unless `stdoutFd` names a descriptor, such as a pipe) and standard error into
+// memory files the test reads; killed by its own id if the test does not see it end.
+class ChildProcess {
+public:
+    ChildProcess(const std::string& program, std::vector<std::string> args, int stdoutFd = -1) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, stdoutFd >= 0 ? stdoutFd : outFd_, 1);
+        posix_spawn_file_actions_adddup2(&actions, errFd_, 2);
+        args.insert(args.begin(), program);
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (::posix_spawnp(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~ChildProcess() {
+        stop(SIGKILL);
+        ::close(outFd_);
+        ::close(errFd_);
+    }
+    ChildProcess(const ChildProcess&) = delete;
+
+    // Reads what the child has written so far.
+    void pump() {
+        for (auto [fd, into] : {std::pair{outFd_, &out}, {errFd_, &err}}) {
+            char buf[4096];
+            for (ssize_t n; (n = ::pread(fd, buf, sizeof buf, into->size())) > 0;)
+                into->append(buf, static_cast<std::size_t>(n));
+        }
+    }
+    bool running() {
+        if (int s = 0; pid_ > 0 && !status_ && ::waitpid(pid_, &s, WNOHANG) == pid_) status_ = s;
+        return pid_ > 0 && !status_;
+    }
+    // Waits, reading what the child says, until `done` holds; false when it did not in time.
+    bool waitFor(const std::function<bool()>& done, int limitMs = 5000) {
+        return waitUntil(done, limitMs, [this] { pump(); });
+    }
+    // Sends `sig` (0: none) and waits for the end; the exit status, 128 + the signal, or -1.
+    int stop(int sig) {
+        if (running()) ::kill(pid_, sig);
+        waitFor([&] { return !running(); });
+        pump();
+        if (!status_) return -1;
+        return WIFEXITED(*status_) ? WEXITSTATUS(*status_) : 128 + WTERMSIG(*status_);
+    }
+    // How many times the child has written `text` to standard error so far.
+    int said(const std::string& text) {
+        return pump(), QString::fromStdString(err).count(QString::fromStdString(text));
+    }
+    std::string proc(const std::string& what) const {
+        return "/proc/" + std::to_string(pid_) + "/" + what;
+    }
+    // Waits until the child runs with its SIGTERM and SIGINT handlers set, which the program sets
+    // just before its event loop; false when it ended.
+    bool waitRunning() {
+        const auto handlers = [&] {
+            std::ifstream in(proc("status"));
+            for (std::string line; std::getline(in, line);)
+                if (line.rfind("SigCgt:", 0) == 0)
+                    return (~std::strtoull(line.c_str() + 7, nullptr, 16) &
+                            (1u << (SIGTERM - 1) | 1u << (SIGINT - 1))) == 0;
+            return false;
+        };
+        return waitFor([&] { return handlers() || !running(); }) && running();
+    }
+
+    std::string out, err;
+
+private:
+    int outFd_ = ::memfd_create("out", MFD_CLOEXEC), errFd_ = ::memfd_create("err", MFD_CLOEXEC);
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+};
+
 // The program run with `--headless` and `args`.
 struct Linetap : ChildProcess {
     explicit Linetap(std::vector<std::string> args, int stdoutFd = -1)
-        : ChildProcess(LINETAP_BINARY, withHeadless(std::move(args)), stdoutFd) {}
-    static std::vector<std::string> withHeadless(std::vector<std::string> args) {
-        args.insert(args.begin(), "--headless");
-        return args;
-    }
+        : ChildProcess(LINETAP_BINARY, (args.insert(args.begin(), "--headless"), args), stdoutFd) {}
 };
 
 class CliTest : public ::testing::Test {

@@ -1,10 +1,8 @@
 // The built program run headless on lines that go away and come back: a pseudo-terminal served by
 // the real ser2net over RFC 2217 (bytes both ways, a baud rate taken, ser2net stopped and started
-// again), and pseudo-terminal pairs whose far end is closed and opened again under the same path.
-#include <arpa/inet.h>
+// again), and a path whose pseudo-terminal is closed and comes back under it.
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <termios.h>
 
 #include <cstdio>
 #include <memory>
@@ -14,178 +12,117 @@
 namespace lt::cli {
 namespace {
 
-bool onPath(const std::string& program) {
-    return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
-}
+class CliNetwork : public CliTest {
+protected:
+    // `run` relays `bytes` from `from` to device two.
+    bool relays(ChildProcess& run, const PtyPair& from, const std::string& bytes) {
+        two.received.clear();
+        return from.send(bytes) && run.waitFor([&] {
+            return two.drain(), two.received.find(bytes) != std::string::npos;
+        });
+    }
+};
 
-// A TCP port on loopback that nothing listens on now.
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-// Whether something listens on `port` of loopback, read from the kernel's table: a connection
-// made to find out would be one more client for the server to serve.
-bool listening(int port) {
-    std::ifstream in("/proc/net/tcp");
-    char wanted[32];
-    std::snprintf(wanted, sizeof wanted, ":%04X 00000000:0000 0A", port);
-    for (std::string line; std::getline(in, line);)
-        if (line.find(wanted) != std::string::npos) return true;
-    return false;
-}
-
-class CliNetwork : public CliTest {};
-
-// ser2net serving one's pseudo-terminal over RFC 2217 on loopback.
+// ser2net serving one's pseudo-terminal over RFC 2217 on a free port of loopback.
 struct Ser2net {
-    Ser2net(const std::string& folder, const std::string& device) : port(freePort()) {
-        config = folder + "/ser2net.yaml";
+    Ser2net(const std::string& folder, const std::string& device) : config(folder + "/s.yaml") {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+        socklen_t len = sizeof a;
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), len);
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        ::close(fd);
+        port = ntohs(a.sin_port);
         std::ofstream(config) << "%YAML 1.1\n---\nconnection: &line1\n"
                               << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << port << "\n"
                               << "  connector: serialdev," << device << ",9600n81,local\n"
                               << "  options:\n    kickolduser: true\n";
-        pidFile = folder + "/ser2net.pid";
     }
+    // Started, once it listens: read from the kernel's table, since a connection made to find
+    // out would be one more client for the server to serve.
     bool start() {
         child = std::make_unique<ChildProcess>(
-            "ser2net", std::vector<std::string>{"-n", "-d", "-c", config, "-P", pidFile});
-        return waitUntil([&] { return listening(port); });
+            "ser2net", std::vector<std::string>{"-n", "-d", "-c", config, "-P", config + ".pid"});
+        char wanted[32];
+        std::snprintf(wanted, sizeof wanted, ":%04X 00000000:0000 0A", port);
+        return waitUntil(
+            [&] { return readFile("/proc/net/tcp").find(wanted) != std::string::npos; });
     }
-    void stop() { child->stop(SIGTERM); }
-    std::string name() const { return "rfc2217://127.0.0.1:" + std::to_string(port); }
-
+    std::string config;
     int port;
-    std::string config, pidFile;
     std::unique_ptr<ChildProcess> child;
 };
 
 TEST_F(CliNetwork, ThroughSer2netBytesPassBothWaysTheBaudRateIsTakenAndADropIsTakenUpAgain) {
-    if (!onPath("ser2net")) GTEST_SKIP() << "ser2net is not installed";
+    if (std::system("command -v ser2net >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "ser2net is not installed";
     Ser2net server(dir.path().toStdString(), one.slave);
     ASSERT_TRUE(server.start());
-    Linetap run({"--port1", server.name(), "--settings1", "19200,n,8,2", "--port2", two.slave,
-                 "--settings2", "19200,n,8,2", "--relay", "both", "--auto"});
+    const std::string name = "rfc2217://127.0.0.1:" + std::to_string(server.port);
+    Linetap run({"--port1", name, "--settings1", "19200,n,8,2", "--port2", two.slave, "--settings2",
+                 "19200,n,8,2", "--relay", "both", "--auto"});
 
     // The settings reach the device behind ser2net (a pseudo-terminal keeps 8 data bits without
     // parity whatever it is asked, so the baud rate and the stop bits tell).
-    const auto line = [&] {
-        termios t{};
-        const int fd = ::open(one.slave.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-        if (fd >= 0) ::tcgetattr(fd, &t), ::close(fd);
-        return std::pair(cfgetospeed(&t), (t.c_cflag & CSTOPB) != 0);
-    };
-    ASSERT_TRUE(run.waitFor([&] { return line() == std::pair<speed_t, bool>(B19200, true); }))
-        << run.err;
+    termios t{};
+    ASSERT_TRUE(run.waitFor([&] {
+        return ::tcgetattr(one.master, &t) == 0 && ::cfgetospeed(&t) == B19200 &&
+               (t.c_cflag & CSTOPB);
+    })) << run.err;
 
-    // Both ways, every byte value, IAC included.
+    // Both ways, every byte value, IAC included; running once a probe gets through (bytes that
+    // came while it started wait for the next).
     std::string all;
     for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
-    const std::string ask = "hello\xff\xff" + all, answer = all + "answer";
-    // Running once a probe gets through (bytes that came while it started wait for the next).
     ASSERT_TRUE(run.waitFor([&] { return one.send("x") && (two.drain(), !two.received.empty()); }))
         << run.err;
-    one.send(ask);
-    ASSERT_TRUE(waitUntil([&] { return two.drain(), two.received.find(ask) != std::string::npos; }))
-        << run.err;
-    two.send(answer);
-    ASSERT_TRUE(waitForBytes(one, answer.size())) << run.err;
-    EXPECT_TRUE(one.received == answer);
+    EXPECT_TRUE(relays(run, one, "hello\xff\xff" + all)) << run.err;
+    ASSERT_TRUE(two.send(all + "answer"));
+    ASSERT_TRUE(waitForBytes(one, all.size() + 6)) << run.err;
+    EXPECT_EQ(one.received, all + "answer");
 
     // ser2net stopped: told once; started again: the port is opened again by itself.
-    server.stop();
+    server.child->stop(SIGTERM);
     ASSERT_TRUE(run.waitFor([&] { return run.said("device lost") == 1; })) << run.err;
     ASSERT_TRUE(server.start());
     ASSERT_TRUE(run.waitFor([&] { return run.said("device back") == 1; })) << run.err;
-    one.received.clear();
-    two.received.clear();
-    one.send("again");
-    ASSERT_TRUE(waitForBytes(two, 5)) << run.err;
-    EXPECT_EQ(two.received, "again");
+    EXPECT_TRUE(relays(run, one, "again")) << run.err;
     EXPECT_EQ(run.said("device lost"), 1);
     EXPECT_EQ(run.stop(SIGTERM), 0) << run.err;
 }
 
-// A pseudo-terminal pair made by socat, its two ends named by links in the test's folder: the
-// program opens `dev`, the test plays the device on `far`.
-struct SocatLine {
-    explicit SocatLine(const std::string& folder) : dev(folder + "/dev"), far(folder + "/far") {}
-    bool start() {
-        child = std::make_unique<ChildProcess>(
-            "socat",
-            std::vector<std::string>{"pty,raw,echo=0,link=" + dev, "pty,raw,echo=0,link=" + far});
-        return waitUntil([&] { return ::access(dev.c_str(), F_OK) == 0 && farFd() >= 0; });
-    }
-    void stop() {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-        child->stop(SIGTERM);
-    }
-    int farFd() {
-        if (fd < 0) fd = ::open(far.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        return fd;
-    }
-    bool send(const std::string& bytes) {
-        return ::write(farFd(), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    }
-    ~SocatLine() {
-        if (fd >= 0) ::close(fd);
-    }
-    std::string dev, far;
-    int fd = -1;
-    std::unique_ptr<ChildProcess> child;
-};
-
-// A far end closed and opened again under its path is taken back, each time it comes back; a run
-// told not to reconnect ends with status 3 when the port is lost.
-TEST_F(CliNetwork, AFarEndClosedAndOpenedAgainUnderItsPathIsTakenBackUnlessReconnectingIsOff) {
-    if (!onPath("socat")) GTEST_SKIP() << "socat is not installed";
-    SocatLine line(dir.path().toStdString());
-    ASSERT_TRUE(line.start());
-    const auto relays = [&](const std::string& bytes) {
-        two.received.clear();
-        return line.send(bytes) && waitUntil([&] {
-                   return two.drain(), two.received.find(bytes) != std::string::npos;
-               });
+// A path whose far end is closed and gone (socat stopped: its link removed) is looked for until a
+// pseudo-terminal comes back under it, at once or after three seconds, each time; a run told not
+// to reconnect ends with status 3 when the port is lost.
+TEST_F(CliNetwork, AFarEndClosedAndBackUnderItsPathIsTakenBackUnlessReconnectingIsOff) {
+    const std::string path = file("dev");
+    std::unique_ptr<PtyPair> far;
+    const auto comeBack = [&] {
+        far = std::make_unique<PtyPair>();
+        return ::symlink(far->slave.c_str(), path.c_str()) == 0;
     };
-    // Running once a probe gets through (bytes that came while it started wait for the next).
-    const auto started = [&](ChildProcess& run) {
-        two.received.clear();
-        return run.waitFor([&] { return line.send("x") && (two.drain(), !two.received.empty()); });
-    };
+    const auto go = [&] { return far->closeMaster(), ::unlink(path.c_str()) == 0; };
+    ASSERT_TRUE(comeBack());
     {
-        Linetap run({"--port1", line.dev, "--port2", two.slave, "--relay", "12", "--auto"});
-        ASSERT_TRUE(started(run)) << run.err;
-
-        // Closed and opened again at once.
-        line.stop();
-        ASSERT_TRUE(run.waitFor([&] { return run.said("device lost") == 1; })) << run.err;
-        ASSERT_TRUE(line.start());
-        ASSERT_TRUE(run.waitFor([&] { return run.said("device back") == 1; })) << run.err;
-        EXPECT_TRUE(relays("first return"));
-
-        // Gone for three seconds: looked for meanwhile, back as soon as the path is.
-        line.stop();
-        ASSERT_TRUE(run.waitFor([&] { return run.said("device lost") == 2; })) << run.err;
-        pause(3000);
-        EXPECT_EQ(run.said("device back"), 1);
-        EXPECT_TRUE(run.running());
-        ASSERT_TRUE(line.start());
-        ASSERT_TRUE(run.waitFor([&] { return run.said("device back") == 2; })) << run.err;
-        EXPECT_TRUE(relays("second return"));
+        Linetap run({"--port1", path, "--port2", two.slave, "--relay", "12", "--auto"});
+        ASSERT_TRUE(run.waitRunning()) << run.err;
+        for (int back = 1; back <= 2; ++back) {
+            SCOPED_TRACE(back);
+            EXPECT_TRUE(relays(run, *far, "relayed")) << run.err;
+            ASSERT_TRUE(go());
+            ASSERT_TRUE(run.waitFor([&] { return run.said("device lost") == back; })) << run.err;
+            if (back == 2) pause(3000);
+            EXPECT_EQ(run.said("device back"), back - 1);
+            EXPECT_EQ(run.said("device lost"), back) << "told once";
+            ASSERT_TRUE(comeBack());
+            ASSERT_TRUE(run.waitFor([&] { return run.said("device back") == back; })) << run.err;
+        }
+        EXPECT_TRUE(relays(run, *far, "relayed")) << run.err;
         EXPECT_EQ(run.stop(SIGTERM), 0) << run.err;
     }
-    Linetap once(
-        {"--port1", line.dev, "--port2", two.slave, "--no-reconnect", "--relay", "12", "--auto"});
-    ASSERT_TRUE(started(once)) << once.err;
-    line.stop();
+    Linetap once({"--port1", path, "--port2", two.slave, "--no-reconnect", "--relay", "12"});
+    ASSERT_TRUE(once.waitRunning()) << once.err;
+    far->closeMaster();
     EXPECT_EQ(once.stop(0), 3) << once.err;
     EXPECT_EQ(once.said("device lost"), 1);
 }

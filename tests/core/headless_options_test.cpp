@@ -62,18 +62,15 @@ TEST(HeadlessOptions, EachOptionChoosesForItsOwnPortAndHelpOrVersionNeedNoPort) 
         {{"--port1", "12", "--port2", "7", "--settings1", "9600,n,8,1", "--settings2",
           "19200,e,7,2"},
          "[12 9600,n,8,1][7 19200,e,7,2]"},
-        {withPort({"--relay", "12"}), kPort1 + " data]" + kPort2 + "]"},
-        {withPort({"--relay", "21"}), kPort1 + "]" + kPort2 + " data]"},
-        {withPort({"--line-relay", "both"}), kPort1 + " lines]" + kPort2 + " lines]"},
-        {withPort({"--strobe", "1"}), kPort1 + " strobe]" + kPort2 + "]"},
         // Given twice, the choices add up.
-        {withPort({"--rts", "1", "--rts", "2", "--dtr", "2"}),
-         kPort1 + " rts]" + kPort2 + " rts dtr]"},
-        {withPort({"--auto", "--gap", "12", "--poll", "250", "--delay", "0", "--record", "/var/log",
-                   "--print", "--pcap", "/tmp/l.pcapng"}),
+        {withPort({"--relay", "12", "--line-relay", "both", "--strobe", "1", "--rts", "1"}),
+         kPort1 + " data lines strobe rts]" + kPort2 + " lines]"},
+        {withPort({"--relay", "21", "--rts", "1", "--rts", "2", "--dtr", "2"}),
+         kPort1 + " rts]" + kPort2 + " data rts dtr]"},
+        {withPort({"--auto", "--gap", "32767", "--poll", "250", "--delay", "0", "--record",
+                   "/var/log", "--print", "--pcap", "/tmp/l.pcapng"}),
          kPort1 + "]" + kPort2 +
-             "] gap=12 poll=250 delay=0 auto record=/var/log print pcap=/tmp/l.pcapng"},
-        {withPort({"--gap", "32767"}), kPort1 + "]" + kPort2 + "] gap=32767"},
+             "] gap=32767 poll=250 delay=0 auto record=/var/log print pcap=/tmp/l.pcapng"},
         // Values may follow an "="; only the first one splits.
         {{"--port1=/dev/a=b", "--gap=12", "--poll=40", "--delay=7", "--settings2=4800,n,7,1",
           "--port2=2", "--record=/srv/rec", "--pcap=/tmp/c.pcapng", "--strobe=2",
@@ -83,14 +80,12 @@ TEST(HeadlessOptions, EachOptionChoosesForItsOwnPortAndHelpOrVersionNeedNoPort) 
              "pcap=/tmp/c.pcapng bare"},
         {withPort({"--pcap-link", "bare", "--pcap-link", "rtac"}),
          kPort1 + "]" + kPort2 + "] rtac"},
-        {{"--port1", "/dev/ttyUSB0", "--headless", "--auto"}, kPort1 + "]" + kPort2 + "] auto"},
         // Lines on device servers; a lost port ends the run instead of being looked for.
         {{"--port1", "rfc2217://10.0.0.7:3001", "--port2=tcp://[::1]:4001", "--no-reconnect"},
          "[rfc2217://10.0.0.7:3001 1200,o,8,1][tcp://[::1]:4001 1200,o,8,1] no-reconnect"},
         // Help and version, asked for before anything is wrong, need no port.
-        {{"--help"}, "help"},
-        {{"-h"}, "help"},
         {{"--help", "--bogus"}, "help"},
+        {{"-h"}, "help"},
         {{"--version"}, "version"},
     };
     for (const auto& [args, chosen] : cases) EXPECT_EQ(outcome(args), chosen);
@@ -101,22 +96,16 @@ TEST(HeadlessOptions, RefusalsTellTheFirstProblem) {
         ": must be a device path, a port number 1 to 12, rfc2217://HOST:PORT or tcp://HOST:PORT";
     const std::pair<Args, std::string> cases[] = {
         {{"--colour=red"}, "unknown option --colour=red"},
-        {{"stray"}, "unknown option stray"},
         {{"--bogus", "--gap", "x"}, "unknown option --bogus"},
         {{"--auto=1"}, "--auto takes no value"},
-        {{"--relay", "1"}, "--relay 1: must be 12, 21 or both"},
         {{"--relay=BOTH"}, "--relay BOTH: must be 12, 21 or both"},
         {{"--strobe", "12"}, "--strobe 12: must be 1, 2 or both"},
-        {{"--dtr", ""}, "--dtr : must be 1, 2 or both"},
         {{"--port1", "13"}, "--port1 13" + path},
-        {{"--port1="}, "--port1 " + path},
-        {{"--port2", "rfc2217://host"}, "--port2 rfc2217://host" + path},
-        {{"--port2", "tcp://host:70000"}, "--port2 tcp://host:70000" + path},
-        {{"--no-reconnect=yes"}, "--no-reconnect takes no value"},
-        {{"--gap=-5"}, "--gap -5: must be a whole number of milliseconds from 0 to 32767"},
+        {{"--port2="}, "--port2 " + path},
         {{"--record", ""}, "--record : must name a folder"},
         {{"--pcap="}, "--pcap : must name a file or a named pipe"},
         {{"--pcap-link", "147"}, "--pcap-link 147: must be rtac or bare"},
+        {{"--print", "--pcap", "-"}, "--print and --pcap - both write to standard output"},
     };
     for (const auto& [args, message] : cases) EXPECT_EQ(outcome(withPort(args)), message);
 
@@ -131,7 +120,7 @@ TEST(HeadlessOptions, RefusalsTellTheFirstProblem) {
         EXPECT_EQ(outcome(withPort({"--settings2=" + text})), "--settings2 " + why);
     }
     for (const std::string option : {"--gap", "--poll", "--delay"}) {
-        for (const std::string value : {"32768", "-1", "abc", "12ms", "1.5", "", "99999999999"})
+        for (const std::string value : {"32768", "-5", "abc", "12ms", "1.5", "", "99999999999"})
             EXPECT_EQ(
                 outcome(withPort({option, value})),
                 option + " " + value + ": must be a whole number of milliseconds from 0 to 32767");

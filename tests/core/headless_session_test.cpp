@@ -21,8 +21,6 @@ using Said = std::vector<std::string>;
 
 const std::string kDevice1 = "/dev/sim-a";
 const std::string kDevice2 = "/dev/sim-b";
-// Both outputs on (--rts both --dtr both) and no input.
-const std::string kOutputsOn = "RTS=1 DTR=1 DCD=0 DSR=0 CTS=0";
 
 // Both ports given, each with its own settings; a character takes at most 1.04 ms, well inside
 // the 10 ms pause.
@@ -42,10 +40,7 @@ struct SessionRun {
     }
 
     int begin(const Args& args) {
-        return begin(std::get<HeadlessOptions>(parseHeadlessOptions(args)));
-    }
-    int begin(const HeadlessOptions& options) {
-        session.emplace(rig.core, options,
+        session.emplace(rig.core, std::get<HeadlessOptions>(parseHeadlessOptions(args)),
                         [this](const std::string& line) { said.push_back(line); });
         return session->begin();
     }
@@ -72,12 +67,10 @@ TEST_F(HeadlessRun, PortsOpenAtTheirSettingsWithTheAskedOutputsAndWithoutAutoAre
               HeadlessSession::kRunning);
     EXPECT_TRUE(run.said.empty());
     EXPECT_FALSE(core.view().run.autoFraming.checked);
-    EXPECT_EQ(rig.line1.lineSettings(), "9600,n,8,1");
-    EXPECT_EQ(rig.line2.lineSettings(), "19200,n,8,1");
-    EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Toggle);
-    EXPECT_EQ(rig.line2.rtsControl(), RtsControl::Steady);
-    EXPECT_EQ(peerSees(rig.line1), "-D");
-    EXPECT_EQ(peerSees(rig.line2), "R-");
+    EXPECT_EQ(rig.line1.lineSettings() + " " + rig.line2.lineSettings(), "9600,n,8,1 19200,n,8,1");
+    EXPECT_EQ(std::pair(rig.line1.rtsControl(), rig.line2.rtsControl()),
+              std::pair(RtsControl::Toggle, RtsControl::Steady));
+    EXPECT_EQ(peerSees(rig.line1) + peerSees(rig.line2), "-DR-");
     EXPECT_FALSE(rig.line1.rts() || rig.panel(1).rts.checked) << "a strobed RTS is the driver's";
     rig.line1.peerSend("not relayed");
     rig.line2.peerSend("polled");
@@ -106,47 +99,56 @@ TEST_F(HeadlessRun, LineRelayMovesCtsAndDsrOfTheNamedPortToTheOthersRtsAndDtr) {
 
 TEST(HeadlessSession, OnlyThePortGivenIsOpenedAndPrintAloneRecordsWithoutARecordFolder) {
     for (int n : {1, 2}) {
-        SCOPED_TRACE(n);
         SessionRun run;
-        (n == 1 ? run.rig.line2 : run.rig.line1).missing =
-            true;  // stays off, however it would fare
-        const Args args{"--port" + std::to_string(n), n == 1 ? kDevice1 : kDevice2, "--auto",
-                        "--print"};
-        EXPECT_EQ(run.begin(args), HeadlessSession::kRunning);
+        (n == 1 ? run.rig.line2 : run.rig.line1).missing = true;  // stays off, however it fares
+        EXPECT_EQ(run.begin({"--port" + std::to_string(n), kDevice1, "--auto", "--print"}),
+                  HeadlessSession::kRunning);
         EXPECT_TRUE(run.said.empty());
-        EXPECT_EQ(run.rig.panel(n).lamp, PortLamp::Open);
-        EXPECT_EQ(run.rig.panel(otherPort(n)).lamp, PortLamp::Unused) << "never switched on";
+        EXPECT_EQ(std::pair(run.rig.panel(n).lamp, run.rig.panel(otherPort(n)).lamp),
+                  std::pair(PortLamp::Open, PortLamp::Unused))
+            << "port " << n << " only";
         EXPECT_TRUE(run.rig.core.recording());
     }
 }
 
+// Each problem at the start ends the run with its status and one line, and nothing else told (no
+// window's message beside it). With port 2 missing, a record folder is seen to be checked before
+// any port opens.
 TEST(HeadlessSession, EachProblemEndsTheRunWithItsStatusAndOneLine) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const std::string plain = dir.path().toStdString() + "/plain";  // no folder, for root too
     ASSERT_TRUE(writeBytes(plain, "x"));
     ASSERT_EQ(::chmod(plain.c_str(), 0644), 0);
-    const std::string absent = "/nonexistent-linetap";
-    // With port 2 missing, a record folder is seen to be checked before any port opens.
-    const std::tuple<Args, bool, int, std::string> cases[] = {
-        {{"--auto"}, true, HeadlessSession::kCannotOpen, "port 2 (/dev/sim-b): no such device"},
-        {{"--record", absent},
-         true,
-         HeadlessSession::kBadInput,
-         "--record /nonexistent-linetap: no such folder"},
-        {{"--record", plain},
-         true,
-         HeadlessSession::kBadInput,
-         "--record " + plain + ": " + std::strerror(EACCES)},
-        {{"--pcap", absent + "/c.pcapng"},
-         false,
-         HeadlessSession::kBadInput,
-         "Не удалось создать файл pcapng: /nonexistent-linetap/c.pcapng: " +
-             std::string(std::strerror(ENOENT))},
+    const std::string absent = "/nonexistent-linetap", folder = dir.path().toStdString();
+    const int bad = HeadlessSession::kBadInput;
+    using Prepare = std::function<void(Rig&)>;
+    const Prepare missing = [](Rig& rig) { rig.line2.missing = true; };
+    const std::tuple<int, std::string, Args, Prepare> cases[] = {
+        {HeadlessSession::kCannotOpen, "port 2 (/dev/sim-b): no such device", {"--auto"}, missing},
+        {bad, "--record " + absent + ": no such folder", {"--record", absent}, missing},
+        {bad, "--record " + plain + ": " + std::strerror(EACCES), {"--record", plain}, missing},
+        {bad,
+         "Не удалось создать файл pcapng: " + absent + "/c.pcapng: " + std::strerror(ENOENT),
+         {"--pcap", absent + "/c.pcapng"},
+         {}},
+        // A record file that cannot be created in a usable folder (a full disk, a name taken).
+        {bad,
+         "Не удалось создать файл записи:\n" + folder + "/Linetap 6 Dec 2026 14_05_09.txt",
+         {"--auto", "--record", folder},
+         [](Rig& rig) { rig.records.failOpen = true; }},
+        // Settings the driver refuses, with its reason.
+        {bad,
+         "port 2 (/dev/sim-b): settings 9600,n,5,1 refused: settings refused by the driver: "
+         "9600,n,5,1",
+         {"--settings2", "9600,n,5,1"},
+         [](Rig& rig) {
+             rig.line2.driverTakes = [](const LineSettings& s) { return s.DataBits != 5; };
+         }},
     };
-    for (const auto& [args, missing, status, line] : cases) {
+    for (const auto& [status, line, args, prepare] : cases) {
         SessionRun run;
-        run.rig.line2.missing = missing;
+        if (prepare) prepare(run.rig);
         EXPECT_EQ(run.begin(bothPorts(args)), status);
         Said told = run.said;
         told.insert(told.end(), run.rig.host.messages.begin(), run.rig.host.messages.end());
@@ -158,63 +160,7 @@ TEST(HeadlessSession, EachProblemEndsTheRunWithItsStatusAndOneLine) {
     }
 }
 
-// A record file that cannot be created in a usable folder (a full disk, a name taken).
-TEST(HeadlessSession, ARecordThatCannotStartEndsTheRunWithStatusTwo) {
-    SessionRun run;
-    run.rig.records.failOpen = true;
-    EXPECT_EQ(run.begin(bothPorts({"--auto", "--print"})), HeadlessSession::kBadInput);
-    EXPECT_EQ(run.rig.host.messages.size(), 1u);
-    EXPECT_FALSE(run.rig.core.running());
-}
-
-// Refused settings end the run with status 2 and one line, with the driver's reason when the
-// driver refused them, and nothing else told (no window's "Недопустимо" beside it).
-TEST(HeadlessSession, SettingsThePortRefusesEndTheRunWithStatusTwoAndOneLine) {
-    SessionRun run;
-    HeadlessOptions options;  // not through the parser, which would refuse them first
-    options.ports[0].device = kDevice1;
-    options.ports[0].settings = "9600,x,8,1";
-    EXPECT_EQ(run.begin(options), HeadlessSession::kBadInput);
-    EXPECT_EQ(run.said, Said{"port 1 (/dev/sim-a): settings 9600,x,8,1 refused"});
-    EXPECT_EQ(run.rig.line1.opens, 0);
-
-    SessionRun refused;
-    refused.rig.line2.driverTakes = [](const LineSettings& s) { return s.DataBits != 5; };
-    EXPECT_EQ(refused.begin(bothPorts({"--settings2", "9600,n,5,1"})), HeadlessSession::kBadInput);
-    Said told = refused.said;
-    told.insert(told.end(), refused.rig.host.messages.begin(), refused.rig.host.messages.end());
-    EXPECT_EQ(told, Said{"port 2 (/dev/sim-b): settings 9600,n,5,1 refused: settings refused by "
-                         "the driver: 9600,n,5,1"});
-    EXPECT_FALSE(refused.rig.core.running());
-}
-
-// A change of the lines between packets is a STATUS_CHANGE on the port whose lines changed,
-// stamped when it was seen, with both ports' outputs as the options left them.
-TEST_F(HeadlessRun, ACaptureFileGetsEachPacketAndLineChangeOnItsPortsInterface) {
-    const std::string path = recordDir() + "/c.pcapng";
-    ASSERT_EQ(run.begin(bothPorts({"--auto", "--rts", "1", "--dtr", "2", "--pcap", path})),
-              HeadlessSession::kRunning);
-    rig.line2.peerSend("two!");
-    rig.runMs(50);
-    const std::int64_t changed = rig.host.wallClockMicros();
-    rig.line1.peerSetDtr(true);  // port 1's DSR and DCD
-    rig.runMs(50);
-    run.session->end();
-    const test::PcapngFile f = test::readPcapng(readBytes(path));
-    ASSERT_TRUE(f.ok()) << f.error;
-    ASSERT_EQ(f.blocks.size(), 7u);
-    const std::string after = "RTS=1 DTR=0 DCD=1 DSR=1 CTS=0 | RTS=0 DTR=1 DCD=0 DSR=0 CTS=0";
-    EXPECT_EQ(f.blocks[3].rtac->lines, 0x10);  // port 2's DTR
-    const test::PcapngBlock& change = f.blocks[4];
-    EXPECT_EQ(change.interfaceId, 0u);
-    EXPECT_EQ(change.rtac->event, 0);  // STATUS_CHANGE
-    EXPECT_EQ(change.rtac->payload, "");
-    EXPECT_EQ(change.rtac->lines, 0x08 | 0x02 | 0x04);  // RTS, DCD, DSR
-    EXPECT_EQ(change.timestamp, static_cast<std::uint64_t>(changed));
-    EXPECT_EQ(change.comment, after);
-}
-
-// Line errors: counted per port and kind, each its block at its time in the capture (one inside
+// Line errors: counted per port and kind, each its block in the capture in time order (one inside
 // a packet after that packet's block), told at most once a second per kind, totalled at the end;
 // the text record does not change.
 TEST_F(HeadlessRun, LineErrorsAreCapturedInTimeOrderToldOnceASecondAndTotalledAtTheEnd) {
@@ -223,10 +169,8 @@ TEST_F(HeadlessRun, LineErrorsAreCapturedInTimeOrderToldOnceASecondAndTotalledAt
               HeadlessSession::kRunning);
     rig.line1.peerSend("abcdef");  // a character takes 1.04 ms
     rig.runMs(3);
-    const std::int64_t inside = rig.host.wallClockMicros();
     rig.line1.peerLineError(LineError::Parity);  // while the packet is being collected
     rig.runMs(50);
-    const std::int64_t first = rig.host.wallClockMicros();
     rig.line2.peerLineError(LineError::Framing, 3);  // a driver's counter rose by 3
     rig.line2.peerLineError(LineError::Framing);
     rig.line2.peerLineError(LineError::Break);
@@ -249,59 +193,47 @@ TEST_F(HeadlessRun, LineErrorsAreCapturedInTimeOrderToldOnceASecondAndTotalledAt
                    "line errors in all: 6 framing errors, 0 parity errors, 1 overrun, 1 break");
     EXPECT_EQ(run.said, said);
     const std::string& records = rig.records.text;
-    EXPECT_NE(records.find(kDevice1 + ":  RTS=0 DTR=0 DCD=0 DSR=0 CTS=0   Data= 61 62 63 64 65 66"),
-              std::string::npos);
-    EXPECT_EQ(records.find(kDevice1), records.rfind(kDevice1)) << "one record, the packet's";
+    const auto packet = records.find(kDevice1 + ":  RTS=0 DTR=0 DCD=0 DSR=0 CTS=0   Data= 61 62");
+    EXPECT_TRUE(packet != records.npos && packet == records.rfind(kDevice1)) << "one record";
 
     const test::PcapngFile f = test::readPcapng(readBytes(path));
     ASSERT_TRUE(f.ok()) << f.error;
-    ASSERT_EQ(f.blocks.size(), 13u);
-    // Each block as "interface:event", in time order; the packet's block before its error's.
+    // Each block as "interface:event", in time order.
     std::string events;
     for (std::size_t i = 3; i < f.blocks.size(); ++i) {
         events += std::to_string(f.blocks[i].interfaceId) + ":" +
                   std::to_string(f.blocks[i].rtac->event) + " ";
         EXPECT_GE(f.blocks[i].timestamp, f.blocks[i - 1].timestamp) << i;
     }
-    EXPECT_EQ(events, "0:2 0:8 1:7 1:7 1:9 1:7 1:7 1:10 0:6 1:6 ");
-    EXPECT_EQ(f.blocks[3].rtac->payload, "abcdef");
+    ASSERT_EQ(events, "0:2 0:8 1:7 1:7 1:9 1:7 1:7 1:10 0:6 1:6 ");
     EXPECT_EQ(f.blocks[5].comment, "3 at once");
-    EXPECT_EQ(f.blocks[6].comment, std::nullopt);
-    EXPECT_EQ(f.blocks[4].timestamp, static_cast<std::uint64_t>(inside));
-    EXPECT_EQ(f.blocks[5].timestamp, static_cast<std::uint64_t>(first));
 }
 
 // linetap.ini can ask for the bare payload; the option chooses for this run over it.
 TEST_F(HeadlessRun, TheBarePayloadIsChosenInLinetapIniOrByTheOptionForTheRun) {
     const std::string folder = recordDir() + "/Linetap v.2.01";
     ASSERT_TRUE(writeBytes(folder + "/linetap.ini", "[record]\npcapng-link=bare\n"));
-    int runs = 0;
-    const auto linkOf = [&](Args more) {
+    for (const auto& [more, link] : {std::pair{Args{}, 147}, {Args{"--pcap-link", "rtac"}, 250}}) {
         SessionRun other;
         other.rig.host.env["XDG_CONFIG_HOME"] = recordDir();
         other.rig.core.load();
-        const std::string path = folder + "/c" + std::to_string(++runs) + ".pcapng";
-        more.insert(more.end(), {"--pcap", path});
-        EXPECT_EQ(other.begin(bothPorts(more)), HeadlessSession::kRunning);
-        other.rig.line1.peerSend("x");
-        other.rig.runMs(50);
+        const std::string path = folder + "/c" + std::to_string(link) + ".pcapng";
+        Args args = bothPorts({"--auto", "--pcap", path});
+        args.insert(args.end(), more.begin(), more.end());
+        EXPECT_EQ(other.begin(args), HeadlessSession::kRunning);
         other.session->end();
         const test::PcapngFile f = test::readPcapng(readBytes(path));
-        EXPECT_TRUE(f.ok()) << f.error;
-        return f.blocks.size() < 4 ? "short"
-                                   : std::to_string(f.blocks[1].linkType) + " " +
-                                         f.blocks[3].data.substr(f.blocks[3].data.size() - 1);
-    };
-    EXPECT_EQ(linkOf({"--auto"}), "147 x");
-    EXPECT_EQ(linkOf({"--auto", "--pcap-link", "rtac"}), "250 x");
-    EXPECT_EQ(linkOf({"--auto", "--pcap-link", "bare"}), "147 x");
+        EXPECT_TRUE(f.ok() && f.blocks.size() > 1 && f.blocks[1].linkType == link) << f.error;
+    }
 }
 
 // Framed and polled alike, a packet lands on its own port stamped with the wall clock at its
-// first byte.
-TEST(HeadlessSession, ACaptureFileGetsEachPacketOnItsPortsInterfaceFramedOrPolled) {
+// first byte, with both ports' lines as the options left them. A change of the lines between
+// packets is a STATUS_CHANGE on the port whose lines changed, stamped when it was seen.
+TEST(HeadlessSession, ACaptureFileGetsEachPacketAndLineChangeOnItsPortsInterface) {
     for (const Args& mode : {Args{"--auto"}, Args{"--poll", "40"}}) {
         SCOPED_TRACE(mode[0]);
+        const bool framed = mode[0] == "--auto";
         SessionRun run;
         const std::string path = run.config.path().toStdString() + "/c.pcapng";
         Args args = bothPorts({"--rts", "1", "--dtr", "2", "--pcap", path});
@@ -311,18 +243,28 @@ TEST(HeadlessSession, ACaptureFileGetsEachPacketOnItsPortsInterfaceFramedOrPolle
         const std::uint64_t sentAt = run.rig.host.wallClockMicros();
         run.rig.line2.peerSend("two!");
         run.rig.runMs(50);
+        const std::uint64_t changed = run.rig.host.wallClockMicros();
+        run.rig.line1.peerSetDtr(true);  // port 1's DSR and DCD
+        run.rig.runMs(50);
         run.session->end();
         const test::PcapngFile f = test::readPcapng(readBytes(path));
         ASSERT_TRUE(f.ok()) << f.error;
-        ASSERT_EQ(f.blocks.size(), 6u);  // the packet, then the end on both ports
+        // The packet, the change when framed (polled, lines go with packets), the end on both
+        // ports.
+        ASSERT_EQ(f.blocks.size(), framed ? 7u : 6u);
         EXPECT_EQ(f.blocks[2].ifName, "port 2 (/dev/sim-b)");
-        EXPECT_EQ(f.blocks[3].interfaceId, 1u);
-        ASSERT_TRUE(f.blocks[3].rtac);
-        EXPECT_EQ(f.blocks[3].rtac->payload, "two!");
+        const test::PcapngBlock &packet = f.blocks[3], &change = f.blocks[4];
+        EXPECT_EQ(std::tuple(packet.interfaceId, packet.rtac->payload, packet.rtac->lines),
+                  std::tuple(1u, "two!", 0x10));  // port 2's DTR
         // The first byte lands one character (10 bits at 19200 baud: 521 µs) after it was sent.
-        EXPECT_EQ(f.blocks[3].timestamp, sentAt + 521);
-        EXPECT_EQ(f.blocks[3].comment,
-                  "RTS=1 DTR=0 DCD=0 DSR=0 CTS=0 | RTS=0 DTR=1 DCD=0 DSR=0 CTS=0");
+        EXPECT_EQ(packet.timestamp, sentAt + 521);
+        EXPECT_EQ(packet.comment, "RTS=1 DTR=0 DCD=0 DSR=0 CTS=0 | RTS=0 DTR=1 DCD=0 DSR=0 CTS=0");
+        if (!framed) continue;
+        EXPECT_EQ(std::tuple(change.interfaceId, change.rtac->event, change.rtac->payload),
+                  std::tuple(0u, 0, ""));                   // STATUS_CHANGE
+        EXPECT_EQ(change.rtac->lines, 0x08 | 0x02 | 0x04);  // RTS, DCD, DSR
+        EXPECT_EQ(change.timestamp, changed);
+        EXPECT_EQ(change.comment, "RTS=1 DTR=0 DCD=1 DSR=1 CTS=0 | RTS=0 DTR=1 DCD=0 DSR=0 CTS=0");
     }
 }
 
@@ -351,14 +293,10 @@ TEST_F(HeadlessRun, ALostPortIsLookedForAndOpenedAgainWithItsSettingsStrobeAndOu
     EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Toggle);
     EXPECT_EQ(peerSees(rig.line1), "-D");
 
-    // The relay goes on both ways, and nothing more is told.
+    // The relay goes on, and nothing more is told.
     rig.line1.peerSend("ping");
-    rig.runMs(50);
-    rig.line2.peerSend("pong");
-    rig.runMs(50);
-    EXPECT_EQ(rig.line2.peerReceived(), "ping");
-    EXPECT_EQ(rig.line1.peerReceived(), "pong");
     rig.runMs(2000);
+    EXPECT_EQ(rig.line2.peerReceived(), "ping");
     EXPECT_EQ(run.said.size(), 2u);
     EXPECT_EQ(rig.line1.opens, opens + 1) << "an open port is not opened again";
 
@@ -378,25 +316,11 @@ TEST_F(HeadlessRun, ALostPortIsLookedForAndOpenedAgainWithItsSettingsStrobeAndOu
     EXPECT_FALSE(rig.line1.isOpen());
 }
 
-TEST_F(HeadlessRun, WithoutReconnectingALostPortEndsTheRunWithItsOwnStatus) {
-    ASSERT_EQ(run.begin(bothPorts({"--relay", "both", "--auto", "--no-reconnect"})),
-              HeadlessSession::kRunning);
-    std::vector<int> ended;
-    run.session->finished = [&](int status) { ended.push_back(status); };
-    const int opens = rig.line2.opens;
-    rig.line2.peerVanish();
-    rig.runMs(2000);
-    EXPECT_EQ(ended, std::vector<int>{HeadlessSession::kPortLost});
-    EXPECT_EQ(run.said, Said{"port 2 (/dev/sim-b): device lost"});
-    EXPECT_EQ(rig.line2.opens, opens) << "not looked for";
-}
-
 TEST_F(HeadlessRun, IntervalsHoldForThisRunOnlyAndTheEndFinishesThePacketsBeingCollected) {
     ASSERT_EQ(run.begin(bothPorts({"--auto", "--gap", "30", "--poll", "250", "--delay", "7",
                                    "--record", recordDir(), "--rts", "both", "--dtr", "both"})),
               HeadlessSession::kRunning);
-    EXPECT_EQ(core.settings().pollMs, 250);
-    EXPECT_EQ(core.settings().lineDelayMs, 7);
+    EXPECT_EQ(std::tuple(core.settings().pollMs, core.settings().lineDelayMs), std::tuple(250, 7));
     EXPECT_EQ(rig.records.path.rfind(recordDir() + "/Linetap ", 0), 0u) << rig.records.path;
     // A 20 ms pause does not end a packet with a 30 ms gap; a 40 ms one does, but its tick is
     // held up (a busy event loop), and at the end both packets are still being collected: the
@@ -411,7 +335,7 @@ TEST_F(HeadlessRun, IntervalsHoldForThisRunOnlyAndTheEndFinishesThePacketsBeingC
     ASSERT_EQ(rig.records.text, "");
     run.session->end();
     const std::string records = rig.records.text;
-    const std::string port1 = kDevice1 + ":  " + kOutputsOn + "   Data=";
+    const std::string port1 = kDevice1 + ":  RTS=1 DTR=1 DCD=0 DSR=0 CTS=0   Data=";
     const auto at = [&](const std::string& data) { return records.find(port1 + data + "\r\n"); };
     const std::size_t first = at(" 61 62 63 64"), second = at(" 65 66");
     EXPECT_TRUE(first != std::string::npos && second != std::string::npos && first < second)

@@ -2,10 +2,10 @@
 
 // Reads a little-endian pcapng file back into its blocks for the tests, strictly: the lengths at
 // both ends of a block agree, everything is 32-bit aligned with zero padding, options end inside
-// their block, the file opens with a section header and a packet names an interface already
-// described. On the RTAC serial link type (250) a packet's data opens with the whole 12-byte
-// header: its time is the block's, its event one of the eleven, its control lines within the six
-// bits and its footer zero. Anything else, a cut-off file included, is an error.
+// their block, the file opens with a section header of version 1.0 and a packet names an
+// interface already described. On the RTAC serial link type (250) a packet's data opens with the
+// whole 12-byte header: its time is the block's, its event one of the eleven, its control lines
+// within the six bits and its footer zero. Anything else, a cut-off file included, is an error.
 
 #include <cstdint>
 #include <optional>
@@ -14,37 +14,24 @@
 
 namespace lt::test {
 
-struct PcapngOption {
-    std::uint16_t code = 0;
-    std::string value;
-};
-
-// The RTAC serial header of a packet and the bytes after it.
+// The RTAC serial header of a packet (its time is the block's) and the bytes after it.
 struct RtacHeader {
-    std::uint32_t seconds = 0, micros = 0;
     std::uint8_t event = 0, lines = 0;
     std::string payload;
 };
 
 struct PcapngBlock {
     std::uint32_t type = 0, totalLength = 0;
-    std::vector<PcapngOption> options;  // in file order, the end-of-options marker left out
-    bool endOfOptions = false;          // whether the options closed with the marker
-    std::uint32_t magic = 0;
-    std::uint16_t major = 0, minor = 0;
-    std::int64_t sectionLength = 0;
-    std::uint16_t linkType = 0;
-    std::uint32_t snapLength = 0;
+    std::uint16_t linkType = 0;  // an interface's, with its options
     std::optional<std::string> ifName;
     std::optional<std::uint8_t> tsResolution;
-    std::uint32_t interfaceId = 0, capturedLength = 0, originalLength = 0;
+    std::uint32_t interfaceId = 0;  // a packet's, with its options
     std::uint64_t timestamp = 0;
     std::string data;
     std::optional<std::uint32_t> flags;
     std::optional<std::string> comment;
     std::optional<std::uint64_t> dropCount;
-    std::uint16_t packetLinkType = 0;  // a packet's: the link type of its interface
-    std::optional<RtacHeader> rtac;    // a packet on an RTAC serial interface
+    std::optional<RtacHeader> rtac;  // a packet on an RTAC serial interface
 };
 
 struct PcapngFile {
@@ -67,10 +54,11 @@ inline PcapngFile readPcapng(const std::string& bytes) {
         file.error = "at byte " + std::to_string(at) + ": " + why;
         return file;
     };
-    // The little-endian number of `size` bytes at `from` of `s`.
-    const auto le = [](const std::string& s, std::size_t from, int size) {
+    // The number of `size` bytes at `from` of `s`, little-endian unless `big`.
+    const auto num = [](const std::string& s, std::size_t from, int size, bool big = false) {
         std::uint64_t v = 0;
-        for (int i = size - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(s[from + i]);
+        for (int i = 0; i < size; ++i)
+            v = v << 8 | static_cast<unsigned char>(s[from + (big ? i : size - 1 - i)]);
         return v;
     };
     const auto padded = [](std::size_t n) { return (n + 3) / 4 * 4; };
@@ -78,90 +66,77 @@ inline PcapngFile readPcapng(const std::string& bytes) {
         return s.find_first_not_of('\0', from) >= to;
     };
     if (bytes.empty()) return fail("empty file");
-    while (at < bytes.size()) {
+    for (; at < bytes.size(); at += file.blocks.back().totalLength) {
         if (bytes.size() - at < 12) return fail("block header cut off");
         PcapngBlock b;
-        b.type = le(bytes, at, 4);
-        b.totalLength = le(bytes, at + 4, 4);
+        b.type = num(bytes, at, 4);
+        b.totalLength = num(bytes, at + 4, 4);
         if (file.blocks.empty() && b.type != 0x0A0D0D0A) return fail("no section header first");
         if (b.totalLength < 12 || b.totalLength % 4 != 0) return fail("bad block length");
         if (b.totalLength > bytes.size() - at) return fail("block cut off");
-        if (le(bytes, at + b.totalLength - 4, 4) != b.totalLength)
+        if (num(bytes, at + b.totalLength - 4, 4) != b.totalLength)
             return fail("trailing block length differs");
         const std::string body = bytes.substr(at + 8, b.totalLength - 12);
-        std::size_t in = 0;  // where the options begin, in the body
         const bool section = b.type == 0x0A0D0D0A, interface = b.type == 1, packet = b.type == 6;
+        std::size_t in = body.size();  // where the options begin; none in a block not looked into
         if (section) {
             if (body.size() < 16) return fail("section header too short");
-            if ((b.magic = le(body, 0, 4)) != 0x1A2B3C4D) return fail("byte-order magic");
-            b.major = le(body, 4, 2);
-            b.minor = le(body, 6, 2);
-            b.sectionLength = static_cast<std::int64_t>(le(body, 8, 8));
+            if (num(body, 0, 4) != 0x1A2B3C4D) return fail("byte-order magic");
+            if (num(body, 4, 4) != 1) return fail("version not 1.0");
             in = 16;
             interfaces.clear();  // a new section describes its own
         } else if (interface) {
             if (body.size() < 8) return fail("interface description too short");
-            b.linkType = le(body, 0, 2);
-            if (le(body, 2, 2) != 0) return fail("interface reserved field not zero");
-            b.snapLength = le(body, 4, 4);
+            if (num(body, 2, 2) != 0) return fail("interface reserved field not zero");
+            interfaces.push_back(b.linkType = num(body, 0, 2));
             in = 8;
-            interfaces.push_back(b.linkType);
         } else if (packet) {
             if (body.size() < 20) return fail("enhanced packet too short");
-            if ((b.interfaceId = le(body, 0, 4)) >= interfaces.size())
+            if ((b.interfaceId = num(body, 0, 4)) >= interfaces.size())
                 return fail("packet on no interface");
-            b.packetLinkType = interfaces[b.interfaceId];
-            b.timestamp = le(body, 4, 4) << 32 | le(body, 8, 4);
-            b.capturedLength = le(body, 12, 4);
-            b.originalLength = le(body, 16, 4);
-            in = 20 + padded(b.capturedLength);
+            b.timestamp = num(body, 4, 4) << 32 | num(body, 8, 4);
+            const std::size_t captured = num(body, 12, 4);
+            if (num(body, 16, 4) != captured) return fail("original length differs");
+            in = 20 + padded(captured);
             if (in > body.size()) return fail("packet data runs past its block");
-            if (!zeros(body, 20 + b.capturedLength, in)) return fail("packet padding not zero");
-            b.data = body.substr(20, b.capturedLength);
-            if (b.packetLinkType == 250) {
-                if (b.data.size() < 12) return fail("RTAC serial header cut off");
-                const auto be = [&b](std::size_t from) {
-                    std::uint32_t v = 0;
-                    for (std::size_t i = 0; i < 4; ++i)
-                        v = v << 8 | static_cast<unsigned char>(b.data[from + i]);
-                    return v;
-                };
-                RtacHeader h{be(0), be(4), static_cast<std::uint8_t>(b.data[8]),
-                             static_cast<std::uint8_t>(b.data[9]), b.data.substr(12)};
-                if (h.micros >= 1'000'000) return fail("RTAC microseconds past a second");
-                if (std::uint64_t{h.seconds} * 1'000'000 + h.micros != b.timestamp)
+            if (!zeros(body, 20 + captured, in)) return fail("packet padding not zero");
+            const std::string d = b.data = body.substr(20, captured);
+            if (interfaces[b.interfaceId] == 250) {
+                if (d.size() < 12) return fail("RTAC serial header cut off");
+                const std::uint64_t seconds = num(d, 0, 4, true), micros = num(d, 4, 4, true);
+                const std::uint8_t event = num(d, 8, 1), lines = num(d, 9, 1);
+                if (micros >= 1'000'000) return fail("RTAC microseconds past a second");
+                if (seconds * 1'000'000 + micros != b.timestamp)
                     return fail("RTAC time differs from the block's");
-                if (h.event > 10) return fail("RTAC event unknown");
-                if (h.lines & 0xC0) return fail("RTAC control lines past RING");
-                if (b.data[10] != 0 || b.data[11] != 0) return fail("RTAC footer not zero");
-                b.rtac = h;
+                if (event > 10) return fail("RTAC event unknown");
+                if (lines & 0xC0) return fail("RTAC control lines past RING");
+                if (d[10] != 0 || d[11] != 0) return fail("RTAC footer not zero");
+                b.rtac = {event, lines, d.substr(12)};
             }
-        } else {
-            in = body.size();  // a block this reader does not look into
         }
-        while (in < body.size()) {
-            if (b.endOfOptions) return fail("bytes after the end-of-options marker");
+        for (bool ended = false; in < body.size();) {
+            if (ended) return fail("bytes after the end-of-options marker");
             if (body.size() - in < 4) return fail("option header cut off");
-            const std::uint16_t code = le(body, in, 2), length = le(body, in + 2, 2);
+            const std::uint16_t code = num(body, in, 2), length = num(body, in + 2, 2);
             in += 4;
             if (code == 0 && length != 0) return fail("end-of-options marker with a length");
             if (padded(length) > body.size() - in) return fail("option runs past its block");
             if (!zeros(body, in + length, in + padded(length))) return fail("option padding");
-            if (code == 0) b.endOfOptions = true;
-            if (code != 0) b.options.push_back({code, body.substr(in, length)});
+            const std::string v = body.substr(in, length);
             in += padded(length);
+            ended = code == 0;
+            // if_tsresol takes 1 byte, epb_flags 4, epb_dropcount 8.
+            const std::size_t size = interface && code == 9 ? 1
+                                     : packet && code == 2  ? 4
+                                     : packet && code == 4  ? 8
+                                                            : length;
+            if (length != size) return fail("option " + std::to_string(code) + " of a bad size");
+            if (interface && code == 2) b.ifName = v;
+            if (interface && code == 9) b.tsResolution = static_cast<std::uint8_t>(v[0]);
+            if (packet && code == 1) b.comment = v;
+            if (packet && code == 2) b.flags = num(v, 0, 4);
+            if (packet && code == 4) b.dropCount = num(v, 0, 8);
         }
-        for (const PcapngOption& o : b.options) {
-            if (interface && o.code == 2) b.ifName = o.value;
-            if (interface && o.code == 9 && o.value.size() != 1) return fail("if_tsresol size");
-            if (interface && o.code == 9) b.tsResolution = static_cast<std::uint8_t>(o.value[0]);
-            if (packet && o.code == 2 && o.value.size() != 4) return fail("epb_flags size");
-            if (packet && o.code == 2) b.flags = le(o.value, 0, 4);
-            if (packet && o.code == 1) b.comment = o.value;
-            if (packet && o.code == 4 && o.value.size() != 8) return fail("epb_dropcount size");
-            if (packet && o.code == 4) b.dropCount = le(o.value, 0, 8);
-        }
-        at += b.totalLength;
         file.blocks.push_back(std::move(b));
     }
     return file;
