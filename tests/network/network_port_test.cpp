@@ -9,6 +9,7 @@
 #include "pty/pty_support.h"
 #include "qt/qt_host.h"
 #include "serial/network/network_serial_port.h"
+#include "serial/send_backlog.h"
 
 namespace lt::network {
 namespace {
@@ -111,7 +112,7 @@ TEST_F(NetworkPort, SettingsTheServerAnswersOtherwiseOrNotAtAllAreRefusedAndTheP
 }
 
 // Modem-state notices raise line events, with the inputs already set for the handler; a flow
-// control suspend holds back what is sent, and nothing else.
+// control suspend holds back what is sent, within the send bound, and nothing else.
 TEST_F(NetworkPort, ServerNoticesSetTheInputsAndHoldBackWhatIsSent) {
     std::array<bool, 3> inputs{};
     port.onEvent = [&, logged = port.onEvent] {
@@ -136,6 +137,8 @@ TEST_F(NetworkPort, ServerNoticesSetTheInputsAndHoldBackWhatIsSent) {
     server.suspend(true);
     ASSERT_TRUE(runUntil([&] { return port.sendingSuspended(); }));
     port.send("held");
+    port.send(std::string(SendBacklog::kBytes, 'x'));  // past the bound: dropped whole, counted
+    EXPECT_EQ(port.sendsDropped(), 1u);
     port.setDtr(true);  // a command sent after the bytes reaches the server; the bytes do not
     ASSERT_TRUE(runUntil([&] { return server.heard().controls.size() == 5; }));
     EXPECT_EQ(server.heard().bytes, "");

@@ -9,8 +9,8 @@
 
 #include "pty_support.h"
 #include "serial/linux/linux_serial_port.h"
-#include "serial/linux/send_path.h"
 #include "serial/rx_queue.h"
+#include "serial/send_backlog.h"
 
 namespace lt::pty {
 namespace {
@@ -253,7 +253,7 @@ TEST_F(PortOnPty, ADeviceThatTakesNothingCostsWholeSendsBeyondTheBoundAndAClosin
     }
     EXPECT_GT(port.sendsDropped(), 0u);
     // The bound, and what the pseudo-terminal itself holds.
-    EXPECT_LE(sent.size(), SendPath::kBacklogBytes + 128 * 1024);
+    EXPECT_LE(sent.size(), SendBacklog::kBytes + 128 * 1024);
     // The device reads again: every packet kept arrives whole, in order.
     EXPECT_TRUE(runUntil([&] { return far.drain(), far.received.size() >= sent.size(); }));
     EXPECT_EQ(far.received, sent);

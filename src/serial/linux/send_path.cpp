@@ -36,13 +36,7 @@ void SendPath::stop() {
 // write it refuses, which then reports its error as QSerialPort's) is queued behind, in order.
 void SendPath::send(const std::string& bytes) {
     QSerialPort& serial = device_.qt();
-    // A device that takes nothing (flow control held, a stalled adapter) never makes the program
-    // keep everything relayed to it: a packet that would pass the bound is dropped whole.
-    const auto waiting = static_cast<std::size_t>(serial.bytesToWrite());
-    if (waiting > 0 && waiting + bytes.size() > kBacklogBytes) {
-        ++dropped_;
-        return;
-    }
+    if (!backlog_.admits(static_cast<std::size_t>(serial.bytesToWrite()), bytes.size())) return;
     device_.toggle().beforeSend(++newest_);
     std::size_t done = 0;
     if (serial.bytesToWrite() == 0) done = writeNow(bytes);

@@ -7,6 +7,7 @@
 #include "serial/linux/drain_worker.h"
 #include "serial/linux/owner_post.h"
 #include "serial/linux/serial_device.h"
+#include "serial/send_backlog.h"
 
 namespace lt {
 
@@ -27,15 +28,13 @@ public:
     void start();
     void stop();
 
-    // At most this many bytes wait in QSerialPort for a device that does not take them.
-    static constexpr std::size_t kBacklogBytes = 64 * 1024;
     // The longest a closing port waits for what was sent to leave.
     static constexpr int kLetOutMs = 250;
 
     // Sends `bytes` (not empty); what QSerialPort refuses throws PortError. Bytes that would make
-    // the waiting ones pass kBacklogBytes are dropped whole and counted.
+    // the waiting ones pass the backlog's bound are dropped whole and counted.
     void send(const std::string& bytes);
-    std::uint64_t dropped() const { return dropped_; }
+    std::uint64_t dropped() const { return backlog_.dropped(); }
     // Before closing: lets what waits leave at `baud` (bits per character `bits`), for the time
     // that takes, at most kLetOutMs, never flushing it first; what is left then is cleared.
     void letOut(int baud, int bits);
@@ -56,7 +55,7 @@ private:
     DrainWorker drainer_;
     bool started_ = false;
     std::uint64_t newest_ = 0;  // numbers the outputs, for the drain worker and the toggle
-    std::uint64_t dropped_ = 0;
+    SendBacklog backlog_;
 };
 
 }  // namespace lt

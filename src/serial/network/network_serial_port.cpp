@@ -24,6 +24,7 @@
 #include "serial/line_settings.h"
 #include "serial/network/telnet_com_port.h"
 #include "serial/rx_queue.h"
+#include "serial/send_backlog.h"
 
 namespace lt {
 
@@ -188,6 +189,7 @@ struct NetworkSerialPort::Impl {
     std::unique_ptr<TelnetComPort> telnet;  // none for a bare TCP stream
     std::string out;                        // bytes for the socket not yet written
     std::string held;                       // line bytes held while the server suspends
+    SendBacklog backlog;                    // bounds out and held together
     std::string incoming;                   // the line bytes of the chunk being unescaped
     bool suspended = false;
     bool sentPending = false;  // bytes were sent and no send event has told so yet
@@ -566,6 +568,7 @@ struct NetworkSerialPort::Impl {
         requireOpen();
         if (bytes.empty()) return;
         std::lock_guard lock(mu);
+        if (!backlog.admits(out.size() + held.size(), bytes.size())) return;
         sentPending = true;
         if (suspended)
             held += bytes;
@@ -659,6 +662,11 @@ void NetworkSerialPort::limitBacklog(std::size_t maxBytes) {
 
 void NetworkSerialPort::send(const std::string& bytes) {
     d_->output(bytes);
+}
+
+std::uint64_t NetworkSerialPort::sendsDropped() const {
+    std::lock_guard lock(d_->mu);
+    return d_->backlog.dropped();
 }
 
 void NetworkSerialPort::setRts(bool on) {

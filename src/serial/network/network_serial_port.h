@@ -54,6 +54,7 @@ public:
     Nanos lastArrival() const override;
     void limitBacklog(std::size_t maxBytes) override;
     void send(const std::string& bytes) override;
+    std::uint64_t sendsDropped() const override;
     void setRts(bool on) override;
     bool rts() const override;
     void setDtr(bool on) override;
