@@ -11,6 +11,7 @@
 #include <QLoggingCategory>
 #include <QMetaObject>
 #include <QObject>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -19,6 +20,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string_view>
 #include <thread>
 
 #include "serial/line_settings.h"
@@ -123,25 +125,16 @@ int connectTo(const std::string& device, const NetworkAddress& a, int timeoutMs,
     throw PortError(device + ": " + why);
 }
 
+// The parity letters in the order of their RFC 2217 codes, 1 to 5.
+constexpr std::string_view kParityLetters = "noems";
+
 unsigned char parityCode(char parity) {
-    switch (parity) {
-        case 'n':
-            return 1;
-        case 'o':
-            return 2;
-        case 'e':
-            return 3;
-        case 'm':
-            return 4;
-        default:
-            return 5;  // space
-    }
+    return static_cast<unsigned char>(std::min(kParityLetters.find(parity), std::size_t{4}) + 1);
 }
 
 std::optional<char> parityOf(unsigned char code) {
-    constexpr char kLetters[] = {'n', 'o', 'e', 'm', 's'};
-    if (code < 1 || code > 5) return std::nullopt;
-    return kLetters[code - 1];
+    if (code < 1 || code > kParityLetters.size()) return std::nullopt;
+    return kParityLetters[code - 1];
 }
 
 }  // namespace
@@ -381,13 +374,20 @@ struct NetworkSerialPort::Impl {
         flushLocked();
     }
 
-    // Waits until the server has answered every command of `codes` (true), the time is up or the
-    // link went down (false).
-    bool awaitAnswers(std::initializer_list<unsigned char> codes) {
+    // Sends the four line-setting commands with these values (0 asks what the server has) and
+    // waits until the server has answered every one (true), the time is up or the link went down
+    // (false).
+    bool exchangeSettings(std::uint32_t baud, unsigned char data, unsigned char parity,
+                          unsigned char stop) {
+        command(comport::SetBaudRate, comport::bigEndian32(baud));
+        command(comport::SetDataSize, std::string(1, static_cast<char>(data)));
+        command(comport::SetParity, std::string(1, static_cast<char>(parity)));
+        command(comport::SetStopSize, std::string(1, static_cast<char>(stop)));
         std::unique_lock lock(mu);
         return answered.wait_for(lock, std::chrono::milliseconds(timing.answerMs), [&] {
             if (linkDown) return true;
-            for (unsigned char c : codes)
+            for (unsigned char c : {comport::SetBaudRate, comport::SetDataSize, comport::SetParity,
+                                    comport::SetStopSize})
                 if (!answers.count(c)) return false;
             return true;
         }) && !linkDown;
@@ -407,13 +407,8 @@ struct NetworkSerialPort::Impl {
             lastTaken = wanted;
             return true;
         }
-        command(comport::SetBaudRate,
-                comport::bigEndian32(static_cast<std::uint32_t>(wanted.Baud)));
-        command(comport::SetDataSize, std::string(1, static_cast<char>(wanted.DataBits)));
-        command(comport::SetParity, std::string(1, static_cast<char>(parityCode(wanted.Parity))));
-        command(comport::SetStopSize, std::string(1, static_cast<char>(wanted.StopBits)));
-        const bool all = awaitAnswers(
-            {comport::SetBaudRate, comport::SetDataSize, comport::SetParity, comport::SetStopSize});
+        const bool all = exchangeSettings(static_cast<std::uint32_t>(wanted.Baud), wanted.DataBits,
+                                          parityCode(wanted.Parity), wanted.StopBits);
         {
             std::lock_guard lock(mu);
             if (linkDown) throw PortError(device + ": connection lost");
@@ -455,12 +450,7 @@ struct NetworkSerialPort::Impl {
 
     // The settings the server has now (each asked with the value 0).
     std::optional<LineSettings> serverSettings() {
-        for (unsigned char c :
-             {comport::SetBaudRate, comport::SetDataSize, comport::SetParity, comport::SetStopSize})
-            command(c, c == comport::SetBaudRate ? comport::bigEndian32(0) : std::string(1, '\0'));
-        if (!awaitAnswers({comport::SetBaudRate, comport::SetDataSize, comport::SetParity,
-                           comport::SetStopSize}))
-            return std::nullopt;
+        if (!exchangeSettings(0, 0, 0, 0)) return std::nullopt;
         return answeredSettings();
     }
 
