@@ -1,8 +1,6 @@
 #pragma once
 
-// What the command-line tests share: programs run as child processes (the built program headless,
-// or a helper such as ser2net), two far devices on pseudo-terminal pairs, and a folder for the run
-// with the program's configuration folder.
+// Shared by the command-line tests: child processes, far devices on pty pairs, a run folder.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -36,9 +34,7 @@ inline bool waitForBytes(PtyPair& pty, std::size_t size) {
     return waitUntil([&] { return pty.drain(), pty.received.size() >= size; });
 }
 
-// A program run with its arguments and the test's environment, standard input from /dev/null,
-// standard output (unless `stdoutFd` names a descriptor, such as a pipe) and standard error into
-// memory files the test reads; killed by its own id if the test does not see it end.
+// A child process, its output and errors into memory files; killed if it outlives the test.
 class ChildProcess {
 public:
     ChildProcess(const std::string& program, std::vector<std::string> args, int stdoutFd = -1) {
@@ -62,7 +58,6 @@ public:
     }
     ChildProcess(const ChildProcess&) = delete;
 
-    // Reads what the child has written so far.
     void pump() {
         for (auto [fd, into] : {std::pair{outFd_, &out}, {errFd_, &err}}) {
             char buf[4096];
@@ -86,15 +81,13 @@ public:
         if (!status_) return -1;
         return WIFEXITED(*status_) ? WEXITSTATUS(*status_) : 128 + WTERMSIG(*status_);
     }
-    // How many times the child has written `text` to standard error so far.
     int said(const std::string& text) {
         return pump(), QString::fromStdString(err).count(QString::fromStdString(text));
     }
     std::string proc(const std::string& what) const {
         return "/proc/" + std::to_string(pid_) + "/" + what;
     }
-    // Waits until the child runs with its SIGTERM and SIGINT handlers set, which the program sets
-    // just before its event loop; false when it ended.
+    // Waits until the child has set its signal handlers (just before its event loop).
     bool waitRunning() {
         const auto handlers = [&] {
             std::ifstream in(proc("status"));
@@ -128,7 +121,6 @@ protected:
         ::setenv("XDG_CONFIG_HOME", folder("config").c_str(), 1);
         ::unsetenv("ProgramFiles");
     }
-    // `more` with the ports on the two devices.
     std::vector<std::string> on(std::vector<std::string> more) const {
         more.insert(more.begin(), {"--port1", one.slave, "--port2", two.slave});
         return more;

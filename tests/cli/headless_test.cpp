@@ -1,6 +1,4 @@
-// The built program run headless on pseudo-terminal pairs, the test playing the far devices:
-// relay, print, record and capture (read by tshark), clean stops, no GUI library, readers that
-// come late, stall or leave, and bad input.
+// The built program run headless on pseudo-terminal pairs, the test playing the far devices.
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -52,8 +50,7 @@ std::string modbus(std::initializer_list<int> values) {
 
 class CliHeadless : public CliTest {};
 
-// Bad input and a missing device end the run at once, told in one line, with their status; a
-// signal while the capture waits (on a thread of its own) for a pipe's reader stops it cleanly.
+// A signal while the capture waits (on a thread of its own) for a pipe's reader stops it cleanly.
 TEST_F(CliHeadless, BadInputAMissingDeviceAndASignalEndTheRunWithTheirStatus) {
     const std::string missing = file("missing"), tty = "/nonexistent/tty";
     const std::tuple<int, std::string, std::vector<std::string>> cases[] = {
@@ -84,12 +81,7 @@ TEST_F(CliHeadless, BadInputAMissingDeviceAndASignalEndTheRunWithTheirStatus) {
     EXPECT_EQ(waiting.stop(SIGINT), 0) << waiting.err;
 }
 
-// The device of port 1 asks unit 17 for three registers, the device of port 2 answers, three
-// times, with pauses well above the 10 ms minimum. Each frame is relayed, then printed and
-// recorded as it happens, one record per packet, the last one whole at the end; no GUI library is
-// loaded. tshark reads the capture with no preference as RTAC serial: one packet per frame on its
-// port's interface with the port's lines, then the end of the run on both ports; told to, it
-// decodes each frame as Modbus RTU with a good CRC.
+// Three Modbus queries and answers; tshark decodes the capture as RTAC serial and Modbus RTU.
 TEST_F(CliHeadless, AModbusExchangeIsRelayedPrintedRecordedAndCapturedForTshark) {
     const std::string capture = file("capture.pcapng"), records = folder("records");
     Linetap child(on({"--pcap", capture, "--record", records, "--print", "--auto", "--relay",
@@ -146,13 +138,7 @@ TEST_F(CliHeadless, AModbusExchangeIsRelayedPrintedRecordedAndCapturedForTshark)
     EXPECT_TRUE(std::regex_match(seen, std::regex(rows))) << seen;
 }
 
-// No output's reader holds up the relay, the record or the stop. A capture pipe without a reader:
-// the wait is said once, and the capture begins when a reader opens the pipe, each packet's block
-// reaching it at once. Then neither standard output nor the pipe is read: past their buffers and
-// backlogs they lose whole records and packets, said once each and counted at the end. Standard
-// output's reader leaves (`| head -c1`): said once. SIGTERM ends the run with the capture's write
-// blocked, under a stream without pauses (the bytes come one by one, so some are always there
-// when a packet has been handled).
+// A pipe read late, then outputs not read (whole pieces lost, said once), then `| head -c1`.
 TEST_F(CliHeadless, ReadersThatComeLateStallOrLeaveHoldUpNothing) {
     const std::string fifo = file("live.pcapng"), records = folder("records");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -188,9 +174,7 @@ TEST_F(CliHeadless, ReadersThatComeLateStallOrLeaveHoldUpNothing) {
     ASSERT_TRUE(child.waitFor([&] { return !(got = read()).ofType(kPacket).empty(); }));
     EXPECT_TRUE(got.ok() && got.ofType(kPacket).size() == 1u) << got.error;
     EXPECT_EQ(got.ofType(kPacket)[0].rtac->payload, "with the reader");
-    // 1.2 MB: records and capture blocks far past a pipe's 64 KiB and a backlog's 1 MiB, in
-    // packets of 1024 bytes, each relayed before the next, as at one baud rate on both lines:
-    // faster, port 2's own backlog would drop packets, rightly.
+    // 1.2 MB in 1024-byte packets, far past a pipe's 64 KiB and a backlog's 1 MiB.
     for (int i = 0; i < 1200; ++i) {
         std::string packet(1024, static_cast<char>('a' + i % 26));
         packet[0] = static_cast<char>(i);
@@ -219,10 +203,7 @@ TEST_F(CliHeadless, ReadersThatComeLateStallOrLeaveHoldUpNothing) {
         << "the record file lost nothing";
 }
 
-// Runs into one capture file: a later run keeps the earlier run's packets behind a section of its
-// own. The window's "Также pcapng", kept in linetap.ini, has no say in a headless run: no capture
-// beside the record, none without --pcap, the file left as it was; `--pcap -` is standard output.
-// SIGHUP (the terminal or ssh session closed) stops as SIGTERM does: each run puts the port back.
+// linetap.ini's "Также pcapng" has no say in a headless run; SIGHUP stops as SIGTERM does.
 TEST_F(CliHeadless, RunsIntoOneCaptureKeepEarlierPacketsAndHeedOnlyTheirOwnOptions) {
     const std::string ini = folder("config/Linetap v.2.01") + "/linetap.ini";
     const std::string kept = "[record]\npcapng=true\n";

@@ -1,6 +1,4 @@
-// The built program run headless on lines that go away and come back: a pseudo-terminal served by
-// the real ser2net over RFC 2217 (bytes both ways, a baud rate taken, ser2net stopped and started
-// again), and a path whose pseudo-terminal is closed and comes back under it.
+// The built program headless on lines that go away and come back: ser2net (RFC 2217), a path.
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -38,8 +36,7 @@ struct Ser2net {
                               << "  connector: serialdev," << device << ",9600n81,local\n"
                               << "  options:\n    kickolduser: true\n";
     }
-    // Started, once it listens: read from the kernel's table, since a connection made to find
-    // out would be one more client for the server to serve.
+    // Started, once it listens (read from the kernel's table, not by connecting).
     bool start() {
         child = std::make_unique<ChildProcess>(
             "ser2net", std::vector<std::string>{"-n", "-d", "-c", config, "-P", config + ".pid"});
@@ -62,16 +59,14 @@ TEST_F(CliNetwork, ThroughSer2netBytesPassBothWaysTheBaudRateIsTakenAndADropIsTa
     Linetap run({"--port1", name, "--settings1", "19200,n,8,2", "--port2", two.slave, "--settings2",
                  "19200,n,8,2", "--relay", "both", "--auto"});
 
-    // The settings reach the device behind ser2net (a pseudo-terminal keeps 8 data bits without
-    // parity whatever it is asked, so the baud rate and the stop bits tell).
+    // A pseudo-terminal keeps 8N whatever it is asked: the baud rate and stop bits tell.
     termios t{};
     ASSERT_TRUE(run.waitFor([&] {
         return ::tcgetattr(one.master, &t) == 0 && ::cfgetospeed(&t) == B19200 &&
                (t.c_cflag & CSTOPB);
     })) << run.err;
 
-    // Both ways, every byte value, IAC included; running once a probe gets through (bytes that
-    // came while it started wait for the next).
+    // Every byte value both ways, IAC included, once a probe gets through.
     std::string all;
     for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
     ASSERT_TRUE(run.waitFor([&] { return one.send("x") && (two.drain(), !two.received.empty()); }))
@@ -91,9 +86,7 @@ TEST_F(CliNetwork, ThroughSer2netBytesPassBothWaysTheBaudRateIsTakenAndADropIsTa
     EXPECT_EQ(run.stop(SIGTERM), 0) << run.err;
 }
 
-// A path whose far end is closed and gone (socat stopped: its link removed) is looked for until a
-// pseudo-terminal comes back under it, at once or after three seconds, each time; a run told not
-// to reconnect ends with status 3 when the port is lost.
+// A far end gone (socat stopped) is looked for until a pseudo-terminal comes back under its path.
 TEST_F(CliNetwork, AFarEndClosedAndBackUnderItsPathIsTakenBackUnlessReconnectingIsOff) {
     const std::string path = file("dev");
     std::unique_ptr<PtyPair> far;

@@ -1,5 +1,4 @@
-// The command line of `linetap --headless`: what each option chooses, the refusals with their
-// one-line messages, and --help / --version.
+// The command line of `linetap --headless`: choices, refusals, --help and --version.
 #include "headless/options.h"
 
 #include <gtest/gtest.h>
@@ -14,8 +13,7 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-// What a command line comes to, in one line: each port as "[device settings choices]" and then
-// the run's choices; a refusal as its message; "help" or "version".
+// A command line's outcome: each port as "[device settings choices]", then the run's choices.
 std::string outcome(const Args& args) {
     const HeadlessCommand c = parseHeadlessOptions(args);
     if (const auto* bad = std::get_if<OptionError>(&c)) return bad->message;

@@ -1,6 +1,4 @@
-// A run without a window on the simulated lines: the options become the choices of the window,
-// capture starts at once, problems are told in one line each, and the end finishes what was
-// being collected.
+// A run without a window on the simulated lines.
 #include "headless/session.h"
 
 #include <gtest/gtest.h>
@@ -22,8 +20,7 @@ using Said = std::vector<std::string>;
 const std::string kDevice1 = "/dev/sim-a";
 const std::string kDevice2 = "/dev/sim-b";
 
-// Both ports given, each with its own settings; a character takes at most 1.04 ms, well inside
-// the 10 ms pause.
+// Both ports, each with its own settings; a character well inside the 10 ms pause.
 Args bothPorts(Args more) {
     Args a{"--headless",  "--port1",    kDevice1,      "--port2",    kDevice2,
            "--settings1", "9600,n,8,1", "--settings2", "19200,n,8,1"};
@@ -90,7 +87,6 @@ TEST_F(HeadlessRun, LineRelayMovesCtsAndDsrOfTheNamedPortToTheOthersRtsAndDtr) {
     rig.line1.peerSetDtr(true);  // port 1's DSR
     rig.runMs(5);
     EXPECT_EQ(peerSees(rig.line2), "RD");
-    // Not the other way.
     rig.line2.peerSetRts(true);
     rig.line2.peerSetDtr(true);
     rig.runMs(5);
@@ -111,9 +107,7 @@ TEST(HeadlessSession, OnlyThePortGivenIsOpenedAndPrintAloneRecordsWithoutARecord
     }
 }
 
-// Each problem at the start ends the run with its status and one line, and nothing else told (no
-// window's message beside it). With port 2 missing, a record folder is seen to be checked before
-// any port opens.
+// Nothing else is told; with port 2 missing, the record folder is checked before ports open.
 TEST(HeadlessSession, EachProblemEndsTheRunWithItsStatusAndOneLine) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -137,7 +131,6 @@ TEST(HeadlessSession, EachProblemEndsTheRunWithItsStatusAndOneLine) {
          "Не удалось создать файл записи:\n" + folder + "/Linetap 6 Dec 2026 14_05_09.txt",
          {"--auto", "--record", folder},
          [](Rig& rig) { rig.records.failOpen = true; }},
-        // Settings the driver refuses, with its reason.
         {bad,
          "port 2 (/dev/sim-b): settings 9600,n,5,1 refused: settings refused by the driver: "
          "9600,n,5,1",
@@ -153,16 +146,13 @@ TEST(HeadlessSession, EachProblemEndsTheRunWithItsStatusAndOneLine) {
         Said told = run.said;
         told.insert(told.end(), run.rig.host.messages.begin(), run.rig.host.messages.end());
         EXPECT_EQ(told, Said{line});
-        EXPECT_FALSE(run.rig.core.running());
-        EXPECT_FALSE(run.rig.records.opened);
+        EXPECT_FALSE(run.rig.core.running() || run.rig.records.opened);
         run.session->end();
         EXPECT_FALSE(run.rig.line1.isOpen()) << "a port opened before is closed again";
     }
 }
 
-// Line errors: counted per port and kind, each its block in the capture in time order (one inside
-// a packet after that packet's block), told at most once a second per kind, totalled at the end;
-// the text record does not change.
+// A line error inside a packet goes after that packet's block; the text record does not change.
 TEST_F(HeadlessRun, LineErrorsAreCapturedInTimeOrderToldOnceASecondAndTotalledAtTheEnd) {
     const std::string path = recordDir() + "/c.pcapng";
     ASSERT_EQ(run.begin(bothPorts({"--auto", "--pcap", path, "--record", recordDir()})),
@@ -209,7 +199,6 @@ TEST_F(HeadlessRun, LineErrorsAreCapturedInTimeOrderToldOnceASecondAndTotalledAt
     EXPECT_EQ(f.blocks[5].comment, "3 at once");
 }
 
-// linetap.ini can ask for the bare payload; the option chooses for this run over it.
 TEST_F(HeadlessRun, TheBarePayloadIsChosenInLinetapIniOrByTheOptionForTheRun) {
     const std::string folder = recordDir() + "/Linetap v.2.01";
     ASSERT_TRUE(writeBytes(folder + "/linetap.ini", "[record]\npcapng-link=bare\n"));
@@ -227,9 +216,7 @@ TEST_F(HeadlessRun, TheBarePayloadIsChosenInLinetapIniOrByTheOptionForTheRun) {
     }
 }
 
-// Framed and polled alike, a packet lands on its own port stamped with the wall clock at its
-// first byte, with both ports' lines as the options left them. A change of the lines between
-// packets is a STATUS_CHANGE on the port whose lines changed, stamped when it was seen.
+// Framed and polled alike: stamped at the first byte; a line change is seen between packets.
 TEST(HeadlessSession, ACaptureFileGetsEachPacketAndLineChangeOnItsPortsInterface) {
     for (const Args& mode : {Args{"--auto"}, Args{"--poll", "40"}}) {
         SCOPED_TRACE(mode[0]);
@@ -249,8 +236,7 @@ TEST(HeadlessSession, ACaptureFileGetsEachPacketAndLineChangeOnItsPortsInterface
         run.session->end();
         const test::PcapngFile f = test::readPcapng(readBytes(path));
         ASSERT_TRUE(f.ok()) << f.error;
-        // The packet, the change when framed (polled, lines go with packets), the end on both
-        // ports.
+        // The packet, the change when framed (polled, lines go with packets), the end.
         ASSERT_EQ(f.blocks.size(), framed ? 7u : 6u);
         EXPECT_EQ(f.blocks[2].ifName, "port 2 (/dev/sim-b)");
         const test::PcapngBlock &packet = f.blocks[3], &change = f.blocks[4];
@@ -300,7 +286,6 @@ TEST_F(HeadlessRun, ALostPortIsLookedForAndOpenedAgainWithItsSettingsStrobeAndOu
     EXPECT_EQ(run.said.size(), 2u);
     EXPECT_EQ(rig.line1.opens, opens + 1) << "an open port is not opened again";
 
-    // Lost again later: told again.
     rig.line1.peerVanish();
     rig.runMs(600);
     EXPECT_EQ(run.said.size(), 4u);
@@ -322,9 +307,7 @@ TEST_F(HeadlessRun, IntervalsHoldForThisRunOnlyAndTheEndFinishesThePacketsBeingC
               HeadlessSession::kRunning);
     EXPECT_EQ(std::tuple(core.settings().pollMs, core.settings().lineDelayMs), std::tuple(250, 7));
     EXPECT_EQ(rig.records.path.rfind(recordDir() + "/Linetap ", 0), 0u) << rig.records.path;
-    // A 20 ms pause does not end a packet with a 30 ms gap; a 40 ms one does, but its tick is
-    // held up (a busy event loop), and at the end both packets are still being collected: the
-    // end finishes them, one record each, and closes everything.
+    // 30 ms gap; a 40 ms pause's tick is held up, so the end finishes both packets.
     rig.line1.peerSend("ab");
     rig.runMs(20);
     for (VirtualTimer* t : rig.host.timers) t->latency = ms(100);

@@ -27,19 +27,16 @@ protected:
         core.setDtr(2, false);
         core.setLineRelay(1, true);
     }
-    // How many of the RTS, DTR and strobe boxes of a port can be used.
     int enabledOutputs(int port) const {
         const PortPanelView p = rig.panel(port);
         return p.rts.enabled + p.dtr.enabled + p.strobe.enabled;
     }
     int rowsSince(int from) const { return (rig.nextRow() - from + kRows) % kRows; }
-    // Our CTS as the peer of `line` sets it, handled at once.
     void cts(SimLine& line, bool on) {
         line.peerSetRts(on);
         rig.runMs(1);
     }
-    // Port 1's peer sends `bytes` now and raises our CTS inside them, seen only with the next
-    // packet.
+    // Port 1's peer sends `bytes` and raises our CTS inside them.
     void packetWithCtsRisingInside(const std::string& bytes) {
         const double now = rig.loop.now() / 1e6;
         rig.sendAt(rig.line1, now, bytes);
@@ -52,8 +49,7 @@ protected:
     const double charMs = 11.0 / 1200 * 1000;  // one 8O1 character at 1200 baud
 };
 
-// On the path of a finished packet: the lines go out with it, no later than its first byte (the
-// simulated line cannot order two steps of one instant).
+// The lines go out with a finished packet, no later than its first byte.
 TEST_F(LineRelay, RelayedPacketWithCtsAloneRaisesTheOtherRtsAndLeavesItsDtrOff) {
     core.setDataRelay(1, true);
     relayOneToTwo();
@@ -98,8 +94,7 @@ TEST_F(LineRelay, RelayBoxAndBothSwitchesDecideWhoDrivesTheOtherPortsOutputsAndD
 
     // Ticked, the relay takes port 2's outputs at the next line event, against its boxes.
     core.setLineRelay(1, true);
-    EXPECT_EQ(enabledOutputs(2), 0);
-    EXPECT_EQ(enabledOutputs(1), 3);
+    EXPECT_EQ(std::pair(enabledOutputs(1), enabledOutputs(2)), std::pair(3, 0));
     EXPECT_TRUE(rig.panel(2).dtr.checked) << "ticks stay";
     EXPECT_EQ(peerSees(rig.line2), "-D") << "ticking the relay sends nothing by itself";
     const int r = rig.nextRow();

@@ -17,7 +17,7 @@ protected:
 TEST_F(ModemLines, CommStateFailuresAreReportedReadFirstTheWriteStillTriedAndTheBoxesFollow) {
     rig.line1.getStateError = 5;
     rig.line1.setStateError = 13;
-    // Each box is closed before the procedure goes on: the read's before the write is tried.
+    // Each box is closed before the procedure goes on.
     std::vector<std::size_t> shownAtOnce;
     std::vector<int> writesTried;
     const int writesBefore = rig.line1.stateWrites;
@@ -43,8 +43,7 @@ TEST_F(ModemLines, ClicksAndPicksDuringTheStrobesYields) {
     EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Steady);
     EXPECT_TRUE(rig.panel(1).rts.enabled);
 
-    // A pick closes the port in the yield before the comm state is read or written: the reopening
-    // sets the mode.
+    // A pick closing the port in a yield before the comm state is read or written.
     for (int yield : {1, 2}) {
         core.setStrobe(1, false);
         rig.host.yields = 0;
@@ -61,11 +60,9 @@ TEST_F(ModemLines, ClicksAndPicksDuringTheStrobesYields) {
     }
 }
 
-// The strobe looks at the port again after its last yield, not to tick a switched-off port's box.
 TEST_F(ModemLines, PortSwitchedOffInTheStrobesLastYieldKeepsItsRtsBoxAsTheSwitchingOffLeftIt) {
     core.setRts(1, false);
     core.setStrobe(1, true);
-    // The strobe hands RTS to the sending; the tick stays as it was.
     EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Toggle);
     EXPECT_FALSE(rig.panel(1).rts.enabled || rig.panel(1).rts.checked);
     EXPECT_EQ(peerSees(rig.line1), "-D") << "RTS is down while nothing is sent";
@@ -78,8 +75,7 @@ TEST_F(ModemLines, PortSwitchedOffInTheStrobesLastYieldKeepsItsRtsBoxAsTheSwitch
     ASSERT_EQ(rig.host.yields, 3);
     EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Steady) << "written before the last yield";
     EXPECT_EQ(rig.panel(1).lamp, PortLamp::Off);
-    EXPECT_FALSE(rig.panel(1).rts.checked);
-    EXPECT_FALSE(rig.panel(1).rts.enabled);
+    EXPECT_FALSE(rig.panel(1).rts.checked || rig.panel(1).rts.enabled);
 }
 
 }  // namespace

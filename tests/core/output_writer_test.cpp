@@ -1,5 +1,4 @@
-// An output's own writer, played turn by turn: the backlog bound, whole pieces dropped and
-// counted, the holes marked, each notice given once, a destination that fails and recovers.
+// An output's own writer, played turn by turn.
 #include "record/output_writer.h"
 
 #include <gtest/gtest.h>
@@ -46,9 +45,7 @@ struct Output {
     std::unique_ptr<OutputWriter> writer;
 };
 
-// Three pieces come for every one the reader takes: beyond a backlog of four, pieces are dropped
-// whole and counted, every hole is marked where it is, and only the first drop and the total are
-// told.
+// Three pieces come for every one taken; only the first drop and the total are told.
 TEST(OutputWriter, ASlowReaderLosesWholePiecesBeyondTheBoundAndEveryHoleIsMarkedWhereItIs) {
     Output out(4 * (8 + OutputWriter::kPieceOverhead));
     std::vector<std::string> expected;

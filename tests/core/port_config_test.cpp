@@ -19,10 +19,8 @@ protected:
         for (const Toggle& t : {p.rts, p.dtr, p.dataRelay, p.lineRelay, p.strobe})
             EXPECT_EQ(t.enabled, on);
     }
-    // Switched off: closed, lamp off, panel disabled, packet and lines cleared.
     void expectAtRest(int port) {
-        EXPECT_FALSE(line(port).isOpen());
-        EXPECT_FALSE(rig.panel(port).enable.checked);
+        EXPECT_FALSE(line(port).isOpen() || rig.panel(port).enable.checked);
         EXPECT_EQ(rig.panel(port).lamp, PortLamp::Off);
         expectPanelEnabled(port, false);
         EXPECT_EQ(rig.channel(port).packet(), "");
@@ -41,18 +39,15 @@ TEST_F(PortPanels, SwitchingOnWithUntouchedBoxesOpens1200Odd81AndSwitchingOffPut
         SCOPED_TRACE(n);
         EXPECT_EQ(line(n).portName(), PortName::number(n));
         EXPECT_EQ(line(n).lineSettings(), "1200,o,8,1");
-        // What the device at the far end sees: manual RTS and DTR, both on.
         EXPECT_EQ(line(n).rtsControl(), RtsControl::Steady);
         EXPECT_EQ(peerSees(line(n)), "RD");
         EXPECT_EQ(rig.panel(n).lamp, PortLamp::Open);
         expectPanelEnabled(n, true);
         EXPECT_TRUE(rig.panel(n).rts.checked && rig.panel(n).dtr.checked);
     }
-    // Lines read after the strobe procedure raised the outputs; the inputs as they stand.
     EXPECT_EQ(rig.channel(1).lines(), (LineStates{true, true, true, true, true}));
     EXPECT_EQ(rig.channel(2).lines(), (LineStates{true, true, false, false, false}));
 
-    // Switching off closes, clears and disables, but keeps the ticks.
     core.setDataRelay(1, true);
     rig.runAuto();
     rig.sendAt(rig.line1, 0, "left over");
@@ -62,7 +57,7 @@ TEST_F(PortPanels, SwitchingOnWithUntouchedBoxesOpens1200Odd81AndSwitchingOffPut
     expectAtRest(1);
     EXPECT_TRUE(rig.panel(1).rts.checked && rig.panel(1).dataRelay.checked);
 
-    // Cleared again while the strobe procedure of the opening lets events run: it stays at rest.
+    // Switched off again within the opening's strobe yield: it stays at rest.
     rig.loop.post(rig.loop.now(), [&] { core.switchPort(1, false); });
     core.switchPort(1, true);
     expectAtRest(1);
@@ -77,29 +72,26 @@ TEST_F(PortPanels, BusyMissingOrVanishedPortGivesAFailedLampNoMessageAndEnabledC
         EXPECT_EQ(rig.panel(n).lamp, PortLamp::Failed);
         EXPECT_TRUE(rig.panel(n).enable.checked);
         expectPanelEnabled(n, true);
-        // No strobe procedure on the closed port: the output boxes stay clear.
         EXPECT_FALSE(rig.panel(n).rts.checked || rig.panel(n).dtr.checked);
     }
     EXPECT_EQ(rig.host.yields, 0);
 
-    // Freed by the other program, the next picked entry opens the port.
     rig.line1.busy = rig.line2.missing = false;
     pick(1, Choice::Baud, "9600");
     pick(2, Choice::Baud, "9600", 100);
     EXPECT_EQ(rig.line1.lineSettings(), "9600,o,8,1");
-    EXPECT_EQ(rig.panel(1).lamp, PortLamp::Open);
-    EXPECT_EQ(rig.panel(2).lamp, PortLamp::Open);
+    EXPECT_EQ(std::pair(rig.panel(1).lamp, rig.panel(2).lamp),
+              std::pair(PortLamp::Open, PortLamp::Open));
 
     // Both devices vanish; port 2 is switched off before its loss is reported.
     rig.line1.peerVanish();
     rig.line2.peerVanish();
     core.switchPort(2, false);
     rig.runMs(10);
-    EXPECT_EQ(rig.panel(1).lamp, PortLamp::Failed);
-    EXPECT_EQ(rig.panel(2).lamp, PortLamp::Off);
+    EXPECT_EQ(std::pair(rig.panel(1).lamp, rig.panel(2).lamp),
+              std::pair(PortLamp::Failed, PortLamp::Off));
     expectPanelEnabled(1, true);
-    EXPECT_TRUE(rig.loop.empty()) << "something keeps running after the loss";
-    EXPECT_TRUE(rig.host.messages.empty());
+    EXPECT_TRUE(rig.loop.empty() && rig.host.messages.empty());
 
     // A loss report that comes after the port was opened again must not turn its lamp red.
     core.switchPort(1, false);
@@ -145,14 +137,12 @@ TEST_F(PortPanels, PickedEntryClosesWaits100msFromTheFirstPickAndReopensRestorin
 
 TEST_F(PortPanels, ApplyTakesEachPartItCanAndRefusesTheRestWithOneMessageBeforeReopening) {
     core.switchPort(1, true);
-    // Box 0 takes a device path as well as a port number (below).
     pick(1, Choice::Port, "/dev/ttyUSB0");
     pick(1, Choice::Baud, "9600", 100);
     EXPECT_EQ(rig.line1.portName(), PortName::path("/dev/ttyUSB0"));
     ASSERT_EQ(rig.line1.lineSettings(), "9600,o,8,1");
 
-    // Values the port refuses, and texts that are no numbers or ports where those are expected:
-    // the previous value stays and the port is opened again, once the message is closed.
+    // Refused values and texts: the previous value stays, the port reopens after the message.
     bool openAtMessage = true;
     rig.host.whileMessageShown = [&](const std::string&) { openAtMessage = rig.line1.isOpen(); };
     const std::vector<std::pair<Choice, const char*>> refused{
@@ -167,8 +157,7 @@ TEST_F(PortPanels, ApplyTakesEachPartItCanAndRefusesTheRestWithOneMessageBeforeR
         pick(1, box, text, 100);
         EXPECT_EQ(rig.host.messages, std::vector<std::string>{"Недопустимо"});
         EXPECT_FALSE(openAtMessage);
-        EXPECT_EQ(rig.line1.lineSettings(), "9600,o,8,1");
-        EXPECT_EQ(rig.line1.portName(), PortName::path("/dev/ttyUSB0"));
+        EXPECT_EQ(rig.line1.lineSettings() + rig.line1.portName().Path, "9600,o,8,1/dev/ttyUSB0");
         EXPECT_EQ(rig.panel(1).lamp, PortLamp::Open);
         core.typeChoice(1, box, before);
     }
@@ -215,7 +204,6 @@ TEST_F(PortPanels, SwitchedOffDuringTheWaitSkipsTheApplyButOffAndOnAgainStillApp
 TEST_F(PortPanels, SettingsTheDriverDoesNotTakeAreRefusedAfterOpeningAndThePreviousStayInForce) {
     rig.line1.driverTakes = [](const LineSettings& s) { return s.DataBits != 5; };
     core.switchPort(1, true);
-    // The message comes once the port is open again, before its outputs are set.
     bool openAtMessage = false;
     rig.host.whileMessageShown = [&](const std::string&) { openAtMessage = rig.line1.isOpen(); };
     pick(1, Choice::DataBits, "5", 100);

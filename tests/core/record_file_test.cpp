@@ -1,5 +1,4 @@
-// "Запись": opening, naming and closing the record file, and records written during capture,
-// on a record sink in memory and on real files in a temporary folder.
+// "Запись": the record file and its records, in memory and on real files.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -14,8 +13,7 @@
 namespace lt::sim {
 namespace {
 
-// A record of COM1 and COM2 both switched on (RTS and DTR on, no input), spelt out here, apart
-// from the program's writer.
+// A record of COM1 and COM2 both on (RTS and DTR on), spelt out apart from the program's writer.
 std::string recordOf(const std::string& stamp, const std::string& hex1, const std::string& hex2) {
     return stamp + "  COM1:  RTS=1 DTR=1 DCD=0 DSR=0 CTS=0   Data=" + hex1 +
            "\r\n             COM2:  RTS=1 DTR=1 DCD=0 DSR=0 CTS=0   Data=" + hex2 + "\r\n\r\n";
@@ -100,9 +98,6 @@ TEST(RecordFile, UncreatableFileThenOffAndOnWithinASecondAroundASaveThenANewSeco
     EXPECT_EQ(host.messages.size(), 1u);
 }
 
-// "Также pcapng": a capture file beside the record file, named after it; one that cannot be
-// created is told and clears the tick while the record goes on. "Запись" ticked again within the
-// same second goes on in the same capture, whose first packet stays.
 TEST(CaptureFile, BesideTheRecordOrToldAndItsTickClearedAndKeptWithinTheSecond) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());

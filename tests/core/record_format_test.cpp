@@ -33,8 +33,7 @@ TEST(RecordText, EachPortOnALineOfItsOwnWithAnEmptyLineAfter) {
         "             /dev/ttyUSB0:  RTS=1 DTR=1 DCD=0 DSR=1 CTS=0   Data= 41 0A AB 00\r\n\r\n");
 }
 
-// The file name: the date and the time with seconds as each locale writes them, the time zone left
-// out, and "_" for every ":" and "/" (other separators stay).
+// The time zone is left out; other separators than ":" and "/" stay.
 TEST(RecordText, TheFileNameIsTheLocalesDateAndTimeWithColonsAndSlashesAsUnderscores) {
     const QDateTime afternoon(QDate(2026, 12, 6), QTime(14, 5, 9, 370));
     const std::pair<QLocale, std::string> cases[] = {

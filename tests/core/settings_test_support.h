@@ -17,14 +17,11 @@
 
 namespace lt::sim {
 
-// The identity a settings file of this version carries, and the name of the program folder and
-// of the file in it.
+// The identity of this version's settings file, and the program folder's name.
 inline const std::string kStoredProduct = "Linetap", kStoredVersion = "v.2.01";
 inline const std::string kProgramFolderName = kStoredProduct + " " + kStoredVersion;
 
-// A settings file put together byte by byte from the record layout, independently of the
-// program's writer: six 500-byte records, texts as a 16-bit length and bytes, integers as 16-bit
-// two's complement, low byte first, the rest zero.
+// A settings file built byte by byte, apart from the program's writer: six 500-byte records.
 inline std::string goldenSettings(const std::string& path, int gap, int poll, int lineDelay,
                                   const std::string& product = kStoredProduct,
                                   const std::string& version = kStoredVersion) {

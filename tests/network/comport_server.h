@@ -1,8 +1,6 @@
 #pragma once
 
-// A scripted RFC 2217 server on 127.0.0.1 (one connection at a time, Telnet through libtelnet):
-// keeps the line settings asked for within what it allows, sends what the test tells it, and
-// keeps everything it heard.
+// A scripted RFC 2217 server on 127.0.0.1, one connection at a time, keeping all it heard.
 
 #include <arpa/inet.h>
 #include <libtelnet.h>
@@ -55,8 +53,7 @@ public:
     // Faster baud rates are answered with what the server has.
     std::atomic<int> maxBaud{1'000'000};
 
-    // What the server has and heard: its settings (baud, data bits, parity code, stop bits), the
-    // line bytes, the codes of com-port commands and the values of SET-CONTROL.
+    // Its settings (baud, data bits, parity code, stop bits) and what it heard.
     struct Line {
         std::uint32_t baud = 9600;
         int data = 8, parity = 1, stop = 1;
@@ -88,7 +85,6 @@ public:
         std::lock_guard lock(mu_);
         messageLocked(on ? comport::FlowControlSuspend : comport::FlowControlResume, {});
     }
-    // Closes the connection.
     void drop() {
         std::lock_guard lock(mu_);
         if (client_ >= 0) ::shutdown(client_, SHUT_RDWR);
@@ -109,8 +105,7 @@ private:
         }
     }
 
-    // Muted: connections wait in the listener's queue, never taken. Otherwise one at a time,
-    // read until it closes or is dropped.
+    // Muted: connections wait in the listener's queue. Otherwise one at a time.
     void run() {
         for (int fd; mode_ != Mode::Mute &&
                      (fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
@@ -179,8 +174,7 @@ private:
         messageLocked(code, answer);
     }
 
-    // The server side: binary and no go-ahead both ways; COM-PORT-OPTION agreed to (DO) unless
-    // told to refuse it.
+    // Binary and no go-ahead both ways; COM-PORT-OPTION agreed unless told to refuse.
     inline static const telnet_telopt_t kOptions[] = {
         {TELNET_TELOPT_BINARY, TELNET_WILL, TELNET_DO},
         {TELNET_TELOPT_SGA, TELNET_WILL, TELNET_DO},

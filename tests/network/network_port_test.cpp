@@ -1,6 +1,4 @@
-// The network port against a scripted RFC 2217 server on loopback: negotiation and line settings
-// answered, refused and left unanswered; modem-state notices as line events; every byte value
-// both ways; flow control; a dropped connection; servers that never answer; bare TCP.
+// The network port against a scripted RFC 2217 server on loopback, and bare TCP.
 #include <gmock/gmock.h>
 
 #include <array>
@@ -28,7 +26,6 @@ struct NetworkPort : ::testing::Test {
         port.setOpen(true);
         ASSERT_TRUE(port.isOpen());
     }
-    // Why opening failed with an E, or "" when the port opened.
     template <class E = PortError>
     std::string refusal() {
         try {
@@ -51,8 +48,7 @@ TEST_F(NetworkPort, NegotiatesPurgesAndTakesSettingsAsTheServerAnswersThem) {
     EXPECT_EQ(port.lineSettings(), "19200,e,7,2");
     EXPECT_EQ(server.heard().line, (ComPortServer::Line{19200, 7, 3, 2}));
 
-    // Modem-line notices asked for and the server's buffers purged before the settings; flow
-    // control off, RTS on and DTR off as held.
+    // Notices asked for and buffers purged before the settings; flow off, RTS on, DTR off.
     const std::vector<unsigned char> codes = server.heard().commands;
     const auto at = [&](unsigned char code) {
         return std::find(codes.begin(), codes.end(), code) - codes.begin();
@@ -111,8 +107,7 @@ TEST_F(NetworkPort, SettingsTheServerAnswersOtherwiseOrNotAtAllAreRefusedAndTheP
     EXPECT_THROW(other.setLineSettings("9600,n,8,1"), SettingsRefused);
 }
 
-// Modem-state notices raise line events, with the inputs already set for the handler; a flow
-// control suspend holds back what is sent, within the send bound, and nothing else.
+// The inputs are set before the line event; a suspend holds back sends within the send bound.
 TEST_F(NetworkPort, ServerNoticesSetTheInputsAndHoldBackWhatIsSent) {
     std::array<bool, 3> inputs{};
     port.onEvent = [&, logged = port.onEvent] {
@@ -149,8 +144,6 @@ TEST_F(NetworkPort, ServerNoticesSetTheInputsAndHoldBackWhatIsSent) {
     EXPECT_FALSE(port.sendingSuspended());
 }
 
-// Every byte value both ways, IAC escaped; a dropped connection is lost at once, closed, and
-// keeps what came before it.
 TEST_F(NetworkPort, EveryByteValuePassesBothWaysAndADropKeepsWhatCameBefore) {
     openOn(server.rfc2217Name());
     std::string all;
@@ -177,7 +170,6 @@ TEST_F(NetworkPort, EveryByteValuePassesBothWaysAndADropKeepsWhatCameBefore) {
 }
 
 TEST_F(NetworkPort, ServersThatRefuseOrNeverAnswerCannotBeOpened) {
-    // Nobody listens: the connection is refused.
     port.setPortName(PortName::path(ComPortServer().rfc2217Name()));
     EXPECT_THROW(port.setOpen(true), PortError);
     EXPECT_FALSE(port.isOpen());
@@ -198,13 +190,11 @@ TEST_F(NetworkPort, ServersThatRefuseOrNeverAnswerCannotBeOpened) {
     EXPECT_THAT(refusal(), HasSubstr("no answer within"));
     for (int fd : fillers) ::close(fd);
 
-    // A plain Telnet server without the com-port option.
     ComPortServer plain(ComPortServer::Mode::NoComPort);
     port.setPortName(PortName::path(plain.rfc2217Name()));
     EXPECT_THROW(port.setOpen(true), PortError);
     EXPECT_FALSE(port.isOpen());
 
-    // A name that is no network name.
     port.setPortName(PortName::path("/dev/null"));
     EXPECT_THROW(port.setOpen(true), PortError);
 }

@@ -1,5 +1,4 @@
-// The Telnet layer alone: what it asks for, IAC in the data and in command values, and com-port
-// messages however the stream is cut into chunks.
+// The Telnet layer alone: options, IAC escaping, messages however the stream is cut.
 #include <gtest/gtest.h>
 
 #include "serial/network/telnet_com_port.h"
@@ -29,8 +28,7 @@ TEST(TelnetComPort, AsksForBinaryBothWays) {
 }
 
 TEST(TelnetComPort, UnescapesDataAndReadsMessagesCutAnywhere) {
-    // Data with a doubled IAC, a modem-state notice, a baud-rate answer whose value holds an
-    // escaped 0xFF, and more data.
+    // Data with a doubled IAC, a notice, a baud answer holding an escaped 0xFF, more data.
     const std::string stream = std::string{'a', IAC, IAC, 'b', IAC, SB, 44, 107, '\x30', IAC, SE} +
                                std::string{IAC, SB, 44, 101, 0, 0, IAC, IAC, 0, IAC, SE, 'c'};
     for (std::size_t cut = 0; cut <= stream.size(); ++cut) {

@@ -12,9 +12,7 @@ namespace {
 
 using Events = std::vector<PortEvent>;
 
-// A driver whose wait blocks in a real system call (a poll on an event descriptor), so only a
-// signal or its time can end it early, as with TIOCMIWAIT. The test changes the inputs, then
-// wake() ends the wait; or it has DCD change just as the next wait begins, unseen by that wait.
+// A driver whose wait blocks in a real poll, as TIOCMIWAIT does; wake() ends it.
 class FakeDriver : public ModemLineDriver {
 public:
     ~FakeDriver() override { ::close(fd_); }
@@ -73,8 +71,7 @@ struct LineWatcherTest : ::testing::Test, Watched {
 };
 
 TEST_F(LineWatcherTest, ReportsEachChangeAPulseSeenOnlyInTheCountersAndOneJustBeforeAWait) {
-    // CTS; DSR and DCD together (two events in one look); a DSR pulse that is over before the
-    // watcher looks: the level is the same, the count is not.
+    // CTS; DSR and DCD in one look; a DSR pulse seen only in the counters.
     const auto step = [&](int levels, int dcts, int ddsr, int ddcd, std::size_t events) {
         drv.bits |= levels;
         drv.cts += dcts;
@@ -88,8 +85,7 @@ TEST_F(LineWatcherTest, ReportsEachChangeAPulseSeenOnlyInTheCountersAndOneJustBe
     step(TIOCM_CTS, 1, 0, 0, 1);
     step(TIOCM_DSR | TIOCM_CD, 0, 1, 1, 3);
     step(0, 0, 2, 0, 4);
-    // A CTS pulse wakes the wait; DCD moves after the watcher has looked, as the next wait
-    // begins, so that wait never sees it and nothing else changes after it.
+    // A CTS pulse; DCD moves just as the next wait begins, unseen by that wait.
     drv.dcdAtNextWait = true;
     step(0, 1, 0, 0, 6);
     w.stop();
@@ -127,7 +123,6 @@ TEST(LineWatcher, PollsWhereTheDriverRefusesOrFakesTheWaitAndEndsWhenTheDeviceIs
     EXPECT_TRUE(gone.drv.posted().empty());
 }
 
-// A polling body sleeps in waitFor() and is woken by notify() without a signal.
 TEST(InterruptibleThread, NotifyWakesAWait) {
     InterruptibleThread t;
     std::atomic<int> turns{0};

@@ -1,5 +1,4 @@
-// The port against drivers a pseudo-terminal cannot play: modem lines, RTS toggle, RS-485 mode,
-// line settings a driver does not take, line errors marked in the input and counted.
+// The port against drivers a pseudo-terminal cannot play.
 #include <sys/ioctl.h>
 
 #include <functional>
@@ -19,8 +18,7 @@ namespace {
 
 using namespace std::string_literals;
 
-// A device with modem lines, with or without RS-485 mode, or whose driver adjusts its own
-// terminal settings; bytes travel through the pseudo-terminal. Set the fields before opening.
+// A device with modem lines, RS-485 mode or a driver of its own settings, over a pseudo-terminal.
 class FakeDevice {
 public:
     // An output changed (bit TIOCM_RTS or TIOCM_DTR), or a drain returned (bit 0), on `thread`.
@@ -38,13 +36,11 @@ public:
     bool rs485Settable = true;          // false: reads its state but refuses every change
     int rs485Writes = 0;
     int termiosError = 0;  // reading or writing the terminal settings fails with it
-    // With `driverAdjusts`, settings are kept here, as a UART's driver keeps them: it may change
-    // what it is asked to set, or refuse it with an errno value.
+    // With `driverAdjusts`, settings are kept here; it may change them or refuse with an errno.
     LineTermios termios;
     std::function<int(LineTermios&)> driverAdjusts;
 
-    // The driver's error counters; none: it keeps none.
-    std::optional<ErrorCounts> errors;
+    std::optional<ErrorCounts> errors;  // the driver's error counters, if it keeps any
     void count(const std::function<void(ErrorCounts&)>& rise) {
         std::lock_guard lock(mutex_);
         rise(*errors);
@@ -71,9 +67,8 @@ private:
         int setOutput(int bit, bool on) override { return d_.record({bit, on, {}}); }
         int getRs485(serial_rs485& conf) override {
             std::lock_guard lock(d_.mutex_);
-            if (!d_.rs485) return ENOTTY;
-            conf = *d_.rs485;
-            return 0;
+            if (d_.rs485) conf = *d_.rs485;
+            return d_.rs485 ? 0 : ENOTTY;
         }
         int setRs485(const serial_rs485& conf) override {
             std::lock_guard lock(d_.mutex_);
@@ -86,26 +81,24 @@ private:
             std::lock_guard lock(d_.mutex_);
             if (d_.termiosError || !d_.driverAdjusts)
                 return d_.termiosError ? d_.termiosError : FdPortDriver::getTermios(t);
-            t = d_.termios;
-            return 0;
+            return t = d_.termios, 0;
         }
         int setTermios(const LineTermios& t) override {
             std::lock_guard lock(d_.mutex_);
             if (d_.termiosError || !d_.driverAdjusts)
                 return d_.termiosError ? d_.termiosError : FdPortDriver::setTermios(t);
             LineTermios taken = t;
-            if (const int err = d_.driverAdjusts(taken)) return err;
-            d_.termios = taken;
-            return 0;
+            const int err = d_.driverAdjusts(taken);
+            if (!err) d_.termios = taken;
+            return err;
         }
         bool pseudoTerminal() override {
             return !d_.driverAdjusts && FdPortDriver::pseudoTerminal();
         }
         int errorCounts(ErrorCounts& counts) override {
             std::lock_guard lock(d_.mutex_);
-            if (!d_.errors) return EINVAL;
-            counts = *d_.errors;
-            return 0;
+            if (d_.errors) counts = *d_.errors;
+            return d_.errors ? 0 : EINVAL;
         }
         int drain() override {
             const int err = FdPortDriver::drain();
@@ -118,10 +111,9 @@ private:
     };
 
     int record(Step s) {
-        s.thread = std::this_thread::get_id();
         std::lock_guard lock(mutex_);
-        steps_.push_back(s);
-        return 0;
+        s.thread = std::this_thread::get_id();
+        return steps_.push_back(s), 0;
     }
 
     mutable std::mutex mutex_;
@@ -133,8 +125,7 @@ struct PortOnFakeDevice : OnPty {
     LinuxSerialPort port{host, 1, device.drivers()};
 };
 
-// A UART that reports RS-485 state but refuses every change toggles RTS in software, with nothing
-// to put back or warn about.
+// A UART that reports RS-485 state but refuses every change: RTS toggled in software.
 TEST_F(PortOnFakeDevice, SoftwareToggleDropsRtsRightAfterTheDrainWhileTheOwnerIsBusy) {
     SerialLog logged;
     EventLog log(port);
@@ -149,8 +140,7 @@ TEST_F(PortOnFakeDevice, SoftwareToggleDropsRtsRightAfterTheDrainWhileTheOwnerIs
         SCOPED_TRACE(bytes);
         const std::size_t before = device.steps().size();
         port.send(bytes);
-        // The owner's thread stays busy, its event loop held, well past the drain: RTS falls all
-        // the same, with the send event still to come.
+        // The owner's thread stays busy well past the drain: RTS falls all the same.
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         ASSERT_TRUE(test::waitUntil([&] { return !device.rts(); }));
         EXPECT_EQ(log.count(PortEvent::Sent), 0);
@@ -184,8 +174,7 @@ TEST_F(PortOnFakeDevice, KernelToggleKeepsTheReceiverOnAndTheStateFoundIsPutBack
     };
     auto now = [&] { return fields(*device.rs485); };
 
-    // Opened in manual mode: the kernel lets go of RTS, so it stays as the program sets it.
-    port.setOpen(true);
+    port.setOpen(true);  // manual mode: the kernel lets go of RTS
     EXPECT_EQ(now(), std::tuple(SER_RS485_RTS_AFTER_SEND, 3u, 5u));
     // Toggle mode: RTS up exactly while sending, and the receiver left on meanwhile.
     ASSERT_EQ(port.writeCommState(CommState{RtsControl::Toggle}), 0);
@@ -220,12 +209,11 @@ TEST_F(PortOnFakeDevice, KernelToggleKeepsTheReceiverOnAndTheStateFoundIsPutBack
 
 TEST_F(PortOnFakeDevice, SettingsTheDriverDoesNotTakeAreRefusedAndTheLastTakenKept) {
     putLineSettings(*parseLineSettings("9600,n,8,1"), device.termios);
-    // A driver without 5 data bits makes them 8 and says yes; it has no rate of 3 Mbaud at all.
+    // 5 data bits are made 8 without a word; 3 Mbaud is refused.
     device.driverAdjusts = [](LineTermios& t) {
         if ((t.c_cflag & CSIZE) == CS5) t.c_cflag = (t.c_cflag & ~CSIZE) | CS8;
         return t.c_ospeed == 3'000'000 ? EINVAL : 0;
     };
-    // The port's settings and the device's.
     auto both = [&] { return port.lineSettings() + " " + lineSettingsOf(device.termios).text(); };
 
     // Nothing was ever taken on this port: it opens with what the device had.
@@ -243,8 +231,7 @@ TEST_F(PortOnFakeDevice, SettingsTheDriverDoesNotTakeAreRefusedAndTheLastTakenKe
     }
     EXPECT_TRUE(port.isOpen());
 
-    // Reopened on a device reset to other settings, with held ones it refuses: the port goes back
-    // to the last settings taken on it.
+    // Reopened on a reset device with held settings it refuses: back to the last ones taken.
     port.setOpen(false);
     putLineSettings(*parseLineSettings("9600,n,8,1"), device.termios);
     port.setLineSettings("115200,n,5,1");
@@ -254,8 +241,7 @@ TEST_F(PortOnFakeDevice, SettingsTheDriverDoesNotTakeAreRefusedAndTheLastTakenKe
     expectReceived(far, port, "ok");
 }
 
-// With its settings kept by the fake driver, the pseudo-terminal passes the far end's bytes as
-// they are: they play the input as the terminal layer hands it over with errors marked.
+// The fake driver keeps the settings, so the far end's bytes play input with errors marked.
 struct PortMarkingErrors : PortOnFakeDevice {
     void SetUp() override {
         PortOnFakeDevice::SetUp();
@@ -263,8 +249,7 @@ struct PortMarkingErrors : PortOnFakeDevice {
         device.driverAdjusts = [](LineTermios&) { return 0; };
         port.setLineSettings("9600,e,8,1");
     }
-    // Sends the marked `input`; the port's data once it holds `size` bytes, their arrival from
-    // `first` to `last`.
+    // Sends `input`; the port's data once it holds `size` bytes, arriving from `first` to `last`.
     std::string receive(const std::string& input, std::size_t size) {
         far.send(input);
         EXPECT_TRUE(runUntil([&] { return port.bytesWaiting() == size; }));
@@ -287,8 +272,7 @@ struct PortMarkingErrors : PortOnFakeDevice {
 TEST_F(PortMarkingErrors, AMarkedErrorInAPacketKeepsItsCharacterAndItsPlaceAndTheDataIsUnharmed) {
     device.errors = ErrorCounts{};
     port.setOpen(true);
-    // Data bytes 0xFF (doubled by the terminal layer) and 0x00, and in the middle a character
-    // received with a framing error, as the counters tell.
+    // Data 0xFF (doubled) and 0x00, and a character with a framing error the counters tell.
     device.count([](ErrorCounts& c) { ++c.frame; });
     EXPECT_EQ(receive("\x01\xFF\xFF\0A\xFF\0BC"s, 6), "\x01\xFF\0ABC"s);
     const auto got = errors(1);
@@ -308,7 +292,6 @@ TEST_F(PortMarkingErrors, WithoutCountersAMarkIsAParityErrorWhereTheLineHasParit
         ASSERT_EQ(got.size(), 1u);
         EXPECT_EQ(got[0].kind, kind) << settings;
     }
-    // Errors not yet taken are dropped with the closing.
     far.send(std::string("\xFF\x00\x00", 3));
     ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::LineErrors) >= 3; }));
     port.setOpen(false);

@@ -39,7 +39,6 @@ TEST_F(PortOnPty, RefusesUseWhileClosedAndMissingOrBusyDevices) {
     EXPECT_THROW(port.cts(), PortError);
     EXPECT_NE(port.writeCommState(CommState{RtsControl::Steady}), 0);
 
-    // A missing device leaves nothing half open.
     ::setenv("LINETAP_COM1", "/dev/linetap-no-such-device", 1);
     EXPECT_THROW(port.setOpen(true), PortError);
     EXPECT_FALSE(port.isOpen());
@@ -51,7 +50,6 @@ TEST_F(PortOnPty, RefusesUseWhileClosedAndMissingOrBusyDevices) {
     port.setOpen(false);
     EXPECT_FALSE(port.isOpen());
 
-    // Held exclusively by another program (TIOCEXCL): refused.
     const int holder = ::open(far.slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::ioctl(holder, TIOCEXCL), 0);
@@ -76,8 +74,7 @@ TEST_F(PortOnPty, BytesTravelBothWaysAndPausesSplitPacketsEvenWhenEventsAreHandl
     runFor(30);
     EXPECT_EQ(log.count(PortEvent::Sent), 1);
 
-    // The event loop does not run while the bytes arrive, as with a window busy redrawing. The
-    // rest of a chunk split by the size limit keeps its stamp; pauses before gapsFrom cut nothing.
+    // The loop does not run while bytes arrive; pauses before gapsFrom cut nothing.
     const int receives = log.count(PortEvent::Received);
     for (const char* part : {"first", "second", "third", "Z", "a"}) {
         far.send(part);
@@ -120,8 +117,7 @@ TEST_F(PortOnPty, AnyRateParityAndRtsModeIsSetWithoutModemLinesAndBadTextsAreRef
     EXPECT_TRUE(log.events.empty());
     EXPECT_EQ(port.errorReports(), 0);
 
-    // Flow control and input handling as another program may have left them: the comm state
-    // switches flow control off and has line errors marked, none dropped or stripped.
+    // Flow control and input handling left by another program are put right.
     termios left = slaveTermios();
     left.c_cflag |= CRTSCTS;
     left.c_iflag |= IXON | IXOFF | IGNPAR | ISTRIP | BRKINT | IGNBRK;
@@ -155,9 +151,7 @@ TEST_F(PortOnPty, AnyRateParityAndRtsModeIsSetWithoutModemLinesAndBadTextsAreRef
     EXPECT_EQ(s.rts, RtsControl::Steady);
 }
 
-// The far end closes after a send, with bytes unread and another send on its way: the port
-// closes and raises one loss at once, and its reader stops. What it read stays however long nobody
-// takes it, stamped with its arrival; closing the port drops the rest.
+// The far end closes with bytes unread and a send on its way; closing the port drops the rest.
 TEST_F(PortOnPty, AVanishedDeviceRaisesOneLossAtOnceAndWhatItSentStaysUntilTaken) {
     EventLog log(port);
     openPort();
@@ -239,8 +233,7 @@ TEST_F(PortOnPty, ABacklogLimitKeepsTheFirstBytesRaisesNothingForTheRestAndLogsW
     expectReceived(far, port, std::string(3000, 'z'));
 }
 
-// A device that takes nothing costs whole sends beyond the bound, never unbounded memory; what
-// was sent before the port closes is given the time it needs to leave, not flushed away.
+// Sends before the closing are given the time to leave, not flushed away.
 TEST_F(PortOnPty, ADeviceThatTakesNothingCostsWholeSendsBeyondTheBoundAndAClosingLetsBytesOut) {
     openPort();
     std::string sent;
@@ -252,14 +245,12 @@ TEST_F(PortOnPty, ADeviceThatTakesNothingCostsWholeSendsBeyondTheBoundAndAClosin
         if (port.sendsDropped() == before) sent += packet;
     }
     EXPECT_GT(port.sendsDropped(), 0u);
-    // The bound, and what the pseudo-terminal itself holds.
     EXPECT_LE(sent.size(), SendBacklog::kBytes + 128 * 1024);
     // The device reads again: every packet kept arrives whole, in order.
     EXPECT_TRUE(runUntil([&] { return far.drain(), far.received.size() >= sent.size(); }));
     EXPECT_EQ(far.received, sent);
 
-    // Bytes still waiting in the port when it closes (more than the pseudo-terminal holds, less
-    // than the bound) leave first, while the device reads again.
+    // Bytes still waiting at the close leave first, while the device reads again.
     far.received.clear();
     const std::uint64_t dropped = port.sendsDropped();
     std::string waiting;

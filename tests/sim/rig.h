@@ -41,6 +41,10 @@ struct Rig {
         return s.ports[0].bytes + "|" + s.ports[0].length + "|" + s.ports[1].bytes + "|" +
                s.ports[1].length;
     }
+    // Rows `first` to `last` as above, with a space between rows.
+    std::string cells(int first, int last) const {
+        return first < last ? cells(first) + " " + cells(first + 1, last) : cells(first);
+    }
     int nextRow() const { return core.screen().nextRow(); }
     // Rows written so far, a rewrite of a row counted again.
     unsigned rowsWritten() const {

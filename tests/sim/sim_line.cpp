@@ -9,11 +9,6 @@ namespace lt::sim {
 SimLine::SimLine(VirtualLoop& loop, int portNumber)
     : loop_(loop), name_(PortName::number(portNumber)) {}
 
-void SimLine::setPortName(const PortName& name) {
-    if (open_) throw PortError("port is open");
-    name_ = name;
-}
-
 void SimLine::setLineSettings(const std::string& text) {
     const auto s = parseLineSettings(text);
     if (!s) throw PortError("invalid settings: " + text);
@@ -108,16 +103,6 @@ void SimLine::transmitNext() {
     });
 }
 
-void SimLine::setRts(bool on) {
-    rts_ = on;
-    logLines();
-}
-
-void SimLine::setDtr(bool on) {
-    dtr_ = on;
-    logLines();
-}
-
 int SimLine::readCommState(CommState& state) {
     if (!open_) return EBADF;
     if (getStateError) return getStateError;
@@ -167,12 +152,6 @@ void SimLine::peerSend(const std::string& bytes) {
         });
     }
     peerFreeAt_ = at;
-}
-
-void SimLine::peerSetRts(bool on) {
-    if (peerRts_ == on) return;
-    peerRts_ = on;
-    raiseLater(PortEvent::CtsChanged);
 }
 
 void SimLine::peerLineError(LineError kind, std::uint32_t count) {

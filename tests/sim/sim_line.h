@@ -12,14 +12,15 @@
 
 namespace lt::sim {
 
-// A simulated null-modem line: our serial port at one end, a scripted peer device at the other.
-// Bytes take their real time per character at the port's baud rate and framing. The peer's RTS
-// drives our CTS, its DTR our DSR and DCD; our RTS and DTR are visible to the peer.
+// A simulated null-modem line; peer RTS drives our CTS, its DTR our DSR and DCD.
 class SimLine : public SerialPort {
 public:
     SimLine(VirtualLoop& loop, int portNumber);
 
-    void setPortName(const PortName& name) override;
+    void setPortName(const PortName& name) override {
+        if (open_) throw PortError("port is open");
+        name_ = name;
+    }
     PortName portName() const override { return name_; }
     void setLineSettings(const std::string& text) override;
     std::string lineSettings() const override { return settings_.text(); }
@@ -32,9 +33,15 @@ public:
     Nanos lastArrival() const override { return rx_.empty() ? 0 : rx_.back().at; }
     void limitBacklog(std::size_t maxBytes) override;
     void send(const std::string& bytes) override;
-    void setRts(bool on) override;
+    void setRts(bool on) override {
+        rts_ = on;
+        logLines();
+    }
     bool rts() const override { return rts_; }
-    void setDtr(bool on) override;
+    void setDtr(bool on) override {
+        dtr_ = on;
+        logLines();
+    }
     bool dtr() const override { return dtr_; }
     bool dcd() const override { return input(peerDtr_ || peerCd_); }
     bool dsr() const override { return input(peerDtr_); }
@@ -56,7 +63,10 @@ public:
 
     // The peer transmits bytes, one character time each, after what it is already sending.
     void peerSend(const std::string& bytes);
-    void peerSetRts(bool on);  // our CTS
+    void peerSetRts(bool on) {  // our CTS
+        if (peerRts_ != on) raiseLater(PortEvent::CtsChanged);
+        peerRts_ = on;
+    }
     void peerSetDtr(bool on) { peerSetInput(peerDtr_, on, true); }
     void peerSetCd(bool on) { peerSetInput(peerCd_, on, false); }
     void peerLineError(LineError kind, std::uint32_t count = 1);  // the driver reports errors

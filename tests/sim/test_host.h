@@ -40,9 +40,8 @@ public:
         return startTime.toMSecsSinceEpoch() * 1000 + loop_.now() / 1000;
     }
     std::optional<std::string> environment(const std::string& name) const override {
-        const auto it = env.find(name);
-        if (it == env.end()) return std::nullopt;
-        return it->second;
+        if (const auto it = env.find(name); it != env.end()) return it->second;
+        return std::nullopt;
     }
     void quit() override { quitRequested = true; }
 

@@ -18,8 +18,7 @@ constexpr Nanos us(double v) {
     return static_cast<Nanos>(v * 1e3);
 }
 
-// A virtual clock with an event queue: events run one at a time in time order (ties in the order
-// they were posted), so a whole exchange plays deterministically in no real time.
+// A virtual clock with an event queue: events run in time order, ties in posting order.
 class VirtualLoop {
 public:
     using Id = std::uint64_t;

@@ -1,7 +1,6 @@
 #pragma once
 
-// A pseudo-terminal pair: the test plays the far device on the master (raw, non-blocking, not
-// inherited by child processes); the port or program under test opens the slave by its path.
+// A pseudo-terminal pair: the test plays the far device on the master; the port opens the slave.
 
 #include <fcntl.h>
 #include <pty.h>
@@ -57,8 +56,7 @@ inline void pause(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-// Calls `pump`, then checks `done`, every millisecond until it holds or `limitMs` has passed (a
-// bound, never a measurement).
+// Calls `pump`, then checks `done`, every millisecond until it holds or `limitMs` has passed.
 inline bool waitUntil(const std::function<bool()>& done, int limitMs = 5000,
                       const std::function<void()>& pump = {}) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);

@@ -7,7 +7,6 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -69,7 +68,6 @@ protected:
         const char* names[] = {"port", "baud", "parity", "dataBits", "stopBits"};
         return find<QComboBox>(QString("port%1.%2").arg(port).arg(names[int(box)]));
     }
-    // A user's pick of `text` from the list of a port's box.
     void pick(int port, Choice box, const QString& text) const {
         QComboBox* c = combo(port, box);
         const int index = c->findText(text);
@@ -90,7 +88,6 @@ protected:
         for (const QString& name : names) out += (button(prefix + name)->*state)() ? '1' : '0';
         return out;
     }
-    // The tick boxes of a port panel, in their order on it.
     QString ticks(int port, bool (QAbstractButton::*state)() const) const {
         return states(QString("port%1.").arg(port),
                       {"rts", "dtr", "dataRelay", "lineRelay", "strobe", "enable"}, state);
