@@ -1,7 +1,6 @@
 #include "bench/headless_run.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -37,16 +36,12 @@ struct HeadlessProgram {
     HeadlessProgram(const HeadlessProgram&) = delete;
     HeadlessProgram& operator=(const HeadlessProgram&) = delete;
 
-    // CPU seconds the process has used, and its resident size.
+    // CPU seconds the process has used.
     double cpuSeconds() const;
-    long rssKb() const;
 };
 
 HeadlessProgram::HeadlessProgram(const std::string& recordDir) {
-    char self[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string program = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : "";
-    program = program.substr(0, program.rfind('/') + 1) + "linetap";
+    const std::string program = linetapPath();
     std::vector<std::string> args{program,   "--headless", "--port1", a.path,  "--port2", b.path,
                                   "--relay", "both",       "--auto",  "--gap", "10"};
     if (!recordDir.empty()) args.insert(args.end(), {"--record", recordDir, "--print"});
@@ -60,16 +55,7 @@ HeadlessProgram::HeadlessProgram(const std::string& recordDir) {
     if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
         pid = -1;
     ::posix_spawn_file_actions_destroy(&actions);
-    // Both ports are open once neither cable's device end reports a hang-up.
-    for (int i = 0; pid > 0 && i < 5000; ++i) {
-        pollfd pf[2] = {{a.master, POLLIN, 0}, {b.master, POLLIN, 0}};
-        ::poll(pf, 2, 0);
-        if (!(pf[0].revents & POLLHUP) && !(pf[1].revents & POLLHUP)) {
-            startupMs = (now() - spawned) / 1e6;
-            break;
-        }
-        ::usleep(200);
-    }
+    if (pid > 0 && waitHeld(a, b, 1000)) startupMs = (now() - spawned) / 1e6;
     if (startupMs < 0) std::fprintf(stderr, "linetap --headless did not open its ports\n");
 }
 
@@ -82,14 +68,6 @@ double HeadlessProgram::cpuSeconds() const {
     for (int i = 3; i <= 15 && rest >> field; ++i)
         if (i == 14 || i == 15) ticks += std::atof(field.c_str());
     return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-long HeadlessProgram::rssKb() const {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(f, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    return 0;
 }
 
 // Start-up, idle CPU, then relay latency: 8-byte packets 20 ms apart into port 1, out of port 2,
@@ -141,7 +119,7 @@ FlowResult headlessFlowRun(const Options& o, const std::string& dir) {
     FlowResult f;
     f.rate = 1e6;
     ::usleep(300'000);
-    f.rssStartKb = h.rssKb();
+    f.rssStartKb = rssKb(h.pid);
     std::thread g1([&] { feedCounters(h.a, f.rate, o.seconds, f.sent[0]); });
     std::thread g2([&] { feedCounters(h.b, f.rate, o.seconds, f.sent[1]); });
     g1.join();
@@ -150,7 +128,7 @@ FlowResult headlessFlowRun(const Options& o, const std::string& dir) {
         ::usleep(10'000);
     atA.stop();
     atB.stop();
-    f.rssEndKb = h.rssKb();
+    f.rssEndKb = rssKb(h.pid);
     f.count(atB, atA);
     return f;
 }
