@@ -103,7 +103,7 @@ Figures measure(const Options& o, const std::string& records) {
     f.headless = headlessRun(o, records);
     std::fprintf(stderr,
                  "headless: relay latency plain, --print read at 1 KB/s, --pcap never read...\n");
-    f.slowReaders = slowReaderRun(linetapPath(), o.pauses);
+    f.slowReaders = slowReaderRun(o.pauses);
     std::fprintf(stderr, "relay through ser2net (RFC 2217) beside a local port...\n");
     f.network = networkRun(linetapPath(), std::filesystem::path(records).parent_path().string(),
                            std::max(1, o.pauses / 3));
