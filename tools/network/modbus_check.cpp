@@ -1,12 +1,13 @@
-// A Modbus RTU exchange through Linetap, for checking network ports by hand or in a script:
-//   linetap-modbus-check slave DEVICE          answers as unit 1 until killed
-//   linetap-modbus-check master DEVICE COUNT   COUNT transactions; prints the errors; status 1 on
-//   any linetap-modbus-check window DIR CYCLE      the window on LINETAP_COM1/LINETAP_COM2,
-//   switched on
-//                                              and relaying both ways by clicks on its own boxes,
-//                                              recording into DIR; when the file CYCLE appears, it
-//                                              is removed and port 1 switched off and on; port 1's
-//                                              lamp is printed whenever it changes
+// A Modbus RTU exchange through Linetap, for checking network ports by hand or in a script.
+//
+//   linetap-modbus-check slave DEVICE
+//     answers as unit 1 until killed.
+//   linetap-modbus-check master DEVICE COUNT
+//     COUNT transactions; prints the errors; status 1 on any.
+//   linetap-modbus-check window DIR CYCLE
+//     the window on LINETAP_COM1/LINETAP_COM2, switched on and relaying both ways by clicks on
+//     its own boxes, recording into DIR. When the file CYCLE appears, it is removed and port 1
+//     switched off and on. Port 1's lamp is printed whenever it changes.
 #include <modbus.h>
 #include <signal.h>
 
