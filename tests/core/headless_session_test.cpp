@@ -279,7 +279,6 @@ TEST_F(HeadlessRun, ALostPortIsLookedForAndOpenedAgainWithItsSettingsStrobeAndOu
     EXPECT_EQ(rig.line1.rtsControl(), RtsControl::Toggle);
     EXPECT_EQ(peerSees(rig.line1), "-D");
 
-    // The relay goes on, and nothing more is told.
     rig.line1.peerSend("ping");
     rig.runMs(2000);
     EXPECT_EQ(rig.line2.peerReceived(), "ping");
@@ -291,7 +290,6 @@ TEST_F(HeadlessRun, ALostPortIsLookedForAndOpenedAgainWithItsSettingsStrobeAndOu
     EXPECT_EQ(run.said.size(), 4u);
     EXPECT_EQ(run.said.back(), "port 1 (/dev/sim-a): device back");
 
-    // Once the run has ended, nothing is looked for any more.
     rig.line1.peerVanish();
     rig.runMs(5);
     run.session->end();
@@ -329,7 +327,6 @@ TEST_F(HeadlessRun, IntervalsHoldForThisRunOnlyAndTheEndFinishesThePacketsBeingC
     rig.runMs(100);
     EXPECT_EQ(rig.records.text, records);
 
-    // The settings file keeps its own values.
     Rig later;
     later.host.env["XDG_CONFIG_HOME"] = run.config.path().toStdString();
     later.core.load();

@@ -104,12 +104,10 @@ TEST_F(LineRelay, RelayBoxAndBothSwitchesDecideWhoDrivesTheOtherPortsOutputsAndD
     // The row shows both ports, port 2's outputs as just relayed.
     EXPECT_EQ(rig.row(r).ports[0].lamps, (LineStates{true, true, true, false, true}));
     EXPECT_EQ(rig.row(r).ports[1].lamps, (LineStates{true, false, false, false, false}));
-    // Cleared, the outputs go back to the boxes at once.
     core.setLineRelay(1, false);
     EXPECT_EQ(enabledOutputs(2), 3);
     EXPECT_EQ(peerSees(rig.line2), "-D");
 
-    // No relay while port 2 is switched off.
     core.setLineRelay(1, true);
     core.switchPort(2, false);
     rig.line1.peerSetRts(false);

@@ -39,22 +39,19 @@ TEST(PcapngBlocks, EachBlockKindByteForByteReadBackByTheStrictReader) {
         // Type, total length 28, byte-order magic, version 1.0, section length -1, total length.
         {pcapng::sectionHeaderBlock(),
          hex("0A0D0D0A 1C000000 4D3C2B1A 01000000 FFFFFFFFFFFFFFFF 1C000000")},
-        // Type, length 52, link type 250 (RTAC serial) or 147 (USER0), no snap length, if_name of
-        // 13 bytes padded to 16, if_tsresol 6 (microseconds), end of options, length.
+        // Link type 250 (RTAC serial) or 147 (USER0), if_name padded to 16, if_tsresol 6 (us).
         {pcapng::interfaceBlock(pcapng::portInterfaceName(0, "COM1"), 250),
          hex("01000000 34000000 FA000000 00000000 02000D00") + "port 1 (COM1)" +
              hex("000000 09000100 06000000 00000000 34000000")},
         {pcapng::interfaceBlock(pcapng::portInterfaceName(1, "COM2"), 147),
          hex("01000000 34000000 93000000 00000000 02000D00") + "port 2 (COM2)" +
              hex("000000 09000100 06000000 00000000 34000000")},
-        // Type, length 64, interface 1, 1700000000123456 us in high and low halves, captured and
-        // original length 3, data padded to 4, epb_flags inbound, a comment padded to 12.
+        // Interface 1, the time in high and low halves, 3 bytes padded, inbound, a comment.
         {pcapng::packetBlock(1, 1700000000123456, "\x01\x02\x41", "RTS=1 DTR=0"),
          hex("06000000 40000000 01000000 240A0600 40222018 03000000 03000000 01024100 "
              "02000400 01000000 01000B00") +
              "RTS=1 DTR=0" + hex("00 00000000 40000000")},
-        // No data (no padding), no comment (no option), packets lost before this one:
-        // epb_dropcount, 64 bits, after the flags.
+        // No data, no comment, packets lost before this one: epb_dropcount after the flags.
         {pcapng::packetBlock(1, 7, "", "", 0x100000002),
          hex("06000000 38000000 01000000 00000000 07000000 00000000 00000000 02000400 "
              "01000000 04000800 02000000 01000000 00000000 38000000")},

@@ -104,7 +104,6 @@ TEST_F(Polling, DataRelayNeedsBothPortsOnSwitchedOffPortsGiveDarkRowsAndAFailedR
     EXPECT_EQ(rig.cells(0), "ping|4|pong|4");
     EXPECT_EQ(rig.cells(1), "|0||0") << "the relayed bytes are not read back";
 
-    // Port 2 switched off: shown and recorded, not relayed.
     core.switchPort(2, false);
     rig.sendAt(rig.line1, 110, "abc");
     rig.runMs(50);

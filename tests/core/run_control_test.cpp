@@ -36,7 +36,6 @@ protected:
         EXPECT_EQ(run.startLit, s == State::Polling || s == State::Automatic);
     }
     bool applyVisible() const { return core.view().run.applyVisible; }
-    // Rows written in the next `v` milliseconds.
     unsigned rowsIn(double v) {
         const unsigned before = rig.rowsWritten();
         rig.runMs(v);

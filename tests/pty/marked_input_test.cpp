@@ -18,6 +18,11 @@ struct Reads {
               bool parity = false) {
         input.take(bytes.data(), bytes.size(), at, counts, parity, data, errors);
     }
+    Errors errorsOf(const std::string& bytes, Nanos at, const ErrorCounts* counts) {
+        errors.clear();
+        read(bytes, at, counts);
+        return errors;
+    }
 };
 
 TEST(MarkedInput, DataBytesComeOutAsOnTheWireWithEveryMarkTakenOut) {
@@ -74,38 +79,28 @@ TEST(MarkedInput, CountersTellTheKindsAndGiveTheErrorsNeverMarked) {
     EXPECT_EQ(r.data, "ab");
     EXPECT_EQ(r.errors, (Errors{{LineError::Framing, 2, 1}, {LineError::Parity, 2, 1}}));
     // 0xFF 0x00 0x00 with a framing error counted and no break: a character 0x00 in error.
-    r.errors.clear();
     c.frame += 1;
-    r.read(std::string("\xFF\x00\x00", 3), 3, &c);
+    EXPECT_EQ(r.errorsOf(std::string("\xFF\x00\x00", 3), 3, &c),
+              (Errors{{LineError::Framing, 3, 1}}));
     EXPECT_EQ(r.data, std::string("ab\x00", 3));
-    EXPECT_EQ(r.errors, (Errors{{LineError::Framing, 3, 1}}));
     // Overruns are never marked: lost in the UART and for want of buffer room, told as counted.
-    r.errors.clear();
     c.overrun += 2;
     c.bufOverrun += 1;
-    r.read("x", 4, &c);
-    EXPECT_EQ(r.errors, (Errors{{LineError::Overrun, 4, 3}}));
+    EXPECT_EQ(r.errorsOf("x", 4, &c), (Errors{{LineError::Overrun, 4, 3}}));
     // A break counted with its mark is one break, not two.
-    r.errors.clear();
     c.brk += 1;
-    r.read(std::string("\xFF\x00\x00", 3), 5, &c);
-    r.read("y", 6, &c);
-    EXPECT_EQ(r.errors, (Errors{{LineError::Break, 5, 1}}));
+    EXPECT_EQ(r.errorsOf(std::string("\xFF\x00\x00", 3), 5, &c),
+              (Errors{{LineError::Break, 5, 1}}));
+    EXPECT_EQ(r.errorsOf("y", 6, &c), Errors{});
     // Errors counted but never marked are told once the next read brings no mark for them.
-    r.errors.clear();
     c.parity += 2;
-    r.read("z", 7, &c);
-    EXPECT_TRUE(r.errors.empty()) << "their marks may still come";
-    r.read("w", 8, &c);
-    EXPECT_EQ(r.errors, (Errors{{LineError::Parity, 8, 2}}));
+    EXPECT_EQ(r.errorsOf("z", 7, &c), Errors{}) << "their marks may still come";
+    EXPECT_EQ(r.errorsOf("w", 8, &c), (Errors{{LineError::Parity, 8, 2}}));
     // A counter that wraps round still counts up.
-    r.errors.clear();
     c.overrun = 0xFFFFFFFF;
     r.read("", 9, &c);
-    r.errors.clear();
     c.overrun = 1;
-    r.read("", 10, &c);
-    EXPECT_EQ(r.errors, (Errors{{LineError::Overrun, 10, 2}}));
+    EXPECT_EQ(r.errorsOf("", 10, &c), (Errors{{LineError::Overrun, 10, 2}}));
 }
 
 }  // namespace

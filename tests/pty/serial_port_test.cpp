@@ -139,12 +139,10 @@ TEST_F(PortOnPty, AnyRateParityAndRtsModeIsSetWithoutModemLinesAndBadTextsAreRef
     EXPECT_FALSE(after.c_iflag & (IXON | IXOFF | IGNPAR | ISTRIP | BRKINT | IGNBRK));
     EXPECT_EQ(after.c_iflag & (INPCK | PARMRK), tcflag_t{INPCK | PARMRK});
 
-    // In toggle mode bytes still go out and the send event still comes.
     ASSERT_EQ(port.writeCommState(CommState{RtsControl::Toggle}), 0);
     port.send("toggled");
     ASSERT_TRUE(runUntil([&] { return log.count(PortEvent::Sent) == 1; }));
     EXPECT_EQ(far.drain(), "toggled");
-    // Closing leaves the mode; the next opening starts in manual mode.
     port.setOpen(false);
     openPort();
     ASSERT_EQ(port.readCommState(s), 0);

@@ -200,7 +200,6 @@ TEST_F(WindowTest, SettingsPanelShowsSavesAndPicksFolders) {
     EXPECT_TRUE(panel->isHidden() && folders->dir()->isHidden());
     action("menu.settings")->trigger();
 
-    // "Сохранить" reads the fields and keeps the panel open.
     for (auto [name, value] :
          {std::pair("gap", "25"), {"pollInterval", "250"}, {"lineDelay", "40"}})
         type(field(QString("settings.") + name), value);
