@@ -463,8 +463,10 @@ void Core::shutDown() {
                          std::to_string(dropped) +
                          " relayed packets dropped in all (its device did not take them)");
         }
-    panel1_.closePort();
-    panel2_.closePort();
+    // Switched off, not only closed: an apply or a strobe still running under a message box or a
+    // yield then finds the port off and never opens it again after the end.
+    panel1_.switchOff();
+    panel2_.switchOff();
     poller_.stop();
     for (int n : {1, 2}) {
         capture(n).cancelGapTimer();
