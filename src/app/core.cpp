@@ -157,13 +157,14 @@ void Core::capturePacket(int port) {
 }
 
 // Line errors are counted whether or not capture runs. In the capture an error inside a packet
-// being collected waits for that packet's block, so blocks stay in the order of their times.
+// being framed waits for that packet's block, so blocks stay in the order of their times; with no
+// capture file nothing is held, and while stopped nothing waits for a packet.
 void Core::takeLineErrors(int p) {
     for (const LineErrorReport& e : capture(p).port().takeLineErrors()) {
         lineErrors_[p - 1][static_cast<std::size_t>(e.kind)] += e.count;
-        heldErrors_[p - 1].push_back(e);
+        if (captureFile_.isOpen()) heldErrors_[p - 1].push_back(e);
     }
-    if (!capture(p).collecting()) captureLineErrors(p);
+    if (!framing() || !capture(p).collecting()) captureLineErrors(p);
 }
 
 void Core::captureLineErrors(int p) {
