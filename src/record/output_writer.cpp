@@ -232,21 +232,6 @@ std::size_t OutputWriter::writeWaiting(std::size_t count) {
     return written;
 }
 
-std::uint64_t OutputWriter::dropped() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->dropped;
-}
-
-std::size_t OutputWriter::backlogBytes() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->backlog;
-}
-
-bool OutputWriter::gone() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->gone;
-}
-
 void OutputWriter::stopBy(Clock::time_point deadline) {
     g_stopBy = deadline.time_since_epoch().count();
 }
