@@ -190,6 +190,7 @@ void OutputWriter::finish(Clock::time_point deadline) {
         // The drops after the last piece queued are marked too.
         if (s.pendingLost > 0 && s.opened && !s.gone) {
             s.waiting.push_back({"", s.pendingLost, s.lostSince});
+            s.backlog += kPieceOverhead;  // as every waiting piece is counted
             s.pendingLost = 0;
         }
         s.changed.notify_all();
