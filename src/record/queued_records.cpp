@@ -83,8 +83,10 @@ bool QueuedRecords::append(const std::string& bytes) {
 }
 
 void QueuedRecords::close() {
+    // Both outputs finish by the same moment, not one after the other.
+    const OutputWriter::Clock::time_point deadline = OutputWriter::defaultDeadline();
     for (auto* w : {&file_, &stream_}) {
-        if (*w) (*w)->finish();
+        if (*w) (*w)->finish(deadline);
         w->reset();
     }
     open_ = false;
