@@ -1,5 +1,6 @@
 #include "qt/signal_watch.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,6 +24,8 @@ void onSignal(int sig) {
 
 SignalWatch::SignalWatch(std::function<void(int)> handler) : onSignal_(std::move(handler)) {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_fds) != 0) return;
+    // The handler never waits: where the socket is full, the bytes already in it bring the stop.
+    ::fcntl(g_fds[0], F_SETFL, ::fcntl(g_fds[0], F_GETFL) | O_NONBLOCK);
     notifier_ = std::make_unique<QSocketNotifier>(g_fds[1], QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, [this] {
         unsigned char b = 0;

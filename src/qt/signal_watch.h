@@ -12,7 +12,8 @@ namespace lt {
 // Turns SIGINT, SIGTERM, SIGHUP (a closed terminal or ssh session) and the other signals that
 // would end the program at once into a call on the event loop's thread, so the program can stop
 // cleanly: close its ports (restoring what it changed on them) and its files. The handler only
-// writes a byte to a socket that the event loop watches.
+// writes a byte to a socket that the event loop watches, and never waits: a signal that finds the
+// socket full (thousands pending) is dropped, the calls already on their way standing for it.
 class SignalWatch : public QObject {
     Q_OBJECT
 public:

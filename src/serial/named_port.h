@@ -31,6 +31,10 @@ public:
     Nanos lastArrival() const override { return active_->lastArrival(); }
     void limitBacklog(std::size_t maxBytes) override;
     void send(const std::string& bytes) override { active_->send(bytes); }
+    // Both backends' drops: the count never goes back when the port changes backend.
+    std::uint64_t sendsDropped() const override {
+        return local_.sendsDropped() + network_.sendsDropped();
+    }
     void setRts(bool on) override { active_->setRts(on); }
     bool rts() const override { return active_->rts(); }
     void setDtr(bool on) override { active_->setDtr(on); }
@@ -38,6 +42,7 @@ public:
     bool dcd() const override { return active_->dcd(); }
     bool dsr() const override { return active_->dsr(); }
     bool cts() const override { return active_->cts(); }
+    std::vector<LineErrorReport> takeLineErrors() override { return active_->takeLineErrors(); }
     int readCommState(CommState& state) override { return active_->readCommState(state); }
     int writeCommState(const CommState& state) override { return active_->writeCommState(state); }
 

@@ -12,9 +12,11 @@ class SendBacklog {
 public:
     static constexpr std::size_t kBytes = 64 * 1024;
 
+    explicit SendBacklog(std::size_t bytes = kBytes) : bytes_(bytes) {}
+
     // Whether a send of `size` bytes may join the `waiting` ones; counts it when not.
     bool admits(std::size_t waiting, std::size_t size) {
-        if (waiting > 0 && waiting + size > kBytes) {
+        if (waiting > 0 && waiting + size > bytes_) {
             ++dropped_;
             return false;
         }
@@ -23,6 +25,7 @@ public:
     std::uint64_t dropped() const { return dropped_; }
 
 private:
+    std::size_t bytes_;
     std::uint64_t dropped_ = 0;
 };
 

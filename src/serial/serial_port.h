@@ -120,7 +120,7 @@ public:
     // and counted instead.
     virtual void send(const std::string& bytes) = 0;
     // Sends dropped whole that way, since the port was made.
-    virtual std::uint64_t sendsDropped() const { return 0; }
+    virtual std::uint64_t sendsDropped() const = 0;
 
     // The outputs: set drives the line while open and is kept while closed; get returns the
     // last value set.
@@ -136,7 +136,7 @@ public:
 
     // The line errors reported since the last call, oldest first; a backend that cannot tell
     // reports none.
-    virtual std::vector<LineErrorReport> takeLineErrors() { return {}; }
+    virtual std::vector<LineErrorReport> takeLineErrors() = 0;
 
     // Comm state of the open port; return 0 or the system's error code.
     virtual int readCommState(CommState& state) = 0;

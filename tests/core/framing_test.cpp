@@ -1,6 +1,8 @@
 // Scenarios of automatic framing: packets cut by the pause on the wire, relayed, shown, recorded.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "sim/rig.h"
 
 namespace lt::sim {
@@ -92,6 +94,27 @@ TEST_F(Framing,
     EXPECT_EQ(rig.row(1).ports[1].lamps, (LineStates{.rts = true, .dtr = true}));
     EXPECT_EQ(rig.line2.peerReceived(), "") << "neither packet is relayed";
     EXPECT_EQ(rig.records.text.find("64 65 66"), std::string::npos) << rig.records.text;
+}
+
+// A device that takes bytes slower than they are relayed to it keeps at most the send bound:
+// later packets are dropped whole, told once, and totalled at the end.
+TEST_F(Framing, PacketsRelayedPastWhatTheOtherDeviceTakesAreDroppedToldOnceAndTotalledAtTheEnd) {
+    rig.line2.setLineSettings("300,n,8,1");
+    rig.line2.boundSends(64);
+    core.setDataRelay(1, true);
+    for (int i = 0; i < 4; ++i) rig.sendAt(rig.line1, i * 100, std::string(30, 'p'));
+    rig.runMs(500);
+    const std::uint64_t dropped = rig.line2.sendsDropped();
+    EXPECT_GT(dropped, 0u);
+    const auto told = [&](const std::string& text) {
+        return std::count_if(rig.host.messages.begin(), rig.host.messages.end(),
+                             [&](const std::string& m) { return m.find(text) != m.npos; });
+    };
+    EXPECT_EQ(told("does not take bytes"), 1);
+    core.shutDown();
+    EXPECT_EQ(told(rig.line2.portName().recordLabel() + ": " + std::to_string(dropped) +
+                   " relayed packets dropped in all"),
+              1);
 }
 
 TEST_F(Framing, ARefusedReadNeverRepeatsTheEarlierPacket) {

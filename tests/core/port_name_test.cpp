@@ -83,6 +83,13 @@ TEST_F(Routed, EachOpeningUsesTheBackendItsNameCallsForWithTheSettingsAndOutputs
     loop.runFor(sim::ms(10));
     EXPECT_EQ(events, std::vector<PortEvent>{PortEvent::CtsChanged});
     EXPECT_TRUE(port.cts());
+    // Its line errors and the sends it drops past its bound come through too.
+    local.peerLineError(LineError::Parity);
+    EXPECT_EQ(port.takeLineErrors().size(), 1u);
+    local.boundSends(4);
+    port.send("abcd");
+    port.send("e");
+    EXPECT_EQ(port.sendsDropped(), 1u);
 }
 
 }  // namespace

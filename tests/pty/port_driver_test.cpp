@@ -254,6 +254,35 @@ TEST_F(PortOnFakeDevice, SettingsTheDriverDoesNotTakeAreRefusedAndTheLastTakenKe
     expectReceived(far, port, "ok");
 }
 
+// The device's own settings, kept at a first opening that refused the held ones, come without
+// error marking (as QSerialPort leaves them); the comm state written next must not leave the
+// port reading marked input as plain data.
+TEST_F(PortOnFakeDevice, SettingsKeptAtARefusedFirstOpeningReadMarkedInputRight) {
+    putLineSettings(*parseLineSettings("9600,n,8,1"), device.termios);
+    device.termios.c_iflag &= ~(PARMRK | INPCK);
+    device.driverAdjusts = [](LineTermios& t) { return t.c_ospeed == 3'000'000 ? EINVAL : 0; };
+    port.setLineSettings("3000000,n,8,1");
+    EXPECT_THROW(port.setOpen(true), SettingsRefused);
+    ASSERT_TRUE(port.isOpen());
+    ASSERT_EQ(port.writeCommState(CommState{RtsControl::Steady}), 0);
+
+    // A data byte 0xFF, doubled, and a character B received with a framing error.
+    far.send("\x01\xFF\xFF\xFF\0B"s);
+    std::string got;
+    ASSERT_TRUE(runUntil([&] {
+        got += port.takeReceived();
+        return !got.empty() && got.back() == 'B';
+    }));
+    EXPECT_EQ(got, "\x01\xFF"s + 'B');
+    std::vector<LineErrorReport> errors;
+    EXPECT_TRUE(runUntil([&] {
+        errors = port.takeLineErrors();
+        return !errors.empty();
+    }));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].kind, LineError::Framing);
+}
+
 // With its settings kept by the fake driver, the pseudo-terminal passes the far end's bytes as
 // they are: they play the input as the terminal layer hands it over with errors marked.
 struct PortMarkingErrors : PortOnFakeDevice {

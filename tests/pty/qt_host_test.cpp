@@ -1,8 +1,13 @@
 #include "qt/qt_host.h"
 
+#include <pthread.h>
+
 #include <QCoreApplication>
+#include <atomic>
+#include <thread>
 
 #include "pty_support.h"
+#include "qt/signal_watch.h"
 
 namespace lt::pty {
 namespace {
@@ -43,6 +48,26 @@ TEST(QtHost, TimersTickPeriodicallyNeverWithIntervalZeroAndTheFirstExpiryComesOn
     oneShot->setEnabled(false);
     runFor(30);
     EXPECT_EQ(order, std::vector<char>{'o'});
+}
+
+// Signals that come faster than the event loop takes them (it is held up here) fill the watch's
+// socket; the handler must still return, and the stop still comes once the loop runs.
+TEST(SignalWatch, ABurstOfSignalsWhileTheLoopIsHeldUpNeverBlocksTheHandler) {
+    int stops = 0;
+    SignalWatch watch([&](int sig) {
+        EXPECT_EQ(sig, SIGUSR2);
+        ++stops;
+    });
+    std::atomic<bool> returned{false};
+    std::thread burst([&] {
+        // Ten times what the socket holds of one-byte writes.
+        for (int i = 0; i < 3000; ++i) ::pthread_kill(::pthread_self(), SIGUSR2);
+        returned = true;
+    });
+    EXPECT_TRUE(test::waitUntil([&] { return returned.load(); })) << "the handler blocked";
+    // A handler stuck in its write goes on as the loop empties the socket.
+    EXPECT_TRUE(runUntil([&] { return returned && stops > 0; }, 10'000));
+    burst.join();
 }
 
 }  // namespace

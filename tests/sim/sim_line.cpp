@@ -87,6 +87,7 @@ void SimLine::limitBacklog(std::size_t maxBytes) {
 
 void SimLine::send(const std::string& bytes) {
     requireOpen();
+    if (!backlog_.admits(tx_.size(), bytes.size())) return;
     tx_ += bytes;
     if (!transmitting_ && !tx_.empty()) {
         transmitting_ = true;

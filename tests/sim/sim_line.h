@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "serial/line_settings.h"
+#include "serial/send_backlog.h"
 #include "serial/serial_port.h"
 #include "sim/virtual_loop.h"
 
@@ -32,6 +33,9 @@ public:
     Nanos lastArrival() const override { return rx_.empty() ? 0 : rx_.back().at; }
     void limitBacklog(std::size_t maxBytes) override;
     void send(const std::string& bytes) override;
+    std::uint64_t sendsDropped() const override { return backlog_.dropped(); }
+    // A smaller bound on the bytes waiting to leave, so that scenarios reach it quickly.
+    void boundSends(std::size_t bytes) { backlog_ = SendBacklog(bytes); }
     void setRts(bool on) override;
     bool rts() const override { return rts_; }
     void setDtr(bool on) override;
@@ -112,6 +116,7 @@ private:
     std::deque<Byte> rx_;
     std::size_t backlogLimit_ = kAll;
     std::string tx_;
+    SendBacklog backlog_;  // a peer that takes bytes slower than they come keeps at most this
     bool transmitting_ = false;
     Nanos peerFreeAt_ = 0;
     std::vector<Byte> received_;

@@ -40,6 +40,17 @@ void Cable::writeAll(const char* p, std::size_t n) const {
     }
 }
 
+bool waitHeld(const Cable& a, const Cable& b, int limitMs) {
+    const Nanos deadline = now() + limitMs * kMs;
+    for (;;) {
+        pollfd pf[2] = {{a.master, POLLIN, 0}, {b.master, POLLIN, 0}};
+        ::poll(pf, 2, 0);
+        if (!(pf[0].revents & POLLHUP) && !(pf[1].revents & POLLHUP)) return true;
+        if (now() > deadline) return false;
+        ::usleep(200);
+    }
+}
+
 Nanos Collector::arrivalOf(std::size_t offset) {
     std::lock_guard lock(m_);
     auto it = std::upper_bound(ends_.begin(), ends_.end(), offset,

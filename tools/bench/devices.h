@@ -28,6 +28,10 @@ struct Cable {
     void writeAll(const char* p, std::size_t n) const;
 };
 
+// Waits up to `limitMs` until something holds the program ends of both cables open (a device end
+// reports a hang-up while nobody does); true once it does.
+bool waitHeld(const Cable& a, const Cable& b, int limitMs);
+
 // Reads what a device receives, with the time of every read.
 class Collector {
 public:

@@ -1,7 +1,6 @@
 #include "bench/headless_run.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -11,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -19,58 +19,35 @@
 
 namespace bench {
 
-namespace {
-
-// `linetap --headless` beside the bench: the built program, on two cables, relaying both ways in
-// automatic framing with a 10 ms pause, its standard output thrown away.
-struct HeadlessProgram {
-    Cable a, b;
-    pid_t pid = -1;
-    double startupMs = -1;  // from the spawn to both ports open
-
-    explicit HeadlessProgram(const std::string& recordDir);
-    ~HeadlessProgram() {
-        if (pid <= 0) return;
-        ::kill(pid, SIGTERM);
-        ::waitpid(pid, nullptr, 0);
-    }
-    HeadlessProgram(const HeadlessProgram&) = delete;
-    HeadlessProgram& operator=(const HeadlessProgram&) = delete;
-
-    // CPU seconds the process has used, and its resident size.
-    double cpuSeconds() const;
-    long rssKb() const;
-};
-
-HeadlessProgram::HeadlessProgram(const std::string& recordDir) {
-    char self[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    std::string program = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : "";
-    program = program.substr(0, program.rfind('/') + 1) + "linetap";
+HeadlessProgram::HeadlessProgram(std::vector<std::string> extra, int out, int err) {
+    const std::string program = linetapPath();
     std::vector<std::string> args{program,   "--headless", "--port1", a.path,  "--port2", b.path,
                                   "--relay", "both",       "--auto",  "--gap", "10"};
-    if (!recordDir.empty()) args.insert(args.end(), {"--record", recordDir, "--print"});
+    args.insert(args.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    if (out >= 0)
+        ::posix_spawn_file_actions_adddup2(&actions, out, 1);
+    else
+        ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    if (err >= 0) ::posix_spawn_file_actions_adddup2(&actions, err, 2);
     const Nanos spawned = now();
     if (::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
         pid = -1;
     ::posix_spawn_file_actions_destroy(&actions);
-    // Both ports are open once neither cable's device end reports a hang-up.
-    for (int i = 0; pid > 0 && i < 5000; ++i) {
-        pollfd pf[2] = {{a.master, POLLIN, 0}, {b.master, POLLIN, 0}};
-        ::poll(pf, 2, 0);
-        if (!(pf[0].revents & POLLHUP) && !(pf[1].revents & POLLHUP)) {
-            startupMs = (now() - spawned) / 1e6;
-            break;
-        }
-        ::usleep(200);
-    }
+    if (pid > 0 && waitHeld(a, b, 1000)) startupMs = (now() - spawned) / 1e6;
     if (startupMs < 0) std::fprintf(stderr, "linetap --headless did not open its ports\n");
+    ::usleep(300'000);
+}
+
+void HeadlessProgram::stop() {
+    if (pid <= 0) return;
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+    pid = -1;
 }
 
 double HeadlessProgram::cpuSeconds() const {
@@ -84,29 +61,11 @@ double HeadlessProgram::cpuSeconds() const {
     return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
-long HeadlessProgram::rssKb() const {
-    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(f, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    return 0;
-}
-
-// Start-up, idle CPU, then relay latency: 8-byte packets 20 ms apart into port 1, out of port 2,
-// with socat fed the same packets at the same moments on cables of its own.
-void headlessLatencyRun(const Options& o, HeadlessResult& r) {
-    HeadlessProgram h("");
-    r.startupMs = h.startupMs;
-    ::usleep(300'000);
-    const double c0 = h.cpuSeconds();
-    const Nanos t0 = now();
-    ::usleep(3'000'000);
-    r.idleCpu = (h.cpuSeconds() - c0) / ((now() - t0) / 1e9) * 100;
-
+Latencies relayLatency(HeadlessProgram& h, int packets, SocatRelay* socat) {
     Collector relayed(h.b);
-    SocatRelay socat;
-    Collector socatOut(socat.out);
-    const int packets = o.pauses;
+    const bool withSocat = socat && socat->running;
+    std::unique_ptr<Collector> socatOut;
+    if (withSocat) socatOut = std::make_unique<Collector>(socat->out);
     std::vector<Nanos> sentAt(packets), socatAt(packets);
     std::thread gen([&] {
         realTime(20);
@@ -117,31 +76,49 @@ void headlessLatencyRun(const Options& o, HeadlessResult& r) {
                 '\x55', static_cast<char>(i >> 8), static_cast<char>(i), 'h', 'l', 's', '\r', '\n'};
             h.a.writeAll(pkt, 8);
             sentAt[i] = now();
-            if (socat.running) socat.in.writeAll(pkt, 8);
+            if (withSocat) socat->in.writeAll(pkt, 8);
             socatAt[i] = now();
         }
     });
     gen.join();
     for (int i = 0; i < 300 && relayed.size() < std::size_t(packets) * 8; ++i) ::usleep(10'000);
     relayed.stop();
-    socatOut.stop();
+    if (socatOut) socatOut->stop();
+    Latencies l;
     for (int i = 0; i < packets; ++i) {
         const std::size_t last = std::size_t(i) * 8 + 7;
         if (const Nanos out = relayed.arrivalOf(last); out > 0)
-            r.latencyMs.push_back((out - sentAt[i] - 10 * kMs) / 1e6);
-        if (const Nanos out = socatOut.arrivalOf(last); out > 0)
-            r.socatMs.push_back((out - socatAt[i]) / 1e6);
+            l.ms.push_back((out - sentAt[i] - 10 * kMs) / 1e6);
+        if (socatOut)
+            if (const Nanos out = socatOut->arrivalOf(last); out > 0)
+                l.socatMs.push_back((out - socatAt[i]) / 1e6);
     }
+    return l;
+}
+
+namespace {
+
+// Start-up, idle CPU, then relay latency with socat beside on cables of its own.
+void headlessLatencyRun(const Options& o, HeadlessResult& r) {
+    HeadlessProgram h;
+    r.startupMs = h.startupMs;
+    const double c0 = h.cpuSeconds();
+    const Nanos t0 = now();
+    ::usleep(3'000'000);
+    r.idleCpu = (h.cpuSeconds() - c0) / ((now() - t0) / 1e9) * 100;
+    SocatRelay socat;
+    Latencies l = relayLatency(h, o.pauses, &socat);
+    r.latencyMs = std::move(l.ms);
+    r.socatMs = std::move(l.socatMs);
 }
 
 // Throughput both ways at 1 MB/s, recording into `dir` and printing every record.
 FlowResult headlessFlowRun(const Options& o, const std::string& dir) {
-    HeadlessProgram h(dir);
+    HeadlessProgram h({"--record", dir, "--print"});
     Collector atB(h.b, true), atA(h.a, true);
     FlowResult f;
     f.rate = 1e6;
-    ::usleep(300'000);
-    f.rssStartKb = h.rssKb();
+    f.rssStartKb = rssKb(h.pid);
     std::thread g1([&] { feedCounters(h.a, f.rate, o.seconds, f.sent[0]); });
     std::thread g2([&] { feedCounters(h.b, f.rate, o.seconds, f.sent[1]); });
     g1.join();
@@ -150,7 +127,7 @@ FlowResult headlessFlowRun(const Options& o, const std::string& dir) {
         ::usleep(10'000);
     atA.stop();
     atB.stop();
-    f.rssEndKb = h.rssKb();
+    f.rssEndKb = rssKb(h.pid);
     f.count(atB, atA);
     return f;
 }

@@ -103,12 +103,10 @@ Figures measure(const Options& o, const std::string& records) {
     f.headless = headlessRun(o, records);
     std::fprintf(stderr,
                  "headless: relay latency plain, --print read at 1 KB/s, --pcap never read...\n");
-    std::string linetap = std::filesystem::read_symlink("/proc/self/exe").string();
-    f.slowReaders = slowReaderRun(linetap.substr(0, linetap.rfind('/') + 1) + "linetap", o.pauses);
+    f.slowReaders = slowReaderRun(o.pauses);
     std::fprintf(stderr, "relay through ser2net (RFC 2217) beside a local port...\n");
-    f.network = networkRun(
-        (std::filesystem::canonical("/proc/self/exe").parent_path() / "linetap").string(),
-        std::filesystem::path(records).parent_path().string(), std::max(1, o.pauses / 3));
+    f.network = networkRun(linetapPath(), std::filesystem::path(records).parent_path().string(),
+                           std::max(1, o.pauses / 3));
     return f;
 }
 

@@ -1,69 +1,27 @@
 #include "bench/network_bench.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <map>
-#include <mutex>
 #include <regex>
-#include <thread>
 #include <vector>
 
-#include "serial/linux/pty_device_end.h"
+#include "bench/devices.h"
+#include "bench/support.h"
 
 extern char** environ;
 
 namespace bench {
 
 namespace {
-
-using Nanos = long long;
-
-Nanos now() {
-    timespec t{};
-    ::clock_gettime(CLOCK_MONOTONIC, &t);
-    return Nanos(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
-
-void sleepUntil(Nanos t) {
-    timespec ts{static_cast<time_t>(t / 1'000'000'000), static_cast<long>(t % 1'000'000'000)};
-    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
-    }
-}
-
-// A pseudo-terminal pair: the device end for the bench, the path for a program.
-struct Cable {
-    int master = -1;
-    std::string path;
-    Cable() { master = openDeviceEnd(path); }
-    ~Cable() {
-        if (master >= 0) ::close(master);
-    }
-    Cable(const Cable&) = delete;
-    void write(const std::string& b) const {
-        for (std::size_t done = 0; done < b.size();) {
-            const ssize_t n = ::write(master, b.data() + done, b.size() - done);
-            if (n > 0)
-                done += static_cast<std::size_t>(n);
-            else {
-                pollfd p{master, POLLOUT, 0};
-                ::poll(&p, 1, 50);
-            }
-        }
-    }
-};
 
 // A child process with its standard output in a memory file, ended by SIGTERM.
 struct Child {
@@ -100,48 +58,18 @@ struct Child {
     }
 };
 
-// What a device end receives, each read stamped.
-class Collector {
-public:
-    explicit Collector(int fd) : fd_(fd), thread_([this] { run(); }) {}
-    ~Collector() {
-        stop_ = true;
-        thread_.join();
+// When each packet (8 bytes: 0xA5, number low, number high, five fillers) a device end received
+// was there whole, by its number.
+std::map<int, Nanos> arrivals(Collector& c) {
+    std::map<int, Nanos> out;
+    const std::string data = c.data();
+    for (std::size_t i = 0; i + 8 <= data.size(); i += 8) {
+        const int number =
+            static_cast<unsigned char>(data[i + 1]) | static_cast<unsigned char>(data[i + 2]) << 8;
+        out.emplace(number, c.arrivalOf(i + 7));
     }
-    // When the packet numbered `n` (its second and third bytes) was first seen complete.
-    std::map<int, Nanos> arrivals() {
-        std::lock_guard lock(mu_);
-        return arrivals_;
-    }
-
-private:
-    void run() {
-        std::string pending;
-        char buf[4096];
-        while (!stop_) {
-            pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0) continue;
-            const ssize_t n = ::read(fd_, buf, sizeof buf);
-            const Nanos at = now();
-            if (n <= 0) continue;
-            pending.append(buf, static_cast<std::size_t>(n));
-            // Packets are 8 bytes: 0xA5, number low, number high, five fillers.
-            std::size_t i = 0;
-            for (; i + 8 <= pending.size(); i += 8) {
-                const int number = static_cast<unsigned char>(pending[i + 1]) |
-                                   static_cast<unsigned char>(pending[i + 2]) << 8;
-                std::lock_guard lock(mu_);
-                arrivals_.emplace(number, at);
-            }
-            pending.erase(0, i);
-        }
-    }
-    int fd_;
-    std::atomic<bool> stop_{false};
-    std::mutex mu_;
-    std::map<int, Nanos> arrivals_;
-    std::thread thread_;
-};
+    return out;
+}
 
 std::string packet(int number) {
     return std::string{'\xa5',
@@ -176,12 +104,6 @@ std::vector<std::vector<int>> printedPackets(const std::string& printed) {
     return out;
 }
 
-double percentile(std::vector<double> v, double q) {
-    if (v.empty()) return -1;
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())))];
-}
-
 bool listening(int port) {
     std::ifstream in("/proc/net/tcp");
     char wanted[32];
@@ -210,27 +132,28 @@ Played play(Cable& served, Cable& local1, Collector& atNet, Collector& atLocal, 
     Played played;
     int number = 0;
     const auto both = [&] {
-        served.write(packet(number));
-        local1.write(packet(number));
+        const std::string p = packet(number);
+        served.writeAll(p.data(), p.size());
+        local1.writeAll(p.data(), p.size());
     };
     for (int i = 0; i < 300; ++i, ++number) {
         both();
         ::usleep(20'000);
-        if (atNet.arrivals().count(number) && atLocal.arrivals().count(number)) break;
+        if (arrivals(atNet).count(number) && arrivals(atLocal).count(number)) break;
     }
     ::usleep(100'000);  // a quiet moment so no probe runs into the measured packets
     played.firstLatency = ++number;
     for (int i = 0; i < 200; ++i, ++number) {
         played.sent[number] = now();
         both();
-        sleepUntil(played.sent[number] + 30'000'000);
+        sleepUntil(played.sent[number] + 30 * kMs);
     }
     played.firstFraming = number;
-    Nanos at = now() + 50'000'000;
+    Nanos at = now() + 50 * kMs;
     for (int i = 0; i < 4 * pauses; ++i, ++number) {
         sleepUntil(at);
         both();
-        at = now() + kPauses[i % 4] * 1'000'000LL;
+        at = now() + kPauses[i % 4] * kMs;
     }
     played.end = number;
     ::usleep(300'000);
@@ -240,11 +163,11 @@ Played play(Cable& served, Cable& local1, Collector& atNet, Collector& atLocal, 
 // One run's latency from its collector, and its framing from what the program printed: a cut
 // before packet n is right when its pause was at least the minimum pause.
 void measure(const Played& played, Collector& c, Child& program, NetworkFigures::Side& side) {
-    const auto arrivals = c.arrivals();
+    const auto arrived = arrivals(c);
     std::vector<double> ms;
     for (int n = played.firstLatency; n < played.firstFraming; ++n) {
-        const auto it = arrivals.find(n);
-        if (it == arrivals.end())
+        const auto it = arrived.find(n);
+        if (it == arrived.end())
             ++side.lost;
         else
             ms.push_back((it->second - played.sent.at(n)) / 1e6);
@@ -293,7 +216,7 @@ NetworkFigures networkRun(const std::string& linetap, const std::string& dir, in
     };
     auto viaNetwork = run("rfc2217://127.0.0.1:" + std::to_string(port), net2);
     auto viaLocal = run(local1.path, local2);
-    Collector atNet(net2.master), atLocal(local2.master);
+    Collector atNet(net2), atLocal(local2);
     const Played played = play(served, local1, atNet, atLocal, pauses);
     measure(played, atNet, *viaNetwork, f.network);
     measure(played, atLocal, *viaLocal, f.local);

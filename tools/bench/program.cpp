@@ -14,7 +14,6 @@ Program::Program(bool withWindow, const std::string& recordDir) {
     core.load();
     if (withWindow) {
         window = std::make_unique<lt::MainWindow>(core);
-        window->showState();
         window->show();
     }
     // Every row written shows up as a move of the screen's next row; port 1's packet is then

@@ -11,7 +11,7 @@
 #include "app/core.h"
 #include "bench/devices.h"
 #include "qt/qt_host.h"
-#include "record/file_record_sink.h"
+#include "record/queued_records.h"
 #include "serial/linux/linux_serial_port.h"
 #include "window/main_window.h"
 
@@ -24,7 +24,8 @@ struct Program {
     lt::QtHost host;
     lt::LinuxSerialPort comm1{host, 1};
     lt::LinuxSerialPort comm2{host, 2};
-    lt::FileRecordSink records;
+    // Records written by a thread of their own, as in the program; notices come through the loop.
+    lt::QueuedRecords records{true, -1, [this](const std::string& t) { host.notifyLater(t); }};
     lt::Core core{host, comm1, comm2, records, QLocale(QLocale::C)};
     std::unique_ptr<lt::MainWindow> window;
     std::vector<std::string> messages;

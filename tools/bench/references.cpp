@@ -1,7 +1,6 @@
 #include "bench/references.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -20,15 +19,8 @@ SocatRelay::SocatRelay() {
         ::execlp("socat", "socat", "-b65536", l.c_str(), r.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
-    // Wait until socat holds both ends (a master reports a hang-up while nobody does).
-    for (int i = 0; i < 200; ++i) {
-        pollfd pf[2] = {{in.master, POLLIN, 0}, {out.master, POLLIN, 0}};
-        ::poll(pf, 2, 0);
-        running = !(pf[0].revents & POLLHUP) && !(pf[1].revents & POLLHUP);
-        if (running) return;
-        ::usleep(10'000);
-    }
-    std::fprintf(stderr, "socat not running: its figures are left out\n");
+    running = waitHeld(in, out, 2000);
+    if (!running) std::fprintf(stderr, "socat not running: its figures are left out\n");
 }
 
 SocatRelay::~SocatRelay() {

@@ -15,6 +15,6 @@ struct SlowReaderFigures {
     std::string stderrSlowPrint, stderrStalledCapture;  // what the program said in those runs
 };
 
-SlowReaderFigures slowReaderRun(const std::string& program, int packets);
+SlowReaderFigures slowReaderRun(int packets);
 
 }  // namespace bench

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include <pthread.h>
@@ -40,12 +41,16 @@ double cpuSeconds() {
            (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
-long rssKb() {
-    std::ifstream f("/proc/self/status");
+long rssKb(pid_t pid) {
+    std::ifstream f("/proc/" + (pid > 0 ? std::to_string(pid) : "self") + "/status");
     std::string line;
     while (std::getline(f, line))
         if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
     return 0;
+}
+
+std::string linetapPath() {
+    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "linetap").string();
 }
 
 bool runLoop(const std::function<bool()>& done, int limitMs) {

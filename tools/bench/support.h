@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
+
 #include "base/types.h"
 
 namespace bench {
@@ -25,9 +27,12 @@ void sleepUntil(Nanos t);
 // Puts the calling thread in the real-time class where the system allows it (as root).
 void realTime(int priority);
 
-// CPU seconds this process has used, and its resident size.
+// CPU seconds this process has used, and the resident size of process `pid` (this one when 0).
 double cpuSeconds();
-long rssKb();
+long rssKb(pid_t pid = 0);
+
+// The built `linetap`, beside the bench's own executable.
+std::string linetapPath();
 
 // Runs the Qt event loop until `done` holds or `limitMs` passes.
 bool runLoop(const std::function<bool()>& done, int limitMs);

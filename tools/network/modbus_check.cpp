@@ -1,12 +1,13 @@
-// A Modbus RTU exchange through Linetap, for checking network ports by hand or in a script:
-//   linetap-modbus-check slave DEVICE          answers as unit 1 until killed
-//   linetap-modbus-check master DEVICE COUNT   COUNT transactions; prints the errors; status 1 on
-//   any linetap-modbus-check window DIR CYCLE      the window on LINETAP_COM1/LINETAP_COM2,
-//   switched on
-//                                              and relaying both ways by clicks on its own boxes,
-//                                              recording into DIR; when the file CYCLE appears, it
-//                                              is removed and port 1 switched off and on; port 1's
-//                                              lamp is printed whenever it changes
+// A Modbus RTU exchange through Linetap, for checking network ports by hand or in a script.
+//
+//   linetap-modbus-check slave DEVICE
+//     answers as unit 1 until killed.
+//   linetap-modbus-check master DEVICE COUNT
+//     COUNT transactions; prints the errors; status 1 on any.
+//   linetap-modbus-check window DIR CYCLE
+//     the window on LINETAP_COM1/LINETAP_COM2, switched on and relaying both ways by clicks on
+//     its own boxes, recording into DIR. When the file CYCLE appears, it is removed and port 1
+//     switched off and on. Port 1's lamp is printed whenever it changes.
 #include <modbus.h>
 #include <signal.h>
 
@@ -22,7 +23,7 @@
 #include "app/core.h"
 #include "qt/qt_host.h"
 #include "qt/signal_watch.h"
-#include "record/file_record_sink.h"
+#include "record/queued_records.h"
 #include "serial/linux/linux_serial_port.h"
 #include "serial/named_port.h"
 #include "serial/network/network_serial_port.h"
@@ -86,7 +87,7 @@ int window(int argc, char* argv[], const char* recordDir, const char* cycleFile)
     lt::LinuxSerialPort local1(host, 1), local2(host, 2);
     lt::NetworkSerialPort network1(host, 1), network2(host, 2);
     lt::NamedPort comm1(host, local1, network1), comm2(host, local2, network2);
-    lt::FileRecordSink records;
+    lt::QueuedRecords records(true, -1, [&host](const std::string& t) { host.notifyLater(t); });
     lt::Core core(host, comm1, comm2, records, QLocale::system());
     lt::MainWindow window(core);
     host.onMessage = [](const std::string& text) { std::printf("message: %s\n", text.c_str()); };

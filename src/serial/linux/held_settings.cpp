@@ -28,10 +28,17 @@ void HeldSettings::applyAtOpening(PortDriver& driver, const std::string& device,
     if (const int err = driver.getTermios(had); err != 0)
         throw PortError(device + ": settings not read: " + std::strerror(err));
     if (apply(driver, device, held_, refusal)) return;
-    LineSettings kept = lineSettingsOf(had);
     std::string ignored;
-    if (lastTaken_ && apply(driver, device, *lastTaken_, ignored)) kept = *lastTaken_;
-    held_ = kept;
+    if (lastTaken_ && apply(driver, device, *lastTaken_, ignored)) {
+        held_ = *lastTaken_;
+        return;
+    }
+    // The device keeps what it had, with line errors marked as under any settings the port sets:
+    // the input is read the same way for as long as the port is open.
+    markLineErrors(had);
+    if (const int err = driver.setTermios(had); err != 0)
+        throw PortError(device + ": settings not applied: " + std::strerror(err));
+    held_ = lineSettingsOf(had);
 }
 
 }  // namespace lt

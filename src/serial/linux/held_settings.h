@@ -23,8 +23,9 @@ public:
                std::string& refusal);
 
     // The held settings go to the device just opened. Where the driver does not take them, the
-    // device gets the last settings taken on this port, or keeps what it had, and those become
-    // the held settings; `refusal` says why.
+    // device gets the last settings taken on this port, or keeps what it had (with line errors
+    // marked, as every setting the port makes has them), and those become the held settings;
+    // `refusal` says why.
     void applyAtOpening(PortDriver& driver, const std::string& device, std::string& refusal);
 
 private:

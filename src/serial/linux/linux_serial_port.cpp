@@ -15,13 +15,8 @@ LinuxSerialPort::LinuxSerialPort(const Host& host, int defaultPortNumber, Driver
       device_(std::move(drivers), [this] { vanish_.errorReported(); }),
       receive_(
           post_, [&host] { return host.monotonicNow(); }, [this] { raise(PortEvent::Received); },
-          [this] {
-              if (!vanish_.vanished()) raise(PortEvent::LineErrors);
-          }),
-      send_(post_, device_,
-            [this] {
-                if (!vanish_.vanished()) raise(PortEvent::Sent);
-            }),
+          [this] { raise(PortEvent::LineErrors); }),
+      send_(post_, device_, [this] { raise(PortEvent::Sent); }),
       vanish_(post_, device_, [this] { lose(); }) {
     QObject::connect(&device_.qt(), &QSerialPort::bytesWritten, post_.context(),
                      [this](qint64) { send_.written(); });
@@ -58,9 +53,7 @@ void LinuxSerialPort::openDevice() {
                    [this, turn] { vanish_.readerFoundGone(turn); });
     if (device_.modemLines()) {
         watcher_ = std::make_unique<LineWatcher>(device_.driver(), [this, turn](PortEvent e) {
-            post_.post(turn, [this, e] {
-                if (!vanish_.vanished()) raise(e);
-            });
+            post_.post(turn, [this, e] { raise(e); });
         });
         watcher_->start();
     }
@@ -76,7 +69,8 @@ void LinuxSerialPort::closeDevice() {
 
 void LinuxSerialPort::shutDevice() {
     if (!open_) return;
-    // What was sent leaves before the port closes (closing flushes what is left after that).
+    // What was sent leaves before the port closes (closing flushes what is left after that); a
+    // vanished device takes nothing more.
     if (!vanish_.vanished())
         send_.letOut(settings_.held().Baud, settings_.held().bitsPerCharacter());
     open_ = false;
@@ -170,7 +164,6 @@ void LinuxSerialPort::limitBacklog(std::size_t maxBytes) {
 
 void LinuxSerialPort::send(const std::string& bytes) {
     requireOpen();
-    if (vanish_.vanished()) throw PortError(device_.path() + ": device vanished");
     if (!bytes.empty()) send_.send(bytes);
 }
 
@@ -192,15 +185,15 @@ bool LinuxSerialPort::dtr() const {
 
 bool LinuxSerialPort::dcd() const {
     requireOpen();
-    return !vanish_.vanished() && lines_.input(TIOCM_CD);
+    return lines_.input(TIOCM_CD);
 }
 bool LinuxSerialPort::dsr() const {
     requireOpen();
-    return !vanish_.vanished() && lines_.input(TIOCM_DSR);
+    return lines_.input(TIOCM_DSR);
 }
 bool LinuxSerialPort::cts() const {
     requireOpen();
-    return !vanish_.vanished() && lines_.input(TIOCM_CTS);
+    return lines_.input(TIOCM_CTS);
 }
 
 std::vector<LineErrorReport> LinuxSerialPort::takeLineErrors() {
@@ -209,12 +202,10 @@ std::vector<LineErrorReport> LinuxSerialPort::takeLineErrors() {
 
 int LinuxSerialPort::readCommState(CommState& state) {
     if (!open_) return EBADF;
-    if (vanish_.vanished()) return EIO;
     return commStateOf(device_, state);
 }
 int LinuxSerialPort::writeCommState(const CommState& state) {
     if (!open_) return EBADF;
-    if (vanish_.vanished()) return EIO;
     return putCommState(device_, lines_, state, send_.newest(), send_.sending());
 }
 

@@ -30,9 +30,8 @@ void ReceivePath::start(SerialDevice& device, bool marked, bool parity,
     marks_.reset(haveCounts ? &counts : nullptr);
     QSocketNotifier* watch = device.readWatch();
     if (!watch) return;
-    const unsigned turn = post_.turn();
     readerThread_ = reader_.start(
-        device.fd(), [this, turn] { postReceived(turn); }, std::move(gone));
+        device.fd(), [this] { postReceived(); }, std::move(gone));
     if (readerThread_) watch->setEnabled(false);
 }
 
@@ -88,13 +87,12 @@ void ReceivePath::readyRead(QSerialPort& serial) {
     if (readerThread_ || !reading_) return;
     const QByteArray bytes = serial.readAll();
     if (bytes.isEmpty()) return;
-    if (accept(bytes.constData(), static_cast<std::size_t>(bytes.size()), clock_()))
-        postReceived(post_.turn());
+    if (accept(bytes.constData(), static_cast<std::size_t>(bytes.size()), clock_())) postReceived();
 }
 
-void ReceivePath::postReceived(unsigned turn) {
+void ReceivePath::postReceived() {
     if (posted_.exchange(true)) return;
-    post_.post(turn, [this] {
+    post_.post(turn_, [this] {
         posted_ = false;
         if (queue_.size() > 0) received_();
     });

@@ -51,8 +51,8 @@ public:
     int readerWakeups() const { return reader_.wakeups(); }
 
 private:
-    // Callable from the reader thread, with the turn it was started in.
-    void postReceived(unsigned turn);
+    // Callable from either reader; the event is for the opening being read.
+    void postReceived();
     // One chunk read at `at`: its data to the queue, its errors kept; true when data was kept.
     bool accept(const char* bytes, std::size_t size, Nanos at);
 
@@ -65,7 +65,7 @@ private:
     bool readerThread_ = false;  // the reader thread reads, not QSerialPort
     std::atomic<bool> posted_{false};
 
-    // Set at start, before the reader runs.
+    // Set at start, before the reader runs; turn_ is the opening's, which every post is for.
     PortDriver* driver_ = nullptr;
     bool marked_ = false;
     bool counted_ = false;  // the driver keeps error counters

@@ -19,6 +19,8 @@ public:
     // On the device just opened, and before it closes.
     void start();
     void stop();
+    // True only while the loss is handed on (inside `lose`, until stop): every delivery of the
+    // opening is dropped with the turn the closing ends, so nothing else needs to ask.
     bool vanished() const { return vanished_; }
 
     // QSerialPort reported an error: the device is taken as gone.

@@ -55,6 +55,8 @@ public:
     void limitBacklog(std::size_t maxBytes) override;
     void send(const std::string& bytes) override;
     std::uint64_t sendsDropped() const override;
+    // The server tells no line errors that this port passes on.
+    std::vector<LineErrorReport> takeLineErrors() override { return {}; }
     void setRts(bool on) override;
     bool rts() const override;
     void setDtr(bool on) override;
