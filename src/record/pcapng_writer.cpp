@@ -245,7 +245,6 @@ PcapngWriter::~PcapngWriter() {
 bool PcapngWriter::open(const std::string& path, const std::array<std::string, 2>& devices,
                         const std::function<bool()>& keepWaiting, std::uint16_t linkType) {
     close();
-    readerGone_ = false;
     lastError_.clear();
     path_ = path;
     if (path.empty() || path.find('\0') != std::string::npos) {
@@ -379,7 +378,6 @@ PcapngWriter::Outcome PcapngWriter::writeBlock(const std::string& block) {
         return Outcome::Written;
     }
     if (error == EPIPE) {
-        readerGone_ = true;
         lastError_ = path_ + ": the reader closed the pipe";
         close();
         return Outcome::ReaderGone;

@@ -54,15 +54,12 @@ bool QueuedRecords::open(const std::string& path) {
     close();
     if (toFile_) {
         auto file = std::make_unique<FileRecordSink>();
-        if (!file->open(path)) {
-            problem_ = file->problem();
-            return false;
-        }
+        if (!file->open(path)) return false;
         OutputWriter::Options options;
         options.name = "record file " + path;
         file_ = std::make_unique<OutputWriter>(
             std::make_unique<RecordFileDestination>(std::move(file)), std::move(options), tell_);
-        if (threads_) file_->start();
+        file_->start();
     }
     if (streamFd_ >= 0) {
         OutputWriter::Options options;
@@ -70,7 +67,7 @@ bool QueuedRecords::open(const std::string& path) {
         options.goneNotice = "standard output: its reader has gone; printing stops";
         stream_ = std::make_unique<OutputWriter>(std::make_unique<DescriptorDestination>(streamFd_),
                                                  std::move(options), tell_);
-        if (threads_) stream_->start();
+        stream_->start();
     }
     open_ = true;
     return true;
@@ -86,8 +83,10 @@ bool QueuedRecords::append(const std::string& bytes) {
 }
 
 void QueuedRecords::close() {
+    // Both outputs finish by the same moment, not one after the other.
+    const OutputWriter::Clock::time_point deadline = OutputWriter::defaultDeadline();
     for (auto* w : {&file_, &stream_}) {
-        if (*w) (*w)->finish();
+        if (*w) (*w)->finish(deadline);
         w->reset();
     }
     open_ = false;
