@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/write_all.h"
 #include "record/file_record_sink.h"
 
 namespace lt {
@@ -27,20 +28,11 @@ private:
 }  // namespace
 
 Delivery DescriptorDestination::write(const std::string& piece) {
-    for (std::size_t done = 0; done < piece.size();) {
-        const ssize_t n = ::write(fd_, piece.data() + done, piece.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            const int error = n < 0 ? errno : EIO;
-            problem_ = std::strerror(error);
-            // Half a piece went out: what follows could only be misread.
-            return error == EPIPE || done > 0 ? Delivery::Gone : Delivery::Failed;
-        }
-    }
-    return Delivery::Written;
+    const WriteOutcome out = writeOut(fd_, piece);
+    if (out.error == 0) return Delivery::Written;
+    problem_ = std::strerror(out.error);
+    // Half a piece went out: what follows could only be misread.
+    return out.error == EPIPE || out.written > 0 ? Delivery::Gone : Delivery::Failed;
 }
 
 QueuedRecords::QueuedRecords(bool toFile, int streamFd, OutputWriter::Tell tell)
