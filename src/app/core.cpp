@@ -157,13 +157,14 @@ void Core::capturePacket(int port) {
 }
 
 // Line errors are counted whether or not capture runs. In the capture an error inside a packet
-// being collected waits for that packet's block, so blocks stay in the order of their times.
+// being framed waits for that packet's block, so blocks stay in the order of their times; with no
+// capture file nothing is held, and while stopped nothing waits for a packet.
 void Core::takeLineErrors(int p) {
     for (const LineErrorReport& e : capture(p).port().takeLineErrors()) {
         lineErrors_[p - 1][static_cast<std::size_t>(e.kind)] += e.count;
-        heldErrors_[p - 1].push_back(e);
+        if (captureFile_.isOpen()) heldErrors_[p - 1].push_back(e);
     }
-    if (!capture(p).collecting()) captureLineErrors(p);
+    if (!framing() || !capture(p).collecting()) captureLineErrors(p);
 }
 
 void Core::captureLineErrors(int p) {
@@ -463,8 +464,10 @@ void Core::shutDown() {
                          std::to_string(dropped) +
                          " relayed packets dropped in all (its device did not take them)");
         }
-    panel1_.closePort();
-    panel2_.closePort();
+    // Switched off, not only closed: an apply or a strobe still running under a message box or a
+    // yield then finds the port off and never opens it again after the end.
+    panel1_.switchOff();
+    panel2_.switchOff();
     poller_.stop();
     for (int n : {1, 2}) {
         capture(n).cancelGapTimer();

@@ -113,7 +113,6 @@ public:
     const CaptureChannel& channel(int port) const { return port == 1 ? channel1_ : channel2_; }
     const Settings& settings() const { return store_.values(); }
     const DataScreen& screen() const { return screen_; }
-    CaptureFile& captureFile() { return captureFile_; }
     const PortPanelView& panelView(int port) const { return panel(port).view(); }
     bool running() const { return run_.running(); }
     bool recording() const { return recorder_.recording(); }

@@ -11,8 +11,6 @@ namespace {
 
 constexpr char kIntervalsMessage[] = "Интервалы должны быть целыми числами";
 constexpr char kNegativeMessage[] = "Интервалы не могут быть отрицательными";
-constexpr char kPathTooLongMessage[] =
-    "Путь для хранения данных слишком длинный: в файле настроек помещается не более 498 байт";
 
 enum class Conversion { Taken, NotANumber, Negative };
 
@@ -100,7 +98,9 @@ void SettingsPanel::save(SettingsStore& store) {
         return;
     }
     if (s.recordFolder.size() > kSettingsMaxText) {
-        host_.showMessage(kPathTooLongMessage);
+        host_.showMessage(
+            "Путь для хранения данных слишком длинный: в файле настроек помещается не более " +
+            std::to_string(kSettingsMaxText) + " байт");
         return;
     }
     // A file that cannot be written is not reported; the values stay in force for this run.

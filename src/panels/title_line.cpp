@@ -24,13 +24,15 @@ constexpr std::array<std::pair<const char*, const char*>, 12> kMonths{{
     {"Декабрь", "Декабря"},
 }};
 
-}  // namespace
-
+// The genitive of a month's nominative name ("Декабрь" -> "Декабря"); any other text, in
+// whatever case or language, is given back unchanged.
 std::string genitiveOf(const std::string& monthName) {
     for (const auto& [nominative, genitive] : kMonths)
         if (monthName == nominative) return genitive;
     return monthName;
 }
+
+}  // namespace
 
 std::string monthGenitive(const QLocale& locale, const QDate& date) {
     // Locale data names months in lower case where the language writes them so ("декабрь");

@@ -6,10 +6,6 @@
 
 namespace lt {
 
-// The genitive of a month's nominative name ("Декабрь" -> "Декабря"); any other text, in
-// whatever case or language, is given back unchanged.
-std::string genitiveOf(const std::string& monthName);
-
 // The full name of the month of `date` as the title line writes it: the locale's standalone
 // name with a capital first letter, in the genitive when it is one of the Russian nominatives.
 std::string monthGenitive(const QLocale& locale, const QDate& date);

@@ -1,10 +1,6 @@
 #include "record/capture_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 
 #include "record/record_format.h"
 
@@ -14,14 +10,28 @@ namespace {
 
 using pcapng::RtacEvent;
 
-// The pcapng writer on the capture's own thread; a named pipe is opened there too.
+// The pcapng writer on the capture's own thread. A named pipe is opened there, once and for good:
+// a reader already waiting in its own open would take any other open and close for the end of the
+// capture. `waiting` is told the first time the pipe has no reader.
 class PcapngDestination : public OutputDestination {
 public:
-    PcapngDestination(std::string path, std::array<std::string, 2> devices, std::uint16_t linkType)
-        : path_(std::move(path)), devices_(std::move(devices)), linkType_(linkType) {}
+    PcapngDestination(std::string path, std::array<std::string, 2> devices, std::uint16_t linkType,
+                      std::function<void()> waiting = {})
+        : path_(std::move(path)),
+          devices_(std::move(devices)),
+          linkType_(linkType),
+          waiting_(std::move(waiting)) {}
 
     bool open(const std::function<bool()>& keepWaiting) override {
-        return writer_.open(path_, devices_, keepWaiting, linkType_);
+        bool told = false;
+        return writer_.open(
+            path_, devices_,
+            [&] {
+                if (!told && waiting_) waiting_();
+                told = true;
+                return !keepWaiting || keepWaiting();
+            },
+            linkType_);
     }
     Delivery write(const std::string& blocks) override {
         switch (writer_.writeBlocks(blocks)) {
@@ -41,20 +51,13 @@ private:
     std::string path_;
     std::array<std::string, 2> devices_;
     std::uint16_t linkType_;
+    std::function<void()> waiting_;
     PcapngWriter writer_;
 };
 
 bool isPipe(const std::string& path) {
     struct stat st {};
     return path != "-" && ::stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
-}
-
-// Whether the pipe at `path` has a reader now.
-bool pipeHasReader(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return errno != ENXIO;
-    ::close(fd);
-    return true;
 }
 
 std::string bothLines(const LineStates& lines1, const LineStates& lines2) {
@@ -89,7 +92,11 @@ bool CaptureFile::open(const std::string& path, const std::array<std::string, 2>
     link_ = link;
     const std::uint16_t type =
         link == CaptureLink::Bare ? pcapng::kLinkTypeUser0 : pcapng::kLinkTypeRtacSerial;
-    auto destination = std::make_unique<PcapngDestination>(path, devices, type);
+    Host& host = host_;
+    auto destination = std::make_unique<PcapngDestination>(path, devices, type, [&host, path] {
+        host.notifyLater("pcapng: " + path +
+                         ": waiting for a reader of the pipe; the capture begins when it opens it");
+    });
     const bool pipe = isPipe(path);
     // A file is created here, so that one that cannot be is told at once.
     if (!pipe && !destination->open({})) {
@@ -97,7 +104,6 @@ bool CaptureFile::open(const std::string& path, const std::array<std::string, 2>
         return false;
     }
     const std::string name = "pcapng " + (path == "-" ? std::string("standard output") : path);
-    Host& host = host_;
     OutputWriter::Options options;
     options.name = name;
     options.pieces = "packets";
@@ -109,9 +115,6 @@ bool CaptureFile::open(const std::string& path, const std::array<std::string, 2>
     output_ = std::make_unique<OutputWriter>(
         std::move(destination), std::move(options),
         [&host](const std::string& text) { host.notifyLater(text); }, !pipe);
-    if (pipe && !pipeHasReader(path))
-        host_.notify("pcapng: " + path +
-                     ": waiting for a reader of the pipe; the capture begins when it opens it");
     if (threaded_) output_->start();
     return true;
 }

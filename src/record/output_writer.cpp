@@ -190,6 +190,7 @@ void OutputWriter::finish(Clock::time_point deadline) {
         // The drops after the last piece queued are marked too.
         if (s.pendingLost > 0 && s.opened && !s.gone) {
             s.waiting.push_back({"", s.pendingLost, s.lostSince});
+            s.backlog += kPieceOverhead;  // as every waiting piece is counted
             s.pendingLost = 0;
         }
         s.changed.notify_all();
@@ -230,21 +231,6 @@ std::size_t OutputWriter::writeWaiting(std::size_t count) {
     std::size_t written = 0;
     for (State::Piece piece; written < count && s.next(piece, false); ++written) s.deliver(piece);
     return written;
-}
-
-std::uint64_t OutputWriter::dropped() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->dropped;
-}
-
-std::size_t OutputWriter::backlogBytes() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->backlog;
-}
-
-bool OutputWriter::gone() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->gone;
 }
 
 void OutputWriter::stopBy(Clock::time_point deadline) {

@@ -85,10 +85,6 @@ public:
     // returns how many were written or failed.
     std::size_t writeWaiting(std::size_t count = SIZE_MAX);
 
-    std::uint64_t dropped() const;
-    std::size_t backlogBytes() const;
-    bool gone() const;
-
     // The moment every output has to be finished by (a signal stops the program); until it is
     // set, finishing waits for at most a second.
     static void stopBy(Clock::time_point deadline);

@@ -12,6 +12,8 @@
 #include <system_error>
 #include <vector>
 
+#include "base/write_all.h"
+
 namespace lt {
 
 namespace pcapng {
@@ -245,7 +247,6 @@ PcapngWriter::~PcapngWriter() {
 bool PcapngWriter::open(const std::string& path, const std::array<std::string, 2>& devices,
                         const std::function<bool()>& keepWaiting, std::uint16_t linkType) {
     close();
-    readerGone_ = false;
     lastError_.clear();
     path_ = path;
     if (path.empty() || path.find('\0') != std::string::npos) {
@@ -357,29 +358,19 @@ void PcapngWriter::close() {
 }
 
 PcapngWriter::Outcome PcapngWriter::writeBlock(const std::string& block) {
-    std::size_t done = 0;
-    int error = 0;
+    WriteOutcome out;
     {
         HeldSigpipe held;
-        while (done < block.size()) {
-            const ssize_t n = ::write(fd_, block.data() + done, block.size() - done);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-            } else if (n < 0 && errno == EINTR) {
-                continue;
-            } else {
-                error = n < 0 ? errno : EIO;
-                break;
-            }
-        }
-        if (error == EPIPE) held.dropRaised();
+        out = writeOut(fd_, block);
+        if (out.error == EPIPE) held.dropRaised();
     }
-    if (done == block.size()) {
+    const std::size_t done = out.written;
+    const int error = out.error;
+    if (error == 0) {
         end_ += static_cast<std::int64_t>(done);
         return Outcome::Written;
     }
     if (error == EPIPE) {
-        readerGone_ = true;
         lastError_ = path_ + ": the reader closed the pipe";
         close();
         return Outcome::ReaderGone;

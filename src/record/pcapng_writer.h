@@ -120,8 +120,6 @@ public:
     void close();
     bool isOpen() const { return fd_ >= 0; }
 
-    // Whether the last open file was a pipe whose reader closed it; cleared by open().
-    bool readerGone() const { return readerGone_; }
     // The path and the reason of the last failure, for a message; empty when none has happened.
     const std::string& lastError() const { return lastError_; }
 
@@ -133,7 +131,6 @@ private:
     int fd_ = -1;
     bool regular_ = false;  // a regular file, which can be cut back after a part-written block
     std::int64_t end_ = 0;  // where the last whole block ends in a regular file
-    bool readerGone_ = false;
     std::string path_;
     std::string lastError_;
 };

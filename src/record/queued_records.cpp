@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/write_all.h"
 #include "record/file_record_sink.h"
 
 namespace lt {
@@ -27,20 +28,11 @@ private:
 }  // namespace
 
 Delivery DescriptorDestination::write(const std::string& piece) {
-    for (std::size_t done = 0; done < piece.size();) {
-        const ssize_t n = ::write(fd_, piece.data() + done, piece.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            const int error = n < 0 ? errno : EIO;
-            problem_ = std::strerror(error);
-            // Half a piece went out: what follows could only be misread.
-            return error == EPIPE || done > 0 ? Delivery::Gone : Delivery::Failed;
-        }
-    }
-    return Delivery::Written;
+    const WriteOutcome out = writeOut(fd_, piece);
+    if (out.error == 0) return Delivery::Written;
+    problem_ = std::strerror(out.error);
+    // Half a piece went out: what follows could only be misread.
+    return out.error == EPIPE || out.written > 0 ? Delivery::Gone : Delivery::Failed;
 }
 
 QueuedRecords::QueuedRecords(bool toFile, int streamFd, OutputWriter::Tell tell)
@@ -54,15 +46,12 @@ bool QueuedRecords::open(const std::string& path) {
     close();
     if (toFile_) {
         auto file = std::make_unique<FileRecordSink>();
-        if (!file->open(path)) {
-            problem_ = file->problem();
-            return false;
-        }
+        if (!file->open(path)) return false;
         OutputWriter::Options options;
         options.name = "record file " + path;
         file_ = std::make_unique<OutputWriter>(
             std::make_unique<RecordFileDestination>(std::move(file)), std::move(options), tell_);
-        if (threads_) file_->start();
+        file_->start();
     }
     if (streamFd_ >= 0) {
         OutputWriter::Options options;
@@ -70,7 +59,7 @@ bool QueuedRecords::open(const std::string& path) {
         options.goneNotice = "standard output: its reader has gone; printing stops";
         stream_ = std::make_unique<OutputWriter>(std::make_unique<DescriptorDestination>(streamFd_),
                                                  std::move(options), tell_);
-        if (threads_) stream_->start();
+        stream_->start();
     }
     open_ = true;
     return true;
@@ -86,8 +75,10 @@ bool QueuedRecords::append(const std::string& bytes) {
 }
 
 void QueuedRecords::close() {
+    // Both outputs finish by the same moment, not one after the other.
+    const OutputWriter::Clock::time_point deadline = OutputWriter::defaultDeadline();
     for (auto* w : {&file_, &stream_}) {
-        if (*w) (*w)->finish();
+        if (*w) (*w)->finish(deadline);
         w->reset();
     }
     open_ = false;

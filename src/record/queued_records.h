@@ -26,22 +26,11 @@ public:
     void close() override;
     bool isOpen() const override { return open_; }
 
-    // Why the last open failed.
-    const std::string& problem() const { return problem_; }
-
-    // The writers, for tests and the benchmark; null when not in use.
-    OutputWriter* fileWriter() { return file_.get(); }
-    OutputWriter* streamWriter() { return stream_.get(); }
-    // Tests write the waiting records themselves (writeWaiting) instead of on threads.
-    void withoutThreads() { threads_ = false; }
-
 private:
     bool toFile_;
     int streamFd_;
     OutputWriter::Tell tell_;
-    bool threads_ = true;
     bool open_ = false;
-    std::string problem_;
     std::unique_ptr<OutputWriter> file_, stream_;
 };
 

@@ -234,43 +234,16 @@ void MainWindow::place(QWidget* w, QRect t) const {
 
 // --- Construction ---------------------------------------------------------------------------
 
-// `clicked` is raised by the user only, so a tick set by showState never calls back.
-QCheckBox* MainWindow::makeCheck(QWidget* parent, const QString& name, const char* caption,
-                                 QRect t) {
-    auto* box = new QCheckBox(QString::fromUtf8(caption), parent);
-    box->setObjectName(name);
-    place(box, t);
-    return box;
-}
-
 QPushButton* MainWindow::makeButton(QWidget* parent, const QString& name, QRect t) {
-    auto* button = new QPushButton(parent);
-    button->setObjectName(name);
+    auto* button = make<QPushButton>(parent, name, t);
     button->setAutoDefault(false);
-    place(button, t);
     return button;
 }
 
 QLineEdit* MainWindow::makeField(QWidget* parent, const QString& name, QRect t) {
-    auto* field = new QLineEdit(parent);
-    field->setObjectName(name);
+    auto* field = make<QLineEdit>(parent, name, t);
     field->setMaxLength(std::numeric_limits<int>::max());
-    place(field, t);
     return field;
-}
-
-QLabel* MainWindow::makeLabel(QWidget* parent, const QString& name, const char* caption, QRect t) {
-    auto* label = new QLabel(QString::fromUtf8(caption), parent);
-    label->setObjectName(name);
-    place(label, t);
-    return label;
-}
-
-RoundLamp* MainWindow::makeLamp(QWidget* parent, const QString& name, QRect t) {
-    auto* lamp = new RoundLamp(parent);
-    lamp->setObjectName(name);
-    place(lamp, t);
-    return lamp;
 }
 
 void MainWindow::buildMenu() {
@@ -311,8 +284,8 @@ void MainWindow::buildDataScreen(QWidget* client) {
     headingFont.setPointSize(7);
     for (const auto& h : headings) {
         const int width = std::string_view(h.name) == "length" ? 600 : 420;
-        QLabel* l = makeLabel(frame, QString("screen.heading.") + h.name, h.caption,
-                              {h.centre - width / 2, 285 + 150 * h.line, width, 150});
+        QLabel* l = make<QLabel>(frame, QString("screen.heading.") + h.name,
+                                 {h.centre - width / 2, 285 + 150 * h.line, width, 150}, h.caption);
         l->setAlignment(Qt::AlignCenter);
         l->setFont(headingFont);
     }
@@ -323,7 +296,7 @@ void MainWindow::buildDataScreen(QWidget* client) {
         const int step = 720 * i;
         const QString row = QString("screen.row%1.").arg(i);
         RowWidgets& w = rows_[i];
-        w.marker = makeLamp(frame, row + "marker", {2505, 720 + step, 195, 195});
+        w.marker = make<RoundLamp>(frame, row + "marker", {2505, 720 + step, 195, 195});
         for (int port = 0; port < kPorts; ++port) {
             const QString cell = row + QString("port%1.").arg(port + 1);
             const int top = port == 0 ? 495 : 810;
@@ -332,9 +305,10 @@ void MainWindow::buildDataScreen(QWidget* client) {
             setBase(c.data, port == 0 ? kLightGreen : kLightYellow);
             // Lamps sit on the middle of their cell's line.
             for (int k = 0; k < 5; ++k)
-                c.lamps[k] =
-                    makeLamp(frame, cell + kLines[k], {lampLeft[k], top + 97 + step, 150, 150});
-            c.length = makeLabel(frame, cell + "length", "0", {11340, top + 90 + step, 390, 165});
+                c.lamps[k] = make<RoundLamp>(frame, cell + kLines[k],
+                                             {lampLeft[k], top + 97 + step, 150, 150});
+            c.length =
+                make<QLabel>(frame, cell + "length", {11340, top + 90 + step, 390, 165}, "0");
         }
     }
 }
@@ -348,7 +322,7 @@ void MainWindow::buildPortPanel(QWidget* client, int number) {
     place(w.frame, {180, one ? 540 : 3870, 2235, 3195});
     paintPanel(w.frame, one ? kLightGreen : kLightYellow);
     buildPortChoices(number);
-    w.lamp = makeLamp(w.frame, portName(number, "lamp"), {810, 585, 165, 165});
+    w.lamp = make<RoundLamp>(w.frame, portName(number, "lamp"), {810, 585, 165, 165});
     buildPortTicks(number);
 }
 
@@ -372,15 +346,13 @@ void MainWindow::buildPortChoices(int number) {
                              {795, 1065, 660, 315},
                              {1500, 1065, 645, 315}};
     for (int i = 0; i < kChoices; ++i) {
-        makeLabel(f, portName(number, names[i]) + "Label", captions[i], labelAt[i]);
+        make<QLabel>(f, portName(number, names[i]) + "Label", labelAt[i], captions[i]);
 
-        auto* combo = new QComboBox(f);
-        combo->setObjectName(portName(number, names[i]));
+        auto* combo = make<QComboBox>(f, portName(number, names[i]), comboAt[i]);
         combo->setEditable(true);
         combo->setInsertPolicy(QComboBox::NoInsert);
         combo->setCompleter(nullptr);  // typed text stays as typed
         combo->setMaxVisibleItems(16);
-        place(combo, comboAt[i]);
         w.choices[i] = combo;
 
         // A pick from the list applies the port's choices; typing only changes the text.
@@ -403,22 +375,19 @@ void MainWindow::buildPortTicks(int number) {
     PortWidgets& w = ports_[number - 1];
     QWidget* f = w.frame;
 
-    w.rts = makeCheck(f, portName(number, "rts"), "RTS", {90, 1440, 1000, 270});
-    w.hex = new QRadioButton(QString::fromUtf8("Bit"), f);
-    w.hex->setObjectName(portName(number, "hex"));
-    place(w.hex, {1200, 1440, 930, 270});
-    w.dtr = makeCheck(f, portName(number, "dtr"), "DTR", {90, 1710, 1000, 270});
-    w.text = new QRadioButton(QString::fromUtf8("Text"), f);
-    w.text->setObjectName(portName(number, "text"));
-    place(w.text, {1200, 1710, 930, 270});
-    w.dataRelay =
-        makeCheck(f, portName(number, "dataRelay"), "Трансляция данных", {90, 1980, 2100, 270});
-    w.lineRelay =
-        makeCheck(f, portName(number, "lineRelay"), "Трансляция сервиса", {90, 2250, 2100, 270});
-    w.strobe = makeCheck(f, portName(number, "strobe"), "RTS Strob", {90, 2520, 1110, 270});
+    w.rts = make<QCheckBox>(f, portName(number, "rts"), {90, 1440, 1000, 270}, "RTS");
+    w.hex = make<QRadioButton>(f, portName(number, "hex"), {1200, 1440, 930, 270}, "Bit");
+    w.dtr = make<QCheckBox>(f, portName(number, "dtr"), {90, 1710, 1000, 270}, "DTR");
+    w.text = make<QRadioButton>(f, portName(number, "text"), {1200, 1710, 930, 270}, "Text");
+    w.dataRelay = make<QCheckBox>(f, portName(number, "dataRelay"), {90, 1980, 2100, 270},
+                                  "Трансляция данных");
+    w.lineRelay = make<QCheckBox>(f, portName(number, "lineRelay"), {90, 2250, 2100, 270},
+                                  "Трансляция сервиса");
+    w.strobe = make<QCheckBox>(f, portName(number, "strobe"), {90, 2520, 1110, 270}, "RTS Strob");
     // The line errors stay in one place beside the strobe, apart from the ten rows.
-    w.errors = makeLabel(f, portName(number, "errors"), "Ошибки: 0", {1200, 2520, 945, 270});
-    w.enable = makeCheck(f, portName(number, "enable"), "Включить порт", {90, 2790, 2100, 270});
+    w.errors = make<QLabel>(f, portName(number, "errors"), {1200, 2520, 945, 270}, "Ошибки: 0");
+    w.enable =
+        make<QCheckBox>(f, portName(number, "enable"), {90, 2790, 2100, 270}, "Включить порт");
 
     // The two options of a panel exclude each other; the panels are independent.
     w.modes = new QButtonGroup(f);
@@ -451,9 +420,9 @@ void MainWindow::buildRunPanel(QWidget* client) {
     applyInterval_ = makeButton(frame, "run.apply", {810, 240, 420, 330});
     applyInterval_->setText(QString::fromUtf8("ОК"));
     onUser(applyInterval_, &QPushButton::clicked, [this] { core_.applyPollInterval(); });
-    autoFraming_ = makeCheck(frame, "run.auto", "Авт.", {90, 585, 1140, 210});
+    autoFraming_ = make<QCheckBox>(frame, "run.auto", {90, 585, 1140, 210}, "Авт.");
     onUser(autoFraming_, &QCheckBox::clicked, [this](bool on) { core_.setAutoFraming(on); });
-    record_ = makeCheck(frame, "run.record", "Запись", {90, 795, 1140, 210});
+    record_ = make<QCheckBox>(frame, "run.record", {90, 795, 1140, 210}, "Запись");
     onUser(record_, &QCheckBox::clicked, [this](bool on) { core_.setRecording(on); });
 
     start_ = makeButton(frame, "run.start", {1290, 225, 885, 360});
@@ -471,17 +440,17 @@ void MainWindow::buildSettingsPanel(QWidget* client) {
     settingsPanel_->setAutoFillBackground(true);
     QWidget* f = settingsPanel_;
 
-    makeLabel(f, "settings.pollIntervalLabel", "Интервал опроса портов по умолчанию, мс",
-              {150, 270, 6100, 210});
+    make<QLabel>(f, "settings.pollIntervalLabel", {150, 270, 6100, 210},
+                 "Интервал опроса портов по умолчанию, мс");
     defaultPoll_ = makeField(f, "settings.pollInterval", {150, 480, 1500, 300});
-    makeLabel(f, "settings.gapLabel", "Минимальный интервал времени между посылками, мс",
-              {150, 870, 6100, 210});
+    make<QLabel>(f, "settings.gapLabel", {150, 870, 6100, 210},
+                 "Минимальный интервал времени между посылками, мс");
     gap_ = makeField(f, "settings.gap", {150, 1080, 1500, 300});
-    makeLabel(f, "settings.lineDelayLabel",
-              "Время задержки сервисных сигналов относительно данных, мс", {150, 1470, 6100, 210});
+    make<QLabel>(f, "settings.lineDelayLabel", {150, 1470, 6100, 210},
+                 "Время задержки сервисных сигналов относительно данных, мс");
     lineDelay_ = makeField(f, "settings.lineDelay", {150, 1680, 1500, 300});
-    makeLabel(f, "settings.recordFolderLabel", "Путь для хранения трансируемых данных ",
-              {150, 2040, 4950, 210});
+    make<QLabel>(f, "settings.recordFolderLabel", {150, 2040, 4950, 210},
+                 "Путь для хранения трансируемых данных ");
     recordFolder_ = makeField(f, "settings.recordFolder", {150, 2280, 4950, 300});
     browse_ = makeButton(f, "settings.browse", {5190, 2250, 1065, 360});
 

@@ -101,11 +101,18 @@ private:
     void buildSettingsPanel(QWidget* client);
     void setIcons();
 
-    QCheckBox* makeCheck(QWidget* parent, const QString& name, const char* caption, QRect twips);
+    // A widget on `parent`, with its caption (if the kind takes one), named for tests and placed
+    // in twips. A tick's `clicked` is raised by the user only, so one set by showState never calls
+    // back.
+    template <class W, class... Caption>
+    W* make(QWidget* parent, const QString& name, QRect twips, const Caption&... caption) const {
+        auto* w = new W(QString::fromUtf8(caption)..., parent);
+        w->setObjectName(name);
+        place(w, twips);
+        return w;
+    }
     QPushButton* makeButton(QWidget* parent, const QString& name, QRect twips);
     QLineEdit* makeField(QWidget* parent, const QString& name, QRect twips);
-    QLabel* makeLabel(QWidget* parent, const QString& name, const char* caption, QRect twips);
-    RoundLamp* makeLamp(QWidget* parent, const QString& name, QRect twips);
     void place(QWidget* w, QRect twips) const;
 
     void scheduleRefresh();

@@ -9,13 +9,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
+#include <fstream>
 #include <string>
 #include <thread>
 
 #include "record/capture_file.h"
 #include "settings_test_support.h"
 #include "support/pcapng_reader.h"
+#include "support/pty_pair.h"
 
 namespace lt::sim {
 namespace {
@@ -247,6 +250,51 @@ TEST_F(PcapngOnDisk, APipeWithoutAReaderIsWaitedForAsLongAsTheCallerWants) {
     EXPECT_FALSE(writer.open(path, kDevices, [&] { return ++asked < 3; }));
     EXPECT_EQ(asked, 3);
     EXPECT_EQ(writer.lastError(), path + ": no reader opened the pipe");
+}
+
+// A viewer started before the capture (`cat PIPE`, `tshark -i PIPE`) sits in its open of the
+// pipe. The capture opens the pipe once and keeps it: the viewer's first read finds the header,
+// not an end, and nothing is told about waiting.
+TEST_F(PcapngOnDisk, AViewerAlreadyWaitingOnThePipeGetsTheWholeCapture) {
+    const std::string path = file("live");
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    std::atomic<pid_t> viewerThread{0};
+    std::atomic<bool> ended{false};
+    std::string got;
+    std::thread viewer([&] {
+        viewerThread = ::gettid();
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);  // waits for a writer
+        char buf[4096];
+        for (ssize_t n; fd >= 0 && (n = ::read(fd, buf, sizeof buf)) > 0;)
+            got.append(buf, static_cast<std::size_t>(n));
+        if (fd >= 0) ::close(fd);
+        ended = true;
+    });
+    // Asleep in its open: before the capture begins, and after its open if that left it there.
+    const auto asleep = [&] {
+        std::ifstream stat("/proc/self/task/" + std::to_string(viewerThread) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto state = line.rfind(") ");
+        return !ended && state != std::string::npos && line[state + 2] == 'S';
+    };
+    EXPECT_TRUE(test::waitUntil([&] { return viewerThread != 0 && asleep(); }));
+    VirtualLoop loop;
+    TestHost host{loop};
+    CaptureFile capture{host};
+    capture.withoutThread();
+    EXPECT_TRUE(capture.open(path, kDevices, CaptureLink::Bare));
+    EXPECT_TRUE(test::waitUntil([&] { return ended || asleep(); }));
+    // The writer's turn opens the pipe, unless the viewer has gone already.
+    if (!ended && capture.writer()) capture.writer()->writeWaiting();
+    capture.write(1, loop.now(), "first", {}, {});
+    capture.close();
+    // A viewer still in its open (the capture never opened the pipe) is let go.
+    if (const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0)
+        ::close(fd);
+    viewer.join();
+    EXPECT_EQ(packets(got), "|first");
+    EXPECT_TRUE(host.messages.empty()) << host.messages.front();
 }
 
 TEST_F(PcapngOnDisk, APipeViewerGetsEachBlockAtOnceAndItsLeavingIsToldOnceWithoutASignal) {

@@ -178,6 +178,12 @@ TEST_F(PortPanels, ApplyTakesEachPartItCanAndRefusesTheRestWithOneMessageBeforeR
     rig.host.whileMessageShown = [&](const std::string&) { core.switchPort(1, false); };
     pick(1, Choice::Baud, "fast", 100);
     expectAtRest(1);
+
+    // The program ends while the message is open: the port is never opened again.
+    core.switchPort(1, true);
+    rig.host.whileMessageShown = [&](const std::string&) { core.shutDown(); };
+    pick(1, Choice::Baud, "fast", 100);
+    EXPECT_FALSE(rig.line1.isOpen());
 }
 
 TEST_F(PortPanels, SwitchedOffDuringTheWaitSkipsTheApplyButOffAndOnAgainStillApplies) {
