@@ -50,7 +50,6 @@ struct SessionRun {
 
 class HeadlessRun : public ::testing::Test {
 protected:
-    // An existing folder to write records in: the settings' own serves.
     std::string recordDir() const { return run.config.path().toStdString(); }
 
     SessionRun run;

@@ -110,8 +110,7 @@ TEST_F(CaptureFileBlocks, EachEventIsItsBlockOnItsPortWithThePortsLinesAndTheEnd
     EXPECT_FALSE(capture.isOpen());
     EXPECT_TRUE(host.messages.empty());
 
-    // Interface, time, RTAC header (seconds, microseconds, event, lines, footer) + payload,
-    // comment.
+    // Interface, time, RTAC header (seconds, microseconds, event, lines, footer), comment.
     const std::tuple<int, std::int64_t, const char*, std::string> blocks[] = {
         // DATA_RX_START with port 2's DCD and DSR, then the bytes.
         {1, 1700000001250000, "6553F101 0003D090 02 06 0000 1103", both},

@@ -50,7 +50,6 @@ TEST_F(Routed, EachOpeningUsesTheBackendItsNameCallsForWithTheSettingsAndOutputs
     port.setRts(true);
     port.limitBacklog(16);
 
-    // Port number 1 named as a network line through the environment.
     host.env["LINETAP_COM1"] = "rfc2217://10.1.1.1:3001";
     port.setPortName(PortName::number(1));
     port.setOpen(true);

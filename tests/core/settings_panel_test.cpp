@@ -36,7 +36,6 @@ protected:
         return {v.recordFolder, v.gap, v.pollInterval, v.lineDelay};
     }
 
-    // The panel, the folder picker and the caption of the button that shows the picker.
     using Shown = std::tuple<bool, bool, std::string>;
     Shown shown() const {
         return {panel.view().visible, panel.view().pickerVisible, panel.view().browseCaption};

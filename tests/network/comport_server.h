@@ -53,7 +53,6 @@ public:
     // Faster baud rates are answered with what the server has.
     std::atomic<int> maxBaud{1'000'000};
 
-    // Its settings (baud, data bits, parity code, stop bits) and what it heard.
     struct Line {
         std::uint32_t baud = 9600;
         int data = 8, parity = 1, stop = 1;

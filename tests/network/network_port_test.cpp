@@ -60,7 +60,6 @@ TEST_F(NetworkPort, NegotiatesPurgesAndTakesSettingsAsTheServerAnswersThem) {
               (std::vector<int>{comport::kNoFlowControl, comport::kNoInboundFlowControl,
                                 comport::kRtsOn, comport::kDtrOff}));
 
-    // Outputs changed on the open port go out as SET-CONTROL.
     port.setDtr(true);
     port.setRts(false);
     ASSERT_TRUE(runUntil([&] { return server.heard().controls.size() == 6; }));

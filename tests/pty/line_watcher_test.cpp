@@ -79,7 +79,6 @@ TEST_F(LineWatcherTest, ReportsEachChangeAPulseSeenOnlyInTheCountersAndOneJustBe
         drv.dcd += ddcd;
         const int waits = drv.waits;
         drv.wake();
-        // Reported, and the watcher in its next wait.
         ASSERT_TRUE(runUntil([&] { return drv.posted().size() >= events && drv.waits > waits; }));
     };
     step(TIOCM_CTS, 1, 0, 0, 1);

@@ -131,7 +131,6 @@ TEST_F(PortOnPty, AnyRateParityAndRtsModeIsSetWithoutModemLinesAndBadTextsAreRef
         EXPECT_EQ(port.softwareRtsToggle() || port.kernelRtsToggle(), rts == RtsControl::Toggle);
         EXPECT_TRUE(port.dtr());
     }
-    // The line settings survive; flow control is off, errors are marked.
     const termios after = slaveTermios();
     const tcflag_t line = CBAUD | CSIZE | PARENB | PARODD | CMSPAR | CSTOPB;
     EXPECT_EQ(after.c_cflag & line, before.c_cflag & line);

@@ -59,7 +59,6 @@ TEST_F(WindowTest, ClicksRunTheirIntentsAndStateSetByTheProgramRunsNone) {
 TEST_F(WindowTest, SwitchingAPortOnEnablesItsPanelAndOnlyAPickFromTheListApplies) {
     load();
     click(button("port1.enable"));
-    // Port 1's boxes become usable, port 2's stay as they were; opening ticks RTS and DTR.
     EXPECT_EQ(ticks(1, &QWidget::isEnabled) + ticks(2, &QWidget::isEnabled), "111111000001");
     EXPECT_EQ(ticks(1, &QAbstractButton::isChecked), "110001");
 
