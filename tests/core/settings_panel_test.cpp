@@ -46,24 +46,6 @@ protected:
     std::string saved;
 };
 
-// The window's own test clicks through the panel; here, what hiding and showing keep.
-TEST_F(SettingsPanelTest, HidingKeepsTheFieldsShowingRefillsAllButTheDelayAndExitSavesNothing) {
-    type({"/typed", "1", "2", "3"});
-    panel.togglePicker();
-    panel.chooseFolder("/mnt/usb/logs");
-    panel.toggle(store.values());
-    EXPECT_EQ(shown(), Shown(false, true, "закрыть"));
-    EXPECT_EQ(fields(), std::tuple("/mnt/usb/logs", "1", "2", "3"));
-    store.use(with(store.values(), &Settings::gapMs, -5));
-    panel.toggle(store.values());
-    EXPECT_EQ(fields(), std::tuple(folder, "-5", "100", "3"));
-    type({"/typed", "55", "2", "3"});
-    panel.close();
-    EXPECT_EQ(shown(), Shown(false, false, "поиск"));
-    EXPECT_EQ(valuesOf(store.values()), Values(folder, -5, 100, 100));
-    EXPECT_EQ(readBytes(file), saved);
-}
-
 TEST_F(SettingsPanelTest, SaveTakesTheFolderWithASlashAndWholeNumbersInTheLocalesFormat) {
     const std::string longest = "/" + std::string(496, 'p') + "/";  // 498 bytes: fits
     const std::tuple<QLocale, std::array<std::string, 4>, Values> cases[] = {

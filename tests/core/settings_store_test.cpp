@@ -55,22 +55,5 @@ TEST_F(SettingsLoad, StoredValuesAreUsedAndAFileOfAnotherVersionIsRewrittenKeepi
     }
 }
 
-TEST_F(SettingsLoad, FolderOrFileThatCannotBeMadeOrReadLeavesTheDefaults) {
-    host.env["ProgramFiles"] = base + "absent/deeper";
-    store.use(with(store.values(), &Settings::gapMs, 33));
-    store.load();
-    EXPECT_FALSE(pathExists(base + "absent")) << "only one folder level is made";
-    EXPECT_EQ(valuesOf(store.values()),
-              Values(base + "absent/deeper/" + kProgramFolderName + "/", 10, 100, 100));
-
-    // A folder where the file should be: it exists but cannot be read, and is not overwritten.
-    host.env["ProgramFiles"] = dir.path().toStdString();
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(file)));
-    store.use(with(store.values(), &Settings::gapMs, 33));
-    store.load();
-    EXPECT_EQ(valuesOf(store.values()), Values(folder, 10, 100, 100));
-    EXPECT_TRUE(QFileInfo(QString::fromStdString(file)).isDir());
-}
-
 }  // namespace
 }  // namespace lt::sim
