@@ -1,4 +1,4 @@
-// "Пуск", "Стоп", "ОК" and "Авт.": the run states, their transitions and the poll period.
+// "Пуск", "Стоп" and "Авт.": the run states, their transitions and the poll period.
 #include <gtest/gtest.h>
 
 #include "panels/run_control.h"
@@ -20,7 +20,7 @@ TEST(RunPanel, PeriodIsAWholeNumberOfMillisecondsInTheLocalesFormat) {
     EXPECT_TRUE(host.messages.empty());
 }
 
-enum class State { Stopped, Polling, Automatic, HalfStarted };
+enum class State { Stopped, Polling, Automatic };
 
 class StartStop : public ::testing::Test {
 protected:
@@ -30,9 +30,7 @@ protected:
         const RunPanelView run = core.view().run;
         EXPECT_EQ(core.running(), running);
         EXPECT_EQ(run.autoFraming.enabled, !running);
-        if (running) {
-            EXPECT_EQ(run.autoFraming.checked, s == State::Automatic);
-        }
+        EXPECT_EQ(running && run.autoFraming.checked, s == State::Automatic);
         EXPECT_EQ(run.startLit, s == State::Polling || s == State::Automatic);
     }
     unsigned rowsIn(double v) {

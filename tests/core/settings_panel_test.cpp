@@ -1,4 +1,4 @@
-// The settings panel: showing and hiding, the folder picker, and "Сохранить" with its checks.
+// The settings panel: "Сохранить" with its checks.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -34,11 +34,6 @@ protected:
     std::tuple<std::string, std::string, std::string, std::string> fields() const {
         const SettingsPanelView& v = panel.view();
         return {v.recordFolder, v.gap, v.pollInterval, v.lineDelay};
-    }
-
-    using Shown = std::tuple<bool, bool, std::string>;
-    Shown shown() const {
-        return {panel.view().visible, panel.view().pickerVisible, panel.view().browseCaption};
     }
 
     QLocale locale = QLocale::c();

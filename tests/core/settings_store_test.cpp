@@ -1,4 +1,4 @@
-// The start-up load of the settings store: defaults, stored, foreign or damaged files, no folder.
+// The start-up load of the settings store: defaults, stored, foreign or damaged files.
 #include <gtest/gtest.h>
 
 #include "settings/settings_file.h"
