@@ -23,7 +23,6 @@ protected:
 
     Rig rig;
     Core& core = rig.core;
-    const double charMs = 10.0 / 9600 * 1000;  // one 8N1 character at 9600 baud
 };
 
 using Fields = std::vector<std::string>;
@@ -35,32 +34,6 @@ TEST_F(Polling, AChunkLandingAsTheTickReadsIsStampedWithItsArrival) {
     rig.runMs(45);
     EXPECT_EQ(rig.cells(0), "late|4||0");
     EXPECT_EQ(rig.channel(1).packetStart(), tick);
-}
-
-TEST_F(Polling, BytesEitherSideOfATickFallIntoConsecutiveRowsWithOneRecordPerTickWithData) {
-    // Rows 0..3 first written by framed packets of port 2, so a cell a poll leaves alone shows.
-    rig.runAuto();
-    for (int i = 0; i < 4; ++i) rig.sendAt(rig.line2, 20.0 * i, "-");
-    rig.runMs(100);
-    ASSERT_EQ(rig.cells(3), "||-|1");
-    core.stop();
-    rig.records.text.clear();
-
-    core.setDisplayMode(2, DisplayMode::Hex);
-    rig.line1.peerSetDtr(true);  // port 1's DSR and DCD as read at every tick
-    const double t0 = rig.loop.now() / 1e6;
-    rig.runPolling(50);
-    // "A" lands 0.05 ms before the tick at 50 ms, "B" right behind it, 1 ms after the tick.
-    rig.sendAt(rig.line1, t0 + 50 - charMs - 0.05, "AB");
-    rig.sendAt(rig.line2, t0 + 100 - charMs - 0.05, "CD");
-    rig.runMs(210);
-    EXPECT_EQ(rig.nextRow(), 4);
-    EXPECT_EQ(rig.cells(0, 3), "A|1||0 B|1| 43|1 |0| 44|1 |0||0");
-    // Both ports' lines as read at the tick: port 1's DSR and DCD from the peer's DTR.
-    EXPECT_EQ(rig.row(2).ports[0].lamps, (LineStates{true, true, true, true, false}));
-    EXPECT_EQ(rig.row(2).ports[1].lamps, (LineStates{true, true, false, false, false}));
-    // One record for each of the three ticks with data; none for the quiet fourth.
-    EXPECT_EQ(recordedData(), (Fields{" 41", "", " 42", " 43", "", " 44"}));
 }
 
 TEST_F(Polling, LineRelayFollowsTheSourceAtEveryTickWithoutDataAndDrivesASwitchedOffPort) {

@@ -1,4 +1,4 @@
-// "Пуск", "Стоп", "ОК" and "Авт.": the run states, their transitions and the poll period.
+// "Пуск", "Стоп" and "Авт.": the run states, their transitions and the poll period.
 #include <gtest/gtest.h>
 
 #include "panels/run_control.h"
@@ -20,7 +20,7 @@ TEST(RunPanel, PeriodIsAWholeNumberOfMillisecondsInTheLocalesFormat) {
     EXPECT_TRUE(host.messages.empty());
 }
 
-enum class State { Stopped, Polling, Automatic, HalfStarted };
+enum class State { Stopped, Polling, Automatic };
 
 class StartStop : public ::testing::Test {
 protected:
@@ -30,12 +30,9 @@ protected:
         const RunPanelView run = core.view().run;
         EXPECT_EQ(core.running(), running);
         EXPECT_EQ(run.autoFraming.enabled, !running);
-        if (running) {
-            EXPECT_EQ(run.autoFraming.checked, s == State::Automatic);
-        }
+        EXPECT_EQ(running && run.autoFraming.checked, s == State::Automatic);
         EXPECT_EQ(run.startLit, s == State::Polling || s == State::Automatic);
     }
-    bool applyVisible() const { return core.view().run.applyVisible; }
     unsigned rowsIn(double v) {
         const unsigned before = rig.rowsWritten();
         rig.runMs(v);
@@ -78,43 +75,6 @@ TEST_F(StartStop, PolledRunThroughFurtherStartsToStopAndAPeriodOfZero) {
     EXPECT_EQ(rig.host.messages.size(), 1u);
 }
 
-TEST_F(StartStop, StartInEitherModeWhileRunningRestartsTheRowsAndSwitchesTheCapture) {
-    core.switchPort(1, true);
-    start("50");
-    EXPECT_EQ(rowsIn(60), 1u);
-    // "Авт." ticked while running: the field is greyed, Start stops the poll.
-    core.setAutoFraming(true);
-    EXPECT_FALSE(core.view().run.pollIntervalEnabled);
-    start("");
-    expectState(State::Automatic);
-    EXPECT_EQ(rig.nextRow(), 0);
-    EXPECT_EQ(rowsIn(200), 0u);
-
-    // A Start while port 1 collects a packet: rows start again at 0, the packet still ends.
-    rig.line1.peerSend("abc");
-    rig.runMs(50);
-    ASSERT_EQ(rig.nextRow(), 1);
-    rig.line1.peerSend("de");
-    rig.runMs(10);
-    ASSERT_TRUE(rig.channel(1).collecting());
-    start("no number");
-    expectState(State::Automatic);
-    EXPECT_EQ(rig.nextRow(), 0);
-    rig.runMs(50);
-    EXPECT_EQ(rig.row(0).ports[0].bytes, "de");
-
-    // And back: a polled Start drops port 1's packet end, so its bytes come with the poll.
-    rig.line1.peerSend("fgh");
-    rig.runMs(10);
-    ASSERT_TRUE(rig.channel(1).collecting());
-    core.setAutoFraming(false);
-    start("50");
-    expectState(State::Polling);
-    EXPECT_EQ(rowsIn(60), 1u) << "no packet row besides the poll";
-    EXPECT_EQ(rig.row(0).ports[0].bytes, "fgh");
-    EXPECT_EQ(rig.row(0).ports[1].length, "0") << "a poll row";
-}
-
 TEST_F(StartStop, StopWhileBothPortsCollectFinishesPort2sPacketAndKeepsPort1sBytes) {
     rig.switchBothOn();
     rig.runAuto();
@@ -138,51 +98,6 @@ TEST_F(StartStop, StopWhileBothPortsCollectFinishesPort2sPacketAndKeepsPort1sByt
     rig.runMs(200);
     EXPECT_EQ(rig.nextRow(), 1);
     EXPECT_EQ(rig.row(0).ports[0].bytes, "oldnew");
-}
-
-TEST_F(StartStop, OkAppearsOnEveryChangeWhileRunningAndStaysAfterStop) {
-    core.typePollInterval("70");
-    EXPECT_FALSE(applyVisible()) << "stopped: typing shows nothing";
-    // Half started by a refused text: running, but nothing is polled.
-    start("x");
-    expectState(State::HalfStarted);
-    EXPECT_EQ(rowsIn(100), 0u);
-    start("25");
-    expectState(State::Polling);
-    EXPECT_EQ(rowsIn(27), 1u);  // at 25 ms
-    core.typePollInterval("20");
-    EXPECT_TRUE(applyVisible());
-    EXPECT_EQ(rowsIn(21), 0u) << "typing alone never changes the period";
-    core.applyPollInterval();
-    EXPECT_FALSE(applyVisible());
-    EXPECT_EQ(rowsIn(19), 0u) << "the new period counts from the ОК";
-    EXPECT_EQ(rowsIn(1), 1u);
-
-    // A refused "ОК" writes the running period back: a change of the field that shows it again.
-    rig.host.messages.clear();
-    core.typePollInterval("-1");
-    std::string fieldWhileShown;
-    rig.host.whileMessageShown = [&](const std::string&) {
-        fieldWhileShown = core.view().run.pollInterval;
-    };
-    core.applyPollInterval();
-    EXPECT_EQ(rig.host.messages, kBadInterval);
-    EXPECT_EQ(fieldWhileShown, "-1") << "the period is put back once the message is closed";
-    EXPECT_EQ(core.view().run.pollInterval, "20");
-    EXPECT_TRUE(applyVisible());
-    EXPECT_EQ(rowsIn(20), 1u) << "still polling every 20 ms";
-
-    // Shown at Stop, it stays, and sets the stopped poll's period, which a refused text shows.
-    core.typePollInterval("15");
-    core.stop();
-    EXPECT_TRUE(applyVisible());
-    core.applyPollInterval();
-    EXPECT_FALSE(applyVisible());
-    EXPECT_EQ(rowsIn(100), 0u);
-    core.typePollInterval("junk");
-    core.applyPollInterval();
-    EXPECT_EQ(core.view().run.pollInterval, "15");
-    EXPECT_FALSE(applyVisible());
 }
 
 }  // namespace

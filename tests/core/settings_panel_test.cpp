@@ -1,4 +1,4 @@
-// The settings panel: showing and hiding, the folder picker, and "Сохранить" with its checks.
+// The settings panel: "Сохранить" with its checks.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -36,33 +36,10 @@ protected:
         return {v.recordFolder, v.gap, v.pollInterval, v.lineDelay};
     }
 
-    using Shown = std::tuple<bool, bool, std::string>;
-    Shown shown() const {
-        return {panel.view().visible, panel.view().pickerVisible, panel.view().browseCaption};
-    }
-
     QLocale locale = QLocale::c();
     SettingsPanel panel{host, locale};
     std::string saved;
 };
-
-// The window's own test clicks through the panel; here, what hiding and showing keep.
-TEST_F(SettingsPanelTest, HidingKeepsTheFieldsShowingRefillsAllButTheDelayAndExitSavesNothing) {
-    type({"/typed", "1", "2", "3"});
-    panel.togglePicker();
-    panel.chooseFolder("/mnt/usb/logs");
-    panel.toggle(store.values());
-    EXPECT_EQ(shown(), Shown(false, true, "закрыть"));
-    EXPECT_EQ(fields(), std::tuple("/mnt/usb/logs", "1", "2", "3"));
-    store.use(with(store.values(), &Settings::gapMs, -5));
-    panel.toggle(store.values());
-    EXPECT_EQ(fields(), std::tuple(folder, "-5", "100", "3"));
-    type({"/typed", "55", "2", "3"});
-    panel.close();
-    EXPECT_EQ(shown(), Shown(false, false, "поиск"));
-    EXPECT_EQ(valuesOf(store.values()), Values(folder, -5, 100, 100));
-    EXPECT_EQ(readBytes(file), saved);
-}
 
 TEST_F(SettingsPanelTest, SaveTakesTheFolderWithASlashAndWholeNumbersInTheLocalesFormat) {
     const std::string longest = "/" + std::string(496, 'p') + "/";  // 498 bytes: fits

@@ -1,4 +1,4 @@
-// The start-up load of the settings store: defaults, stored, foreign or damaged files, no folder.
+// The start-up load of the settings store: defaults, stored, foreign or damaged files.
 #include <gtest/gtest.h>
 
 #include "settings/settings_file.h"
@@ -53,23 +53,6 @@ TEST_F(SettingsLoad, StoredValuesAreUsedAndAFileOfAnotherVersionIsRewrittenKeepi
         EXPECT_EQ(readBytes(file), goldenSettings(kept, 10, 100, 100));
         EXPECT_EQ(valuesOf(store.values()), Values(kept.empty() ? folder : kept, 10, 100, 100));
     }
-}
-
-TEST_F(SettingsLoad, FolderOrFileThatCannotBeMadeOrReadLeavesTheDefaults) {
-    host.env["ProgramFiles"] = base + "absent/deeper";
-    store.use(with(store.values(), &Settings::gapMs, 33));
-    store.load();
-    EXPECT_FALSE(pathExists(base + "absent")) << "only one folder level is made";
-    EXPECT_EQ(valuesOf(store.values()),
-              Values(base + "absent/deeper/" + kProgramFolderName + "/", 10, 100, 100));
-
-    // A folder where the file should be: it exists but cannot be read, and is not overwritten.
-    host.env["ProgramFiles"] = dir.path().toStdString();
-    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(file)));
-    store.use(with(store.values(), &Settings::gapMs, 33));
-    store.load();
-    EXPECT_EQ(valuesOf(store.values()), Values(folder, 10, 100, 100));
-    EXPECT_TRUE(QFileInfo(QString::fromStdString(file)).isDir());
 }
 
 }  // namespace
