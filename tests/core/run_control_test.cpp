@@ -75,6 +75,26 @@ TEST_F(StartStop, PolledRunThroughFurtherStartsToStopAndAPeriodOfZero) {
     EXPECT_EQ(rig.host.messages.size(), 1u);
 }
 
+// "ОК" while polling: the new period counts from it; a refused one puts the running period back
+// once its message is closed, and shows "ОК" again.
+TEST_F(StartStop, OkAppliesThePeriodFromItselfAndARefusedOneKeepsTheRunningPeriod) {
+    start("25");
+    EXPECT_EQ(rowsIn(27), 1u);
+    core.typePollInterval("20");
+    EXPECT_TRUE(core.view().run.applyVisible);
+    EXPECT_EQ(rowsIn(21), 0u) << "typing alone never changes the period";
+    core.applyPollInterval();
+    EXPECT_FALSE(core.view().run.applyVisible);
+    EXPECT_EQ(rowsIn(19), 0u) << "the new period counts from the ОК";
+    EXPECT_EQ(rowsIn(1), 1u);
+    core.typePollInterval("-1");
+    core.applyPollInterval();
+    EXPECT_EQ(rig.host.messages, kBadInterval);
+    EXPECT_EQ(core.view().run.pollInterval, "20");
+    EXPECT_TRUE(core.view().run.applyVisible);
+    EXPECT_EQ(rowsIn(20), 1u) << "still polling every 20 ms";
+}
+
 TEST_F(StartStop, StopWhileBothPortsCollectFinishesPort2sPacketAndKeepsPort1sBytes) {
     rig.switchBothOn();
     rig.runAuto();
