@@ -70,7 +70,7 @@ public:
         return pid_ > 0 && !status_;
     }
     // Waits, reading what the child says, until `done` holds; false when it did not in time.
-    bool waitFor(const std::function<bool()>& done, int limitMs = 5000) {
+    bool waitFor(const std::function<bool()>& done, int limitMs = 10000) {
         return waitUntil(done, limitMs, [this] { pump(); });
     }
     // Sends `sig` (0: none) and waits for the end; the exit status, 128 + the signal, or -1.

@@ -26,7 +26,7 @@ struct OnPty : ::testing::Test {
     PtyPair far;
 };
 
-inline bool runUntil(const std::function<bool()>& done, int limitMs = 3000) {
+inline bool runUntil(const std::function<bool()>& done, int limitMs = 10000) {
     return test::waitUntil(done, limitMs, [] { QCoreApplication::processEvents(); });
 }
 

@@ -57,7 +57,7 @@ inline void pause(int ms) {
 }
 
 // Calls `pump`, then checks `done`, every millisecond until it holds or `limitMs` has passed.
-inline bool waitUntil(const std::function<bool()>& done, int limitMs = 5000,
+inline bool waitUntil(const std::function<bool()>& done, int limitMs = 10000,
                       const std::function<void()>& pump = {}) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     for (;;) {
